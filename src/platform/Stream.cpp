@@ -1,0 +1,135 @@
+#include "platform/Stream.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace plat {
+
+std::int64_t TStream::GetSize() {
+  std::int64_t pos = Seek(0, soCurrent);
+  std::int64_t size = Seek(0, soEnd);
+  Seek(pos, soBeginning);
+  return size;
+}
+
+void TStream::WriteBuffer(const void* buffer, std::int64_t count) {
+  if (count > 0 && Write(buffer, count) != count) throw EWriteError("Stream write error");
+}
+
+void TStream::ReadBuffer(void* buffer, std::int64_t count) {
+  if (count > 0 && Read(buffer, count) != count) throw EReadError("Stream read error");
+}
+
+TFileStream::TFileStream(const std::string& fileName, unsigned mode) : FFileName(fileName) {
+  int flags = O_CLOEXEC;
+  if (mode == fmCreate || (mode & 0xFF00) == fmCreate) {
+    flags |= O_RDWR | O_CREAT | O_TRUNC;
+  } else {
+    switch (mode & 0x3) {
+      case fmOpenWrite: flags |= O_WRONLY; break;
+      case fmOpenReadWrite: flags |= O_RDWR; break;
+      default: flags |= O_RDONLY; break;
+    }
+  }
+  FHandle = ::open(fileName.c_str(), flags, 0666);
+  if (FHandle < 0) {
+    int err = errno;
+    std::string text = ((flags & O_CREAT) ? "Cannot create file \"" : "Cannot open file \"") + fileName +
+                       "\". " + std::strerror(err);
+    if (flags & O_CREAT) throw EFCreateError(text);
+    throw EFOpenError(text);
+  }
+  if ((mode & 0xF0) == fmShareExclusive && ::flock(FHandle, LOCK_EX | LOCK_NB) != 0) {
+    int err = errno;
+    ::close(FHandle);
+    FHandle = -1;
+    throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(err));
+  }
+}
+
+TFileStream::~TFileStream() {
+  if (FHandle >= 0) ::close(FHandle);
+}
+
+std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
+  if (count <= 0) return 0;
+  std::int64_t done = 0;
+  auto* p = static_cast<char*>(buffer);
+  while (done < count) {
+    ssize_t n = ::read(FHandle, p + done, static_cast<size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+  return done;
+}
+
+std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
+  if (count <= 0) return 0;
+  std::int64_t done = 0;
+  auto* p = static_cast<const char*>(buffer);
+  while (done < count) {
+    ssize_t n = ::write(FHandle, p + done, static_cast<size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+  return done;
+}
+
+std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+  int whence = origin == soBeginning ? SEEK_SET : origin == soCurrent ? SEEK_CUR : SEEK_END;
+  off_t r = ::lseek(FHandle, static_cast<off_t>(offset), whence);
+  return r < 0 ? -1 : static_cast<std::int64_t>(r);
+}
+
+std::int64_t TFileStream::GetSize() {
+  struct stat st {};
+  if (::fstat(FHandle, &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+void TFileStream::SetSize(std::int64_t newSize) {
+  if (newSize < 0 || ::ftruncate(FHandle, static_cast<off_t>(newSize)) != 0)
+    throw EWriteError("Stream write error");
+  if (GetPosition() > newSize) Seek(newSize, soBeginning);
+}
+
+std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count) {
+  std::int64_t size = GetSize();
+  if (count <= 0 || FPosition >= size) return 0;
+  std::int64_t n = std::min(count, size - FPosition);
+  std::memcpy(buffer, FData.data() + FPosition, static_cast<size_t>(n));
+  FPosition += n;
+  return n;
+}
+
+std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
+  if (count <= 0) return 0;
+  std::int64_t end = FPosition + count;
+  if (end > GetSize()) FData.resize(static_cast<size_t>(end));
+  std::memcpy(FData.data() + FPosition, buffer, static_cast<size_t>(count));
+  FPosition = end;
+  return count;
+}
+
+std::int64_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+  std::int64_t base = origin == soBeginning ? 0 : origin == soCurrent ? FPosition : GetSize();
+  std::int64_t p = base + offset;
+  if (p < 0) p = 0;
+  FPosition = p;
+  return FPosition;
+}
+
+void TMemoryStream::SetSize(std::int64_t newSize) {
+  if (newSize < 0) newSize = 0;
+  FData.resize(static_cast<size_t>(newSize));
+  if (FPosition > newSize) FPosition = newSize;
+}
+
+}  // namespace plat

@@ -1,0 +1,104 @@
+// Byte streams in the manner of the framework the program was designed on:
+// a polymorphic stream with 64-bit size and position, a file stream and a
+// memory stream. The HTTP client writes documents into one and reads request
+// bodies from one; the caller owns the stream.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+class EStreamError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+class EFCreateError : public EStreamError {
+ public:
+  using EStreamError::EStreamError;
+};
+class EFOpenError : public EStreamError {
+ public:
+  using EStreamError::EStreamError;
+};
+class EWriteError : public EStreamError {
+ public:
+  using EStreamError::EStreamError;
+};
+class EReadError : public EStreamError {
+ public:
+  using EStreamError::EStreamError;
+};
+
+enum TSeekOrigin { soBeginning, soCurrent, soEnd };
+
+class TStream {
+ public:
+  virtual ~TStream() = default;
+  // Return the bytes moved (0 at the end or when nothing could be written).
+  virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;
+  virtual std::int64_t Write(const void* buffer, std::int64_t count) = 0;
+  // Returns the new position.
+  virtual std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) = 0;
+  virtual std::int64_t GetSize();
+  // Cuts or extends the stream; the position is kept unless beyond the end.
+  virtual void SetSize(std::int64_t newSize) = 0;
+
+  std::int64_t GetPosition() { return Seek(0, soCurrent); }
+  void SetPosition(std::int64_t pos) { Seek(pos, soBeginning); }
+  // Whole-block transfers: a short transfer raises EWriteError / EReadError.
+  void WriteBuffer(const void* buffer, std::int64_t count);
+  void ReadBuffer(void* buffer, std::int64_t count);
+};
+
+// Open modes (values of the framework's file modes).
+constexpr unsigned fmCreate = 0xFF00;       // create or empty, read and write
+constexpr unsigned fmOpenRead = 0x0000;
+constexpr unsigned fmOpenWrite = 0x0001;
+constexpr unsigned fmOpenReadWrite = 0x0002;
+constexpr unsigned fmShareExclusive = 0x0010;  // advisory exclusive lock
+constexpr unsigned fmShareDenyWrite = 0x0020;
+constexpr unsigned fmShareDenyNone = 0x0040;
+
+class TFileStream : public TStream {
+ public:
+  // Raises EFCreateError / EFOpenError with the file name and system error.
+  TFileStream(const std::string& fileName, unsigned mode);
+  ~TFileStream() override;
+  TFileStream(const TFileStream&) = delete;
+  TFileStream& operator=(const TFileStream&) = delete;
+
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+  std::int64_t GetSize() override;
+  void SetSize(std::int64_t newSize) override;
+
+  const std::string& FileName() const { return FFileName; }
+  int Handle() const { return FHandle; }
+
+ private:
+  std::string FFileName;
+  int FHandle = -1;
+};
+
+class TMemoryStream : public TStream {
+ public:
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+  std::int64_t GetSize() override { return static_cast<std::int64_t>(FData.size()); }
+  void SetSize(std::int64_t newSize) override;
+
+  void Clear() { FData.clear(); FPosition = 0; }
+  const char* Memory() const { return FData.data(); }
+  std::string DataString() const { return std::string(FData.begin(), FData.end()); }
+
+ private:
+  std::vector<char> FData;
+  std::int64_t FPosition = 0;
+};
+
+}  // namespace plat
