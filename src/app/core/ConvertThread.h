@@ -1,0 +1,136 @@
+// The converter runner: runs "ffmpeg" as a hidden child with pipes for its
+// standard handles, reads its output through one reader thread per
+// conversion, and reports progress to the download window as TProcessInfo
+// records posted with WM_CONVERTINFO (the receiver frees each record).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "platform/MessageLoop.h"
+#include "platform/Process.h"
+
+// TProcessInfo::Status values of the records the converter posts.
+enum TConvertStatus : int {
+  csProgress = 0,  // a progress report, or the end of a successful conversion (Percent 100)
+  csInUse = 2,     // the output file exists and is in use; nothing ran (Percent 100)
+  csFailed = 3,    // the converter ended with a non-zero exit status (Percent 100);
+                   // TConvertProcess::LastErrorLine() says why
+};
+
+class EConvertError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TConvertProcess;
+
+// The reader thread of one conversion. Created running; frees itself when it
+// ends (the converter only tells it to terminate and forgets it).
+class TConvertThread : public std::enable_shared_from_this<TConvertThread> {
+ public:
+  static std::shared_ptr<TConvertThread> Create(TConvertProcess* process);
+  void Terminate() { FTerminated = true; }
+  bool Terminated() const { return FTerminated; }
+
+ private:
+  explicit TConvertThread(TConvertProcess* process) : FReaderProcess(process) {}
+  void Execute();
+
+  TConvertProcess* FReaderProcess;
+  std::atomic<bool> FTerminated{false};
+};
+
+class TConvertProcess {
+ public:
+  TConvertProcess();
+  ~TConvertProcess();
+  TConvertProcess(const TConvertProcess&) = delete;
+  TConvertProcess& operator=(const TConvertProcess&) = delete;
+
+  // Set by the download window before Start.
+  bool FActive = false;
+  std::string FInputFile;
+  std::string FOutputFile;
+  std::string FArguments;     // format preset, ends with a blank
+  plat::HWND FNotifyWnd = 0;  // receives WM_CONVERTINFO
+
+  // Asked when the output file exists: the text of the Yes/No question
+  // (information icon, caption "Clipharbor"); true for Yes. When unset the
+  // desktop's message box asks.
+  std::function<bool(const std::string& text)> OnAskOverwrite;
+  // The local date-time in days; replaceable so that tests control elapsed
+  // and estimated times.
+  std::function<double()> Now;
+
+  // Starts the conversion. Throws EConvertError with the fixed texts
+  // ("Error while creating convert process!" + error number, the pipe texts).
+  void Start();
+  // Ends a running conversion, terminating the child with `exitCode`.
+  // No-op when not active.
+  void StopProcess(int exitCode);
+  // Posts an end record (Percent 100, empty texts) with the given status.
+  void PostEnd(int status);
+  // Reads "duration:" and "time=" lines and posts progress reports.
+  void ParseOutput(const std::string& text);
+
+  // The command line of the last Start.
+  const std::string& CommandLine() const { return FCommandLine; }
+  // After a csFailed end: the converter's last error line (its last output
+  // line that is not a progress line), or a text naming the exit status
+  // when it wrote nothing.
+  const std::string& LastErrorLine() const { return FLastErrorLine; }
+  // Exit status of the last conversion's child, -1 while running or when
+  // none ran.
+  int ExitCode() const { return FExitCode; }
+  // True while a child of ours is running (started, neither ended nor stopped).
+  bool Running() const { return FProcess != nullptr; }
+  std::int64_t Duration() const { return FDuration; }
+  // Reader threads of this object that have not ended yet.
+  int LiveReaders() const { return FLiveReaders.load(); }
+
+ private:
+  friend class TConvertThread;
+
+  // Run on the user-interface thread at the reader's request.
+  void ReadStdOut();
+  void ReadStdErr();
+  void ProcessEnded();
+
+  void CreatePipes();
+  void ClosePipes();
+  void ReadPipe(std::atomic<plat::HANDLE>& pipe, std::string& pending,
+                const char* errorText);
+  void ParseLines(std::string& pending, const std::string& chunk, bool flush);
+  bool AskOverwrite(const std::string& text);
+  void ForgetReader();
+
+  std::atomic<plat::HANDLE> FStdInRead{plat::NO_HANDLE};
+  std::atomic<plat::HANDLE> FStdInWrite{plat::NO_HANDLE};
+  std::atomic<plat::HANDLE> FStdOutRead{plat::NO_HANDLE};
+  std::atomic<plat::HANDLE> FStdOutWrite{plat::NO_HANDLE};
+  std::atomic<plat::HANDLE> FStdErrRead{plat::NO_HANDLE};
+  std::atomic<plat::HANDLE> FStdErrWrite{plat::NO_HANDLE};
+  std::atomic<std::int32_t> FAvailable{0};
+  std::shared_ptr<plat::TChildProcess> FProcess;
+  std::shared_ptr<TConvertThread> FReader;
+  double FStartTime = 0;
+  std::int64_t FDuration = 0;
+
+  std::string FCommandLine;
+  std::string FPendingOut;  // incomplete last line of each pipe
+  std::string FPendingErr;
+  std::string FLastErrorLine;
+  int FExitCode = -1;
+  std::atomic<int> FLiveReaders{0};
+};
+
+// The one converter object of the program; the main window creates and
+// destroys it.
+extern TConvertProcess* ConvertProcess;
+void CreateConvertProcess();
+void DestroyConvertProcess();
