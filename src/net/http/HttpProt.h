@@ -1,0 +1,354 @@
+// THttpCli: event-driven HTTP/1.0 and 1.1 client on one TWSocket. It runs on
+// the thread that made it, driven by its socket's events and by three
+// private messages to a hidden window of its own. Only the synchronous
+// ExecuteRequest (Get) waits, pumping the message queue meanwhile.
+//
+// Settings are plain public members (URL, Proxy, Agent, ...), except those
+// whose writer does more than store (RequestVer, MultiThreaded, Options,
+// QelLogger), which have Get/Set operations. Results are read-only
+// operations (StatusCode(), ReceivedCount(), ...). Events are optional
+// std::function members; an empty one is skipped.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/common/Ntlm.h"
+#include "net/socket/Component.h"
+#include "net/socket/QelLogger.h"
+#include "platform/MessageLoop.h"
+#include "platform/Stream.h"
+
+class TWSocket;
+class THttpContCodHandler;
+
+using plat::TStream;
+
+enum THttpRequest : std::uint8_t { httpABORT, httpGET, httpPOST, httpPUT, httpHEAD, httpCLOSE };
+
+enum THttpState : std::uint8_t {
+  httpReady,
+  httpNotConnected,
+  httpConnected,
+  httpDnsLookup,
+  httpDnsLookupDone,
+  httpWaitingHeader,
+  httpWaitingBody,
+  httpBodyReceived,
+  httpWaitingProxyConnect,
+  httpClosing,
+  httpAborting
+};
+
+enum THttpCliOption {
+  httpoNoBasicAuth,
+  httpoNoNTLMAuth,
+  httpoBandwidthControl,
+  httpoEnableContentCoding,
+  httpoUseQuality
+};
+using THttpCliOptions = TSet<THttpCliOption>;
+
+// Preset authentication method (FServerAuthMethod, FProxyAuthMethod).
+enum THttpAuthMethod : std::uint8_t { httpAuthNone, httpAuthBasic, httpAuthNtlm };
+
+class EHttpException : public Exception {
+ public:
+  EHttpException(const std::string& Msg, std::uint16_t Code) : Exception(Msg), ErrorCode(Code) {}
+  std::string ClassName() const override { return "EHttpException"; }
+  std::uint16_t ErrorCode;
+};
+
+class THttpCli;
+
+using THttpNotifyEvent = std::function<void(THttpCli* Sender)>;
+using TLocationChangeExceeded =
+    std::function<void(THttpCli* Sender, int RelocationCount, bool& AllowMoreRelocations)>;
+using TOnCommand = std::function<void(THttpCli* Sender, std::string& S)>;
+using TDocDataEvent = std::function<void(THttpCli* Sender, const void* Buffer, int Len)>;
+using THttpRequestDone = std::function<void(THttpCli* Sender, THttpRequest RqType, std::uint16_t ErrCode)>;
+using TCookieRcvdEvent = std::function<void(THttpCli* Sender, const std::string& Data, bool& Accept)>;
+using THttpDataPushEvent = std::function<void(THttpCli* Sender, std::uint16_t ErrCode)>;
+// SOCKS events carry the socket as Sender, as the socket raised them.
+using THttpSocksConnected = std::function<void(TObject* Sender, std::uint16_t ErrCode)>;
+using THttpSocksAuthState = std::function<void(TObject* Sender, int AuthState)>;
+using THttpSocksErrorEvent = std::function<void(TObject* Sender, int Error, const std::string& Msg)>;
+using TBeforeHeaderSendEvent =
+    std::function<void(THttpCli* Sender, const std::string& Method, std::vector<std::string>& Headers)>;
+
+class THttpCli : public TComponent {
+ public:
+  // Private messages of the hidden window, handled in the order posted.
+  static constexpr plat::UINT WM_HTTP_REQUEST_DONE = plat::WM_USER + 1;
+  static constexpr plat::UINT WM_HTTP_SET_READY = plat::WM_USER + 2;
+  static constexpr plat::UINT WM_HTTP_LOGIN = plat::WM_USER + 3;
+
+  static constexpr int kBufSize = 8193;  // send and receive buffers
+  static constexpr int kMaxRecvData = kBufSize - 3;  // 8190 data bytes, then a zero
+
+  explicit THttpCli(TComponent* AOwner = nullptr);
+  ~THttpCli() override;
+
+  // --- operations the program calls
+  void Get();
+  void Abort();
+  // Other request kinds, synchronous and asynchronous.
+  void Post() { ExecuteRequest(httpPOST); }
+  void Put() { ExecuteRequest(httpPUT); }
+  void Head() { ExecuteRequest(httpHEAD); }
+  void Close() { ExecuteRequest(httpCLOSE); }
+  void GetASync() { StartRequest(httpGET); }
+  void PostASync() { StartRequest(httpPOST); }
+  void PutASync() { StartRequest(httpPUT); }
+  void HeadASync() { StartRequest(httpHEAD); }
+  void CloseAsync() { StartRequest(httpCLOSE); }
+
+  // --- published settings (defaults set by the constructor)
+  std::string URL;
+  std::string LocalAddr = "0.0.0.0";
+  std::string Proxy;
+  std::string ProxyPort = "80";
+  std::string Sender;
+  std::string Agent = "Mozilla/4.0 (compatible; Clipharbor)";
+  std::string Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
+  std::string AcceptLanguage;
+  std::string Reference;
+  std::string Connection;
+  std::string ProxyConnection;
+  std::string Username, Password;
+  std::string ProxyUsername, ProxyPassword;
+  bool NoCache = false;
+  double ModifiedSince = 0;  // day count with fraction, day 0 = 1899-12-30, universal time
+  std::string Cookie;
+  std::string ContentTypePost = "application/x-www-form-urlencoded";
+  std::string ContentRangeBegin, ContentRangeEnd;
+  bool FollowRelocation = true;
+  std::int32_t LocationChangeMaxCount = 5;
+  std::int32_t BandwidthLimit = 10000;
+  std::int32_t BandwidthSampling = 1000;
+  std::string SocksServer, SocksLevel = "5", SocksPort, SocksUsercode, SocksPassword;
+  int SocksAuthentication = 0;  // TSocksAuthentication value: 0 socksNoAuthentication
+  THttpAuthMethod FServerAuthMethod = httpAuthNone;
+  THttpAuthMethod FProxyAuthMethod = httpAuthNone;
+
+  const std::string& GetRequestVer() const { return FRequestVer; }
+  void SetRequestVer(const std::string& Value);  // "1.0" or "1.1", else EHttpException 5
+  bool GetMultiThreaded() const { return FMultiThreaded; }
+  virtual void SetMultiThreaded(bool Value);
+  THttpCliOptions GetOptions() const;
+  void SetOptions(THttpCliOptions Value);
+  TQelLogger* GetQelLogger() const;
+  void SetQelLogger(TQelLogger* Value);
+
+  // --- run-time members; the caller owns both streams
+  TStream* ReceiveStream = nullptr;
+  TStream* SendStream = nullptr;
+
+  // --- results
+  std::int32_t StatusCode() const { return FStatusCode; }
+  const std::string& ReasonPhrase() const { return FReasonPhrase; }
+  std::int64_t ReceivedCount() const { return FReceivedCount; }
+  std::int64_t SentCount() const { return FSentCount; }
+  std::int64_t ContentLength() const { return FContentLength; }
+  const std::string& ContentType() const { return FContentType; }
+  const std::string& TransferEncoding() const { return FTransferEncoding; }
+  const std::string& ContentEncoding() const { return FContentEncoding; }
+  const std::string& AcceptRanges() const { return FAcceptRanges; }
+  const std::string& DocName() const { return FDocName; }
+  const std::string& Location() const { return FLocation; }
+  const std::vector<std::string>& ReceivedHeader() const { return FReceivedHeader; }
+  THttpState State() const { return FState; }
+  THttpRequest RequestType() const { return FRequestType; }
+  std::int32_t LocationChangeCurCount() const { return FLocationChangeCurCount; }
+  std::uint16_t RequestDoneError() const { return FRequestDoneError; }
+  TWSocket* CtrlSocket() const { return FCtrlSocket.get(); }
+  plat::HWND Handle() const { return FWindowHandle; }
+
+  // --- events, in declaration order
+  TLocationChangeExceeded OnLocationChangeExceeded;
+  THttpNotifyEvent OnTrace;  // stored, never raised
+  THttpNotifyEvent OnSessionConnected;
+  THttpNotifyEvent OnSessionClosed;
+  THttpNotifyEvent OnHeaderData;
+  TOnCommand OnCommand;
+  THttpNotifyEvent OnHeaderBegin;
+  THttpNotifyEvent OnHeaderEnd;
+  THttpNotifyEvent OnRequestHeaderBegin;
+  THttpNotifyEvent OnRequestHeaderEnd;
+  THttpNotifyEvent OnDocBegin;
+  TDocDataEvent OnDocData;
+  THttpNotifyEvent OnDocEnd;
+  THttpNotifyEvent OnSendBegin;
+  TDocDataEvent OnSendData;
+  THttpNotifyEvent OnSendEnd;
+  THttpNotifyEvent OnStateChange;
+  THttpRequestDone OnRequestDone;
+  THttpNotifyEvent OnLocationChange;
+  TCookieRcvdEvent OnCookie;
+  THttpDataPushEvent OnDataPush;
+  THttpNotifyEvent OnDataPush2;
+  THttpSocksConnected OnSocksConnected;
+  THttpSocksAuthState OnSocksAuthState;  // stored, never raised
+  THttpSocksErrorEvent OnSocksError;
+  THttpNotifyEvent OnSocketError;
+  TBeforeHeaderSendEvent OnBeforeHeaderSend;
+
+  // Asynchronous start; the end is signalled by OnRequestDone.
+  virtual void StartRequest(THttpRequest Rq);
+  // StartRequest, wait until ready, then EHttpException(ReasonPhrase,
+  // StatusCode) for a status above 399 other than 401 and 407.
+  virtual void ExecuteRequest(THttpRequest Rq);
+
+  // "If-Modified-Since:" date text (without " GMT") of a day count.
+  static std::string RFC1123Date(double DateTime);
+  static const char* StateName(THttpState S);
+
+ protected:
+  virtual void TraceLog(TLogOption Option, const std::string& Text);
+  virtual bool TraceEnabled(TLogOption Option);
+  virtual void MakeSocket();
+  virtual void PrepareSocket();
+  virtual void SendRequest(const std::string& Method, const std::string& Version);
+  virtual void ReadHeaderLine();
+  virtual void GetBodyLineNext();
+  virtual void QueueRequestLine(const std::string& Line);
+  virtual void Login();
+  virtual void DropConnection();
+  virtual void ResetResponse();
+  virtual void StartRelocation();
+  virtual void StartAuthNTLM();
+  virtual void StartProxyAuthNTLM();
+  virtual void StartAuthBasic();
+  virtual void StartProxyAuthBasic();
+  virtual void SocketDnsLookupDone(void* Sender, std::uint16_t ErrCode);
+  virtual void SocketSessionClosed(void* Sender, std::uint16_t ErrCode);
+  virtual void SocketSessionConnected(void* Sender, std::uint16_t ErrCode);
+  virtual void SocketDataSent(void* Sender, std::uint16_t ErrCode);
+  virtual void SocketDataAvailable(void* Sender, std::uint16_t ErrCode);
+  virtual void LocationSessionClosed(void* Sender, std::uint16_t ErrCode);
+  virtual void ChangeState(THttpState NewState);
+  virtual void FireStateChange();
+  virtual void FireCookie(const std::string& Data, bool& Accept);
+  virtual void FireSessionConnected();
+  virtual void FireSessionClosed();
+  virtual void FireBeforeHeaderSend(const std::string& Method, std::vector<std::string>& Headers);
+  virtual void FireRequestHeaderBegin();
+  virtual void FireRequestHeaderEnd();
+  virtual void FireHeaderBegin();
+  virtual void FireHeaderEnd();
+  virtual void FireDocBegin();
+  virtual void FireDocData(const void* Buffer, int Len);
+  virtual void FireDocEnd();
+  virtual void FireSendBegin();
+  virtual void FireSendData(const void* Buffer, int Len);
+  virtual void FireSendEnd();
+  virtual void PostRequestDone();
+  virtual plat::LRESULT HandleMessage(plat::UINT Msg, plat::WPARAM wParam, plat::LPARAM lParam);
+  virtual void PostReady();
+  virtual void DeriveDocName();
+  virtual void MakeWindow();
+  virtual void FreeWindow();
+
+  // Authentication decisions of the ready step.
+  bool PrepareNTLMAuth(bool& FlgClean);
+  bool PrepareBasicAuth(bool& FlgClean);
+
+  // The socket operations the client uses. Everything the client does to its
+  // socket goes through these, so a subclass can stand in for the network
+  // (the receive-path fuzz target does).
+  virtual int SockReceive(void* Buffer, int Len);
+  virtual void SockSend(const void* Data, int Len);
+  virtual void SockPostClose();
+  virtual void SockClose();
+  virtual void SockAbort();
+  virtual void SockPause();
+  virtual void SockResume();
+  virtual bool SockIsConnected();
+  virtual bool SockIsClosed();
+  virtual void SockDnsLookup(const std::string& HostName);
+  virtual void SockCancelDnsLookup();
+  virtual std::string SockDnsResult();
+  virtual void SockConnect();
+  virtual int SockLastError();
+  virtual void SockAddReceiveLoopOption();
+  void InstallSocketCloseHandler(bool Location);
+
+  // Working fields.
+  std::unique_ptr<TWSocket> FCtrlSocket;
+  plat::HWND FWindowHandle = 0;
+  std::string FRequestBuffer;
+  char FSendBuffer[kBufSize] = {};
+  char FReceiveBuffer[kBufSize] = {};
+  std::int32_t FReceiveBufferLen = 0;
+  std::vector<std::string> FReceivedHeader;
+  std::vector<std::string> FAuthChallenges;
+  std::unique_ptr<THttpContCodHandler> FContentCodingHnd;
+  bool FBandwidthTimerMade = false;
+  bool FBandwidthTimerOn = false;
+
+  std::string FRequestVer = "1.0";
+  bool FMultiThreaded = false;
+  THttpCliOptions FOptions;
+
+  THttpState FState = httpReady;
+  THttpRequest FRequestType = httpABORT;
+  std::int32_t FStatusCode = 0;
+  std::string FReasonPhrase;
+  std::uint16_t FRequestDoneError = 0;
+  std::string FHostName, FPort;
+  std::string FTargetHost, FTargetPort;
+  std::string FProtocol = "http";
+  std::string FPath;
+  std::string FDocName;
+  std::string FLocation;
+  std::string FCurrUsername, FCurrPassword;
+  std::string FCurrConnection, FCurrProxyConnection;
+  std::string FDnsResult;
+  std::string FCurrentHost, FCurrentPort, FCurrentProtocol;
+  bool FConnected = false;
+  bool FProxyConnected = false;
+  bool FCloseReq = false;
+  bool FLocationFlag = false;
+  bool FAllowedToSend = false;
+  std::int64_t FReceivedCount = 0;
+  std::int64_t FSentCount = 0;
+  std::int64_t FContentLength = -1;
+  std::int64_t FBandwidthCount = 0;
+  std::int64_t FBandwidthMaxCount = 0;
+  bool FBandwidthPaused = false;
+  enum TNext { nxNone, nxReadHeaderLine, nxGetBodyLineNext };
+  TNext FNext = nxNone;
+  std::int32_t FLocationChangeCurCount = 0;
+
+  std::string FContentType, FTransferEncoding, FContentEncoding, FAcceptRanges;
+  std::int32_t FHeaderLineCount = 0;
+  bool FInsideHeader = false;
+  std::int32_t FBodyLineCount = 0;
+  const char* FBodyData = nullptr;
+  std::int32_t FBodyDataLen = 0;
+  std::string FResponseVer;
+  std::uint8_t FChunkState = 0;
+  std::int64_t FChunkLength = 0;
+  std::int64_t FChunkReceived = 0;
+  std::int64_t FDocBeginSize = 0;
+  std::string FLastLine;  // the line handed to ReadHeaderLine
+
+  std::uint8_t FAuthNTLMState = 0, FProxyAuthNTLMState = 0;
+  std::uint8_t FAuthBasicState = 0, FProxyAuthBasicState = 0;
+  TNTLM_Msg2_Info FNTLMMsg2Info, FProxyNTLMMsg2Info;
+
+ private:
+  void RunNext();
+  void BodyFailed(const std::string& Reason);
+  void BandwidthTick();
+  void SetBandwidthTimer(bool On);
+  void ApplyAuthPresets(bool NewConnection);
+  bool VersionNeedsKeepAlive() const;
+  std::string ServerAuthLine();
+  std::string ProxyAuthLine();
+  void CleanUpForAuth();
+  bool RelocationAllowed();
+};
