@@ -1,0 +1,58 @@
+#include "app/core/Formats.h"
+
+#include "app/core/Global.h"
+
+namespace {
+
+// Bit rates are written "64k": today's ffmpeg refuses the old "64kbit/s",
+// and the 3GP row names an audio codec because Debian's ffmpeg has no AMR
+// encoder to fall back on.
+const TFormat kFormats[FormatCount] = {
+    {"Ipod Video (Apple QuickTime MOV)", ".mov",
+     "-s 320x240 -qscale 15 -r 20 -b 500k -ar 22050 -ab 64k -ac 1 "},
+    {"Iphone Video (MPEG-4 MP4)", ".mp4",
+     "-vcodec mpeg4 -qscale 15 -s 480x320 -r 29 -b 900k -ar 44100 -ab 96k -ac 2 "},
+    {"PSP Video (H.264 MP4)", ".mp4",
+     "-f psp -s 320x240 -qscale 15 -r 29 -b 768k -ar 24000 -ab 64k -ac 1 "},
+    {"Cell Phone (H.263 3GP)", ".3gp",
+     "-vcodec h263 -qscale 15 -s 176x144 -r 15 -b 30k -ar 8000 -ab 12.2k -ac 1 -acodec aac "},
+    {"Windows Media Video (WMV)", ".wmv",
+     "-s 320x240 -qscale 15 -b 50k -ar 22050 -ab 64k -ac 2 -vcodec wmv1 -acodec adpcm_ima_wav "},
+    {"XVid MPEG-4 Codec (AVI)", ".avi",
+     "-vcodec libxvid -qscale 15 -s 320x240 -b 200k -ar 22050 -ab 64k -ac 2 -aspect 4:3 "},
+    {"Microsoft Mpeg4 AVI (AVI)", ".avi", "-vcodec mpeg4 -qscale 15 -s 320x240 -ac 2 "},
+    {"MPEG Audio Layer 3 (MP3)", ".mp3", "-ar 44100 -ab 128k -ac 2 "},
+    {"Microsoft WAV (WAV)", ".wav", "-ar 44100 -ab 128k -ac 2 "},
+    {"MPEG1 Movie (MPG)", ".mpg", "-ab 64k -ar 22050 -b 500k -s 320x240 -ac 2 "},
+};
+
+struct ExtRule {
+  const char* Marker;
+  const char* Extension;
+};
+
+// Tested in this order; a later hit overrides an earlier one.
+const ExtRule kExtRules[] = {
+    {"MOV)", ".mov"}, {"MP4)", ".mp4"}, {"3GP)", ".3gp"}, {"WMV)", ".wmv"},
+    {"AVI)", ".avi"}, {"MP3)", ".mp3"}, {"WAV)", ".wav"}, {"MPG)", ".mpg"},
+};
+
+}  // namespace
+
+const TFormat* FormatAt(int index) {
+  if (index < 0 || index >= FormatCount) return nullptr;
+  return &kFormats[index];
+}
+
+std::string ExtensionForLabel(const std::string& label) {
+  const std::string upper = UpperCaseAscii(label);
+  std::string result;
+  for (const ExtRule& rule : kExtRules)
+    if (upper.find(rule.Marker) != std::string::npos) result = rule.Extension;
+  return result;
+}
+
+std::string PresetForIndex(int index) {
+  const TFormat* f = FormatAt(index);
+  return f ? std::string(f->Preset) : std::string();
+}

@@ -1,0 +1,36 @@
+#include "app/core/Service.h"
+
+#include <cstdlib>
+
+namespace {
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+}  // namespace
+
+std::string ServiceHost() {
+  std::string v = Env("CLIPHARBOR_SERVICE");
+  return v.empty() ? std::string("www.youtube.com") : v;
+}
+
+std::string ServiceDomain() {
+  std::string v = Env("CLIPHARBOR_SERVICE");
+  if (v.empty()) return "youtube.com";
+  // "[::1]:8080" keeps its brackets; a plain "host:port" loses the port.
+  if (v.front() == '[') {
+    std::string::size_type close = v.find(']');
+    return close == std::string::npos ? v : v.substr(0, close + 1);
+  }
+  std::string::size_type colon = v.find(':');
+  return colon == std::string::npos ? v : v.substr(0, colon);
+}
+
+std::string CacheHost() {
+  std::string v = Env("CLIPHARBOR_CACHE_HOST");
+  return v.empty() ? std::string("cache.googlevideo.com") : v;
+}
+
+std::string ExampleWatchUrl() { return "http://" + ServiceHost() + "/watch?v=piEWjpA_51Q"; }

@@ -1,0 +1,17 @@
+// Host names of the video service. The real service is the default; the
+// environment points the program at a stand-in (tests, demo):
+//   CLIPHARBOR_SERVICE    "host[:port]"  the watch pages and get_video
+//   CLIPHARBOR_CACHE_HOST "host"         the cache servers the clipboard ignores
+#pragma once
+
+#include <string>
+
+// "host" or "host:port" of the watch pages.
+std::string ServiceHost();
+// The domain a video page address must contain: "youtube.com" by default,
+// the host part of CLIPHARBOR_SERVICE when that is set.
+std::string ServiceDomain();
+// Host name of the cache servers that serve the video files.
+std::string CacheHost();
+// "http://" + ServiceHost() + "/watch?v=piEWjpA_51Q", shown as the example.
+std::string ExampleWatchUrl();
