@@ -1,5 +1,7 @@
 #include "net/http/HttpContCod.h"
 
+#include "platform/Stream.h"
+
 #include <cmath>
 
 namespace {
@@ -117,6 +119,14 @@ THttpContCodHandler::THttpContCodHandler(THttpContCodWriteProc StreamWrite,
   for (const auto& e : ContentCodings().Items())
     FCodingParams.push_back(THttpContCodItem{e.CodingClass, true, e.Quality});
 }
+
+THttpContCodHandler::THttpContCodHandler(plat::TStream* const* ReceiveStream,
+                                         THttpContCodWriteProc OutputWriteBuffer)
+    : THttpContCodHandler(
+          [ReceiveStream](const void* d, int n) {
+            if (ReceiveStream && *ReceiveStream) (*ReceiveStream)->WriteBuffer(d, n);
+          },
+          std::move(OutputWriteBuffer)) {}
 
 THttpContCodHandler::~THttpContCodHandler() = default;
 

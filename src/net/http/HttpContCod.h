@@ -13,6 +13,10 @@
 #include <string_view>
 #include <vector>
 
+namespace plat {
+class TStream;
+}
+
 class EHttpContentCodingException : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -128,6 +132,11 @@ class THttpContCodHandler {
   // time of the call (it does nothing when there is none, and raises on a
   // short write); OutputWriteBuffer is the client's document-data event.
   THttpContCodHandler(THttpContCodWriteProc StreamWrite,
+                      THttpContCodWriteProc OutputWriteBuffer);
+  // The same with a reference to the client's ReceiveStream member: each
+  // block goes whole into the stream current at the time of the write
+  // (WriteBuffer, which raises on a short write), when there is one.
+  THttpContCodHandler(plat::TStream* const* ReceiveStream,
                       THttpContCodWriteProc OutputWriteBuffer);
   ~THttpContCodHandler();
   THttpContCodHandler(const THttpContCodHandler&) = delete;
