@@ -39,7 +39,7 @@ class TConvertThread : public std::enable_shared_from_this<TConvertThread> {
 
  private:
   explicit TConvertThread(TConvertProcess* process) : FReaderProcess(process) {}
-  void Execute();
+  void Execute(std::shared_ptr<plat::TChildProcess> child);
 
   TConvertProcess* FReaderProcess;
   std::atomic<bool> FTerminated{false};
@@ -96,10 +96,11 @@ class TConvertProcess {
  private:
   friend class TConvertThread;
 
-  // Run on the user-interface thread at the reader's request.
-  void ReadStdOut();
-  void ReadStdErr();
-  void ProcessEnded();
+  // Run on the user-interface thread at the request of `caller`; a reader
+  // that has been let go meanwhile is ignored.
+  void ReadStdOut(TConvertThread* caller);
+  void ReadStdErr(TConvertThread* caller);
+  void ProcessEnded(TConvertThread* caller);
 
   void CreatePipes();
   void ClosePipes();
