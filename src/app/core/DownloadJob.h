@@ -1,0 +1,171 @@
+// The download window's job, independent of widgets: page retrieval through
+// the embedded browser, the transfer with THttpCli, the start of the
+// conversion and its display, Stop and closing. The GUI window and the
+// command-line front end both run this code; each supplies an IDownloadHost
+// for what only it can do (show, ask, read the main window).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/core/TransferDisplay.h"
+#include "platform/MessageLoop.h"
+
+class THttpCli;
+class TWebBrowser;
+struct TProcessInfo;
+namespace plat {
+class TFileStream;
+}
+
+enum TDownloadPanel { dpNone, dpRetrieval, dpTransfer, dpConvert };
+
+// Modal results the job sets (the framework's values).
+constexpr int mrNone = 0;
+constexpr int mrCancel = 2;  // the close message
+constexpr int mrStop = 3;    // Stop
+
+// Everything the window shows, in its controls' terms.
+struct TDownloadDisplay {
+  TDownloadPanel Panel = dpNone;
+  std::string Caption = "Download";
+  std::string Label1 = "Get html from the URL, please wait...";
+  std::string Url;                      // lUrl
+  std::string FileName = "get_video";   // eFileName (hidden hand-over)
+  std::string DownloadUrl;              // eDownloadUrl (hidden hand-over)
+  std::string FileLabel;                // lFileName and its hint
+  std::int64_t Bar1Max = 100, Bar1Pos = 0;  // suiProgressBar1
+  std::string ReceiveData;              // lReceiveData
+  std::string EstimateTime;             // lEstimateTime
+  std::string ReceiveSpeed;             // lReceiveSpeed
+  std::string ConvertName;              // lConvertName and its hint
+  int Bar2Pos = 0;                      // suiProgressBar2
+  std::string TimeElapsed = "00:00";    // lTimeElapsed
+  std::string TimeEstimated = "00:00";  // lTimeEstimated
+};
+
+class IDownloadHost {
+ public:
+  virtual ~IDownloadHost() = default;
+  // After every change of the display.
+  virtual void DisplayChanged(const TDownloadDisplay& display) = 0;
+  // Centre the window on the main window (start of the transfer).
+  virtual void CenterOnOwner() {}
+  // The main window's output-folder text.
+  virtual std::string OutputFolder() = 0;
+  // The in-memory account credentials of the main window.
+  virtual std::string AccountUser() = 0;
+  virtual std::string AccountPassword() = 0;
+  virtual void SetAccount(const std::string& user, const std::string& password) = 0;
+  // The login dialog: true (OK) with both texts filled, false on cancel.
+  virtual bool AskLogin(std::string& user, std::string& password) = 0;
+  // The default display of an error that escaped a stage (a message box
+  // with the error's text); the window stays until Stop.
+  virtual void ShowError(const std::string& text) = 0;
+  // A stage ended silently without moving on: the window waits for Stop.
+  virtual void StageStalled(const std::string& why) { (void)why; }
+};
+
+class TDownloadJob {
+ public:
+  // `inputList`: copied (the caller keeps its own list).
+  TDownloadJob(IDownloadHost& host, const std::vector<std::string>& inputList);
+  ~TDownloadJob();
+  TDownloadJob(const TDownloadJob&) = delete;
+  TDownloadJob& operator=(const TDownloadJob&) = delete;
+
+  // Set by the caller before the show.
+  int FJobMode = 0;  // 0 download, 1 download and convert, 2 convert a local file
+  std::string FTargetExt;
+  std::string FConvertArgs;
+  // Length of one retrieval attempt's polling; shortened by tests.
+  std::uint32_t FPollLimitMs = 60000;
+  // Longest block of one wait turn: waits block for input instead of spinning.
+  static constexpr std::uint32_t kWaitTurnMs = 20;
+
+  // The window's own message window: WM_FETCHPAGE, WM_FETCHVIDEO,
+  // WM_CONVERTINFO and the close message arrive here.
+  plat::HWND Handle() const { return FHandle; }
+  // The show handling: panels, captions, and the first stage.
+  void FormShow();
+  // The Stop button of every panel.
+  void bStopClick();
+  // The close box / the close message: ends the modal run once the running
+  // stage has returned.
+  void Close();
+  // When the modal run ends (once).
+  void FormClose();
+
+  int ModalResult() const { return FModalResult; }
+  const TDownloadDisplay& Display() const { return FDisplay; }
+  const std::vector<std::string>& InputList() const { return FInputList; }
+  THttpCli& HttpCli1() { return *FHttpCli; }
+  TWebBrowser& WebBrowser1() { return *FWebBrowser; }
+
+  // Outcome, for front ends that report one.
+  bool TransferSucceeded() const { return FTransferOk; }
+  bool ConversionSucceeded() const { return FConvertOk; }
+  // True when everything the job mode asks for was done and not stopped.
+  bool Succeeded() const;
+  // Paths of the last transfer target and conversion output ("" until known).
+  const std::string& TargetPath() const { return FTargetPath; }
+  const std::string& ConvertOutputPath() const { return FConvertOutput; }
+  // True while a stage handler (with its nested waits) runs.
+  bool StageRunning() const { return FStageDepth > 0; }
+
+ private:
+  plat::LRESULT WndProc(plat::UINT msg, plat::WPARAM wParam, plat::LPARAM lParam);
+  void Changed();
+
+  // Stages.
+  void FetchPage();
+  void FetchVideo();
+  void ConvertInfo(TProcessInfo* info);
+  void StartConversion(const std::string& inputFile);
+
+  // Retrieval helpers; each returns false when Stop ended the wait.
+  enum TWaitResult { wrReady, wrStopped };
+  bool Stopped() const { return FModalResult == mrStop; }
+  void PumpTurn();
+  TWaitResult WaitReadyState();
+  void Navigate(const std::string& address);
+  void BlankPage();
+  void ReadDocument(std::string& text);
+  enum TPollResult { prDone, prNextTurn, prEndPolling, prLeave };
+  TPollResult PollTurn(const std::string& line, std::string& pageText);
+
+  // Transfer events.
+  void HttpCli1HeaderData();
+  void HttpCli1DocData();
+
+  IDownloadHost& FHost;
+  std::vector<std::string> FInputList;
+  bool FInputListFreed = false;
+  plat::HWND FHandle = 0;
+  int FModalResult = mrNone;
+  int FStageDepth = 0;
+  TDownloadDisplay FDisplay;
+  TTransferDisplay FTransfer;
+  std::unique_ptr<THttpCli> FHttpCli;
+  std::unique_ptr<TWebBrowser> FWebBrowser;
+  std::unique_ptr<plat::TFileStream> FFileStream;
+  bool FTransferOk = false;
+  bool FConvertOk = false;
+  bool FConvertStarted = false;
+  std::string FTargetPath;
+  std::string FConvertOutput;
+};
+
+// "Text." as the default error display words it: a final period unless the
+// text already ends in one (or in a character below it).
+std::string DefaultErrorText(const std::string& message);
+// Output path of a conversion: the folder (delimiter added) + the input's
+// name with its extension replaced by `ext` ("" removes it).
+std::string ConvertOutputName(const std::string& outputFolder, const std::string& inputFile,
+                              const std::string& ext);
+// `folder` with a trailing '/' added when missing ("" stays "").
+std::string IncludeTrailingPathDelimiter(const std::string& folder);
+// Name part of a path (after the last '/').
+std::string ExtractFileName(const std::string& path);
