@@ -5,7 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -241,7 +241,7 @@ int CreateProcess(const std::string& commandLine, const TStartupInfo& startup,
   posix_spawn_file_actions_destroy(&actions);
   if (err != 0) return err;
 
-  int pidfd = pidfd_open(pid, 0);
+  int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
   process.reset(new TChildProcess(pid, pidfd));
   return 0;
 }
