@@ -344,7 +344,11 @@ void TConvertProcess::ParseLines(std::string& pending, const std::string& chunk,
     std::size_t stop = complete.find_first_of("\r\n", start);
     if (stop == std::string::npos) stop = complete.size();
     std::string line = Trim(complete.substr(start, stop - start));
-    if (!line.empty() && LowerAscii(line).find("time=") == std::string::npos) FLastErrorLine = line;
+    // ffmpeg closes a failure with a generic summary; the line before it
+    // says what went wrong.
+    if (!line.empty() && LowerAscii(line).find("time=") == std::string::npos &&
+        (line != "Conversion failed!" || FLastErrorLine.empty()))
+      FLastErrorLine = line;
     start = stop + 1;
   }
   ParseOutput(complete);
