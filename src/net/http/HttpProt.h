@@ -19,10 +19,10 @@
 #include "net/common/Ntlm.h"
 #include "net/socket/Component.h"
 #include "net/socket/QelLogger.h"
+#include "net/socket/WSocket.h"
 #include "platform/MessageLoop.h"
 #include "platform/Stream.h"
 
-class TWSocket;
 class THttpContCodHandler;
 
 using plat::TStream;
@@ -130,7 +130,7 @@ class THttpCli : public TComponent {
   std::int32_t BandwidthLimit = 10000;
   std::int32_t BandwidthSampling = 1000;
   std::string SocksServer, SocksLevel = "5", SocksPort, SocksUsercode, SocksPassword;
-  int SocksAuthentication = 0;  // TSocksAuthentication value: 0 socksNoAuthentication
+  TSocksAuthentication SocksAuthentication = socksNoAuthentication;
   THttpAuthMethod FServerAuthMethod = httpAuthNone;
   THttpAuthMethod FProxyAuthMethod = httpAuthNone;
 
@@ -223,12 +223,12 @@ class THttpCli : public TComponent {
   virtual void StartProxyAuthNTLM();
   virtual void StartAuthBasic();
   virtual void StartProxyAuthBasic();
-  virtual void SocketDnsLookupDone(void* Sender, std::uint16_t ErrCode);
-  virtual void SocketSessionClosed(void* Sender, std::uint16_t ErrCode);
-  virtual void SocketSessionConnected(void* Sender, std::uint16_t ErrCode);
-  virtual void SocketDataSent(void* Sender, std::uint16_t ErrCode);
-  virtual void SocketDataAvailable(void* Sender, std::uint16_t ErrCode);
-  virtual void LocationSessionClosed(void* Sender, std::uint16_t ErrCode);
+  virtual void SocketDnsLookupDone(TObject* Sender, std::uint16_t ErrCode);
+  virtual void SocketSessionClosed(TObject* Sender, std::uint16_t ErrCode);
+  virtual void SocketSessionConnected(TObject* Sender, std::uint16_t ErrCode);
+  virtual void SocketDataSent(TObject* Sender, std::uint16_t ErrCode);
+  virtual void SocketDataAvailable(TObject* Sender, std::uint16_t ErrCode);
+  virtual void LocationSessionClosed(TObject* Sender, std::uint16_t ErrCode);
   virtual void ChangeState(THttpState NewState);
   virtual void FireStateChange();
   virtual void FireCookie(const std::string& Data, bool& Accept);
@@ -335,6 +335,14 @@ class THttpCli : public TComponent {
   std::int64_t FChunkReceived = 0;
   std::int64_t FDocBeginSize = 0;
   std::string FLastLine;  // the line handed to ReadHeaderLine
+  std::int32_t FBodyDataTaken = 0;  // bytes of the slice GetBodyLineNext consumed
+  std::int32_t FTrailerLineLen = 0;  // bytes of the current trailer line
+  bool FAnswerDone = false;  // the answer was read to its end
+  std::string FProxyPortInUse;  // port of the proxy connection
+  // Every request gets a serial; posted messages carry it, so a message left
+  // over from an aborted or finished request cannot touch the next one.
+  std::uintptr_t FRequestSerial = 0;
+  bool FRequestDoneFlag = true;
 
   std::uint8_t FAuthNTLMState = 0, FProxyAuthNTLMState = 0;
   std::uint8_t FAuthBasicState = 0, FProxyAuthBasicState = 0;
@@ -342,6 +350,8 @@ class THttpCli : public TComponent {
 
  private:
   void RunNext();
+  void TakeLocation(const std::string& Value);
+  void DocEndCommon();
   void BodyFailed(const std::string& Reason);
   void BandwidthTick();
   void SetBandwidthTimer(bool On);
