@@ -375,8 +375,11 @@ bool RegisterInstance(const std::string& className, HWND wnd) {
         UINT msg = 0;
         WPARAM w = 0;
         LPARAM l = 0;
-        bool ok = ParseLine(line, msg, w, l) && PostMessage(g_instance.wnd, msg, w, l);
-        c->write(ok ? "OK\n" : "NO\n");
+        // Sent, not posted: the answer tells the caller that the window has
+        // handled the message, and carries its result.
+        bool ok = ParseLine(line, msg, w, l) && IsWindow(g_instance.wnd);
+        LRESULT r = ok ? SendMessage(g_instance.wnd, msg, w, l) : 0;
+        c->write(ok ? "OK " + QByteArray::number(static_cast<qlonglong>(r)) + "\n" : QByteArray("NO\n"));
         c->flush();
         c->disconnectFromServer();
       });

@@ -199,11 +199,13 @@ void NotifyClipboardChanged();
 
 // ---- Single instance ----
 // Delivers msg(wParam, lParam) to a running instance registered under
-// `className`, which brings itself to the front. True when one received it.
+// `className` (its window then brings itself to the front). True when a
+// running instance's window has handled it.
 bool PostToRunningInstance(const std::string& className, UINT msg, WPARAM wParam, LPARAM lParam,
                            int timeoutMs = 3000);
 // Registers this process under `className`; what a later instance delivers
-// is posted to `wnd`. False when the name cannot be taken.
+// is sent to `wnd` from the main loop. False when the name cannot be taken.
+// The socket lives in the temporary folder (TMPDIR), one per user.
 bool RegisterInstance(const std::string& className, HWND wnd);
 void UnregisterInstance();
 

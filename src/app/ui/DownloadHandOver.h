@@ -1,0 +1,44 @@
+// The seam between the main window and the download window. The main
+// window's Start creates the download window through the registered
+// factory, with its owner and a one-line input list, sets FJobMode,
+// FTargetExt and FConvertArgs, runs ShowModal, and destroys it.
+//
+// TfrmDownload derives from TDownloadWindowIntf and registers itself, e.g.
+//   static const bool registered = RegisterDownloadWindow(
+//       [](QWidget* owner, const TStringList& input) -> std::unique_ptr<TDownloadWindowIntf> {
+//         return std::make_unique<TfrmDownload>(owner, input);
+//       });
+// (the program links the whole ui library, so such a registration runs).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+using TStringList = std::vector<std::string>;
+
+class TDownloadWindowIntf {
+ public:
+  virtual ~TDownloadWindowIntf() = default;
+
+  int FJobMode = 0;          // 0 download, 1 download and convert, 2 convert a local file
+  std::string FTargetExt;    // extension of the converted file, e.g. ".mp3" ("" when none)
+  std::string FConvertArgs;  // converter preset, ends with a blank ("" when none)
+
+  // Runs the window modally; the main window does not look at the result.
+  virtual int ShowModal() = 0;
+};
+
+// owner: the main window; inputList: exactly one line, copied by the window.
+using TDownloadWindowFactory =
+    std::function<std::unique_ptr<TDownloadWindowIntf>(QWidget* owner, const TStringList& inputList)>;
+
+// Sets the factory and returns the previous one (empty if none). Always
+// returns true through the bool overload, for static registration.
+TDownloadWindowFactory SetDownloadWindowFactory(TDownloadWindowFactory factory);
+bool RegisterDownloadWindow(TDownloadWindowFactory factory);
+// nullptr when no download window is registered.
+std::unique_ptr<TDownloadWindowIntf> CreateDownloadWindow(QWidget* owner, const TStringList& inputList);

@@ -1,0 +1,511 @@
+#include "app/ui/Main.h"
+
+#include "app/core/AppMessages.h"
+#include "app/core/ConvertThread.h"
+#include "app/core/Formats.h"
+#include "app/core/Global.h"
+#include "app/core/Service.h"
+#include "app/ui/About.h"
+#include "app/ui/ClickLabel.h"
+#include "app/ui/DownloadHandOver.h"
+#include "app/ui/Links.h"
+#include "app/ui/Login.h"
+#include "app/ui/Pictures.h"
+#include "app/ui/SUIURLLabel.h"
+#include "app/ui/WlmShiftImage.h"
+#include "platform/FileUtil.h"
+#include "platform/Profile.h"
+#include "platform/QtText.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShowEvent>
+
+using plat::FromQ;
+using plat::ToQ;
+
+TfrmMain* frmMain = nullptr;
+
+namespace {
+
+constexpr int kClientWidth = 407;
+constexpr int kClientHeight = 362;
+const char* const kSection = "Options";
+const char* const kCaption = "Clipharbor";
+const char* const kEnterUrl = "Enter video URL (Example: ";
+const char* const kSelectFile = "Select video file:";
+
+int Box(const std::string& text, plat::UINT flags) { return plat::Desktop().MessageBox(text, kCaption, flags); }
+
+QLabel* NewLabel(QWidget* parent, const char* name, const QString& text, int x, int y) {
+  auto* l = new QLabel(text, parent);
+  l->setObjectName(name);
+  l->move(x, y);
+  l->adjustSize();
+  return l;
+}
+
+QPushButton* NewButton(QWidget* parent, const char* name, const QString& text, const QRect& r) {
+  auto* b = new QPushButton(text, parent);
+  b->setObjectName(name);
+  b->setGeometry(r);
+  b->setAutoDefault(false);
+  return b;
+}
+
+// The picture of the menu: a click and its context menu both pop up the menu.
+class TMenuPicture : public TWlmShiftImage {
+ public:
+  using TWlmShiftImage::TWlmShiftImage;
+  std::function<void(QPoint)> OnContextMenu;
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent* e) override {
+    if (OnContextMenu) OnContextMenu(e->globalPos());
+  }
+};
+
+}  // namespace
+
+TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      FSettingsFile(settingsFile.empty() ? plat::ExecutableDir() + "settings.ini" : settingsFile) {
+  setObjectName("frmMain");
+  setFixedSize(kClientWidth, kClientHeight);
+  if (!frmMain) frmMain = this;
+
+  // Banner with logo, titles, update link and the menu picture.
+  iBanner = new QLabel(this);
+  iBanner->setObjectName("iBanner");
+  iBanner->setGeometry(0, 0, kClientWidth, 50);
+  iBanner->setPixmap(pics::Banner(kClientWidth, 50));
+
+  Image1 = new TClickLabel(this);
+  Image1->setObjectName("Image1");
+  Image1->setGeometry(8, 5, 40, 40);
+  Image1->setPixmap(pics::Logo(40));
+  Image1->setCursor(Qt::PointingHandCursor);
+
+  lTitle = new TClickLabel(this);
+  lTitle->setObjectName("lTitle");
+  lTitle->setText(kMakerName);
+  QFont titleFont = lTitle->font();
+  titleFont.setBold(true);
+  titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
+  lTitle->setFont(titleFont);
+  lTitle->setStyleSheet("color: #ffffff; background: transparent;");
+  lTitle->setCursor(Qt::PointingHandCursor);
+  lTitle->move(56, 7);
+  lTitle->adjustSize();
+
+  lTitleHint = NewLabel(this, "lTitleHint", "Download any video from YouTube.", 56, 28);
+  lTitleHint->setStyleSheet("color: #ffffff; background: transparent;");
+
+  iUpdate = new QLabel(this);
+  iUpdate->setObjectName("iUpdate");
+  iUpdate->setPixmap(pics::UpdateIcon());
+  iUpdate->setGeometry(0, 6, 16, 16);
+
+  lUpdate = new TsuiURLLabel(this);
+  lUpdate->setObjectName("lUpdate");
+  lUpdate->SetCaption("Check for updates...");
+  lUpdate->SetURL(kUpdatePage);
+  lUpdate->SetFontHoverColor(QColor(Qt::red));
+  lUpdate->SetFontLinkColor(QColor(Qt::white));
+  lUpdate->move(0, 6);
+
+  auto* menuPicture = new TMenuPicture(this);
+  WlmShiftImage1 = menuPicture;
+  WlmShiftImage1->setObjectName("WlmShiftImage1");
+  WlmShiftImage1->SetFocusedPicture(pics::MenuPicture(true));
+  WlmShiftImage1->SetNoFocusedPicture(pics::MenuPicture(false));
+  WlmShiftImage1->setPixmap(WlmShiftImage1->NoFocusedPicture());
+  WlmShiftImage1->setGeometry(kClientWidth - 10 - 28, 26, 28, 20);
+  WlmShiftImage1->setCursor(Qt::PointingHandCursor);
+  WlmShiftImage1->setToolTip("Click to popup the menu");
+
+  suiPopupMenu1 = new QMenu(this);
+  suiPopupMenu1->setObjectName("suiPopupMenu1");
+  Homepage1 = suiPopupMenu1->addAction("&Home Page");
+  Homepage1->setObjectName("Homepage1");
+  suiPopupMenu1->addSeparator();
+  Donate1 = suiPopupMenu1->addAction("&Donate");
+  Donate1->setObjectName("Donate1");
+  suiPopupMenu1->addSeparator();
+  miSetYouTubeaccount = suiPopupMenu1->addAction("&Set YouTube Account");
+  miSetYouTubeaccount->setObjectName("miSetYouTubeaccount");
+  suiPopupMenu1->addSeparator();
+  About1 = suiPopupMenu1->addAction("&About...");
+  About1->setObjectName("About1");
+
+  // The job.
+  lVideo = NewLabel(this, "lVideo", kEnterUrl, 12, 60);
+  lUrl = NewLabel(this, "lUrl", ToQ(ExampleWatchUrl()), 0, 60);
+  QFont underlined = lUrl->font();
+  underlined.setUnderline(true);
+  lUrl->setFont(underlined);
+  lUrl->setStyleSheet("color: #0000ff;");
+  lUrl->adjustSize();
+  lUrlEnd = NewLabel(this, "lUrlEnd", ")", 0, 60);
+  lUrlEnd->setVisible(false);
+
+  eUrl = new QLineEdit(this);
+  eUrl->setObjectName("eUrl");
+  eUrl->setGeometry(12, 78, 383, 22);
+
+  eFileName = new QLineEdit(this);
+  eFileName->setObjectName("eFileName");
+  eFileName->setGeometry(12, 78, 383, 22);
+  bSelectFile = NewButton(this, "bSelectFile", "Browser...", QRect(320, 77, 75, 24));
+  bSelectFile->setToolTip("Select local video file");
+
+  lOutputFolder = NewLabel(this, "lOutputFolder", "Output Folder:", 12, 110);
+  eOutputFolder = new QLineEdit(this);
+  eOutputFolder->setObjectName("eOutputFolder");
+  eOutputFolder->setGeometry(12, 128, 300, 22);
+  bBrowser = NewButton(this, "bBrowser", "Browser...", QRect(320, 127, 75, 24));
+  bBrowser->setToolTip("Set your default output folder");
+
+  rbDownload = new QRadioButton("Download video from YouTube", this);
+  rbDownload->setObjectName("rbDownload");
+  rbDownload->setGeometry(12, 162, 383, 20);
+  rbDownload->setChecked(true);
+  rbDownloadConvert = new QRadioButton("Download and convert video from YouTube", this);
+  rbDownloadConvert->setObjectName("rbDownloadConvert");
+  rbDownloadConvert->setGeometry(12, 184, 383, 20);
+  rbConvert = new QRadioButton("Convert video from local FLV file", this);
+  rbConvert->setObjectName("rbConvert");
+  rbConvert->setGeometry(12, 206, 383, 20);
+
+  lConvertTo = NewLabel(this, "lConvertTo", "Convert to:", 12, 236);
+  cbFormat = new QComboBox(this);
+  cbFormat->setObjectName("cbFormat");
+  cbFormat->setEditable(false);
+  cbFormat->setGeometry(12, 254, 383, 22);
+  for (int i = 0; i < FormatCount; ++i) cbFormat->addItem(FormatAt(i)->Label);
+  cbFormat->setCurrentIndex(0);
+
+  bvSeparator = new QFrame(this);
+  bvSeparator->setObjectName("bvSeparator");
+  bvSeparator->setFrameShape(QFrame::HLine);
+  bvSeparator->setFrameShadow(QFrame::Sunken);
+  bvSeparator->setGeometry(12, 294, 383, 4);
+
+  bStart = NewButton(this, "bStart", "Start...", QRect(100, 316, 90, 30));
+  bShowFiles = NewButton(this, "bShowFiles", "Show Files...", QRect(200, 316, 100, 30));
+  bExit = NewButton(this, "bExit", "Exit", QRect(310, 316, 85, 30));
+
+  setTabOrder(eUrl, eFileName);
+  setTabOrder(eFileName, bSelectFile);
+  setTabOrder(bSelectFile, eOutputFolder);
+  setTabOrder(eOutputFolder, bBrowser);
+  setTabOrder(bBrowser, rbDownload);
+  setTabOrder(rbDownload, cbFormat);
+  setTabOrder(cbFormat, bStart);
+  setTabOrder(bStart, bShowFiles);
+  setTabOrder(bShowFiles, bExit);
+
+  // lUrl and lUrlEnd continue the sentence of lVideo.
+  lUrl->move(lVideo->x() + lVideo->width(), lVideo->y());
+  lUrlEnd->move(lUrl->x() + lUrl->width(), lVideo->y());
+
+  connect(rbDownload, &QRadioButton::clicked, this, [this] { ApplyMode(0); });
+  connect(rbDownloadConvert, &QRadioButton::clicked, this, [this] { ApplyMode(1); });
+  connect(rbConvert, &QRadioButton::clicked, this, [this] { ApplyMode(2); });
+  connect(bStart, &QPushButton::clicked, this, [this] { bStartClick(); });
+  connect(bBrowser, &QPushButton::clicked, this, [this] { bBrowserClick(); });
+  connect(bSelectFile, &QPushButton::clicked, this, [this] { bSelectFileClick(); });
+  connect(bShowFiles, &QPushButton::clicked, this, [this] { bShowFilesClick(); });
+  connect(bExit, &QPushButton::clicked, this, [this] { close(); });
+  connect(Image1, &TClickLabel::clicked, this, [this] { Homepage1Click(); });
+  connect(lTitle, &TClickLabel::clicked, this, [this] { lTitleClick(); });
+  connect(Homepage1, &QAction::triggered, this, [this] { Homepage1Click(); });
+  connect(Donate1, &QAction::triggered, this, [this] { Donate1Click(); });
+  connect(miSetYouTubeaccount, &QAction::triggered, this, [this] { miSetYouTubeaccountClick(); });
+  connect(About1, &QAction::triggered, this, [this] { About1Click(); });
+  WlmShiftImage1->OnClick = [this] { iAboutClick(); };
+  menuPicture->OnContextMenu = [this](QPoint at) { suiPopupMenu1->popup(at); };
+
+  // Creation, in this order: join the viewer chain, caption, credentials, converter.
+  FHandle = plat::AllocateHWnd([this](plat::UINT m, plat::WPARAM w, plat::LPARAM l) { return WndProc(m, w, l); });
+  FNextViewer = plat::SetClipboardViewer(FHandle);
+  FInChain = true;
+  setWindowTitle(kCaption);
+  FAccountUser.clear();
+  FAccountPassword.clear();
+  CreateConvertProcess();
+  FHasConverter = true;
+}
+
+TfrmMain::~TfrmMain() {
+  // Whatever a failed close skipped is undone here, as the process would on exit.
+  if (FInChain) plat::ChangeClipboardChain(FHandle, FNextViewer);
+  if (FHasConverter) DestroyConvertProcess();
+  plat::DeallocateHWnd(FHandle);
+  if (frmMain == this) frmMain = nullptr;
+}
+
+std::string TfrmMain::OutputFolderText() const { return FromQ(eOutputFolder->text()); }
+
+plat::LRESULT TfrmMain::WndProc(plat::UINT msg, plat::WPARAM wParam, plat::LPARAM lParam) {
+  switch (msg) {
+    case WM_SHOWRUNNING:
+      WMShowRunning();
+      return 1;
+    case plat::WM_DRAWCLIPBOARD:
+      WMDrawClipboard(wParam, lParam);
+      return 0;
+    case plat::WM_CHANGECBCHAIN:
+      WMChangeCBChain(wParam, lParam);
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+void TfrmMain::WMShowRunning() {
+  show();
+  if (isMinimized()) setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+  raise();
+  activateWindow();
+}
+
+void TfrmMain::WMDrawClipboard(plat::WPARAM wParam, plat::LPARAM lParam) {
+  if (FNextViewer != 0) plat::SendMessage(FNextViewer, plat::WM_DRAWCLIPBOARD, wParam, lParam);
+  std::optional<std::string> clip = plat::Desktop().ClipboardText();
+  if (!clip) return;
+  const std::string& raw = *clip;
+  std::size_t b = 0, e = raw.size();
+  while (b < e && static_cast<unsigned char>(raw[b]) <= 32) ++b;
+  while (e > b && static_cast<unsigned char>(raw[e - 1]) <= 32) --e;
+  const std::string text = raw.substr(b, e - b);
+  if (!StartsWithNoCase(text, "http://" + CacheHost()) && StartsWithNoCase(text, "http://"))
+    eUrl->setText(ToQ(text));
+}
+
+void TfrmMain::WMChangeCBChain(plat::WPARAM wParam, plat::LPARAM lParam) {
+  const plat::HWND removed = static_cast<plat::HWND>(wParam);
+  if (removed == FNextViewer)
+    FNextViewer = static_cast<plat::HWND>(lParam);
+  else if (FNextViewer != 0)
+    plat::SendMessage(FNextViewer, plat::WM_CHANGECBCHAIN, wParam, lParam);
+}
+
+void TfrmMain::showEvent(QShowEvent* e) {
+  QWidget::showEvent(e);
+  if (e->spontaneous()) return;  // a restore, not a show
+  CenterOnScreen();
+  FormShow();
+}
+
+void TfrmMain::CenterOnScreen() {
+  plat::TSize screen = plat::Desktop().ScreenSize();
+  if (screen.Width <= 0 || screen.Height <= 0) return;
+  const QRect frame = frameGeometry();
+  move((screen.Width - frame.width()) / 2, (screen.Height - frame.height()) / 2);
+}
+
+void TfrmMain::FormShow() {
+  LoadSettings();
+  switch (FModeIndex) {
+    case 0:
+      rbDownload->setChecked(true);
+      ApplyMode(0);
+      break;
+    case 1:
+      rbDownloadConvert->setChecked(true);
+      ApplyMode(1);
+      break;
+    case 2:
+      rbConvert->setChecked(true);
+      ApplyMode(2);
+      break;
+    default:
+      break;  // no mode: the controls keep their design state
+  }
+  eOutputFolder->setText(ToQ(FOutputDir));
+  cbFormat->setCurrentIndex(FFormatIndex);  // outside the list: nothing selected (-1)
+  if (FFormatIndex < 0 || FFormatIndex >= cbFormat->count()) cbFormat->setCurrentIndex(-1);
+  LayoutControls();
+}
+
+void TfrmMain::LayoutControls() {
+  iBanner->setGeometry(0, 0, width(), 50);
+  lUpdate->move(width() - 10 - lUpdate->width(), lUpdate->y());
+  iUpdate->move(lUpdate->x() - 20, iUpdate->y());
+  eFileName->setGeometry(eUrl->x(), eUrl->y(), eOutputFolder->width(), eUrl->height());
+}
+
+void TfrmMain::ApplyMode(int mode) {
+  const bool convertsToo = mode == 1 || mode == 2;
+  const bool local = mode == 2;
+  lConvertTo->setEnabled(convertsToo);
+  cbFormat->setEnabled(convertsToo);
+  lVideo->setText(local ? kSelectFile : kEnterUrl);
+  lVideo->adjustSize();
+  lUrl->setVisible(!local);
+  lUrlEnd->setVisible(!local);
+  eUrl->setVisible(!local);
+  eFileName->setVisible(local);
+  bSelectFile->setVisible(local);
+}
+
+int TfrmMain::CheckedMode() const {
+  if (rbDownload->isChecked()) return 0;
+  if (rbDownloadConvert->isChecked()) return 1;
+  if (rbConvert->isChecked()) return 2;
+  return -1;
+}
+
+void TfrmMain::LoadSettings() {
+  plat::TIniFile ini(FSettingsFile);
+  FOutputDir = ini.ReadString(kSection, "OutputDirectory", plat::ExecutableDir());
+  FModeIndex = ini.ReadInteger(kSection, "RadioButton", 0);
+  FFormatIndex = ini.ReadInteger(kSection, "ConvertFormat", 0);
+}
+
+void TfrmMain::SaveSettings() {
+  plat::TIniFile ini(FSettingsFile);
+  const std::string folder = OutputFolderText();
+  if (plat::DirectoryExists(folder)) FOutputDir = folder;
+  ini.WriteString(kSection, "OutputDirectory", FOutputDir);
+  const int mode = CheckedMode();
+  if (mode >= 0) FModeIndex = mode;
+  ini.WriteInteger(kSection, "RadioButton", FModeIndex);
+  FFormatIndex = cbFormat->currentIndex();
+  ini.WriteInteger(kSection, "ConvertFormat", FFormatIndex);
+}
+
+void TfrmMain::closeEvent(QCloseEvent* e) {
+  FormClose();
+  QWidget::closeEvent(e);
+}
+
+void TfrmMain::FormClose() {
+  if (FClosed) return;
+  FClosed = true;
+  try {
+    SaveSettings();
+    plat::ChangeClipboardChain(FHandle, FNextViewer);
+    FInChain = false;
+    DestroyConvertProcess();
+    FHasConverter = false;
+  } catch (...) {
+    // Closing goes on whatever failed; the rest is left to the exit.
+  }
+}
+
+void TfrmMain::bStartClick() {
+  try {
+    const int mode = CheckedMode();
+    const bool convertMode = rbConvert->isChecked();
+    const bool downloadMode = rbDownload->isChecked() || rbDownloadConvert->isChecked();
+    if (downloadMode && eUrl->text().isEmpty()) {
+      Box("Please enter video URL!", plat::MB_ICONINFORMATION | plat::MB_OK);
+      return;
+    }
+    if (convertMode && eFileName->text().isEmpty()) {
+      Box("Please select a local video file!", plat::MB_ICONINFORMATION | plat::MB_OK);
+      return;
+    }
+    FOutputDir = OutputFolderText();
+    if (!plat::DirectoryExists(FOutputDir)) {
+      const std::string question =
+          FOutputDir + "," + " the output directory does not exist." + "\r\n" + "creates a new directory?";
+      if (Box(question, plat::MB_ICONINFORMATION | plat::MB_YESNO) != plat::IDYES) return;
+      if (!plat::ForceDirectories(FOutputDir)) {
+        Box("Cannot create " + FOutputDir, plat::MB_ICONERROR | plat::MB_OK);
+        return;
+      }
+    }
+    if (!convertMode) {
+      if (!IsVideoPageUrl(FromQ(eUrl->text()))) {
+        Box("Please enter the url like " + ExampleWatchUrl(), plat::MB_ICONINFORMATION | plat::MB_OK);
+        return;
+      }
+    } else if (!plat::FileExists(FromQ(eFileName->text()))) {
+      Box("Please check whether the video file exist.", plat::MB_ICONINFORMATION | plat::MB_OK);
+      return;
+    }
+
+    auto inputList = std::make_unique<TStringList>();
+    inputList->push_back(FromQ(convertMode ? eFileName->text() : eUrl->text()));
+    std::unique_ptr<TDownloadWindowIntf> frmDownload = CreateDownloadWindow(this, *inputList);
+    if (frmDownload) {
+      frmDownload->FJobMode = mode < 0 ? 0 : mode;
+      frmDownload->FTargetExt = ExtensionForLabel(FromQ(cbFormat->currentText()));
+      frmDownload->FConvertArgs = PresetForIndex(cbFormat->currentIndex());
+      frmDownload->ShowModal();
+      frmDownload.reset();
+    }
+    inputList.reset();
+  } catch (...) {
+    // Start ends quietly; the window stays usable.
+  }
+}
+
+void TfrmMain::bBrowserClick() {
+  std::string folder;
+  if (SelectFolder("Please select the directory to add", std::wstring(), folder)) {
+    eOutputFolder->setText(ToQ(folder));
+    FOutputDir = OutputFolderText();
+  }
+}
+
+void TfrmMain::bSelectFileClick() {
+  OpenDialog1.Filter = "Flv files(*.flv)|*.flv| Any file(*.*)|*.*";
+  OpenDialog1.FileName.clear();
+  OpenDialog1.HideReadOnly = true;
+  OpenDialog1.EnableSizing = true;
+  OpenDialog1.AllowMultiSelect = true;
+  std::vector<std::string> files;
+  if (plat::Desktop().OpenFileDialog(OpenDialog1, files) && !files.empty()) eFileName->setText(ToQ(files.front()));
+}
+
+void TfrmMain::bShowFilesClick() {
+  FOutputDir = OutputFolderText();
+  if (plat::DirectoryExists(FOutputDir))
+    plat::Desktop().ShellOpen(FOutputDir);
+  else
+    Box(FOutputDir + "," + " the output directory does not exist.", plat::MB_ICONERROR | plat::MB_OK);
+}
+
+void TfrmMain::iAboutClick() {
+  plat::TPoint p = plat::Desktop().CursorPos();
+  suiPopupMenu1->popup(QPoint(p.X, p.Y));
+}
+
+void TfrmMain::Homepage1Click() { plat::Desktop().ShellOpen(kHomePage); }
+
+void TfrmMain::Donate1Click() { plat::Desktop().ShellOpen(DonatePage()); }
+
+void TfrmMain::lTitleClick() { plat::Desktop().ShellOpen(kMakerSite); }
+
+void TfrmMain::miSetYouTubeaccountClick() {
+  auto frmLogin = std::make_unique<TfrmLogin>(this);
+  if (!FAccountUser.empty()) {
+    frmLogin->eUsername->setText(ToQ(FAccountUser));
+    frmLogin->ePassword->setText(ToQ(FAccountPassword));
+  }
+  if (frmLogin->ShowModal() == TfrmLogin::mrOk) {
+    FAccountUser = FromQ(frmLogin->eUsername->text());
+    FAccountPassword = FromQ(frmLogin->ePassword->text());
+  }
+  frmLogin.reset();
+}
+
+void TfrmMain::About1Click() {
+  auto frmAbout = std::make_unique<TfrmAbout>(this);
+  frmAbout->ShowModal();
+  frmAbout.reset();
+}

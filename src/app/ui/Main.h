@@ -1,0 +1,122 @@
+// The main window: collects one job (a watch-page address or a local FLV
+// file, an output folder, a format), checks it and hands it to the download
+// window; keeps the settings, the account credentials for the session and
+// the converter object; follows the clipboard for copied web addresses.
+#pragma once
+
+#include "platform/Desktop.h"
+#include "platform/MessageLoop.h"
+
+#include <QWidget>
+
+#include <string>
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class TClickLabel;
+class TWlmShiftImage;
+class TsuiURLLabel;
+
+// A second instance finds the first by this name.
+constexpr const char* kMainWindowClassName = "Clipharbor Made by Norvale Software";
+
+class TfrmMain : public QWidget {
+  Q_OBJECT
+ public:
+  // settingsFile: "" for "settings.ini" beside the executable.
+  explicit TfrmMain(const std::string& settingsFile = std::string(), QWidget* parent = nullptr);
+  ~TfrmMain() override;
+
+  // The main window's message window: WM_SHOWRUNNING, WM_DRAWCLIPBOARD,
+  // WM_CHANGECBCHAIN.
+  plat::HWND Handle() const { return FHandle; }
+  const std::string& SettingsFile() const { return FSettingsFile; }
+  // Current text of eOutputFolder, as the download window builds paths from it.
+  std::string OutputFolderText() const;
+
+  // Controls.
+  QLabel* iBanner;
+  TClickLabel* Image1;
+  TClickLabel* lTitle;
+  QLabel* lTitleHint;
+  QLabel* iUpdate;
+  TsuiURLLabel* lUpdate;
+  TWlmShiftImage* WlmShiftImage1;
+  QMenu* suiPopupMenu1;
+  QAction* Homepage1;
+  QAction* Donate1;
+  QAction* miSetYouTubeaccount;
+  QAction* About1;
+  QLabel* lVideo;
+  QLabel* lUrl;
+  QLabel* lUrlEnd;
+  QLineEdit* eUrl;
+  QLineEdit* eFileName;
+  QPushButton* bSelectFile;
+  QLabel* lOutputFolder;
+  QLineEdit* eOutputFolder;
+  QPushButton* bBrowser;
+  QRadioButton* rbDownload;
+  QRadioButton* rbDownloadConvert;
+  QRadioButton* rbConvert;
+  QLabel* lConvertTo;
+  QComboBox* cbFormat;
+  QFrame* bvSeparator;
+  QPushButton* bStart;
+  QPushButton* bShowFiles;
+  QPushButton* bExit;
+  plat::TOpenDialogOptions OpenDialog1;
+
+  // State besides the controls.
+  std::string FOutputDir;
+  int FModeIndex = 0;
+  int FFormatIndex = 0;
+  plat::HWND FNextViewer = 0;
+  std::string FAccountUser;
+  std::string FAccountPassword;
+
+  // Handlers.
+  void FormShow();
+  void FormClose();
+  void LoadSettings();
+  void SaveSettings();
+  void ApplyMode(int mode);
+  void bStartClick();
+  void bBrowserClick();
+  void bSelectFileClick();
+  void bShowFilesClick();
+  void iAboutClick();
+  void Homepage1Click();
+  void Donate1Click();
+  void miSetYouTubeaccountClick();
+  void About1Click();
+  void lTitleClick();
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+
+ private:
+  plat::LRESULT WndProc(plat::UINT msg, plat::WPARAM wParam, plat::LPARAM lParam);
+  void WMDrawClipboard(plat::WPARAM wParam, plat::LPARAM lParam);
+  void WMChangeCBChain(plat::WPARAM wParam, plat::LPARAM lParam);
+  void WMShowRunning();
+  void LayoutControls();
+  void CenterOnScreen();
+  int CheckedMode() const;  // 0, 1, 2; -1 when no radio button is checked
+
+  plat::HWND FHandle = 0;
+  std::string FSettingsFile;
+  bool FClosed = false;
+  bool FInChain = false;
+  bool FHasConverter = false;
+};
+
+// The one main window of the program (nullptr when there is none).
+extern TfrmMain* frmMain;

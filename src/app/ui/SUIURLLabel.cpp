@@ -1,0 +1,66 @@
+#include "app/ui/SUIURLLabel.h"
+
+#include "platform/Desktop.h"
+
+#include <QEnterEvent>
+#include <QMouseEvent>
+
+TsuiURLLabel::TsuiURLLabel(QWidget* parent) : QLabel(parent) {
+  QFont f = font();
+  f.setUnderline(true);
+  setFont(f);
+  setCursor(Qt::PointingHandCursor);
+  FFontHoverColor = QColor(Qt::red);
+  SetFontLinkColor(QColor(Qt::blue));
+  SetCaption("URL Label");
+}
+
+void TsuiURLLabel::SetURL(const std::string& url) {
+  if (url != FURL) FURL = url;
+}
+
+void TsuiURLLabel::SetFontLinkColor(const QColor& c) {
+  FFontLinkColor = c;
+  SetFontColor(c);
+}
+
+void TsuiURLLabel::SetCaption(const QString& text) {
+  setText(text);
+  adjustSize();
+}
+
+void TsuiURLLabel::SetFontColor(const QColor& c) {
+  FFontColor = c;
+  // A style sheet of our own, so that an application style sheet cannot override it.
+  setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(c.name()));
+}
+
+void TsuiURLLabel::enterEvent(QEnterEvent* e) {
+  QLabel::enterEvent(e);
+  SetFontColor(FFontHoverColor);
+}
+
+void TsuiURLLabel::leaveEvent(QEvent* e) {
+  QLabel::leaveEvent(e);
+  SetFontColor(FFontLinkColor);
+}
+
+void TsuiURLLabel::mousePressEvent(QMouseEvent* e) {
+  QLabel::mousePressEvent(e);
+  if (e->button() == Qt::LeftButton) FLeftDown = true;
+}
+
+void TsuiURLLabel::mouseReleaseEvent(QMouseEvent* e) {
+  QLabel::mouseReleaseEvent(e);
+  const bool click = FLeftDown && e->button() == Qt::LeftButton && rect().contains(e->position().toPoint());
+  if (e->button() == Qt::LeftButton) FLeftDown = false;
+  if (click) Click();
+}
+
+void TsuiURLLabel::Click() {
+  std::size_t b = 0, end = FURL.size();
+  while (b < end && static_cast<unsigned char>(FURL[b]) <= 32) ++b;
+  while (end > b && static_cast<unsigned char>(FURL[end - 1]) <= 32) --end;
+  if (end > b) plat::Desktop().ShellOpen(FURL);
+  emit clicked();
+}

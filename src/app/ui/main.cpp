@@ -1,0 +1,29 @@
+// Program entry: one instance per user. A second start wakes the running
+// main window and ends without creating a window or touching the settings.
+#include "app/core/AppMessages.h"
+#include "app/ui/Main.h"
+#include "app/ui/Style.h"
+#include "platform/Desktop.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Clipharbor");
+
+  if (plat::PostToRunningInstance(kMainWindowClassName, WM_SHOWRUNNING, 0, 0)) return 0;
+
+  app.setStyleSheet(FlatStyleSheet());
+  int rc = 0;
+  {
+    TfrmMain mainWindow;
+    // A start that raced us to the name: the other one is the running instance.
+    if (!plat::RegisterInstance(kMainWindowClassName, mainWindow.Handle()) &&
+        plat::PostToRunningInstance(kMainWindowClassName, WM_SHOWRUNNING, 0, 0))
+      return 0;
+    mainWindow.show();
+    rc = app.exec();
+    plat::UnregisterInstance();
+  }
+  return rc;
+}
