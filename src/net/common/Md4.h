@@ -25,5 +25,5 @@ class TMd4Context {
 
 TMd4Digest Md4Digest(const void* Data, std::size_t Len);
 TMd4Digest Md4Digest(const std::string& Data);
-// Lower-case hexadecimal text of any byte array.
+// Lower-case hexadecimal text of a digest.
 std::string Md4HexDigest(const TMd4Digest& Digest);
