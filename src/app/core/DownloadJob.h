@@ -36,7 +36,8 @@ struct TDownloadDisplay {
   std::string FileName = "get_video";   // eFileName (hidden hand-over)
   std::string DownloadUrl;              // eDownloadUrl (hidden hand-over)
   std::string FileLabel;                // lFileName and its hint
-  std::int64_t Bar1Max = 100, Bar1Pos = 0;  // suiProgressBar1
+  std::int64_t Bar1Max = 100, Bar1Pos = 0;  // suiProgressBar1 (range in bytes once known)
+  std::string TotalText;                // FTotalText: "<KB> KB", empty until a length is known
   std::string ReceiveData;              // lReceiveData
   std::string EstimateTime;             // lEstimateTime
   std::string ReceiveSpeed;             // lReceiveSpeed
@@ -142,9 +143,11 @@ class TDownloadJob {
 
   IDownloadHost& FHost;
   std::vector<std::string> FInputList;
-  bool FInputListFreed = false;
   plat::HWND FHandle = 0;
   int FModalResult = mrNone;
+  bool FStopped = false;
+  bool FClosed = false;
+  bool FDraining = false;
   int FStageDepth = 0;
   TDownloadDisplay FDisplay;
   TTransferDisplay FTransfer;
@@ -153,7 +156,7 @@ class TDownloadJob {
   std::unique_ptr<plat::TFileStream> FFileStream;
   bool FTransferOk = false;
   bool FConvertOk = false;
-  bool FConvertStarted = false;
+  bool FConvertLaunched = false;
   std::string FTargetPath;
   std::string FConvertOutput;
 };

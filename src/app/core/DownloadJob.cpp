@@ -1,0 +1,463 @@
+#include "app/core/DownloadJob.h"
+
+#include <QString>
+
+#include <exception>
+#include <new>
+#include <stdexcept>
+
+#include "app/core/AppMessages.h"
+#include "app/core/ConvertThread.h"
+#include "app/core/Global.h"
+#include "app/core/PageParse.h"
+#include "app/core/Service.h"
+#include "app/core/WebBrowser.h"
+#include "net/http/HttpProt.h"
+#include "net/socket/WSocket.h"
+#include "platform/Desktop.h"
+#include "platform/FileUtil.h"
+#include "platform/Stream.h"
+
+namespace {
+
+const char* const kCaption = "Clipharbor";
+
+int Box(const std::string& text, plat::UINT flags) {
+  return plat::Desktop().MessageBox(text, kCaption, flags);
+}
+
+std::string AgeGateQuestion() {
+  return std::string("This video may contain content that is inappropriate for some users, as "
+                     "flagged by YouTube") +
+         '"' + "s user commnunity." + "\r\n" +
+         "To view this video, please verify you are 18 or older by logging in or signing up." +
+         "\r\n\r\n" + "Do you want Login to access your account?";
+}
+
+// The system code page (UTF-8 here) to the browser's wide text.
+std::wstring Wide(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())).toStdWString();
+}
+
+}  // namespace
+
+std::string DefaultErrorText(const std::string& message) {
+  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
+  return message;
+}
+
+std::string IncludeTrailingPathDelimiter(const std::string& folder) {
+  if (folder.empty() || folder.back() == '/') return folder;
+  return folder + "/";
+}
+
+std::string ExtractFileName(const std::string& path) {
+  const std::string::size_type slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ConvertOutputName(const std::string& outputFolder, const std::string& inputFile,
+                              const std::string& ext) {
+  std::string name = ExtractFileName(inputFile);
+  const std::string::size_type dot = name.rfind('.');
+  if (dot != std::string::npos) name.erase(dot);
+  return IncludeTrailingPathDelimiter(outputFolder) + name + ext;
+}
+
+TDownloadJob::TDownloadJob(IDownloadHost& host, const std::vector<std::string>& inputList)
+    : FHost(host), FInputList(inputList) {
+  FHandle = plat::AllocateHWnd(
+      [this](plat::UINT msg, plat::WPARAM w, plat::LPARAM l) { return WndProc(msg, w, l); });
+  FWebBrowser = std::make_unique<TWebBrowser>();
+
+  // The client's settings are fixed by the window's design.
+  FHttpCli = std::make_unique<THttpCli>();
+  THttpCli& c = *FHttpCli;
+  c.Name = "HttpCli1";
+  c.LocalAddr = "0.0.0.0";
+  c.ProxyPort = "80";
+  c.Agent = "Mozilla/3.0 (compatible)";
+  c.Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
+  c.NoCache = false;
+  c.ContentTypePost = "application/x-www-form-urlencoded";
+  c.SetMultiThreaded(false);
+  c.SetRequestVer("1.0");
+  c.FollowRelocation = true;
+  c.LocationChangeMaxCount = 5;
+  c.BandwidthLimit = 10000;
+  c.BandwidthSampling = 1000;
+  c.SetOptions(THttpCliOptions{});
+  c.SocksLevel = "5";
+  c.SocksAuthentication = socksNoAuthentication;
+  c.OnHeaderData = [this](THttpCli*) { HttpCli1HeaderData(); };
+  c.OnDocData = [this](THttpCli*, const void*, int) { HttpCli1DocData(); };
+}
+
+TDownloadJob::~TDownloadJob() {
+  // Progress records still queued for the window belong to it: free them
+  // instead of letting the window's end drop them.
+  FDraining = true;
+  plat::ProcessMessages();
+  plat::DeallocateHWnd(FHandle);
+  if (FHttpCli) FHttpCli->ReceiveStream = nullptr;
+  FFileStream.reset();
+}
+
+bool TDownloadJob::Succeeded() const {
+  if (FStopped) return false;
+  switch (FJobMode) {
+    case 0: return FTransferOk;
+    case 1: return FTransferOk && FConvertOk;
+    case 2: return FConvertOk;
+    default: return false;
+  }
+}
+
+void TDownloadJob::Changed() { FHost.DisplayChanged(FDisplay); }
+
+plat::LRESULT TDownloadJob::WndProc(plat::UINT msg, plat::WPARAM, plat::LPARAM lParam) {
+  if (FDraining) {
+    if (msg == WM_CONVERTINFO) delete reinterpret_cast<TProcessInfo*>(lParam);
+    return 0;
+  }
+  switch (msg) {
+    case WM_FETCHPAGE: {
+      ++FStageDepth;
+      try {
+        FetchPage();
+      } catch (const std::exception& e) {
+        // Retrieval errors end the stage silently; the window waits for Stop.
+        FHost.StageStalled(e.what());
+      } catch (...) {
+        FHost.StageStalled("retrieval failed");
+      }
+      --FStageDepth;
+      return 0;
+    }
+    case WM_FETCHVIDEO: {
+      ++FStageDepth;
+      try {
+        FetchVideo();
+      } catch (const std::exception& e) {
+        FHost.ShowError(DefaultErrorText(e.what()));
+        FHost.StageStalled(e.what());
+      } catch (...) {
+        FHost.ShowError("Unknown error.");
+        FHost.StageStalled("transfer failed");
+      }
+      --FStageDepth;
+      return 0;
+    }
+    case WM_CONVERTINFO:
+      ConvertInfo(reinterpret_cast<TProcessInfo*>(lParam));
+      return 0;
+    case plat::WM_CLOSE:
+      Close();
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+// ---------------------------------------------------------------- frame
+
+void TDownloadJob::FormShow() {
+  FDisplay.DownloadUrl.clear();
+  FDisplay.Bar1Pos = 0;
+  FDisplay.Bar2Pos = 0;
+  FDisplay.Panel = dpNone;
+  FDisplay.Caption = kCaption;
+  FDisplay.FileLabel.clear();
+  FDisplay.ReceiveData.clear();
+  FDisplay.EstimateTime.clear();
+  FDisplay.ReceiveSpeed.clear();
+  if (FJobMode == 2) {
+    FDisplay.Panel = dpConvert;
+    Changed();
+    ++FStageDepth;
+    try {
+      if (FInputList.empty()) throw std::runtime_error("no input file");
+      StartConversion(FInputList.front());
+    } catch (const std::exception& e) {
+      // A converter that cannot start is a failure the user must see.
+      Box(DefaultErrorText(e.what()), plat::MB_OK | plat::MB_ICONERROR);
+      FHost.StageStalled(e.what());
+    }
+    --FStageDepth;
+  } else {
+    FDisplay.Panel = dpRetrieval;
+    Changed();
+    plat::PostMessage(FHandle, WM_FETCHPAGE, 0, 0);
+  }
+}
+
+void TDownloadJob::bStopClick() {
+  if (!FHttpCli->URL.empty()) FHttpCli->Abort();
+  if (ConvertProcess && ConvertProcess->FActive) ConvertProcess->StopProcess(0);
+  FStopped = true;
+  FModalResult = mrStop;
+}
+
+void TDownloadJob::Close() {
+  if (FModalResult == mrNone) FModalResult = mrCancel;
+}
+
+void TDownloadJob::FormClose() {
+  if (FClosed) return;
+  FClosed = true;
+  FInputList.clear();
+  if (ConvertProcess && ConvertProcess->FActive) ConvertProcess->StopProcess(0);
+}
+
+// ---------------------------------------------------------------- retrieval
+
+void TDownloadJob::PumpTurn() { plat::WaitForInput(kWaitTurnMs); }
+
+TDownloadJob::TWaitResult TDownloadJob::WaitReadyState() {
+  while (FWebBrowser->ReadyState() < 3) {
+    PumpTurn();
+    if (Stopped()) return wrStopped;
+  }
+  return wrReady;
+}
+
+void TDownloadJob::Navigate(const std::string& address) { FWebBrowser->Navigate(Wide(address)); }
+
+void TDownloadJob::BlankPage() { FWebBrowser->Navigate2(L"about:blank"); }
+
+void TDownloadJob::ReadDocument(std::string& text) {
+  TWebDocument* document = FWebBrowser->Document();
+  if (!document) return;  // nothing to read: the last text stands
+  IPersistStreamInit* persist = document->QueryPersistStreamInit();
+  if (!persist) throw std::runtime_error("Interface not supported");
+  plat::TMemoryStream stream;
+  try {
+    stream.SetSize(65536);  // zero-filled
+  } catch (const std::bad_alloc&) {
+    FDisplay.Label1 = "Unable get html from the url. Please try again later!";
+    Changed();
+    throw std::runtime_error("Not enough storage is available to process this command");
+  }
+  stream.SetPosition(0);
+  persist->Save(stream, false);
+  const char* data = stream.Memory();
+  const std::size_t size = static_cast<std::size_t>(stream.GetSize());
+  std::size_t n = 0;
+  while (n < size && data[n] != '\0') ++n;
+  text.assign(data, n);
+}
+
+TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::string& pageText) {
+  PumpTurn();
+  if (Stopped()) return prLeave;
+  ReadDocument(pageText);
+
+  if (page::HasAgeGate(pageText)) {
+    if (FHost.AccountUser().empty()) {
+      if (Box(AgeGateQuestion(), plat::MB_YESNO | plat::MB_ICONINFORMATION) != plat::IDYES) {
+        bStopClick();
+        return prLeave;
+      }
+      std::string user, password;
+      if (FHost.AskLogin(user, password)) FHost.SetAccount(user, password);
+      if (FHost.AccountUser().empty()) {
+        bStopClick();
+        return prLeave;
+      }
+    }
+    if (std::optional<std::string> login =
+            page::BuildLoginAddress(line, FHost.AccountUser(), FHost.AccountPassword())) {
+      BlankPage();
+      Navigate(*login);
+      if (WaitReadyState() == wrStopped) return prLeave;
+      ReadDocument(pageText);
+    }
+  }
+
+  if (page::HasBirthDateConfirmation(pageText)) {
+    if (std::optional<std::string> verify = page::BuildVerifyAgeAddress(line)) {
+      BlankPage();
+      Navigate(*verify);
+      if (WaitReadyState() == wrStopped) return prLeave;
+      ReadDocument(pageText);
+    }
+  }
+
+  if (page::IsNotAvailable(pageText)) return prEndPolling;
+
+  if (std::optional<std::string> title = page::ExtractTitle(pageText)) {
+    FDisplay.FileName = *title + ".flv";
+    Changed();
+  }
+  const std::optional<std::string> token = page::ExtractToken(pageText);
+  if (!token) return prNextTurn;
+  const std::optional<std::string> videoId = page::VideoIdOf(line);
+  if (!videoId) return prNextTurn;
+  FDisplay.DownloadUrl = page::BuildGetVideoAddress(ServiceHost(), *videoId, *token);
+  Changed();
+  return prDone;
+}
+
+void TDownloadJob::FetchPage() {
+  bool posted = false;
+  for (std::size_t i = 0; i < FInputList.size(); ++i) {
+    if (Stopped()) return;
+    const std::string line = FInputList[i];
+    FDisplay.Url = line;
+    Changed();
+    if (!IsVideoPageUrl(line)) continue;
+
+    std::string pageText;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      Navigate(line);
+      if (WaitReadyState() == wrStopped) return;
+      const std::uint32_t start = plat::GetTickCount();
+      for (;;) {
+        if (Stopped()) return;
+        if (static_cast<std::uint32_t>(plat::GetTickCount() - start) > FPollLimitMs) break;
+        const TPollResult r = PollTurn(line, pageText);
+        if (r == prLeave) return;
+        if (r != prNextTurn) break;
+      }
+      BlankPage();
+      if (!pageText.empty()) break;
+    }
+    plat::PostMessage(FHandle, WM_FETCHVIDEO, 0, 0);
+    posted = true;
+  }
+  if (!posted) FHost.StageStalled("no video page address");
+}
+
+// ---------------------------------------------------------------- transfer
+
+void TDownloadJob::FetchVideo() {
+  if (FDisplay.DownloadUrl.empty()) {
+    Box("Unable get html from " + (FInputList.empty() ? std::string() : FInputList.front()),
+        plat::MB_OK | plat::MB_ICONINFORMATION);
+    bStopClick();
+    return;
+  }
+  FDisplay.Panel = dpTransfer;
+  Changed();
+  FHost.CenterOnOwner();
+  FTransfer.Reset();
+  FDisplay.Bar1Max = FTransfer.BarMax();
+  FDisplay.TotalText.clear();
+
+  FTargetPath = IncludeTrailingPathDelimiter(FHost.OutputFolder()) +
+                StripFileNameChars(FDisplay.FileName);
+  if (plat::FileExists(FTargetPath)) {
+    if (Box(FTargetPath + " has existed,overite it?",
+            plat::MB_YESNO | plat::MB_ICONINFORMATION | plat::MB_DEFBUTTON2) != plat::IDYES) {
+      plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
+      return;
+    }
+  }
+  FHttpCli->URL = FDisplay.DownloadUrl;
+  // Exclusive before emptying: a file someone else holds keeps its bytes.
+  if (plat::FileExists(FTargetPath)) {
+    FFileStream = std::make_unique<plat::TFileStream>(
+        FTargetPath, plat::fmOpenReadWrite | plat::fmShareExclusive);
+    FFileStream->SetSize(0);
+  } else {
+    FFileStream =
+        std::make_unique<plat::TFileStream>(FTargetPath, plat::fmCreate | plat::fmShareExclusive);
+  }
+  FHttpCli->ReceiveStream = FFileStream.get();
+  FDisplay.FileLabel = "Downloading: " + ExtractFileName(FTargetPath) + " ...";
+  Changed();
+
+  std::exception_ptr error;
+  bool httpFailed = false;
+  try {
+    FHttpCli->Get();
+  } catch (const EHttpException&) {
+    httpFailed = true;  // an error status or Stop: no message
+  } catch (...) {
+    error = std::current_exception();
+  }
+  FHttpCli->ReceiveStream = nullptr;
+  FFileStream.reset();
+  if (error) std::rethrow_exception(error);
+
+  const std::int64_t length = FHttpCli->ContentLength();
+  FTransferOk = !httpFailed && !Stopped() && FHttpCli->StatusCode() >= 200 &&
+                FHttpCli->StatusCode() <= 299 &&
+                (length < 0 || FHttpCli->ReceivedCount() == length);
+
+  if (FJobMode == 0) {
+    plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
+  } else {
+    StartConversion(FTargetPath);
+  }
+}
+
+void TDownloadJob::HttpCli1HeaderData() {
+  FTransfer.HeaderData(FHttpCli->ReceivedHeader());
+  FDisplay.Bar1Max = FTransfer.BarMax();
+  FDisplay.TotalText = FTransfer.TotalText();
+  Changed();
+}
+
+void TDownloadJob::HttpCli1DocData() {
+  FTransfer.DocData(FHttpCli->ReceivedCount());
+  FDisplay.ReceiveData = FTransfer.ReceiveData();
+  FDisplay.Bar1Pos = FTransfer.BarPos();
+  FDisplay.ReceiveSpeed = FTransfer.ReceiveSpeed();
+  FDisplay.EstimateTime = FTransfer.EstimateTime();
+  Changed();
+}
+
+// ---------------------------------------------------------------- conversion
+
+void TDownloadJob::StartConversion(const std::string& inputFile) {
+  FDisplay.Panel = dpConvert;
+  Changed();
+  if (!ConvertProcess) throw std::runtime_error("no converter");
+  TConvertProcess& cp = *ConvertProcess;
+  cp.FActive = true;
+  cp.FInputFile = inputFile;
+  FConvertOutput = ConvertOutputName(FHost.OutputFolder(), inputFile, FTargetExt);
+  cp.FOutputFile = FConvertOutput;
+  cp.FNotifyWnd = FHandle;
+  cp.FArguments = FConvertArgs;
+  FConvertLaunched = false;
+  cp.Start();
+  FConvertLaunched = cp.Running();
+  FDisplay.ConvertName = ExtractFileName(FConvertOutput);
+  Changed();
+}
+
+void TDownloadJob::ConvertInfo(TProcessInfo* info) {
+  std::unique_ptr<TProcessInfo> record(info);
+  if (!record) return;
+  switch (record->Status) {
+    case csProgress:
+      FDisplay.Bar2Pos = record->Percent;
+      FDisplay.TimeElapsed = record->Elapsed;
+      FDisplay.TimeEstimated = record->Estimated;
+      break;
+    case csInUse:
+      Box("Video file will be created may be used, convert process failed!",
+          plat::MB_OK | plat::MB_ICONERROR);
+      break;
+    case csFailed:
+      Box(ConvertProcess ? ConvertProcess->LastErrorLine() : std::string("convert process failed"),
+          plat::MB_OK | plat::MB_ICONERROR);
+      break;
+    default:
+      break;
+  }
+  FDisplay.TimeElapsed = record->Elapsed;
+  FDisplay.TimeEstimated = record->Estimated;
+  Changed();
+  // A progress report of 100 percent may come while the converter still
+  // writes its output: close on its end record only, which carries no times.
+  const bool endRecord = record->Elapsed.empty() && record->Estimated.empty();
+  if (record->Status == csProgress && endRecord) {
+    FConvertOk = FConvertLaunched && ConvertProcess && ConvertProcess->ExitCode() == 0;
+    Close();
+  } else if (record->Status != csProgress) {
+    FHost.StageStalled(record->Status == csInUse ? "output file in use" : "converter failed");
+  }
+}

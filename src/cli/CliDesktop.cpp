@@ -1,0 +1,108 @@
+#include "cli/CliDesktop.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cctype>
+
+std::string TerminalText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> TCliDesktop::ReadLine(bool hidden) {
+  const int fd = ::fileno(FIn);
+  termios saved{};
+  const bool echoOff = hidden && ::isatty(fd) && ::tcgetattr(fd, &saved) == 0;
+  if (echoOff) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(fd, TCSAFLUSH, &quiet);
+  }
+  std::string line;
+  bool any = false;
+  for (int c; (c = std::fgetc(FIn)) != EOF;) {
+    any = true;
+    if (c == '\n') break;
+    line += static_cast<char>(c);
+  }
+  if (echoOff) {
+    ::tcsetattr(fd, TCSAFLUSH, &saved);
+    std::fputc('\n', FErr);
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (!any) return std::nullopt;
+  return line;
+}
+
+int TCliDesktop::MessageBox(const std::string& text, const std::string& caption, plat::UINT flags) {
+  (void)caption;  // always the program's name
+  BeforeOutput();
+  const plat::UINT buttons = flags & plat::MB_TYPEMASK;
+  if (buttons != plat::MB_YESNO) {
+    std::fprintf(FErr, "%s\n", TerminalText(text).c_str());
+    std::fflush(FErr);
+    return buttons == plat::MB_OK ? plat::IDOK : plat::IDCANCEL;
+  }
+  const int byDefault = (flags & plat::MB_DEFMASK) == plat::MB_DEFBUTTON2 ? plat::IDNO : plat::IDYES;
+  std::fprintf(FErr, "%s [%s] ", TerminalText(text).c_str(), byDefault == plat::IDYES ? "Y/n" : "y/N");
+  if (FFixedAnswer) {
+    std::fprintf(FErr, "%s\n", *FFixedAnswer == plat::IDYES ? "yes" : "no");
+    std::fflush(FErr);
+    return *FFixedAnswer;
+  }
+  std::fflush(FErr);
+  for (int tries = 0; tries < 3; ++tries) {
+    std::optional<std::string> line = ReadLine(false);
+    if (!line) {
+      std::fprintf(FErr, "\n");
+      break;  // no more input: the box's default button
+    }
+    std::string a;
+    for (char c : *line)
+      if (!std::isspace(static_cast<unsigned char>(c)))
+        a += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (a.empty()) break;
+    if (a == "y" || a == "yes") return plat::IDYES;
+    if (a == "n" || a == "no") return plat::IDNO;
+    std::fprintf(FErr, "Please answer yes or no: ");
+    std::fflush(FErr);
+  }
+  return byDefault;
+}
+
+bool TCliDesktop::AskLogin(std::string& user, std::string& password) {
+  BeforeOutput();
+  std::fprintf(FErr, "Member Login\n");
+  for (;;) {
+    std::fprintf(FErr, "Username: ");
+    std::fflush(FErr);
+    std::optional<std::string> u = ReadLine(false);
+    if (!u) return false;
+    std::fprintf(FErr, "Password: ");
+    std::fflush(FErr);
+    std::optional<std::string> p = ReadLine(true);
+    if (!p) return false;
+    // The dialog's own checks, in its order; texts are taken as typed.
+    if (u->empty()) {
+      std::fprintf(FErr, "Please enter Username.\n");
+      continue;
+    }
+    if (p->empty()) {
+      std::fprintf(FErr, "Please enter Password.\n");
+      continue;
+    }
+    user = *u;
+    password = *p;
+    return true;
+  }
+}

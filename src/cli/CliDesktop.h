@@ -1,0 +1,53 @@
+// The desktop of the command line: message boxes become lines on standard
+// error, questions are answered by --yes/--no or read from standard input,
+// and the account is asked for on the terminal. Dialogs that need a screen
+// are refused.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "platform/Desktop.h"
+
+class TCliDesktop final : public plat::IDesktop {
+ public:
+  // `fixedAnswer`: IDYES / IDNO for every question, or nothing to ask.
+  TCliDesktop(std::optional<int> fixedAnswer, std::FILE* in, std::FILE* err)
+      : FFixedAnswer(fixedAnswer), FIn(in), FErr(err) {}
+
+  int MessageBox(const std::string& text, const std::string& caption, plat::UINT flags) override;
+  bool BrowseForFolder(const std::string&, const std::wstring&, std::string&) override { return false; }
+  bool OpenFileDialog(const plat::TOpenDialogOptions&, std::vector<std::string>&) override { return false; }
+  void ShellOpen(const std::string&) override {}
+  std::optional<std::string> ClipboardText() override { return std::nullopt; }
+  void SetClipboardText(const std::string&) override {}
+  plat::TPoint CursorPos() override { return {}; }
+  plat::TSize ScreenSize() override { return {}; }
+
+  // The login dialog's questions: a user name and a password, both
+  // required as in the dialog; false when the input ends (cancel).
+  bool AskLogin(std::string& user, std::string& password);
+
+  // Called before a message is written, so that a progress line on the
+  // terminal can be ended first.
+  void SetBeforeOutput(void (*fn)(void*), void* context) {
+    FBeforeOutput = fn;
+    FBeforeContext = context;
+  }
+
+ private:
+  std::optional<std::string> ReadLine(bool hidden);
+  void BeforeOutput() {
+    if (FBeforeOutput) FBeforeOutput(FBeforeContext);
+  }
+
+  std::optional<int> FFixedAnswer;
+  std::FILE* FIn;
+  std::FILE* FErr;
+  void (*FBeforeOutput)(void*) = nullptr;
+  void* FBeforeContext = nullptr;
+};
+
+// CR LF and lone CR of message texts as plain line ends.
+std::string TerminalText(const std::string& text);
