@@ -141,8 +141,12 @@ void TCookieJar::SetCookie(const std::string& host, const std::string& requestPa
   }
   for (auto it = FCookies.begin(); it != FCookies.end(); ++it) {
     if (it->Name == c.Name && it->Domain == c.Domain && it->Path == c.Path) {
-      FCookies.erase(it);
-      break;
+      // A replaced cookie keeps its place (its creation order).
+      if (expired)
+        FCookies.erase(it);
+      else
+        *it = c;
+      return;
     }
   }
   if (!expired) FCookies.push_back(c);
