@@ -220,7 +220,8 @@ bool TConvertProcess::AskOverwrite(const std::string& text) {
 }
 
 void TConvertProcess::Start() {
-  FReader.reset();
+  // Forget any reader; one still running belongs to an earlier conversion.
+  ForgetReader();
   bool overwrite = false;
   if (OutputFileExists(FOutputFile)) {
     if (!AskOverwrite(FOutputFile + " has existed,overite it?")) {
@@ -276,6 +277,7 @@ void TConvertProcess::CreatePipes() {
       {&FStdErrRead, &FStdErrWrite, false, "Error on STDERR pipe creation : ",
        "Error on STDERR pipe duplication : "},
   };
+  ClosePipes();  // none are open unless an earlier conversion was never stopped
   for (const Step& s : steps) {
     plat::HANDLE r = plat::NO_HANDLE, w = plat::NO_HANDLE;
     int err = plat::CreatePipe(r, w);
@@ -304,12 +306,18 @@ void TConvertProcess::ClosePipes() {
 }
 
 void TConvertProcess::ReadStdOut(TConvertThread* caller) {
-  if (caller != FReader.get()) return;  // a reader we have already let go
+  if (caller != FReader.get()) {
+    caller->Terminate();  // a reader we have let go: it must not read a later conversion's pipes
+    return;
+  }
   ReadPipe(FStdOutRead, FPendingOut, "Error reading STDOUT pipe : ");
 }
 
 void TConvertProcess::ReadStdErr(TConvertThread* caller) {
-  if (caller != FReader.get()) return;
+  if (caller != FReader.get()) {
+    caller->Terminate();
+    return;
+  }
   ReadPipe(FStdErrRead, FPendingErr, "Error reading STDERR pipe : ");
 }
 
