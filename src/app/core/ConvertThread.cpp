@@ -253,6 +253,8 @@ void TConvertProcess::Start() {
       FLastErrorLine = "Error while creating convert process!" + std::to_string(err);
       throw EConvertError(FLastErrorLine);
     }
+    // The reader's first hand-off can only run once we are back in a loop,
+    // so FReader is set before it is compared with.
     FReader = TConvertThread::Create(this);
   } catch (...) {
     ClosePipes();
