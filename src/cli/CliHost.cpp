@@ -33,8 +33,18 @@ void TCliHost::EndLine() {
   }
 }
 
+void TCliHost::Finish() {
+  // The last state of a panel stays on screen.
+  if (FPanel == dpTransfer && !FLastTransferLine.empty() && FLastTransferLine != FLastPrinted) {
+    if (FTerminal) Draw(FLastTransferLine, true);
+    else Plain(FLastTransferLine);
+  }
+  EndLine();
+}
+
 void TCliHost::Plain(const std::string& line) {
   EndLine();
+  FLastPrinted = line;
   std::fprintf(FOut, "%s\n", line.c_str());
   std::fflush(FOut);
 }
@@ -45,6 +55,7 @@ void TCliHost::Draw(const std::string& line, bool force) {
   if (!force && FLineOpen && static_cast<std::uint32_t>(now - FLastDraw) < 100) return;
   if (FLineOpen && line == FLastDrawn) return;
   std::fprintf(FOut, "\r%s\x1b[K", line.c_str());
+  FLastPrinted = line;
   std::fflush(FOut);
   FLineOpen = true;
   FLastDraw = now;
@@ -53,12 +64,7 @@ void TCliHost::Draw(const std::string& line, bool force) {
 
 void TCliHost::DisplayChanged(const TDownloadDisplay& d) {
   if (d.Panel != FPanel) {
-    // The last state of the panel we leave stays on screen.
-    if (FPanel == dpTransfer && !FLastTransferLine.empty()) {
-      if (FTerminal) Draw(FLastTransferLine, true);
-      else if (FLastStep != 100) Plain(FLastTransferLine);
-    }
-    EndLine();
+    Finish();
     FPanel = d.Panel;
     FLastStep = -1;
     FLastSpeed.clear();
@@ -102,8 +108,9 @@ void TCliHost::ShowTransfer(const TDownloadDisplay& d) {
     Draw(line, percent == 100);
     return;
   }
-  // Plain lines: every tenth of the way, and at each speed sample.
-  const int step = percent >= 0 ? percent / 10 * 10 : -1;
+  // Plain lines: every tenth of the way (each MiB without a length), and
+  // at each speed sample.
+  const int step = percent >= 0 ? percent / 10 * 10 : static_cast<int>(d.Bar1Pos >> 20);
   if (step > FLastStep || d.ReceiveSpeed != FLastSpeed) {
     FLastStep = std::max(step, FLastStep);
     FLastSpeed = d.ReceiveSpeed;

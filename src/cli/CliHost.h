@@ -31,6 +31,8 @@ class TCliHost final : public IDownloadHost {
   bool Stalled() const { return FStalled; }
   // Ends a progress line on the terminal before other output.
   void EndLine();
+  // Shows the final state of the current panel and ends its line.
+  void Finish();
 
  private:
   void ShowTransfer(const TDownloadDisplay& d);
@@ -48,6 +50,7 @@ class TCliHost final : public IDownloadHost {
   TDownloadPanel FPanel = dpNone;
   std::string FLastUrl, FLastFileLabel, FLastConvertName, FLastSpeed;
   std::string FLastTransferLine;
+  std::string FLastPrinted;
   int FLastStep = -1;     // plain mode: last 10 % step printed
   bool FLineOpen = false; // terminal: a progress line is being redrawn
   std::uint32_t FLastDraw = 0;

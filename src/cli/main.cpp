@@ -255,7 +255,7 @@ int main(int argc, char** argv) {
     converted = job.ConvertOutputPath();
   }
   DestroyConvertProcess();
-  host.EndLine();
+  host.Finish();
 
   if (g_interrupted) std::fprintf(stderr, "Stopped.\n");
   if (succeeded) {

@@ -68,6 +68,18 @@ TEST(TransferDisplay, SizeLabelWithAndWithoutTotal) {
   EXPECT_EQ(n.BarMax(), 100);
 }
 
+TEST(TransferDisplay, RelocationAnswerLengthDoesNotStand) {
+  TTransferDisplay d;
+  d.HeaderBegin();
+  d.HeaderData({"HTTP/1.0 303 See Other", "Content-Length: 0"});
+  EXPECT_EQ(d.TotalText(), "0 KB");
+  d.HeaderBegin();  // the file's own answer, without a length
+  d.HeaderData({"HTTP/1.0 200 OK"});
+  d.DocData(4096);
+  EXPECT_EQ(d.ReceiveData(), "4 KB received");
+  EXPECT_EQ(d.BarMax(), 100);
+}
+
 TEST(TransferDisplay, NoSampleWithinTwoSeconds) {
   Clock c;
   TTransferDisplay d(c.Fn());

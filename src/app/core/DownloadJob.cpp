@@ -89,6 +89,11 @@ TDownloadJob::TDownloadJob(IDownloadHost& host, const std::vector<std::string>& 
   c.SetOptions(THttpCliOptions{});
   c.SocksLevel = "5";
   c.SocksAuthentication = socksNoAuthentication;
+  c.OnHeaderBegin = [this](THttpCli*) {
+    FTransfer.HeaderBegin();
+    FDisplay.Bar1Max = FTransfer.BarMax();
+    FDisplay.TotalText.clear();
+  };
   c.OnHeaderData = [this](THttpCli*) { HttpCli1HeaderData(); };
   c.OnDocData = [this](THttpCli*, const void*, int) { HttpCli1DocData(); };
 }

@@ -75,6 +75,11 @@ void TTransferDisplay::Reset() {
   FEstimateTime.clear();
 }
 
+void TTransferDisplay::HeaderBegin() {
+  FTotalText.clear();
+  FBarMax = kDesignMax;
+}
+
 void TTransferDisplay::HeaderData(const std::vector<std::string>& header) {
   const std::int64_t length = ContentLengthFromHeader(header);
   if (length < 0) return;

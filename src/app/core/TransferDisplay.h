@@ -26,6 +26,9 @@ class TTransferDisplay {
 
   // A new transfer: no samples yet; labels and bar as designed.
   void Reset();
+  // A new response header begins (a relocation's answer is not the file's):
+  // no length known yet.
+  void HeaderBegin();
   // On every header line: picks up the announced length (throws on a bad one).
   void HeaderData(const std::vector<std::string>& header);
   // On every piece of body data; `receivedCount` includes the piece.

@@ -1,0 +1,374 @@
+// clipharbor-cli run as a process against the stand-in video service: every
+// mode, the page cases, the age gate, the overwrite questions, Stop (Ctrl-C)
+// in each stage, locked files and a missing or failing converter.
+#include <sys/file.h>
+
+#include <gtest/gtest.h>
+
+#include "cli/E2eSupport.h"
+
+using namespace e2e;
+
+namespace {
+
+const std::string kClip = "Sample Clip";
+
+std::string Cli() { return BinaryDir() + "/clipharbor-cli"; }
+
+// Runs the program in `dir` with the service's environment and `extra`.
+class CliTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> Env(const TService& s,
+                               std::map<std::string, std::optional<std::string>> extra = {}) {
+    auto env = s.Env();
+    env["PATH"] = PathWithout(Bin);
+    env["CONVERT_STANDIN"] = Dir / "steps.json";
+    for (auto& [k, v] : extra) env[k] = v;
+    return Environment(env);
+  }
+  TRunResult RunCli(const TService& s, std::vector<std::string> args, const std::string& input = "",
+                    std::map<std::string, std::optional<std::string>> extra = {}) {
+    args.insert(args.begin(), Cli());
+    return e2e::Run(args, Env(s, std::move(extra)), input);
+  }
+  void Steps(const std::string& json) { WriteFile(Dir / "steps.json", json); }
+  std::string Out(const std::string& name) const { return Out_ / name; }
+
+  TTempDir Dir;
+  TTempDir Out_;
+  std::string Bin = StandInConverterDir(Dir);
+};
+
+// A conversion of ten seconds in four reports, then the output file.
+const char* kGoodConversion = R"([
+  ["err", "Input #0, flv, from 'in.flv':\n  Duration: 00:00:10.00, start: 0.000000, bitrate: 364 kb/s\n"],
+  ["err", "size=      10kB time=00:00:02.50 bitrate= 32.0kbits/s speed=5x\r"],
+  ["sleep", 0.1],
+  ["err", "size=      20kB time=00:00:05.00 bitrate= 32.0kbits/s speed=5x\r"],
+  ["sleep", 0.1],
+  ["output", "converted"],
+  ["err", "size=      40kB time=00:00:10.00 bitrate= 32.0kbits/s speed=5x\n"],
+  ["exit", 0]
+])";
+
+}  // namespace
+
+TEST(CliOptions, HelpAndBadCommandLines) {
+  TRunResult help = e2e::Run({Cli(), "--help"}, Environment({}));
+  EXPECT_EQ(help.ExitCode, 0);
+  EXPECT_NE(help.Out.find("Usage: clipharbor-cli [--format N] [--output DIR] [--yes|--no]"), std::string::npos);
+  EXPECT_NE(help.Out.find("7  MPEG Audio Layer 3 (MP3)"), std::string::npos);
+
+  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
+           {}, {"--format"}, {"--format", "10", "x"}, {"--format", "-1", "x"}, {"--bogus", "x"},
+           {"--yes", "--no", "x"}, {"a", "b"}}) {
+    bad.insert(bad.begin(), Cli());
+    TRunResult r = e2e::Run(bad, Environment({}));
+    EXPECT_EQ(r.ExitCode, 2) << bad.size();
+    EXPECT_NE(r.Err.find("Try 'clipharbor-cli --help'."), std::string::npos);
+  }
+}
+
+TEST_F(CliTest, StartChecksInOrderWithTheirTexts) {
+  TService s({});
+  ASSERT_TRUE(s.Running());
+  TRunResult empty = RunCli(s, {""});
+  EXPECT_EQ(empty.ExitCode, 1);
+  EXPECT_NE(empty.Err.find("Please enter video URL!"), std::string::npos);
+
+  // The folder question comes before the address check; No ends the job.
+  const std::string missing = Dir / "new/out";
+  TRunResult no = RunCli(s, {"--output", missing, "--no", "http://elsewhere.example/watch?v=x"});
+  EXPECT_EQ(no.ExitCode, 1);
+  EXPECT_NE(no.Err.find(missing + ", the output directory does not exist.\ncreates a new directory?"),
+            std::string::npos);
+  EXPECT_EQ(no.Err.find("Please enter the url like"), std::string::npos);
+  EXPECT_FALSE(Exists(missing));
+
+  TRunResult wrong = RunCli(s, {"--output", missing, "--yes", "http://elsewhere.example/watch?v=x"});
+  EXPECT_EQ(wrong.ExitCode, 1);
+  EXPECT_TRUE(Exists(missing));
+  EXPECT_NE(wrong.Err.find("Please enter the url like http://" + s.Host() + "/watch?v=piEWjpA_51Q"),
+            std::string::npos);
+
+  TRunResult noFile = RunCli(s, {"--format", "7", Dir / "absent.flv"});
+  EXPECT_EQ(noFile.ExitCode, 1);
+  EXPECT_NE(noFile.Err.find("Please check whether the video file exist."), std::string::npos);
+}
+
+TEST_F(CliTest, DownloadViaCacheHostIsByteIdentical) {
+  TService s({"--cache-host", "localhost"});
+  ASSERT_TRUE(s.Running());
+  TRunResult r = RunCli(s, {"--output", Out_.Path, s.WatchUrl()});
+  ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+  const std::string flv = s.Flv();
+  ASSERT_GT(flv.size(), 10000u);
+  EXPECT_EQ(ReadFile(Out(kClip + ".flv")), flv);
+  EXPECT_NE(r.Out.find("Downloading: " + kClip + ".flv ..."), std::string::npos);
+  EXPECT_NE(r.Out.find("KB of " + std::to_string((flv.size() + 512) / 1024)), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("Saved " + Out(kClip + ".flv")), std::string::npos);
+  // get_video was answered by a relocation to the cache host, which the
+  // client followed with its own agent.
+  const std::string log = s.Requests();
+  EXPECT_NE(log.find("\"path\": \"/get_video.flv?id=Xk3mP9qA_7w\", \"host\": \"localhost:" +
+                     std::to_string(s.CachePort) + "\""),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("\"agent\": \"Mozilla/3.0 (compatible)\", \"server\": \"cache\""), std::string::npos);
+}
+
+TEST_F(CliTest, TitleWithDoublyEscapedAmpersand) {
+  TService s({"--title", "Tom & Jerry: <Best>?", "--double-escaped-ampersand"});
+  ASSERT_TRUE(s.Running());
+  TRunResult r = RunCli(s, {"--output", Out_.Path, s.WatchUrl()});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  // The entity folded back, then the characters file names cannot hold dropped.
+  EXPECT_EQ(ReadFile(Out("Tom & Jerry &lt;Best&gt;.flv")), s.Flv());
+}
+
+TEST_F(CliTest, TitleWithoutClosingQuoteKeepsDesignName) {
+  TService s({"--no-title-quote"});
+  ASSERT_TRUE(s.Running());
+  TRunResult r = RunCli(s, {"--output", Out_.Path, s.WatchUrl()});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(ReadFile(Out("get_video")), s.Flv());
+}
+
+TEST_F(CliTest, NoContentLengthShowsReceivedKilobytesAlone) {
+  for (const char* mode : {"none", "lower"}) {
+    TService s({"--content-length", mode});
+    ASSERT_TRUE(s.Running());
+    TTempDir out;
+    TRunResult r = RunCli(s, {"--output", out.Path, s.WatchUrl()});
+    ASSERT_EQ(r.ExitCode, 0) << mode << r.Err;
+    EXPECT_EQ(ReadFile(out / (kClip + ".flv")), s.Flv()) << mode;
+    EXPECT_NE(r.Out.find(std::to_string((s.Flv().size() + 512) / 1024) + " KB received"), std::string::npos)
+        << mode << r.Out;
+    EXPECT_EQ(r.Out.find(" of "), std::string::npos) << mode;
+    EXPECT_EQ(r.Out.find("remaining"), std::string::npos) << mode;
+  }
+}
+
+TEST_F(CliTest, AgeGateWithStoredCredentialsEncoded) {
+  TService s({"--age-gate", "--password", "p&ss #1+x"});
+  ASSERT_TRUE(s.Running());
+  TRunResult r = RunCli(s, {"--output", Out_.Path, "--user", "user", s.WatchUrl()}, "",
+                        {{"CLIPHARBOR_PASSWORD", std::string("p&ss #1+x")}});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(ReadFile(Out(kClip + ".flv")), s.Flv());
+  // Stored credentials: no question.
+  EXPECT_EQ(r.Err.find("Do you want Login"), std::string::npos);
+  EXPECT_NE(s.Requests().find("/login?next=/watch?v=Xk3mP9qA_7w&username=user&password=p%26ss%20%231%2Bx"
+                              "&action_login=Log+In"),
+            std::string::npos);
+}
+
+TEST_F(CliTest, AgeGateAsksAndLogsIn) {
+  TService s({"--age-gate"});
+  ASSERT_TRUE(s.Running());
+  TRunResult r = RunCli(s, {"--output", Out_.Path, s.WatchUrl()}, "y\n\nsecret\nuser\nsecret\n");
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_NE(r.Err.find("This video may contain content that is inappropriate for some users, as flagged by "
+                       "YouTube\"s user commnunity.\nTo view this video, please verify you are 18 or older by "
+                       "logging in or signing up.\n\nDo you want Login to access your account?"),
+            std::string::npos)
+      << r.Err;
+  // The login questions check as the dialog does.
+  EXPECT_NE(r.Err.find("Please enter Username."), std::string::npos);
+  EXPECT_EQ(ReadFile(Out(kClip + ".flv")), s.Flv());
+}
+
+TEST_F(CliTest, AgeGateRefusedOrCancelledEndsWithoutFile) {
+  TService s({"--age-gate"});
+  ASSERT_TRUE(s.Running());
+  TRunResult no = RunCli(s, {"--output", Out_.Path, "--no", s.WatchUrl()});
+  EXPECT_EQ(no.ExitCode, 1);
+  TRunResult cancelled = RunCli(s, {"--output", Out_.Path, s.WatchUrl()}, "y\n");  // input ends at the login
+  EXPECT_EQ(cancelled.ExitCode, 1);
+  EXPECT_FALSE(Exists(Out(kClip + ".flv")));
+  EXPECT_EQ(no.Err.find("Unable get html"), std::string::npos);
+  EXPECT_EQ(s.Requests().find("/get_video"), std::string::npos);
+}
+
+TEST_F(CliTest, BirthDateConfirmation) {
+  TService s({"--birth-date"});
+  ASSERT_TRUE(s.Running());
+  TRunResult r = RunCli(s, {"--output", Out_.Path, s.WatchUrl()});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(ReadFile(Out(kClip + ".flv")), s.Flv());
+  EXPECT_NE(s.Requests().find("/verify_age?next_url=/watch?v=Xk3mP9qA_7w&action_confirm=Confirm+Birth+Date"),
+            std::string::npos);
+}
+
+TEST_F(CliTest, NotAvailableAndNoTokenReportUnableGetHtml) {
+  {
+    TService s({"--not-available"});
+    ASSERT_TRUE(s.Running());
+    TRunResult r = RunCli(s, {"--output", Out_.Path, s.WatchUrl()});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_NE(r.Err.find("Unable get html from " + s.WatchUrl()), std::string::npos) << r.Err;
+  }
+  {
+    TService s({"--no-token"});
+    ASSERT_TRUE(s.Running());
+    TRunResult r = RunCli(s, {"--output", Out_.Path, s.WatchUrl()}, "",
+                          {{"CLIPHARBOR_TEST_POLL_LIMIT_MS", std::string("1500")}});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_NE(r.Err.find("Unable get html from " + s.WatchUrl()), std::string::npos) << r.Err;
+    // A page was read in the first attempt: no second one.
+    const std::string log = s.Requests();
+    EXPECT_EQ(log.find("/watch?v="), log.rfind("/watch?v=")) << log;
+  }
+  EXPECT_FALSE(Exists(Out(kClip + ".flv")));
+}
+
+TEST_F(CliTest, ExistingTargetAnsweredNoOrYes) {
+  TService s({});
+  ASSERT_TRUE(s.Running());
+  WriteFile(Out(kClip + ".flv"), "mine");
+  TRunResult no = RunCli(s, {"--output", Out_.Path, s.WatchUrl()});  // no input: the default, No
+  EXPECT_EQ(no.ExitCode, 1);
+  EXPECT_NE(no.Err.find(Out(kClip + ".flv") + " has existed,overite it?"), std::string::npos);
+  EXPECT_EQ(ReadFile(Out(kClip + ".flv")), "mine");
+  EXPECT_EQ(s.Requests().find("/get_video"), std::string::npos);
+
+  TRunResult yes = RunCli(s, {"--output", Out_.Path, s.WatchUrl()}, "yes\n");
+  EXPECT_EQ(yes.ExitCode, 0) << yes.Err;
+  EXPECT_EQ(ReadFile(Out(kClip + ".flv")), s.Flv());
+}
+
+TEST_F(CliTest, LockedTargetKeepsItsBytes) {
+  TService s({});
+  ASSERT_TRUE(s.Running());
+  WriteFile(Out(kClip + ".flv"), "held by another program");
+  const int fd = ::open(Out(kClip + ".flv").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  TRunResult r = RunCli(s, {"--output", Out_.Path, "--yes", s.WatchUrl()});
+  ::close(fd);
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_NE(r.Err.find("Cannot open file \"" + Out(kClip + ".flv") + "\""), std::string::npos) << r.Err;
+  EXPECT_EQ(ReadFile(Out(kClip + ".flv")), "held by another program");
+}
+
+TEST_F(CliTest, DownloadAndConvertWithProgress) {
+  TService s({});
+  ASSERT_TRUE(s.Running());
+  Steps(kGoodConversion);
+  TRunResult r = RunCli(s, {"--output", Out_.Path, "--format", "7", s.WatchUrl()});
+  ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+  EXPECT_EQ(ReadFile(Out(kClip + ".flv")), s.Flv());
+  EXPECT_EQ(ReadFile(Out(kClip + ".mp3")), "converted");
+  EXPECT_NE(r.Out.find("Converting: " + kClip + ".mp3"), std::string::npos);
+  // Whole seconds: 2.50 of 10 is 20 percent.
+  EXPECT_NE(r.Out.find(" 20%  Time elapsed: "), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find(" 50%  Time elapsed: "), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("Saved " + Out(kClip + ".mp3") + " (9 bytes)"), std::string::npos) << r.Out;
+}
+
+TEST_F(CliTest, ConverterFailures) {
+  TService s({});
+  ASSERT_TRUE(s.Running());
+  const std::string flv = Out("in.flv");
+  WriteFile(flv, s.Flv());
+
+  // A non-zero exit is a failure, reported with the converter's last error line.
+  Steps(R"([["err", "Input #0, flv\n  Duration: 00:00:10.00, start: 0\n"],
+            ["err", "Unknown encoder 'bogus'\n"], ["exit", 1]])");
+  TRunResult failed = RunCli(s, {"--output", Out_.Path, "--format", "8", flv});
+  EXPECT_EQ(failed.ExitCode, 1);
+  EXPECT_NE(failed.Err.find("Unknown encoder 'bogus'"), std::string::npos) << failed.Err;
+
+  // An output file in use: nothing runs.
+  Steps(kGoodConversion);
+  WriteFile(Out("in.wav"), "busy");
+  const int fd = ::open(Out("in.wav").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  TRunResult locked = RunCli(s, {"--output", Out_.Path, "--format", "8", "--yes", flv});
+  ::close(fd);
+  EXPECT_EQ(locked.ExitCode, 1);
+  EXPECT_NE(locked.Err.find("in.wav has existed,overite it?"), std::string::npos);
+  EXPECT_NE(locked.Err.find("Video file will be created may be used, convert process failed!"), std::string::npos);
+  EXPECT_EQ(ReadFile(Out("in.wav")), "busy");
+
+  // Declining to overwrite the output is no success either.
+  TRunResult declined = RunCli(s, {"--output", Out_.Path, "--format", "8", "--no", flv});
+  EXPECT_EQ(declined.ExitCode, 1);
+  EXPECT_EQ(ReadFile(Out("in.wav")), "busy");
+
+  // No converter on PATH.
+  TTempDir empty;
+  const std::string noConverter = StandInConverterDir(empty, false);
+  TRunResult missing = RunCli(s, {"--output", Out_.Path, "--format", "8", flv}, "",
+                              {{"PATH", PathWithout(noConverter)}});
+  EXPECT_EQ(missing.ExitCode, 1);
+  EXPECT_NE(missing.Err.find("Error while creating convert process!2"), std::string::npos) << missing.Err;
+}
+
+TEST_F(CliTest, ConvertLocalFileWithRealConverter) {
+  TService s({});
+  ASSERT_TRUE(s.Running());
+  const std::string flv = Out("local clip.flv");
+  WriteFile(flv, s.Flv());
+  TRunResult r = RunCli(s, {"--output", Out_.Path, "--format", "8", flv}, "",
+                        {{"PATH", std::string(std::getenv("PATH"))}});
+  ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+  const std::string wav = ReadFile(Out("local clip.wav"));
+  ASSERT_GT(wav.size(), 44u);
+  EXPECT_EQ(wav.substr(0, 4), "RIFF");
+  EXPECT_EQ(wav.substr(8, 4), "WAVE");
+  EXPECT_NE(r.Out.find("100%"), std::string::npos) << r.Out;
+}
+
+// Ctrl-C is the Stop button: in each stage the job ends at once, not as a success.
+TEST_F(CliTest, StopInEachStage) {
+  {
+    TService s({"--page-delay", "20"});
+    ASSERT_TRUE(s.Running());
+    TChild c({Cli(), "--output", Out_.Path, s.WatchUrl()}, Env(s));
+    ASSERT_TRUE(c.ReadUntil([&](const std::string& out, const std::string&) {
+      return out.find(s.WatchUrl()) != std::string::npos;
+    }, 20000));
+    c.Signal(SIGINT);
+    TRunResult r = c.Finish(10000);
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_NE(r.Err.find("Stopped."), std::string::npos);
+    EXPECT_FALSE(Exists(Out(kClip + ".flv")));
+  }
+  {
+    TService s({"--rate", "30000"});
+    ASSERT_TRUE(s.Running());
+    TChild c({Cli(), "--output", Out_.Path, s.WatchUrl()}, Env(s));
+    ASSERT_TRUE(c.ReadUntil([](const std::string& out, const std::string&) {
+      return out.find("KB of") != std::string::npos;
+    }, 20000)) << c.OutText << c.ErrText;
+    c.Signal(SIGINT);
+    TRunResult r = c.Finish(10000);
+    EXPECT_EQ(r.ExitCode, 1) << r.Err;
+    // The partly written file stays.
+    EXPECT_TRUE(Exists(Out(kClip + ".flv")));
+    EXPECT_LT(ReadFile(Out(kClip + ".flv")).size(), s.Flv().size());
+  }
+  {
+    TService s({});
+    ASSERT_TRUE(s.Running());
+    const std::string pids = Dir / "pids.json";
+    Steps(R"([["err", "  Duration: 00:00:10.00, start: 0\n"], ["pids", ")" + pids + R"("], ["hang"]])");
+    const std::string flv = Out("in.flv");
+    WriteFile(flv, s.Flv());
+    TChild c({Cli(), "--output", Out_.Path, "--format", "7", flv}, Env(s));
+    ASSERT_TRUE(c.ReadUntil([&](const std::string& out, const std::string&) {
+      return out.find("Converting: in.mp3") != std::string::npos && Exists(pids);
+    }, 20000));
+    c.Signal(SIGINT);
+    TRunResult r = c.Finish(10000);
+    EXPECT_EQ(r.ExitCode, 1);
+    const std::string info = ReadFile(pids);
+    const int pid = std::atoi(info.substr(info.find(':') + 1).c_str());
+    ASSERT_GT(pid, 0);
+    // The converter was terminated with the job.
+    for (int i = 0; i < 50 && ::kill(pid, 0) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_NE(::kill(pid, 0), 0);
+  }
+}
