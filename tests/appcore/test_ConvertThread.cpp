@@ -303,6 +303,28 @@ TEST_F(ConvertScripted, SilentNonZeroExitNamesTheStatus) {
   EXPECT_EQ(Proc->LastErrorLine(), "ffmpeg ended with exit status 3");
 }
 
+TEST_F(ConvertScripted, HandOffsAreServedInsideANestedWait) {
+  // The window's stages wait in nested loops inside a message handler; the
+  // reader's hand-offs must get through there as well.
+  Script({{"err", "Duration: 00:00:10.00\n"},
+          {"sleep", "0.2"},
+          {"err", "time=00:00:05.00\r"},
+          {"exit", "0"}});
+  bool endedInside = false;
+  plat::HWND stage = plat::AllocateHWnd([&](plat::UINT msg, plat::WPARAM, plat::LPARAM) -> plat::LRESULT {
+    if (msg == plat::WM_USER + 7) {
+      Run();
+      endedInside = PumpUntil([this] { return Win.Ended(); }, 15000);
+    }
+    return 0;
+  });
+  plat::PostMessage(stage, plat::WM_USER + 7, 0, 0);
+  PumpUntil([&] { return endedInside; }, 20000);
+  plat::DeallocateHWnd(stage);
+  EXPECT_TRUE(endedInside);
+  EXPECT_EQ(Win.Percents(), (std::vector<int>{50}));
+}
+
 TEST_F(ConvertScripted, StopTerminatesConverterAndHelpers) {
   std::string pids = Dir.File("pids.json");
   Script({{"output", "partial"},
