@@ -215,27 +215,45 @@ TEST(HttpAuth, NtlmExchangeWithAServerOnAKeptConnection) {
   EXPECT_EQ(rc.doneCount, 1);
 }
 
-TEST(HttpAuth, NtlmWithoutUsableChallengeDeliversThe401) {
-  ScriptedServer server([&](PeerConn& c, int) {
-    std::string head;
-    while (c.ReadRequest(head)) {
-      // Answers the negotiate message with a challenge pointing outside itself.
-      std::string bad = ChallengeMessage();
-      bad[16] = 0x7F;  // target name offset far beyond the message
-      bad[12] = 0x10;
-      c.Send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: NTLM" +
-             std::string(Field(head, "Authorization").empty() ? "" : " " + Base64Encode(bad)) +
-             "\r\nContent-Length: 0\r\n\r\n");
-    }
-  });
-  RecordingClient rc;
-  rc.cli.SetRequestVer("1.1");
-  rc.cli.Username = "u";
-  rc.cli.Password = "p";
-  rc.cli.URL = server.Url("/x");
-  rc.cli.Get();
-  EXPECT_EQ(rc.cli.StatusCode(), 401);
-  EXPECT_EQ(rc.doneCount, 1);
+TEST(HttpAuth, BrokenChallengeMessages) {
+  // `challenge` answers the negotiate message; the authenticate message, if
+  // one comes, is kept and answered 200.
+  auto run = [](const std::string& challenge, std::string& type3) {
+    ScriptedServer server([&](PeerConn& c, int) {
+      std::string head;
+      while (c.ReadRequest(head)) {
+        std::string a = Field(head, "Authorization");
+        if (!a.empty() && Base64Decode(a.substr(5)).size() > 32) {
+          type3 = Base64Decode(a.substr(5));
+          c.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+          continue;
+        }
+        c.Send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: NTLM" +
+               std::string(a.empty() ? "" : " " + Base64Encode(challenge)) + "\r\nContent-Length: 0\r\n\r\n");
+      }
+    });
+    THttpCli cli;
+    cli.SetRequestVer("1.1");
+    cli.Username = "u";
+    cli.Password = "p";
+    cli.URL = server.Url("/x");
+    cli.Get();
+    return cli.StatusCode();
+  };
+  {  // Name buffer far outside the message: the challenge itself is still used.
+    std::string bad = ChallengeMessage();
+    bad[16] = 0x7F;
+    bad[12] = 0x10;
+    std::string type3;
+    EXPECT_EQ(run(bad, type3), 200);
+    TNtlmResponse want = NtlmResponse(NtlmNtHash("p"), kChallenge);
+    EXPECT_EQ(BufferAt(type3, 20), std::string(reinterpret_cast<const char*>(want.data()), want.size()));
+  }
+  {  // Too short to hold a challenge: the 401 is delivered.
+    std::string type3;
+    EXPECT_EQ(run(ChallengeMessage().substr(0, 20), type3), 401);
+    EXPECT_TRUE(type3.empty());
+  }
 }
 
 TEST(HttpAuth, BasicWithAProxyAndAbsoluteRequestLine) {

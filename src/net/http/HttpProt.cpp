@@ -63,6 +63,20 @@ std::string HostAndPort(const std::string& host, const std::string& port) {
   return host + ":" + port;
 }
 
+// The challenge of an NTLM challenge message. Only its 8 bytes are used, so
+// a message whose name buffers are broken (squid's fake helper sends one)
+// still serves when its fixed header is sound.
+bool NtlmChallengeOf(const std::string& text, TNTLM_Msg2_Info& info) {
+  info = NtlmMessage2(text);
+  if (info.Valid) return true;
+  std::string raw = Base64Decode(text);
+  if (raw.size() < 32 || std::memcmp(raw.data(), "NTLMSSP\0", 8) != 0 || raw[8] != 2 || raw[9] != 0 ||
+      raw[10] != 0 || raw[11] != 0)
+    return false;
+  std::memcpy(info.Challenge.data(), raw.data() + 24, 8);
+  return true;
+}
+
 constexpr std::uintptr_t kBandwidthTimerId = 1;
 // Client's own request-done errors beside the socket error numbers.
 constexpr std::uint16_t kErrAborted = 3;
@@ -1482,8 +1496,7 @@ void THttpCli::StartAuthNTLM() {
       std::string text = i >= 0 && FAuthChallenges[static_cast<std::size_t>(i)].size() > 5
                              ? FAuthChallenges[static_cast<std::size_t>(i)].substr(5, 1000)
                              : std::string();
-      FNTLMMsg2Info = NtlmMessage2(text);
-      if (!FNTLMMsg2Info.Valid) {
+      if (!NtlmChallengeOf(text, FNTLMMsg2Info)) {
         // No usable challenge: the answer is delivered as it came.
         FAuthChallenges.clear();
         FAuthNTLMState = 0;
@@ -1518,8 +1531,7 @@ void THttpCli::StartProxyAuthNTLM() {
       std::string text = i >= 0 && FAuthChallenges[static_cast<std::size_t>(i)].size() > 5
                              ? FAuthChallenges[static_cast<std::size_t>(i)].substr(5, 1000)
                              : std::string();
-      FProxyNTLMMsg2Info = NtlmMessage2(text);
-      if (!FProxyNTLMMsg2Info.Valid) {
+      if (!NtlmChallengeOf(text, FProxyNTLMMsg2Info)) {
         FAuthChallenges.clear();
         FProxyAuthNTLMState = 0;
         PostRequestDone();

@@ -1,0 +1,293 @@
+// Real servers as test peers: nginx, squid and danted, each started on
+// 127.0.0.1 with a generated configuration in a temporary folder of its
+// own, waited for until its port answers, and stopped (and reaped) when the
+// object goes away, also when the test fails.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace httptest {
+
+inline int FreePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+inline bool PortAnswers(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  ::close(fd);
+  return ok;
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+inline void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream f(path, std::ios::binary);
+  f << text;
+}
+
+// A temporary folder, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    char tmpl[] = "/tmp/clipharbor-http-XXXXXX";
+    char* p = ::mkdtemp(tmpl);
+    path_ = p ? p : "";
+    ::chmod(path_.c_str(), 0777);  // servers drop their privileges
+  }
+  ~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// A child process, terminated and reaped on destruction.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess() { Stop(); }
+
+  bool Start(const std::vector<std::string>& argv, const std::string& logFile) {
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    int rc = posix_spawn(&pid_, args[0], &fa, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) pid_ = -1;
+    return rc == 0;
+  }
+  bool Running() {
+    if (pid_ <= 0) return false;
+    int st;
+    if (::waitpid(pid_, &st, WNOHANG) == pid_) {
+      pid_ = -1;
+      return false;
+    }
+    return true;
+  }
+  void Stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+      int st;
+      if (::waitpid(pid_, &st, WNOHANG) == pid_) {
+        pid_ = -1;
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ::kill(pid_, SIGKILL);
+    int st;
+    ::waitpid(pid_, &st, 0);
+    pid_ = -1;
+  }
+  pid_t Pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Waits until the port answers while the process lives (at most `ms`).
+inline bool WaitForPort(ChildProcess& p, int port, int ms = 15000) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if (!p.Running()) return false;
+    if (PortAnswers(port)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+// nginx serving DIR/www on a free port; access log lines "<connection> <request>".
+class Nginx {
+ public:
+  TempDir dir;
+  int port = 0;
+  ChildProcess proc;
+  std::string error;
+
+  std::string Www() const { return dir / "www"; }
+  std::string AccessLog() const { return dir / "access.log"; }
+  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
+
+  bool Start() {
+    std::filesystem::create_directories(Www());
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      port = FreePort();
+      std::string d = dir.Path();
+      WriteFile(dir / "nginx.conf",
+                "worker_processes 1;\n"
+                "pid " + d + "/nginx.pid;\n"
+                "error_log " + d + "/error.log;\n"
+                "events { worker_connections 64; }\n"
+                "http {\n"
+                "  log_format conn '$connection $request';\n"
+                "  access_log " + d + "/access.log conn;\n"
+                "  client_body_temp_path " + d + "/body;\n"
+                "  proxy_temp_path " + d + "/proxy;\n"
+                "  fastcgi_temp_path " + d + "/fastcgi;\n"
+                "  uwsgi_temp_path " + d + "/uwsgi;\n"
+                "  scgi_temp_path " + d + "/scgi;\n"
+                "  keepalive_timeout 30;\n"
+                "  sendfile on;\n"
+                "  server {\n"
+                "    listen 127.0.0.1:" + std::to_string(port) + ";\n"
+                "    root " + Www() + ";\n"
+                "  }\n"
+                "}\n");
+      proc.Start({"/usr/sbin/nginx", "-c", dir / "nginx.conf", "-p", d, "-g", "daemon off; user root;"},
+                 dir / "stdout.log");
+      if (WaitForPort(proc, port)) return true;
+      proc.Stop();
+    }
+    error = ReadFile(dir / "stdout.log") + ReadFile(dir / "error.log");
+    return false;
+  }
+};
+
+// squid as a forward proxy without disk cache; `auth` is "", "basic" or "ntlm".
+class Squid {
+ public:
+  TempDir dir;
+  int port = 0;
+  ChildProcess proc;
+  std::string error;
+
+  std::string AccessLog() const { return dir / "access.log"; }
+
+  bool Start(const std::string& auth, const std::string& user = "", const std::string& pass = "") {
+    std::string d = dir.Path();
+    std::string authConf;
+    if (auth == "basic") {
+      std::string hash;
+      if (FILE* p = ::popen(("/usr/bin/openssl passwd -apr1 '" + pass + "'").c_str(), "r")) {
+        char buf[256];
+        if (std::fgets(buf, sizeof buf, p)) hash = buf;
+        ::pclose(p);
+      }
+      while (!hash.empty() && (hash.back() == '\n' || hash.back() == '\r')) hash.pop_back();
+      WriteFile(dir / "passwd", user + ":" + hash + "\n");
+      ::chmod((dir / "passwd").c_str(), 0644);
+      authConf = "auth_param basic program /usr/lib/squid/basic_ncsa_auth " + d + "/passwd\n"
+                 "auth_param basic children 2\n"
+                 "auth_param basic realm clipharbor\n"
+                 "acl authed proxy_auth REQUIRED\n"
+                 "http_access allow authed\n";
+    } else if (auth == "ntlm") {
+      authConf = "auth_param ntlm program /usr/lib/squid/ntlm_fake_auth\n"
+                 "auth_param ntlm children 2\n"
+                 "acl authed proxy_auth REQUIRED\n"
+                 "http_access allow authed\n";
+    } else {
+      authConf = "http_access allow all\n";
+    }
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      port = FreePort();
+      WriteFile(dir / "squid.conf",
+                "http_port 127.0.0.1:" + std::to_string(port) + "\n"
+                "pid_filename " + d + "/squid.pid\n"
+                "cache_log " + d + "/cache.log\n"
+                "access_log stdio:" + d + "/access.log\n"
+                "cache_store_log none\n"
+                "cache deny all\n"
+                "cache_mem 4 MB\n"
+                "cache_effective_user proxy\n"
+                "coredump_dir " + d + "\n"
+                "netdb_filename none\n"
+                "dns_nameservers 127.0.0.1\n"
+                "shutdown_lifetime 0 seconds\n"
+                "pinger_enable off\n"
+                "logfile_rotate 0\n" +
+                    authConf + "http_access deny all\n");
+      proc.Start({"/usr/sbin/squid", "-N", "-f", dir / "squid.conf"}, dir / "stdout.log");
+      if (WaitForPort(proc, port, 20000)) return true;
+      proc.Stop();
+    }
+    error = ReadFile(dir / "stdout.log") + ReadFile(dir / "cache.log");
+    return false;
+  }
+};
+
+// danted as a SOCKS 5 server without authentication.
+class Dante {
+ public:
+  TempDir dir;
+  int port = 0;
+  ChildProcess proc;
+  std::string error;
+
+  std::string Log() const { return dir / "danted.log"; }
+
+  bool Start() {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      port = FreePort();
+      WriteFile(dir / "danted.conf",
+                "logoutput: " + Log() + "\n"
+                "internal: 127.0.0.1 port = " + std::to_string(port) + "\n"
+                "external: 127.0.0.1\n"
+                "clientmethod: none\n"
+                "socksmethod: none\n"
+                "user.privileged: root\n"
+                "user.unprivileged: nobody\n"
+                "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n  log: connect error\n}\n"
+                "socks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n  command: connect\n  log: connect error\n}\n");
+      proc.Start({"/usr/sbin/danted", "-f", dir / "danted.conf", "-p", dir / "danted.pid", "-N", "1"},
+                 dir / "stdout.log");
+      if (WaitForPort(proc, port)) return true;
+      proc.Stop();
+    }
+    error = ReadFile(dir / "stdout.log") + ReadFile(Log());
+    return false;
+  }
+};
+
+}  // namespace httptest
