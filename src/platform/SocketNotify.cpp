@@ -406,7 +406,18 @@ TSocket WsAccept(TSocket s, TSockAddrIn* addr, int* addrLen) {
 int WsSend(TSocket s, const void* buf, int len, int flags) {
   if (len < 0) return Fail(WSAEINVAL);
   ssize_t n = ::send(static_cast<int>(s), buf, static_cast<size_t>(len), HostFlags(flags) | MSG_NOSIGNAL);
-  if (n >= 0) return static_cast<int>(n);
+  if (n >= 0) {
+    if (n < len) {
+      // A short write means the buffer is full: owe a write notification,
+      // as after a refused send.
+      std::lock_guard<std::recursive_mutex> lock(g_mutex);
+      if (SockRec* r = Find(s)) {
+        r->writeWanted = true;
+        Update(r);
+      }
+    }
+    return static_cast<int>(n);
+  }
   int e = errno;
   if (e == EAGAIN || e == EWOULDBLOCK) {
     std::lock_guard<std::recursive_mutex> lock(g_mutex);
