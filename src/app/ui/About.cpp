@@ -7,6 +7,7 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QPalette>
 #include <QPushButton>
 #include <QShowEvent>
 
@@ -62,7 +63,9 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {
   QFont link = lbEAddress->font();
   link.setUnderline(true);
   lbEAddress->setFont(link);
-  lbEAddress->setStyleSheet("color: #0000ff;");
+  QPalette pal = lbEAddress->palette();
+  pal.setColor(QPalette::WindowText, Qt::blue);
+  lbEAddress->setPalette(pal);
   lbEAddress->setCursor(Qt::PointingHandCursor);
   lbEAddress->move(20, 188);
   lbEAddress->adjustSize();

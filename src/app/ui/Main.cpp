@@ -22,10 +22,13 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
@@ -62,6 +65,12 @@ QPushButton* NewButton(QWidget* parent, const char* name, const QString& text, c
   return b;
 }
 
+void SetTextColor(QWidget* w, const QColor& c) {
+  QPalette pal = w->palette();
+  pal.setColor(QPalette::WindowText, c);
+  w->setPalette(pal);
+}
+
 // The picture of the menu: a click and its context menu both pop up the menu.
 class TMenuPicture : public TWlmShiftImage {
  public:
@@ -83,6 +92,10 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   setObjectName("frmMain");
   setFixedSize(kClientWidth, kClientHeight);
   if (!frmMain) frmMain = this;
+  // The small dialog font of the desktop of its day.
+  QFont small = font();
+  small.setPixelSize(11);
+  setFont(small);
 
   // Banner with logo, titles, update link and the menu picture.
   iBanner = new QLabel(this);
@@ -99,17 +112,21 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   lTitle = new TClickLabel(this);
   lTitle->setObjectName("lTitle");
   lTitle->setText(kMakerName);
-  QFont titleFont = lTitle->font();
+  // Labels with a style sheet of their own get their fonts set explicitly:
+  // they would not inherit the window's.
+  QFont titleFont = small;
   titleFont.setBold(true);
-  titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
+  titleFont.setPixelSize(14);
   lTitle->setFont(titleFont);
-  lTitle->setStyleSheet("color: #ffffff; background: transparent;");
+  SetTextColor(lTitle, Qt::white);
   lTitle->setCursor(Qt::PointingHandCursor);
   lTitle->move(56, 7);
   lTitle->adjustSize();
 
   lTitleHint = NewLabel(this, "lTitleHint", "Download any video from YouTube.", 56, 28);
-  lTitleHint->setStyleSheet("color: #ffffff; background: transparent;");
+  SetTextColor(lTitleHint, Qt::white);
+  lTitleHint->setFont(small);
+  lTitleHint->adjustSize();
 
   iUpdate = new QLabel(this);
   iUpdate->setObjectName("iUpdate");
@@ -118,6 +135,9 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
 
   lUpdate = new TsuiURLLabel(this);
   lUpdate->setObjectName("lUpdate");
+  QFont linkFont = small;
+  linkFont.setUnderline(true);
+  lUpdate->setFont(linkFont);
   lUpdate->SetCaption("Check for updates...");
   lUpdate->SetURL(kUpdatePage);
   lUpdate->SetFontHoverColor(QColor(Qt::red));
@@ -151,10 +171,10 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   // The job.
   lVideo = NewLabel(this, "lVideo", kEnterUrl, 12, 60);
   lUrl = NewLabel(this, "lUrl", ToQ(ExampleWatchUrl()), 0, 60);
-  QFont underlined = lUrl->font();
+  QFont underlined = small;
   underlined.setUnderline(true);
   lUrl->setFont(underlined);
-  lUrl->setStyleSheet("color: #0000ff;");
+  SetTextColor(lUrl, Qt::blue);
   lUrl->adjustSize();
   lUrlEnd = NewLabel(this, "lUrlEnd", ")", 0, 60);
   lUrlEnd->setVisible(false);
@@ -215,9 +235,7 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   setTabOrder(bStart, bShowFiles);
   setTabOrder(bShowFiles, bExit);
 
-  // lUrl and lUrlEnd continue the sentence of lVideo.
-  lUrl->move(lVideo->x() + lVideo->width(), lVideo->y());
-  lUrlEnd->move(lUrl->x() + lUrl->width(), lVideo->y());
+  FitUrlSentence();
 
   connect(rbDownload, &QRadioButton::clicked, this, [this] { ApplyMode(0); });
   connect(rbDownloadConvert, &QRadioButton::clicked, this, [this] { ApplyMode(1); });
@@ -339,6 +357,25 @@ void TfrmMain::FormShow() {
   LayoutControls();
 }
 
+void TfrmMain::FitUrlSentence() {
+  // lUrl and lUrlEnd continue the sentence of lVideo on one line; with a wide
+  // system font the three labels shrink until the sentence fits the address box.
+  QFont f = lVideo->font();
+  int px = f.pixelSize() > 0 ? f.pixelSize() : QFontInfo(f).pixelSize();
+  const QString sentence = QString(kEnterUrl) + lUrl->text() + lUrlEnd->text();
+  while (px > 8 && QFontMetrics([&] { QFont t = f; t.setPixelSize(px); return t; }()).horizontalAdvance(sentence) >
+                       eUrl->width())
+    --px;
+  for (QLabel* l : {lVideo, lUrl, lUrlEnd}) {
+    QFont lf = l->font();
+    lf.setPixelSize(px);
+    l->setFont(lf);
+    l->adjustSize();
+  }
+  lUrl->move(lVideo->x() + lVideo->width(), lVideo->y());
+  lUrlEnd->move(lUrl->x() + lUrl->width(), lVideo->y());
+}
+
 void TfrmMain::LayoutControls() {
   iBanner->setGeometry(0, 0, width(), 50);
   lUpdate->move(width() - 10 - lUpdate->width(), lUpdate->y());
@@ -353,6 +390,8 @@ void TfrmMain::ApplyMode(int mode) {
   cbFormat->setEnabled(convertsToo);
   lVideo->setText(local ? kSelectFile : kEnterUrl);
   lVideo->adjustSize();
+  lUrl->move(lVideo->x() + lVideo->width(), lVideo->y());
+  lUrlEnd->move(lUrl->x() + lUrl->width(), lVideo->y());
   lUrl->setVisible(!local);
   lUrlEnd->setVisible(!local);
   eUrl->setVisible(!local);

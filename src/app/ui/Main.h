@@ -108,6 +108,7 @@ class TfrmMain : public QWidget {
   void WMChangeCBChain(plat::WPARAM wParam, plat::LPARAM lParam);
   void WMShowRunning();
   void LayoutControls();
+  void FitUrlSentence();
   void CenterOnScreen();
   int CheckedMode() const;  // 0, 1, 2; -1 when no radio button is checked
 

@@ -4,6 +4,7 @@
 
 #include <QEnterEvent>
 #include <QMouseEvent>
+#include <QPalette>
 
 TsuiURLLabel::TsuiURLLabel(QWidget* parent) : QLabel(parent) {
   QFont f = font();
@@ -31,8 +32,9 @@ void TsuiURLLabel::SetCaption(const QString& text) {
 
 void TsuiURLLabel::SetFontColor(const QColor& c) {
   FFontColor = c;
-  // A style sheet of our own, so that an application style sheet cannot override it.
-  setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(c.name()));
+  QPalette pal = palette();
+  pal.setColor(QPalette::WindowText, c);
+  setPalette(pal);
 }
 
 void TsuiURLLabel::enterEvent(QEnterEvent* e) {
