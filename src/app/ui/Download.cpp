@@ -1,0 +1,242 @@
+#include "app/ui/Download.h"
+
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <climits>
+
+#include "app/ui/Login.h"
+#include "app/ui/Main.h"
+#include "platform/Desktop.h"
+#include "platform/QtText.h"
+
+using plat::FromQ;
+using plat::ToQ;
+
+namespace {
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int x, int y, int w, int h) {
+  auto* l = new QLabel(text, parent);
+  l->setObjectName(name);
+  l->setGeometry(x, y, w, h);
+  return l;
+}
+
+QPushButton* MakeStop(QWidget* parent, const char* name, int x, int y) {
+  auto* b = new QPushButton("Stop", parent);
+  b->setObjectName(name);
+  b->setGeometry(x, y, 75, 25);
+  return b;
+}
+
+QProgressBar* MakeBar(QWidget* parent, const char* name, int x, int y, int w) {
+  auto* p = new QProgressBar(parent);
+  p->setObjectName(name);
+  p->setGeometry(x, y, w, 20);
+  p->setRange(0, 100);
+  p->setValue(0);
+  p->setTextVisible(true);  // the percentage as caption
+  return p;
+}
+
+// QProgressBar counts in int; a byte range beyond that is scaled down.
+void SetBar(QProgressBar* bar, std::int64_t max, std::int64_t pos) {
+  if (max < 0) max = 0;
+  if (pos > max) pos = max;  // the bar stops at its end
+  if (pos < 0) pos = 0;
+  std::int64_t div = 1;
+  while (max / div > INT_MAX) div *= 2;
+  bar->setRange(0, static_cast<int>(max / div));
+  bar->setValue(static_cast<int>(pos / div));
+}
+
+void SetWithHint(QLabel* label, const std::string& text) {
+  label->setText(ToQ(text));
+  label->setToolTip(ToQ(text));
+}
+
+}  // namespace
+
+TfrmDownload::TfrmDownload(QWidget* owner, const TStringList& inputList)
+    : QDialog(owner), FOwner(owner) {
+  setObjectName("frmDownload");
+  setWindowTitle("Download");
+  // Dialog border with a close box only.
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
+
+  eFileName = new QLineEdit("get_video", this);
+  eFileName->setObjectName("eFileName");
+  eFileName->hide();
+  eDownloadUrl = new QLineEdit(this);
+  eDownloadUrl->setObjectName("eDownloadUrl");
+  eDownloadUrl->hide();
+
+  Panel1 = new QFrame(this);
+  Panel1->setObjectName("Panel1");
+  Panel1->setGeometry(0, 0, 268, 129);
+  Label1 = MakeLabel(Panel1, "Label1", "Get html from the URL, please wait...", 16, 16, 240, 17);
+  lUrl = MakeLabel(Panel1, "lUrl", QString(), 16, 44, 240, 17);
+  bStop1 = MakeStop(Panel1, "bStop1", 96, 88);
+
+  Panel2 = new QFrame(this);
+  Panel2->setObjectName("Panel2");
+  Panel2->setGeometry(0, 0, 353, 202);
+  lFileName = MakeLabel(Panel2, "lFileName", QString(), 12, 10, 329, 17);
+  suiProgressBar1 = MakeBar(Panel2, "suiProgressBar1", 12, 34, 329);
+  gbDetails = new QGroupBox("Details", Panel2);
+  gbDetails->setObjectName("gbDetails");
+  gbDetails->setGeometry(12, 62, 329, 96);
+  lReceiveDataCaption = MakeLabel(gbDetails, "lReceiveDataCaption", "Download Size: ", 10, 20, 160, 17);
+  lReceiveData = MakeLabel(gbDetails, "lReceiveData", QString(), 170, 20, 150, 17);
+  lEstimateTimeCaption =
+      MakeLabel(gbDetails, "lEstimateTimeCaption", "Estimating time remaining: ", 10, 44, 160, 17);
+  lEstimateTime = MakeLabel(gbDetails, "lEstimateTime", QString(), 170, 44, 150, 17);
+  lReceiveSpeedCaption = MakeLabel(gbDetails, "lReceiveSpeedCaption",
+                                   QString::fromUtf8("Download Speed\xEF\xBC\x9A"), 10, 68, 160, 17);
+  lReceiveSpeed = MakeLabel(gbDetails, "lReceiveSpeed", QString(), 170, 68, 150, 17);
+  bStop2 = MakeStop(Panel2, "bStop2", 139, 166);
+
+  Panel3 = new QFrame(this);
+  Panel3->setObjectName("Panel3");
+  Panel3->setGeometry(0, 0, 348, 145);
+  gbConverting = new QGroupBox("Converting", Panel3);
+  gbConverting->setObjectName("gbConverting");
+  gbConverting->setGeometry(12, 8, 324, 96);
+  lConvertName = MakeLabel(gbConverting, "lConvertName", QString(), 10, 20, 304, 17);
+  suiProgressBar2 = MakeBar(gbConverting, "suiProgressBar2", 10, 42, 304);
+  lTimeElapsedCaption = MakeLabel(gbConverting, "lTimeElapsedCaption", "Time elapsed: ", 10, 70, 90, 17);
+  lTimeElapsed = MakeLabel(gbConverting, "lTimeElapsed", "00:00", 100, 70, 50, 17);
+  lTimeEstimatedCaption =
+      MakeLabel(gbConverting, "lTimeEstimatedCaption", "Time estimated: ", 160, 70, 100, 17);
+  lTimeEstimated = MakeLabel(gbConverting, "lTimeEstimated", "00:00", 260, 70, 50, 17);
+  bStop3 = MakeStop(Panel3, "bStop3", 136, 112);
+
+  for (QPushButton* b : {bStop1, bStop2, bStop3})
+    connect(b, &QPushButton::clicked, this, [this] { bStopClick(); });
+
+  FJob = std::make_unique<TDownloadJob>(static_cast<IDownloadHost&>(*this), inputList);
+  resize(Panel1->size());
+}
+
+TfrmDownload::~TfrmDownload() {
+  if (FJob) FJob->FormClose();
+  FJob.reset();
+}
+
+int TfrmDownload::ShowModal() {
+  FJob->FJobMode = FJobMode;
+  FJob->FTargetExt = FTargetExt;
+  FJob->FConvertArgs = FConvertArgs;
+  setWindowModality(Qt::ApplicationModal);
+  FInModal = true;
+  show();
+  // Centred on the owner when shown.
+  if (FOwner) {
+    const QRect o = FOwner->frameGeometry();
+    move(o.left() + (o.width() - frameGeometry().width()) / 2,
+         o.top() + (o.height() - frameGeometry().height()) / 2);
+  }
+  FJob->FormShow();
+  while (FJob->ModalResult() == mrNone && !plat::ApplicationTerminated()) plat::WaitForInput(50);
+  FJob->FormClose();
+  FInModal = false;
+  hide();
+  return FJob->ModalResult();
+}
+
+void TfrmDownload::bStopClick() { FJob->bStopClick(); }
+
+void TfrmDownload::closeEvent(QCloseEvent* e) {
+  // The modal run ends once the running stage has returned.
+  e->ignore();
+  if (FInModal) FJob->Close();
+}
+
+void TfrmDownload::reject() {
+  if (FInModal) FJob->Close();
+}
+
+void TfrmDownload::ShowPanel(TDownloadPanel panel) {
+  if (panel == FShownPanel) return;
+  FShownPanel = panel;
+  QFrame* shown = panel == dpRetrieval ? Panel1 : panel == dpTransfer ? Panel2 : panel == dpConvert ? Panel3 : nullptr;
+  for (QFrame* p : {Panel1, Panel2, Panel3}) {
+    p->move(0, 0);
+    p->setVisible(p == shown);
+  }
+  // The client area follows the visible panel.
+  if (shown) setFixedSize(shown->size());
+}
+
+void TfrmDownload::DisplayChanged(const TDownloadDisplay& d) {
+  ShowPanel(d.Panel);
+  setWindowTitle(ToQ(d.Caption));
+  Label1->setText(ToQ(d.Label1));
+  lUrl->setText(ToQ(d.Url));
+  eFileName->setText(ToQ(d.FileName));
+  eDownloadUrl->setText(ToQ(d.DownloadUrl));
+  SetWithHint(lFileName, d.FileLabel);
+  SetBar(suiProgressBar1, d.Bar1Max, d.Bar1Pos);
+  lReceiveData->setText(ToQ(d.ReceiveData));
+  lEstimateTime->setText(ToQ(d.EstimateTime));
+  lReceiveSpeed->setText(ToQ(d.ReceiveSpeed));
+  SetWithHint(lConvertName, d.ConvertName);
+  SetBar(suiProgressBar2, 100, d.Bar2Pos);
+  lTimeElapsed->setText(ToQ(d.TimeElapsed));
+  lTimeEstimated->setText(ToQ(d.TimeEstimated));
+}
+
+void TfrmDownload::CenterOnOwner() {
+  QWidget* main = frmMain ? static_cast<QWidget*>(frmMain) : FOwner;
+  if (!main) return;
+  const QRect o = main->frameGeometry();
+  const QRect own = frameGeometry();
+  move(o.left() + (o.width() - own.width()) / 2, o.top() + (o.height() - own.height()) / 2);
+}
+
+std::string TfrmDownload::OutputFolder() { return frmMain ? frmMain->OutputFolderText() : std::string(); }
+
+std::string TfrmDownload::AccountUser() { return frmMain ? frmMain->FAccountUser : FUser; }
+
+std::string TfrmDownload::AccountPassword() { return frmMain ? frmMain->FAccountPassword : FPassword; }
+
+void TfrmDownload::SetAccount(const std::string& user, const std::string& password) {
+  if (frmMain) {
+    frmMain->FAccountUser = user;
+    frmMain->FAccountPassword = password;
+  } else {
+    FUser = user;
+    FPassword = password;
+  }
+}
+
+bool TfrmDownload::AskLogin(std::string& user, std::string& password) {
+  auto dialog = std::make_unique<TfrmLogin>(this);
+  const bool ok = dialog->ShowModal() == TfrmLogin::mrOk;
+  if (ok) {
+    user = FromQ(dialog->eUsername->text());
+    password = FromQ(dialog->ePassword->text());
+  }
+  return ok;
+}
+
+void TfrmDownload::ShowError(const std::string& text) {
+  plat::Desktop().MessageBox(text, "Clipharbor", plat::MB_OK | plat::MB_ICONERROR);
+}
+
+void RegisterTfrmDownload() {
+  SetDownloadWindowFactory(
+      [](QWidget* owner, const TStringList& input) -> std::unique_ptr<TDownloadWindowIntf> {
+        return std::make_unique<TfrmDownload>(owner, input);
+      });
+}
+
+namespace {
+const bool kRegistered = (RegisterTfrmDownload(), true);
+}  // namespace

@@ -1,0 +1,90 @@
+// The download window: the modal window of one job, with its retrieval,
+// transfer and conversion panels. The job itself (TDownloadJob) runs the
+// stages on the window's own message window; this class binds it to the
+// widgets and to the main window.
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+#include <string>
+
+#include "app/core/DownloadJob.h"
+#include "app/ui/DownloadHandOver.h"
+
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownloadHost {
+  Q_OBJECT
+ public:
+  TfrmDownload(QWidget* owner, const TStringList& inputList);
+  ~TfrmDownload() override;
+
+  int ShowModal() override;
+  void bStopClick();
+
+  TDownloadJob& Job() { return *FJob; }
+  plat::HWND Handle() const { return FJob->Handle(); }
+
+  // Controls.
+  QLineEdit* eFileName;     // hidden
+  QLineEdit* eDownloadUrl;  // hidden
+  QFrame* Panel1;
+  QLabel* Label1;
+  QLabel* lUrl;
+  QPushButton* bStop1;
+  QFrame* Panel2;
+  QLabel* lFileName;
+  QProgressBar* suiProgressBar1;
+  QGroupBox* gbDetails;
+  QLabel* lReceiveDataCaption;
+  QLabel* lReceiveData;
+  QLabel* lEstimateTimeCaption;
+  QLabel* lEstimateTime;
+  QLabel* lReceiveSpeedCaption;
+  QLabel* lReceiveSpeed;
+  QPushButton* bStop2;
+  QFrame* Panel3;
+  QGroupBox* gbConverting;
+  QLabel* lConvertName;
+  QProgressBar* suiProgressBar2;
+  QLabel* lTimeElapsedCaption;
+  QLabel* lTimeElapsed;
+  QLabel* lTimeEstimatedCaption;
+  QLabel* lTimeEstimated;
+  QPushButton* bStop3;
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+
+ public slots:
+  void reject() override;  // Escape: as the close box
+
+ private:
+  // IDownloadHost
+  void DisplayChanged(const TDownloadDisplay& d) override;
+  void CenterOnOwner() override;
+  std::string OutputFolder() override;
+  std::string AccountUser() override;
+  std::string AccountPassword() override;
+  void SetAccount(const std::string& user, const std::string& password) override;
+  bool AskLogin(std::string& user, std::string& password) override;
+  void ShowError(const std::string& text) override;
+
+  void ShowPanel(TDownloadPanel panel);
+
+  QWidget* FOwner;
+  std::unique_ptr<TDownloadJob> FJob;
+  TDownloadPanel FShownPanel = dpNone;
+  bool FInModal = false;
+  // Credentials when there is no main window (kept for the job's life).
+  std::string FUser, FPassword;
+};
+
+// Makes TfrmDownload the download window of the main window's Start.
+void RegisterTfrmDownload();
