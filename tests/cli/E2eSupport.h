@@ -204,7 +204,7 @@ class TChild {
   bool Reaped = false;
 };
 
-inline TRunResult Run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+inline TRunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                       const std::string& input = std::string(), int ms = 50000) {
   TChild c(argv, env);
   if (!c.Started()) return {};
@@ -266,7 +266,7 @@ class TService {
   }
   // A document of the service, fetched outside the program under test.
   std::string Fetch(const std::string& path) const {
-    TRunResult r = Run({"python3", "-c",
+    TRunResult r = RunProcess({"python3", "-c",
                         "import sys,urllib.request;sys.stdout.buffer.write(urllib.request.urlopen("
                         "'http://" + Host() + path + "').read())"},
                        Environment({}), std::string(), 20000);

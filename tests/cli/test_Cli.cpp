@@ -29,7 +29,7 @@ class CliTest : public ::testing::Test {
   TRunResult RunCli(const TService& s, std::vector<std::string> args, const std::string& input = "",
                     std::map<std::string, std::optional<std::string>> extra = {}) {
     args.insert(args.begin(), Cli());
-    return e2e::Run(args, Env(s, std::move(extra)), input);
+    return RunProcess(args, Env(s, std::move(extra)), input);
   }
   void Steps(const std::string& json) { WriteFile(Dir / "steps.json", json); }
   std::string Out(const std::string& name) const { return Out_ / name; }
@@ -54,7 +54,7 @@ const char* kGoodConversion = R"([
 }  // namespace
 
 TEST(CliOptions, HelpAndBadCommandLines) {
-  TRunResult help = e2e::Run({Cli(), "--help"}, Environment({}));
+  TRunResult help = RunProcess({Cli(), "--help"}, Environment({}));
   EXPECT_EQ(help.ExitCode, 0);
   EXPECT_NE(help.Out.find("Usage: clipharbor-cli [--format N] [--output DIR] [--yes|--no]"), std::string::npos);
   EXPECT_NE(help.Out.find("7  MPEG Audio Layer 3 (MP3)"), std::string::npos);
@@ -63,7 +63,7 @@ TEST(CliOptions, HelpAndBadCommandLines) {
            {}, {"--format"}, {"--format", "10", "x"}, {"--format", "-1", "x"}, {"--bogus", "x"},
            {"--yes", "--no", "x"}, {"a", "b"}}) {
     bad.insert(bad.begin(), Cli());
-    TRunResult r = e2e::Run(bad, Environment({}));
+    TRunResult r = RunProcess(bad, Environment({}));
     EXPECT_EQ(r.ExitCode, 2) << bad.size();
     EXPECT_NE(r.Err.find("Try 'clipharbor-cli --help'."), std::string::npos);
   }

@@ -211,7 +211,7 @@ TEST_F(DownloadWindowTest, ConvertLocalFileWithRealConverter) {
   EXPECT_FALSE(retrievalShown);
   const std::string mp3 = ReadFile(FOut / "clip.mp3");
   ASSERT_GT(mp3.size(), 1000u);
-  TRunResult probe = e2e::Run({"ffprobe", "-v", "error", "-show_entries", "format=format_name", "-of",
+  TRunResult probe = RunProcess({"ffprobe", "-v", "error", "-show_entries", "format=format_name", "-of",
                           "default=nw=1:nk=1", FOut / "clip.mp3"},
                          Environment({}));
   EXPECT_EQ(probe.Out, "mp3\n");
