@@ -2067,11 +2067,13 @@ void TCustomLineWSocket::FreeRcvBuf() {
   FRcvBufSize = 0;
   FRcvdCnt = 0;
   FLineLength = 0;
+  FLineSearched = 0;
 }
 
 void TCustomLineWSocket::SetLineMode(bool Value) {
   if (Value == FLineMode) return;
   FLineMode = Value;
+  FLineSearched = 0;  // bytes held in plain mode were never searched
   if (FRcvdCnt > 0 || FLineLength > 0) plat::PostMessage(FWindowHandle, WM_TRIGGER_DATA_AVAILABLE, 0, 0);
 }
 
@@ -2100,9 +2102,12 @@ void TCustomLineWSocket::WMTriggerDataAvailable() {
   while (FRcvdCnt > 0) {
     ++count;
     FLineFound = false;
+    const int before = FRcvdCnt;
     TriggerDataAvailable(0);
     if (FRcvdCnt == 0) break;
     if (FLineMode && count > 3 && !FLineFound) break;
+    // In plain mode with nobody reading, offering again would never end.
+    if (!FLineMode && FRcvdCnt == before) break;
   }
 }
 
@@ -2123,6 +2128,7 @@ int TCustomLineWSocket::DoRecv(void* Buffer, int BufferSize, int Flags) {
     FRcvdCnt -= n;
     FRcvdPtr[FRcvdCnt] = 0;
     if (FLineMode) FLineLength -= n;
+    FLineSearched = 0;
     return n;
   }
   return TCustomSocksWSocket::DoRecv(Buffer, BufferSize, Flags);
@@ -2202,7 +2208,10 @@ bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error) {
       Send(FRcvdPtr + FRcvdCnt, n);
   }
   const int endLen = static_cast<int>(FLineEnd.size());
-  int searchFrom = FRcvdCnt - endLen;
+  // Only the part already searched may be skipped, less a possible split
+  // terminator; bytes held from plain mode are searched from the start.
+  if (FLineSearched > FRcvdCnt) FLineSearched = FRcvdCnt;
+  int searchFrom = FLineSearched - endLen;
   if (searchFrom < 0) searchFrom = 0;
   FRcvdCnt += n;
   FRcvdPtr[FRcvdCnt] = 0;
@@ -2215,7 +2224,10 @@ bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error) {
         break;
       }
     }
-    if (found < 0) break;
+    if (found < 0) {
+      FLineSearched = FRcvdCnt;
+      break;
+    }
     FLineLength = found + endLen;
     FLineFound = true;
     while (FLineMode && FLineLength > 0) {
@@ -2225,6 +2237,7 @@ bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error) {
         std::memmove(FRcvdPtr, FRcvdPtr + drop, static_cast<std::size_t>(FRcvdCnt - drop));
         FRcvdCnt -= drop;
         FLineLength = 0;
+        FLineSearched = 0;
       }
       if (!FRcvdPtr) return true;  // the handler closed the connection
     }
@@ -2245,6 +2258,7 @@ bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error) {
     if (FLineClearData) {
       FRcvdCnt = 0;
       FLineLength = 0;
+      FLineSearched = 0;
       FLineClearData = false;
       if (FRcvdPtr) FRcvdPtr[0] = 0;
     }

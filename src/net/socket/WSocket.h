@@ -463,6 +463,7 @@ class TCustomLineWSocket : public TCustomSocksWSocket {
   int FRcvBufSize = 0;
   int FRcvdCnt = 0;
   int FLineLength = 0;
+  int FLineSearched = 0;  // leading held bytes known to hold no line end
   bool FLineFound = false;
   bool FLineClearData = false;
   bool FLineMode = false;
