@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -98,6 +99,65 @@ void TFileStream::SetSize(std::int64_t newSize) {
   if (newSize < 0 || ::ftruncate(FHandle, static_cast<off_t>(newSize)) != 0)
     throw EWriteError("Stream write error");
   if (GetPosition() > newSize) Seek(newSize, soBeginning);
+}
+
+TBufferedFileStream::TBufferedFileStream(const std::string& fileName, unsigned mode, std::size_t bufferSize)
+    : TFileStream(fileName, mode), FBuffer(bufferSize > 0 ? bufferSize : 1) {}
+
+TBufferedFileStream::~TBufferedFileStream() {
+  try {
+    FlushBuffer();
+  } catch (...) {
+  }
+}
+
+void TBufferedFileStream::FlushBuffer() {
+  if (FFill == 0) return;
+  std::int64_t want = static_cast<std::int64_t>(FFill);
+  std::int64_t n = TFileStream::Write(FBuffer.data(), want);
+  if (n == want) {
+    FFill = 0;
+    return;
+  }
+  // Keep what the file did not take, so that nothing is silently lost.
+  if (n > 0) {
+    std::memmove(FBuffer.data(), FBuffer.data() + n, static_cast<std::size_t>(want - n));
+    FFill -= static_cast<std::size_t>(n);
+  }
+  throw EWriteError("Stream write error");
+}
+
+std::int64_t TBufferedFileStream::Write(const void* buffer, std::int64_t count) {
+  if (count <= 0) return 0;
+  if (static_cast<std::uint64_t>(count) >= FBuffer.size()) {
+    FlushBuffer();
+    return TFileStream::Write(buffer, count);
+  }
+  if (FFill + static_cast<std::size_t>(count) > FBuffer.size()) FlushBuffer();
+  std::memcpy(FBuffer.data() + FFill, buffer, static_cast<std::size_t>(count));
+  FFill += static_cast<std::size_t>(count);
+  return count;
+}
+
+std::int64_t TBufferedFileStream::Read(void* buffer, std::int64_t count) {
+  FlushBuffer();
+  return TFileStream::Read(buffer, count);
+}
+
+std::int64_t TBufferedFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+  if (origin == soCurrent && offset == 0) return TFileStream::Seek(0, soCurrent) + static_cast<std::int64_t>(FFill);
+  FlushBuffer();
+  return TFileStream::Seek(offset, origin);
+}
+
+std::int64_t TBufferedFileStream::GetSize() {
+  FlushBuffer();
+  return TFileStream::GetSize();
+}
+
+void TBufferedFileStream::SetSize(std::int64_t newSize) {
+  FlushBuffer();
+  TFileStream::SetSize(newSize);
 }
 
 std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count) {

@@ -84,6 +84,27 @@ class TFileStream : public TStream {
   int FHandle = -1;
 };
 
+// A file stream that gathers writes into blocks of `bufferSize` bytes, for
+// data that arrives in small pieces (a download). Reads, seeks and size
+// queries see the gathered bytes. FlushBuffer raises EWriteError when the
+// file takes less than given; the destructor flushes and cannot report.
+class TBufferedFileStream : public TFileStream {
+ public:
+  TBufferedFileStream(const std::string& fileName, unsigned mode, std::size_t bufferSize = 1 << 20);
+  ~TBufferedFileStream() override;
+
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+  std::int64_t GetSize() override;
+  void SetSize(std::int64_t newSize) override;
+  void FlushBuffer();
+
+ private:
+  std::vector<char> FBuffer;
+  std::size_t FFill = 0;
+};
+
 class TMemoryStream : public TStream {
  public:
   std::int64_t Read(void* buffer, std::int64_t count) override;
