@@ -463,7 +463,11 @@ void TCustomWSocket::HandleAcceptEvent(std::uint16_t Error) { TriggerSessionAvai
 
 void TCustomWSocket::HandleCloseEvent(std::uint16_t Error) {
   if (FState == wsConnecting || FHSocket == INVALID_SOCKET) return;
+  const TSocket h = FHSocket;
   ReceiveLoop(FComponentOptions - wsoNoReceiveLoop, 0);
+  // A handler that closed the connection has reported it already, and the
+  // reset that followed cleared the close-reported flag.
+  if (FHSocket != h) return;
   if (!FCloseInvoked) {
     FCloseInvoked = true;
     TriggerSessionClosed(Error);
