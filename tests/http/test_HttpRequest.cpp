@@ -366,3 +366,54 @@ TEST(HttpRequest, NoBandwidthControlByDefault) {
   EXPECT_EQ(c.ReceivedCount(), 50000);
   EXPECT_TRUE(c.atPause.empty());
 }
+
+TEST(HttpRequest, RefusedConnectAttemptEndsTheRequest) {
+  // The port cannot be resolved: the socket refuses the connect through its
+  // error event instead of an exception; the request must still end.
+  RecordingClient rc;
+  int socketErrors = 0;
+  rc.cli.OnSocketError = [&](THttpCli*) { ++socketErrors; };
+  rc.cli.URL = "http://127.0.0.1:notaport/x";
+  ASSERT_TRUE(rc.RunAsync(5000));
+  EXPECT_EQ(rc.cli.StatusCode(), 404);
+  EXPECT_EQ(rc.cli.ReasonPhrase().compare(0, 14, "can't connect:"), 0) << rc.cli.ReasonPhrase();
+  EXPECT_GE(socketErrors, 1);
+  EXPECT_EQ(rc.cli.State(), httpReady);
+
+  RecordingClient rc2;
+  rc2.cli.URL = "http:///nohost";
+  ASSERT_TRUE(rc2.RunAsync(5000));
+  EXPECT_EQ(rc2.cli.StatusCode(), 404);
+}
+
+TEST(HttpRequest, CloseRequestAndAbortWhileWaitingForTheHeader) {
+  ScriptedServer server([](PeerConn& c, int idx) {
+    std::string head;
+    if (idx == 0) {
+      if (!c.ReadRequest(head)) return;
+      c.Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+      c.WaitForClientClose();
+    } else {
+      c.ReadRequest(head);  // and never answer
+      c.WaitForClientClose();
+    }
+  });
+  RecordingClient rc;
+  rc.cli.SetRequestVer("1.1");
+  rc.cli.URL = server.Url("/k");
+  rc.cli.Get();
+  ASSERT_EQ(rc.cli.CtrlSocket()->GetState(), wsConnected);
+  rc.cli.Close();  // closes the kept connection
+  EXPECT_EQ(rc.cli.StatusCode(), 200);
+  EXPECT_EQ(rc.cli.CtrlSocket()->GetState(), wsClosed);
+  EXPECT_EQ(rc.Count("State:httpClosing"), 1);
+
+  rc.cli.GetASync();
+  ASSERT_TRUE(PumpUntil([&] { return rc.cli.State() == httpWaitingHeader; }));
+  rc.done = false;
+  rc.cli.Abort();
+  ASSERT_TRUE(PumpUntil([&] { return rc.done; }));
+  EXPECT_EQ(rc.doneError, 3);
+  EXPECT_EQ(rc.cli.StatusCode(), 404);
+  EXPECT_EQ(rc.cli.CtrlSocket()->GetState(), wsClosed);
+}

@@ -378,3 +378,54 @@ TEST(HttpResponse, ContentCodingOffPassesEverythingUnchanged) {
   c.Get();
   EXPECT_EQ(ms.DataString(), std::string("\x1f\x8b\x08\x00", 4));
 }
+
+TEST(HttpResponse, ContentCodingOnWithRegisteredAndUnknownCodings) {
+  THttpCli c;
+  c.SetOptions(THttpCliOptions{httpoEnableContentCoding, httpoBandwidthControl});
+  THttpCliOptions o = c.GetOptions();
+  EXPECT_TRUE(o.Contains(httpoEnableContentCoding));
+  EXPECT_TRUE(o.Contains(httpoBandwidthControl));
+  EXPECT_FALSE(o.Contains(httpoUseQuality));
+  c.SetOptions(THttpCliOptions{httpoEnableContentCoding});
+  for (const char* coding : {"identity", "gzip", "identity, *"}) {
+    ScriptedServer server([&](PeerConn& p, int) {
+      std::string head;
+      if (!p.ReadRequest(head)) return;
+      // Both qualities are 0: no Accept-Encoding line without httpoUseQuality.
+      EXPECT_EQ(head.find("Accept-Encoding"), std::string::npos);
+      p.Send(std::string("HTTP/1.0 200 OK\r\nContent-Encoding: ") + coding + "\r\nContent-Length: 6\r\n\r\nabcdef");
+      p.Close();
+    });
+    plat::TMemoryStream ms;
+    std::string seen;
+    c.OnDocData = [&](THttpCli*, const void* b, int n) {
+      // The stream already holds the bytes when the event sees them.
+      EXPECT_EQ(ms.GetSize(), static_cast<std::int64_t>(seen.size()) + n);
+      seen.append(static_cast<const char*>(b), static_cast<std::size_t>(n));
+    };
+    c.ReceiveStream = &ms;
+    c.URL = server.Url("/cc");
+    c.Get();
+    EXPECT_EQ(ms.DataString(), "abcdef") << coding;
+    EXPECT_EQ(seen, "abcdef") << coding;
+    c.ReceiveStream = nullptr;
+  }
+}
+
+TEST(HttpResponse, LinesAfterTheAnswerAreDataPush) {
+  ScriptedServer server([](PeerConn& c, int) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    c.SendSlowly("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", 50);
+    c.SendSlowly("unsolicited line\r\n", 50);
+    c.WaitForClientClose();
+  });
+  RecordingClient rc;
+  int pushes = 0;
+  rc.cli.OnDataPush = [&](THttpCli*, std::uint16_t) { ++pushes; };
+  rc.cli.SetRequestVer("1.1");
+  rc.cli.URL = server.Url("/p");
+  rc.cli.Get();
+  EXPECT_TRUE(PumpUntil([&] { return pushes == 1; }, 3000));
+  EXPECT_EQ(rc.body, "ok");
+}

@@ -563,10 +563,18 @@ void THttpCli::SocketDnsLookupDone(TObject* Sender, std::uint16_t ErrCode) {
     return;
   }
   HTTP_TRACE(loProtSpecInfo, "connect to " + FDnsResult + "/" + FPort);
+  bool refused = false;
   try {
     SockConnect();
+    // With an error handler set, the socket reports a refused connect
+    // through it instead of raising: it then simply stays closed.
+    refused = SockIsClosed() && FState == httpDnsLookupDone && FRequestDoneError == 0;
   } catch (const std::exception&) {
+    refused = true;
+  }
+  if (refused) {
     err = SockLastError();
+    if (err == 0) err = 10022;  // WSAEINVAL: the address or port was not usable
     FRequestDoneError = static_cast<std::uint16_t>(err);
     FStatusCode = 404;
     FReasonPhrase = "can't connect: " + WinsockErrorText(err) + " (Error #" + std::to_string(err) + ")";
