@@ -271,3 +271,14 @@ TEST(ShiftImage, PicturesFollowTheMouseWhenEnabled) {
   EXPECT_EQ(enters, 2);  // the event still runs ...
   EXPECT_TRUE(w.pixmap().isNull());  // ... the picture stays
 }
+
+TEST_F(MainWindowTest, ShowRunningRestoresAndShows) {
+  TfrmMain& f = Open();
+  f.showMinimized();
+  QApplication::processEvents();
+  ASSERT_TRUE(f.isMinimized());
+  EXPECT_EQ(plat::SendMessage(f.Handle(), 0x1604, 0, 0), 1);
+  QApplication::processEvents();
+  EXPECT_FALSE(f.isMinimized());
+  EXPECT_TRUE(f.isVisible());
+}
