@@ -321,6 +321,35 @@ TEST_F(CliTest, ConvertLocalFileWithRealConverter) {
   EXPECT_NE(r.Out.find("100%"), std::string::npos) << r.Out;
 }
 
+TEST_F(CliTest, HttpErrorStatusEndsQuietlyAsFailure) {
+  TService s({"--get-video-status", "404"});
+  ASSERT_TRUE(s.Running());
+  TRunResult r = RunCli(s, {"--output", Out_.Path, "--format", "7", s.WatchUrl()});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Err.find("Unable get html"), std::string::npos) << r.Err;
+  // The file stays on disk whatever the outcome.
+  EXPECT_TRUE(Exists(Out(kClip + ".flv")));
+}
+
+TEST_F(CliTest, ProgressBarOnATerminal) {
+  if (!Exists("/usr/bin/script")) GTEST_SKIP() << "no script(1) to give the program a terminal";
+  TService s({"--rate", "60000"});
+  ASSERT_TRUE(s.Running());
+  Steps(kGoodConversion);
+  const std::string command = "'" + Cli() + "' --output '" + Out_.Path + "' --format 7 '" + s.WatchUrl() + "'";
+  TRunResult r = RunProcess({"script", "-qefc", command, "/dev/null"}, Env(s));
+  ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+  // One line redrawn in place: carriage returns and erase-to-end, no line per step.
+  EXPECT_NE(r.Out.find("\r[##############################] 100%  165 KB of 165 KB received"), std::string::npos)
+      << r.Out;
+  EXPECT_NE(r.Out.find("\x1b[K"), std::string::npos);
+  EXPECT_NE(r.Out.find("KB/S"), std::string::npos);
+  EXPECT_NE(r.Out.find(" remaining"), std::string::npos);
+  EXPECT_NE(r.Out.find("\r[###############---------------]  50%  Time elapsed: 00:00  Time estimated: 00:00"),
+            std::string::npos);
+  EXPECT_EQ(ReadFile(Out(kClip + ".flv")), s.Flv());
+}
+
 // Ctrl-C is the Stop button: in each stage the job ends at once, not as a success.
 TEST_F(CliTest, StopInEachStage) {
   {

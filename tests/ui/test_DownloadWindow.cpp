@@ -127,6 +127,7 @@ TEST_F(DownloadWindowTest, DownloadShowsPanelsInTurnAndClosesWithTheFile) {
   TService s({"--rate", "50000"});
   ASSERT_TRUE(s.Running());
   UseService(s);
+  FMain->move(200, 150);
   TfrmDownload& f = Make(s.WatchUrl(), 0);
   EXPECT_EQ(plat::FromQ(f.windowTitle()), "Download");
   EXPECT_EQ(plat::FromQ(f.eFileName->text()), "get_video");
@@ -150,6 +151,10 @@ TEST_F(DownloadWindowTest, DownloadShowsPanelsInTurnAndClosesWithTheFile) {
       EXPECT_NE(plat::FromQ(f.eDownloadUrl->text()).find("/get_video?video_id=Xk3mP9qA_7w&t=OEgs"),
                 std::string::npos);
       if (!Text(f.lReceiveSpeed).empty()) speed = Text(f.lReceiveSpeed);
+      // Centred on the main window with whole window sizes.
+      const QRect m = FMain->frameGeometry(), w = f.frameGeometry();
+      EXPECT_EQ(w.left(), m.left() + (m.width() - w.width()) / 2);
+      EXPECT_EQ(w.top(), m.top() + (m.height() - w.height()) / 2);
     }
   });
   EXPECT_EQ(result, mrCancel);
@@ -322,11 +327,16 @@ TEST_F(DownloadWindowTest, StopButtonInEachStage) {
     TfrmDownload& f = Make(s.WatchUrl(), 0);
     const std::uint32_t start = plat::GetTickCount();
     int ticks = 0;
+    bool transferShown = false;
     EXPECT_EQ(RunModal([&] {
                 if (++ticks == 10) StopOf(f.Panel1)->click();
+                transferShown = transferShown || f.Panel2->isVisible();
               }),
               mrStop);
+    // Ended while the page was still loading, with nothing posted.
     EXPECT_LT(plat::GetTickCount() - start, 10000u);
+    EXPECT_FALSE(transferShown);
+    EXPECT_TRUE(FDesktop.Boxes.empty());
   }
   {
     TService s({"--rate", "30000"});
@@ -379,6 +389,45 @@ TEST_F(DownloadWindowTest, CloseBoxDuringTransferWaitsForItsEnd) {
   EXPECT_EQ(ReadFile(FOut / "Sample Clip.flv"), s.Flv());
   EXPECT_FALSE(ConvertProcess->FActive);
   EXPECT_FALSE(ConvertProcess->Running());
+}
+
+TEST_F(DownloadWindowTest, CloseBoxInRetrievalAndConversion) {
+  {
+    // Retrieval goes on to its end; the window then closes before any transfer.
+    TService s({"--page-delay", "1"});
+    ASSERT_TRUE(s.Running());
+    UseService(s);
+    TfrmDownload& f = Make(s.WatchUrl(), 0);
+    bool closed = false, transferShown = false;
+    EXPECT_EQ(RunModal([&] {
+                if (!closed && f.Panel1->isVisible()) {
+                  closed = true;
+                  f.close();
+                }
+                transferShown = transferShown || f.Panel2->isVisible();
+              }),
+              mrCancel);
+    EXPECT_FALSE(transferShown);
+    EXPECT_NE(plat::FromQ(f.eDownloadUrl->text()).find("/get_video?"), std::string::npos);
+    EXPECT_EQ(s.Requests().find("/get_video"), std::string::npos);
+  }
+  {
+    const std::string pids = FDir / "pids.json";
+    UseStandInConverter(R"([["err", "  Duration: 00:00:10.00, start: 0\n"], ["pids", ")" + pids + R"("], ["hang"]])");
+    const std::string flv = FOut / "in.flv";
+    WriteFile(flv, "FLV");
+    TfrmDownload& f = Make(flv, 2);
+    EXPECT_EQ(RunModal([&] {
+                if (Exists(pids)) f.close();
+              }),
+              mrCancel);
+    EXPECT_FALSE(ConvertProcess->FActive);
+    const std::string info = ReadFile(pids);
+    const int pid = std::atoi(info.substr(info.find(':') + 1).c_str());
+    ASSERT_GT(pid, 0);
+    for (int i = 0; i < 50 && ::kill(pid, 0) == 0; ++i) plat::WaitForInput(100);
+    EXPECT_NE(::kill(pid, 0), 0) << "the converter outlived the window";
+  }
 }
 
 TEST_F(DownloadWindowTest, ConverterFailuresShowABoxAndWaitForStop) {
