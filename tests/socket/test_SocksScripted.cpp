@@ -2,6 +2,7 @@
 // bytes in exact fragments, well-behaved and hostile.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <memory>
 
 #include "SocketTestUtil.h"
@@ -177,6 +178,8 @@ struct HostileCase {
   std::string text;
 };
 
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
+
 class SocksHostile : public ::testing::TestWithParam<HostileCase> {};
 
 TEST_P(SocksHostile, GivesCodeTextAndCloses) {
@@ -233,7 +236,12 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"name beyond area", B({5, 0}), "", B({5, 0, 0, 3, 200}) + std::string(202, 'n'), false, 20001,
                     "too much data availaible"},
         HostileCase{"truncated then close", B({5, 0}), "", B({5, 0, 0, 1, 127}), true, 10053, "data receive error"},
-        HostileCase{"close before method reply", "", "", "", true, 10053, "data receive error"}));
+        HostileCase{"close before method reply", "", "", "", true, 10053, "data receive error"}),
+    [](const ::testing::TestParamInfo<HostileCase>& info) {
+      std::string n;
+      for (const char* p = info.param.name; *p; ++p) n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+      return n;
+    });
 
 TEST(SocksScripted, CloseDuringAuthenticationReportsAuthFailure) {
   RawServer srv([&](int fd) {
