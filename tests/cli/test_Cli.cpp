@@ -190,6 +190,32 @@ TEST_F(CliTest, AgeGateRefusedOrCancelledEndsWithoutFile) {
   EXPECT_EQ(s.Requests().find("/get_video"), std::string::npos);
 }
 
+TEST_F(CliTest, WrongStoredAccountIsSubmittedAgainWithoutAsking) {
+  TService s({"--age-gate"});
+  ASSERT_TRUE(s.Running());
+  TRunResult r = RunCli(s, {"--output", Out_.Path, "--user", "user", "--password", "wrong", s.WatchUrl()}, "",
+                        {{"CLIPHARBOR_TEST_POLL_LIMIT_MS", std::string("1500")}});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Err.find("Do you want Login"), std::string::npos);
+  EXPECT_NE(r.Err.find("Unable get html from " + s.WatchUrl()), std::string::npos) << r.Err;
+  const std::string log = s.Requests();
+  const std::string login = "/login?next=/watch?v=Xk3mP9qA_7w&username=user&password=wrong";
+  const std::string::size_type first = log.find(login);
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_NE(log.find(login, first + 1), std::string::npos) << "one login per poll turn";
+}
+
+TEST_F(CliTest, PageLargerThanTheFirstBlockIsReadWhole) {
+  // About 140 KB of title text before the token; the marker without its
+  // quote keeps the file name at its design text.
+  TService s({"--title", std::string(70000, 'x'), "--no-title-quote"});
+  ASSERT_TRUE(s.Running());
+  TRunResult r = RunCli(s, {"--output", Out_.Path, s.WatchUrl()}, "",
+                        {{"CLIPHARBOR_TEST_POLL_LIMIT_MS", std::string("3000")}});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(ReadFile(Out("get_video")), s.Flv());
+}
+
 TEST_F(CliTest, BirthDateConfirmation) {
   TService s({"--birth-date"});
   ASSERT_TRUE(s.Running());
