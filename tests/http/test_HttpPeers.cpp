@@ -215,3 +215,15 @@ TEST_F(NginxTest, ThroughDanteAsSocks5) {
   ASSERT_TRUE(PumpUntil([&] { return ReadFile(dante.Log()).find("pass") != std::string::npos; }, 5000))
       << ReadFile(dante.Log());
 }
+
+TEST_F(NginxTest, SocksServerThatIsNotThere) {
+  RecordingClient rc;
+  rc.cli.SocksServer = "127.0.0.1";
+  rc.cli.SocksPort = std::to_string(FreePort());
+  rc.cli.URL = nginx.Url("/small.txt");
+  ASSERT_TRUE(rc.RunAsync(10000));
+  EXPECT_EQ(rc.cli.StatusCode(), 404);
+  EXPECT_NE(rc.doneError, 0);
+  EXPECT_TRUE(rc.body.empty());
+  EXPECT_EQ(rc.cli.State(), httpReady);
+}

@@ -429,3 +429,27 @@ TEST(HttpResponse, LinesAfterTheAnswerAreDataPush) {
   EXPECT_TRUE(PumpUntil([&] { return pushes == 1; }, 3000));
   EXPECT_EQ(rc.body, "ok");
 }
+
+TEST(HttpResponse, TraceLinesGoToTheSocketsLogger) {
+  ScriptedServer server(Parts({"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok"}));
+  TQelLogger logger;
+  std::vector<std::string> lines;
+  logger.SetLogOptions(TLogOptions{loDestEvent, loProtSpecInfo});
+  logger.SetOnQelLogEvent([&](TObject*, TLogOption, const std::string& m) { lines.push_back(m); });
+  THttpCli c;
+  c.SetQelLogger(&logger);
+  EXPECT_EQ(c.GetQelLogger(), &logger);
+  c.URL = server.Url("/t");
+  c.Get();
+  auto has = [&](const std::string& l) { return std::find(lines.begin(), lines.end(), l) != lines.end(); };
+  EXPECT_TRUE(has("Login 127.0.0.1"));
+  EXPECT_TRUE(has("State = httpWaitingHeader"));
+  EXPECT_TRUE(has("SendRequest Done"));
+  EXPECT_TRUE(has("End of header"));
+  EXPECT_TRUE(has("End of document"));
+  EXPECT_TRUE(has("DocEnd"));
+  EXPECT_TRUE(has("RequestDone"));
+  // Dump-level lines stay out at this level.
+  EXPECT_FALSE(has(">|HTTP/1.0 200 OK|"));
+  c.SetQelLogger(nullptr);
+}

@@ -1170,10 +1170,13 @@ void THttpCli::GetBodyLineNext() {
                                      " bytes to " + std::to_string(ReceiveStream->GetSize()) + " bytes");
       FireDocEnd();
       if (FState == httpReady) return;
-      if (FCloseReq)
+      // With a relocation pending the caller starts it, closing if need be.
+      if (FLocationFlag) {
+      } else if (FCloseReq) {
         SockPostClose();
-      else if (!FLocationFlag)
+      } else {
         PostReady();
+      }
     }
   } else {
     const char* p = FBodyData;
@@ -1242,7 +1245,7 @@ void THttpCli::GetBodyLineNext() {
       DocEndCommon();
       FireDocEnd();
       if (FState == httpReady) return;
-      if (FCloseReq) SockPostClose();
+      if (FCloseReq && !FLocationFlag) SockPostClose();
     }
   }
   HTTP_TRACE(loProtSpecDump, "GetBodyLineNext end");
