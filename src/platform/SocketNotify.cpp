@@ -1,5 +1,7 @@
 #include "platform/SocketNotify.h"
 
+#include <QAbstractEventDispatcher>
+#include <QEventLoop>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QThread>
@@ -694,6 +696,9 @@ int WSAAsyncSelect(TSocket s, HWND wnd, UINT msg, long mask) {
   r->readArmed = true;
   r->acceptArmed = true;
   if (!r->rd) {
+    // Notifiers need the thread's event dispatcher; a thread not started
+    // by Qt gets one with its first event loop.
+    if (!QAbstractEventDispatcher::instance(QThread::currentThread())) QEventLoop ensureDispatcher;
     int fd = static_cast<int>(s);
     r->rd = new QSocketNotifier(fd, QSocketNotifier::Read);
     r->wr = new QSocketNotifier(fd, QSocketNotifier::Write);

@@ -421,3 +421,46 @@ TEST(SocketCore, LoggerLinesAndDetachOnDestroy) {
   EXPECT_EQ(s.GetQelLogger(), nullptr);
   s.Close();
 }
+
+TEST(SocketCore, DetachAttachRunsTheSocketOnAWorkerThread) {
+  RawServer srv([](int fd) {
+    SendAll(fd, "from peer");
+    RecvN(fd, 4, 3000);
+    SleepMs(50);
+  });
+  TWSocket s;
+  s.SetMultiThreaded(true);
+  EXPECT_THROW(s.AttachToThread(), ESocketException);  // still attached here
+  s.DetachFromThread();
+  EXPECT_EQ(s.GetWindowHandle(), 0u);
+
+  std::string got;
+  bool closed = false;
+  bool sameThread = true;
+  std::thread worker([&] {
+    const auto me = std::this_thread::get_id();
+    s.AttachToThread();
+    s.OnSessionConnected = [&](TObject*, std::uint16_t) { sameThread = sameThread && std::this_thread::get_id() == me; };
+    s.OnDataAvailable = [&](TObject*, std::uint16_t) {
+      sameThread = sameThread && std::this_thread::get_id() == me;
+      got += s.ReceiveText();
+      if (got == "from peer") s.SendText("done");
+    };
+    s.OnSessionClosed = [&](TObject*, std::uint16_t) { closed = true; };
+    s.SetAddr("127.0.0.1");
+    s.SetPort(srv.PortStr());
+    s.Connect();
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!closed && std::chrono::steady_clock::now() < end) {
+      plat::WaitForInput(10);
+      s.ProcessOwnQueue();
+    }
+    s.DetachFromThread();
+  });
+  worker.join();
+  EXPECT_TRUE(closed);
+  EXPECT_TRUE(sameThread);
+  EXPECT_EQ(got, "from peer");
+  s.AttachToThread();  // back on this thread for its destruction
+  EXPECT_NE(s.GetWindowHandle(), 0u);
+}
