@@ -417,3 +417,37 @@ TEST(HttpRequest, CloseRequestAndAbortWhileWaitingForTheHeader) {
   EXPECT_EQ(rc.cli.StatusCode(), 404);
   EXPECT_EQ(rc.cli.CtrlSocket()->GetState(), wsClosed);
 }
+
+TEST(HttpRequest, AbortFromEventsOfTheEndAndOfTheAbortItself) {
+  auto serve = [](PeerConn& p, int) {
+    std::string head;
+    if (!p.ReadRequest(head)) return;
+    p.Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc");
+    p.WaitForClientClose();
+  };
+  {  // From OnDocEnd: the document is complete, the request ends aborted.
+    ScriptedServer server(serve);
+    RecordingClient rc;
+    rc.cli.SetRequestVer("1.1");
+    rc.cli.OnDocEnd = [](THttpCli* s) { s->Abort(); };
+    rc.cli.URL = server.Url("/e");
+    EXPECT_THROW(rc.cli.Get(), EHttpException);
+    EXPECT_EQ(rc.cli.ReceivedCount(), 3);
+    EXPECT_EQ(rc.doneError, 3);
+  }
+  {  // From OnSessionClosed while the abort closes the socket: Get still returns.
+    ScriptedServer server(serve);
+    RecordingClient rc;
+    int closed = 0;
+    rc.cli.OnSessionClosed = [&](THttpCli* s) {
+      ++closed;
+      s->Abort();
+    };
+    rc.cli.OnHeaderData = [](THttpCli* s) { s->Abort(); };
+    rc.cli.URL = server.Url("/e");
+    EXPECT_THROW(rc.cli.Get(), EHttpException);
+    EXPECT_EQ(closed, 1);
+    PumpUntil([] { return false; }, 100);
+    EXPECT_EQ(rc.doneCount, 1);
+  }
+}

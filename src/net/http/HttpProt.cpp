@@ -1602,6 +1602,7 @@ void THttpCli::StartProxyAuthBasic() {
 // Abort
 
 void THttpCli::Abort() {
+  if (FState == httpAborting) return;  // called again from an event of this abort
   if (FState != httpReady) {
     const bool wasLookup = FState == httpDnsLookup;
     ChangeState(httpAborting);
