@@ -17,6 +17,9 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setFixedSize(360, 249);
+  QFont small = font();
+  small.setPixelSize(11);
+  setFont(small);
 
   Image2 = new QLabel(this);
   Image2->setObjectName("Image2");
@@ -31,7 +34,7 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {
   Label1 = new QLabel(kProductName, this);
   Label1->setObjectName("Label1");
   Label1->setGeometry(76, 62, 260, 18);
-  QFont bold = Label1->font();
+  QFont bold = small;
   bold.setBold(true);
   Label1->setFont(bold);
 
@@ -45,7 +48,7 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {
 
   lCopywrite = new QLabel(kCopyright, this);
   lCopywrite->setObjectName("lCopywrite");
-  lCopywrite->setGeometry(76, 124, 276, 16);
+  lCopywrite->setGeometry(76, 124, 280, 16);
 
   Label3 = new QLabel(QString("Email: ") + kMakerEmail, this);
   Label3->setObjectName("Label3");
@@ -60,7 +63,7 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {
   lbEAddress = new TClickLabel(this);
   lbEAddress->setObjectName("lbEAddress");
   lbEAddress->setText(kMakerAddress);
-  QFont link = lbEAddress->font();
+  QFont link = small;
   link.setUnderline(true);
   lbEAddress->setFont(link);
   QPalette pal = lbEAddress->palette();

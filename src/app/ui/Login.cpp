@@ -13,6 +13,9 @@ TfrmLogin::TfrmLogin(QWidget* owner) : QDialog(owner) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setFixedSize(241, 150);
+  QFont small = font();
+  small.setPixelSize(11);
+  setFont(small);
   move(286, 304);
 
   GroupBox1 = new QGroupBox(this);

@@ -4,6 +4,7 @@
 #include "app/ui/Main.h"
 #include "app/ui/Style.h"
 #include "platform/Desktop.h"
+#include "platform/MessageLoop.h"
 
 #include <QApplication>
 
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
       return 0;
     mainWindow.show();
     rc = app.exec();
+    plat::SetApplicationTerminated(true);
     plat::UnregisterInstance();
   }
   return rc;
