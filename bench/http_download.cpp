@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -130,6 +131,7 @@ int main(int argc, char** argv) {
   const int rounds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 3;
   const std::string outCli = work + "/thttpcli.out", outCurl = work + "/curl.out";
   Figures bestCli, bestCurl;
+  std::vector<double> wallCli, wallCurl;
   bool allOk = true;
   for (int r = 1; r <= rounds; ++r) {
     // Alternate the order so that neither side always meets a warm cache first.
@@ -148,6 +150,8 @@ int main(int argc, char** argv) {
     Print("THttpCli", r, cli);
     Print("curl", r, curl);
     allOk = allOk && cli.ok && curl.ok;
+    if (cli.ok) wallCli.push_back(cli.wall);
+    if (curl.ok) wallCurl.push_back(curl.wall);
     if (cli.ok && (!bestCli.ok || cli.wall < bestCli.wall)) bestCli = cli;
     if (curl.ok && (!bestCurl.ok || curl.wall < bestCurl.wall)) bestCurl = curl;
     std::remove(outCli.c_str());
@@ -164,5 +168,12 @@ int main(int argc, char** argv) {
   std::printf("%-10s %12.1f %10.2f %12.1f\n", "curl", mib / bestCurl.wall, bestCurl.cpu, bestCurl.peakKiB / 1024.0);
   std::printf("%-10s %12.2f %10.2f %12.2f   (THttpCli / curl)\n", "ratio", bestCurl.wall / bestCli.wall,
               bestCli.cpu / bestCurl.cpu, static_cast<double>(bestCli.peakKiB) / bestCurl.peakKiB);
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  };
+  std::printf("median     %12.1f %10s %12s   THttpCli\n", mib / median(wallCli), "", "");
+  std::printf("median     %12.1f %10s %12s   curl (ratio %.2f)\n", mib / median(wallCurl), "", "",
+              median(wallCurl) / median(wallCli));
   return allOk ? 0 : 1;
 }
