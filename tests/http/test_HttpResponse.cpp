@@ -453,3 +453,20 @@ TEST(HttpResponse, TraceLinesGoToTheSocketsLogger) {
   EXPECT_FALSE(has(">|HTTP/1.0 200 OK|"));
   c.SetQelLogger(nullptr);
 }
+
+TEST(HttpResponse, ChunkedBodyWinsOverAnAnnouncedLength) {
+  // The announced length is far below the chunked body: the chunks decide,
+  // and a body longer than the receive buffer still flows.
+  std::string chunk(20000, 'k');
+  char size[16];
+  std::snprintf(size, sizeof size, "%zX", chunk.size());
+  ScriptedServer server(Parts({"HTTP/1.1 200 OK\r\nContent-Length: 10\r\nTransfer-Encoding: chunked\r\n\r\n",
+                               std::string(size) + "\r\n" + chunk + "\r\n0\r\n\r\n"},
+                              false));
+  RecordingClient rc;
+  rc.cli.SetRequestVer("1.1");
+  rc.cli.URL = server.Url("/both");
+  rc.cli.Get();
+  EXPECT_EQ(rc.body, chunk);
+  EXPECT_EQ(rc.Count("DocEnd"), 1);
+}

@@ -807,6 +807,8 @@ void THttpCli::SocketDataAvailable(TObject* Sender, std::uint16_t ErrCode) {
     // A header line longer than the buffer: keep only what follows its end.
     char scratch[25];
     Len = SockReceive(scratch, static_cast<int>(sizeof scratch));
+    // The buffer never grows beyond one byte past its data area.
+    if (Len > 0 && FReceiveBufferLen > kMaxRecvData) return;
     if (Len > 0) {
       const char* lf = static_cast<const char*>(std::memchr(scratch, '\n', static_cast<std::size_t>(Len)));
       if (!lf) return;
@@ -872,7 +874,8 @@ void THttpCli::SocketDataAvailable(TObject* Sender, std::uint16_t ErrCode) {
     }
     FBodyData = FReceiveBuffer;
     FBodyDataLen = FReceiveBufferLen;
-    if (FContentLength >= 0 && FBodyDataLen > FContentLength - FReceivedCount)
+    // A chunked body is delimited by its chunks, whatever length was announced.
+    if (FContentLength >= 0 && FTransferEncoding != "chunked" && FBodyDataLen > FContentLength - FReceivedCount)
       FBodyDataLen = static_cast<std::int32_t>(std::max<std::int64_t>(FContentLength - FReceivedCount, 0));
     FBodyDataTaken = FBodyDataLen;
     GetBodyLineNext();
@@ -973,7 +976,7 @@ void THttpCli::ReadHeaderLine() {
     if (FReceiveBufferLen > 0) {
       FBodyData = FReceiveBuffer;
       FBodyDataLen = FReceiveBufferLen;
-      if (FContentLength >= 0 && FBodyDataLen > FContentLength - FReceivedCount)
+      if (FContentLength >= 0 && FTransferEncoding != "chunked" && FBodyDataLen > FContentLength - FReceivedCount)
         FBodyDataLen = static_cast<std::int32_t>(std::max<std::int64_t>(FContentLength - FReceivedCount, 0));
       FBodyDataTaken = FBodyDataLen;
       GetBodyLineNext();
