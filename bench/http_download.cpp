@@ -3,7 +3,9 @@
 // memory are the download's alone; checks both copies against the original
 // and prints throughput, CPU time and peak memory with the ratios.
 //
-//   http_download URL ORIGINAL WORKDIR [ROUNDS]
+//   http_download URL ORIGINAL WORKDIR [ROUNDS] [plain]
+// THttpCli writes through a TBufferedFileStream (1 MiB blocks); with
+// "plain" through an unbuffered TFileStream (one write per received slice).
 #include <QCoreApplication>
 
 #include <fcntl.h>
@@ -16,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,22 +51,28 @@ Figures Measure(pid_t pid, std::chrono::steady_clock::time_point t0) {
 }
 
 // The THttpCli side, in the child: as the download window does it.
+bool gPlainStream = false;
+
 int ClientDownload(const std::string& url, const std::string& out) {
   int argc = 1;
   char name[] = "http_download";
   char* argv[] = {name, nullptr};
   QCoreApplication app(argc, argv);
   try {
-    plat::TBufferedFileStream file(out, plat::fmCreate);
+    std::unique_ptr<plat::TFileStream> file;
+    if (gPlainStream)
+      file = std::make_unique<plat::TFileStream>(out, plat::fmCreate);
+    else
+      file = std::make_unique<plat::TBufferedFileStream>(out, plat::fmCreate);
     THttpCli cli;
     cli.LocalAddr = "0.0.0.0";
     cli.Agent = "Mozilla/3.0 (compatible)";
     cli.SetRequestVer("1.0");
     cli.URL = url;
-    cli.ReceiveStream = &file;
+    cli.ReceiveStream = file.get();
     cli.Get();
     cli.ReceiveStream = nullptr;
-    file.FlushBuffer();
+    if (auto* b = dynamic_cast<plat::TBufferedFileStream*>(file.get())) b->FlushBuffer();
     if (cli.ReceivedCount() != cli.ContentLength()) return 3;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "THttpCli: %s\n", e.what());
@@ -129,6 +138,8 @@ int main(int argc, char** argv) {
   }
   const std::string url = argv[1], original = argv[2], work = argv[3];
   const int rounds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 3;
+  gPlainStream = argc > 5 && std::string(argv[5]) == "plain";
+  std::printf("THttpCli writes through %s\n", gPlainStream ? "TFileStream" : "TBufferedFileStream (1 MiB)");
   const std::string outCli = work + "/thttpcli.out", outCurl = work + "/curl.out";
   Figures bestCli, bestCurl;
   std::vector<double> wallCli, wallCurl;

@@ -2,11 +2,12 @@
 # Benchmark: one 1 GiB file from nginx on loopback, downloaded by THttpCli
 # (into a file) and by curl -o in the same run; both copies are checked
 # against the original. Builds its own Release tree (no sanitizers).
-#   bench/http_download.sh [SIZE_MIB] [ROUNDS]
+#   bench/http_download.sh [SIZE_MIB] [ROUNDS] [plain]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 size_mib="${1:-1024}"
 rounds="${2:-3}"
+stream="${3:-buffered}"
 build=build/bench-release
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCLIPHARBOR_TESTS=OFF >/dev/null
@@ -51,4 +52,4 @@ for _ in $(seq 100); do
   sleep 0.05
 done
 
-"$build/http_download" "http://127.0.0.1:$port/big.flv" "$work/www/big.flv" "$work" "$rounds"
+"$build/http_download" "http://127.0.0.1:$port/big.flv" "$work/www/big.flv" "$work" "$rounds" "$stream"
