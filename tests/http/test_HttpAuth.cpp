@@ -348,3 +348,33 @@ TEST(HttpAuth, PostBodyGoesWithTheAuthenticatePassOnly) {
   EXPECT_EQ(Field(r[2], "Content-Length"), "10");
   EXPECT_EQ(bodies, (std::vector<std::string>{"name=value", "", "name=value"}));
 }
+
+TEST(HttpAuth, PresetNtlmNegotiatesInTheFirstRequest) {
+  ScriptedServer* sp = nullptr;
+  ScriptedServer server([&](PeerConn& c, int) {
+    std::string head;
+    while (c.ReadRequest(head)) {
+      sp->Record(head);
+      std::string a = Field(head, "Authorization");
+      if (!a.empty() && Base64Decode(a.substr(5)).size() == 32)
+        c.Send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: NTLM " + Base64Encode(ChallengeMessage()) +
+               "\r\nContent-Length: 0\r\n\r\n");
+      else
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    }
+  });
+  sp = &server;
+  THttpCli c;
+  c.SetRequestVer("1.1");
+  c.FServerAuthMethod = httpAuthNtlm;
+  c.SetOptions(THttpCliOptions{httpoNoNTLMAuth});  // a preset method is used all the same
+  c.Username = "u";
+  c.Password = "p";
+  c.URL = server.Url("/preset");
+  c.Get();
+  auto r = server.Requests();
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(Base64Decode(Field(r[0], "Authorization").substr(5)).size(), 32u);
+  EXPECT_GT(Base64Decode(Field(r[1], "Authorization").substr(5)).size(), 64u);
+  EXPECT_EQ(c.StatusCode(), 200);
+}
