@@ -35,6 +35,7 @@ int FailErrno() { return Fail(WsMapErrno(errno)); }
 // What the notification machinery knows of one socket.
 struct SockRec {
   TSocket s = INVALID_SOCKET;
+  std::uint32_t serial = 0;
   bool dgram = false;
   bool listening = false;
   bool connecting = false;  // connect issued, completion not yet seen
@@ -58,10 +59,15 @@ SockRec* Find(TSocket s) {
   return it == g_socks.end() ? nullptr : it->second.get();
 }
 
+LPARAM Tagged(const SockRec* r, unsigned event, unsigned error) {
+  return static_cast<LPARAM>(static_cast<std::uint64_t>(WSAMakeSelectReply(event, error)) & 0xFFFFFFFFu) |
+         static_cast<LPARAM>(static_cast<std::uint64_t>(r->serial) << 32);
+}
+
 void Post(SockRec* r, long bit, int err) {
   if (r->wnd && r->msg)
     PostMessage(r->wnd, r->msg, static_cast<WPARAM>(r->s),
-                WSAMakeSelectReply(static_cast<unsigned>(bit), static_cast<unsigned>(err)));
+                Tagged(r, static_cast<unsigned>(bit), static_cast<unsigned>(err)));
 }
 
 void DropNotifiers(SockRec* r) {
@@ -155,9 +161,13 @@ void OnWritable(TSocket s) {
   Update(r);
 }
 
+std::uint32_t g_nextSerial = 1;
+
 SockRec* AddRec(TSocket s) {
   auto rec = std::make_unique<SockRec>();
   rec->s = s;
+  rec->serial = g_nextSerial++;
+  if (g_nextSerial == 0) g_nextSerial = 1;
   SockRec* p = rec.get();
   g_socks[s] = std::move(rec);
   return p;
@@ -709,6 +719,19 @@ int WSAAsyncSelect(TSocket s, HWND wnd, UINT msg, long mask) {
   }
   Update(r);
   return 0;
+}
+
+std::uint32_t WsSocketSerial(TSocket s) {
+  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  SockRec* r = Find(s);
+  return r ? r->serial : 0;
+}
+
+LPARAM WSAMakeSelectReplyFor(TSocket s, unsigned event, unsigned error) {
+  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  SockRec* r = Find(s);
+  if (!r) return WSAMakeSelectReply(event, error);
+  return Tagged(r, event, error);
 }
 
 int WsOpenSocketCount() {

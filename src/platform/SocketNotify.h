@@ -28,6 +28,13 @@ inline LPARAM WSAMakeSelectReply(unsigned event, unsigned error) {
 }
 inline unsigned WSAGetSelectEvent(LPARAM l) { return static_cast<unsigned>(l) & 0xFFFF; }
 inline unsigned WSAGetSelectError(LPARAM l) { return (static_cast<std::uint32_t>(l) >> 16) & 0xFFFF; }
+// Descriptor numbers are reused at once on this platform, so notifications
+// also carry, above the low 32 bits, the serial of the socket they are for;
+// 0 means "not tagged".
+static_assert(sizeof(LPARAM) >= 8, "notification serials need a 64-bit long parameter");
+inline std::uint32_t WSAGetSelectSerial(LPARAM l) {
+  return static_cast<std::uint32_t>(static_cast<std::uint64_t>(l) >> 32);
+}
 
 // Winsock error codes.
 constexpr int WSAEINTR = 10004;
@@ -173,6 +180,11 @@ int WsGetHostName(char* buf, int len);
 // messages already posted stay in the queue. Must be called on the thread
 // that owns `wnd`.
 int WSAAsyncSelect(TSocket s, HWND wnd, UINT msg, long mask);
+
+// The serial of the open socket `s` (unique for the process), 0 if none.
+std::uint32_t WsSocketSerial(TSocket s);
+// A notification long parameter tagged with the serial of `s`.
+LPARAM WSAMakeSelectReplyFor(TSocket s, unsigned event, unsigned error);
 
 // Number of sockets currently open through WsSocket/WsAccept (for tests).
 int WsOpenSocketCount();

@@ -143,6 +143,7 @@ TEST(SendQueue, SendWhileConnectingIsRefusedAndEndsTheAttempt) {
 
 TEST(SendQueue, PeerResetClosesWithCode) {
   RawServer srv([](int fd) {
+    SleepMs(150);  // after the client has seen its connection
     linger l{1, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);  // close sends a reset
   });
@@ -351,4 +352,29 @@ TEST(Flush, PumpsUntilEverythingIsSent) {
   EXPECT_EQ(s.BufferedByteCount(), 0);
   ASSERT_TRUE(PumpUntil([&] { return srv.Done(); }, 20000));
   EXPECT_EQ(received.size(), total);
+}
+
+TEST(SendQueue, LateNotificationForAReusedDescriptorIsIgnored) {
+  RawServer srv([](int fd) { RecvAll(fd, 1000); }, 2);
+  Recorder r;
+  TWSocket s;
+  r.Attach(s);
+  std::vector<TSocketState> sentIn;
+  s.OnDataSent = [&](TObject*, std::uint16_t) { sentIn.push_back(s.GetState()); };
+  ConnectTo(s, srv, r);
+  sentIn.clear();
+  TSocket first = s.GetHSocket();
+  s.SendText("x");  // posts its write notification
+  s.Close();
+  s.SetAddr("127.0.0.1");
+  s.SetPort(srv.PortStr());
+  s.Connect();  // the system hands out the same descriptor number again
+  EXPECT_EQ(s.GetHSocket(), first);
+  ASSERT_EQ(s.GetState(), wsConnecting);
+  PumpUntil([&] { return s.GetState() == wsConnected; });
+  PumpFor(50);
+  // The only write notification handled is the one after the new connect.
+  for (TSocketState st : sentIn) EXPECT_EQ(st, wsConnected);
+  EXPECT_EQ(sentIn.size(), 1u);
+  s.Close();
 }

@@ -97,7 +97,11 @@ TEST(SocksDante, Socks5And4WithoutAuthentication) {
   Outcome o4n = Tunnel(d.port, "4", "localhost", dest.PortStr());
   EXPECT_EQ(o4n.data, "pong") << o4n.Dump();
 
-  std::string log = ReadTextFile(d.Log());
+  std::string log;
+  PumpUntil([&] {
+    log = ReadTextFile(d.Log());
+    return log.find("pass(1): tcp/connect") != std::string::npos;
+  }, 3000);
   EXPECT_NE(log.find("pass(1): tcp/connect"), std::string::npos) << log;
 }
 
@@ -112,7 +116,12 @@ TEST(SocksDante, Socks4AIsSentAsANameButThisDanteTakesIt4Only) {
   EXPECT_EQ(o.Socks(), (std::vector<std::string>{"SocksConnected 0", "SocksError 20016 request rejected or failed",
                                                  "SessionConnected 20016", "SessionClosed 20016"}))
       << o.Dump();
-  std::string log = ReadTextFile(d.Log());
+  // The proxy writes its log line a little later.
+  std::string log;
+  PumpUntil([&] {
+    log = ReadTextFile(d.Log());
+    return log.find("0.0.0.1." + dest.PortStr()) != std::string::npos;
+  }, 3000);
   EXPECT_NE(log.find("0.0.0.1." + dest.PortStr()), std::string::npos) << log;
 }
 
@@ -127,8 +136,13 @@ TEST(SocksDante, Socks5WithUserAndPassword) {
   Outcome ok = Tunnel(d.port, "5", "127.0.0.1", dest.PortStr(), kSocksUser, kSocksPassword, true);
   EXPECT_EQ(ok.data, "pong") << ok.Dump();
   EXPECT_EQ(ok.Socks(), kOk5Auth) << ok.Dump();
-  std::string log = ReadTextFile(d.Log());
-  EXPECT_NE(log.find(std::string("username%") + kSocksUser + "@127.0.0.1"), std::string::npos) << log;
+  std::string log;
+  const std::string who = std::string("username%") + kSocksUser + "@127.0.0.1";
+  PumpUntil([&] {
+    log = ReadTextFile(d.Log());
+    return log.find(who) != std::string::npos;
+  }, 3000);
+  EXPECT_NE(log.find(who), std::string::npos) << log;
 
   Outcome bad = Tunnel(d.port, "5", "127.0.0.1", dest.PortStr(), kSocksUser, "wrong", true);
   EXPECT_TRUE(bad.Has("SocksError 20015 socks authentication failed")) << bad.Dump();

@@ -209,6 +209,10 @@ std::string Hex8(const void* p) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+std::int32_t WrapAdd(std::int32_t a, int b) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+
 unsigned ParseLeadingDecimal(const std::string& s) {
   unsigned v = 0;
   for (std::size_t i = 0; i < s.size() && IsDigit(s[i]); ++i) v = v * 10u + static_cast<unsigned>(s[i] - '0');
@@ -421,6 +425,9 @@ void TCustomWSocket::WMAsyncSelect(plat::WPARAM WParam, plat::LPARAM LParam) {
     DebugLog(loWsockDump, s);
   }
   if (sock != FHSocket || FPaused) return;
+  // Same number, other socket: a late message for a closed one.
+  const std::uint32_t serial = plat::WSAGetSelectSerial(LParam);
+  if (serial != 0 && serial != plat::WsSocketSerial(FHSocket)) return;
   struct Step {
     unsigned bit;
     void (TCustomWSocket::*fn)(std::uint16_t);
@@ -1438,7 +1445,7 @@ int TCustomWSocket::Send(const void* Data, int Len) {
   TryToSend();
   if (FAllSent)
     plat::PostMessage(FWindowHandle, WM_ASYNCSELECT, static_cast<plat::WPARAM>(FHSocket),
-                      plat::WSAMakeSelectReply(plat::FD_WRITE, 0));
+                      plat::WSAMakeSelectReplyFor(FHSocket, plat::FD_WRITE, 0));
   return Len;
 }
 
@@ -1454,7 +1461,7 @@ int TCustomWSocket::SendTo(const TSockAddrIn& Dest, int DestLen, const void* Dat
   if (n > 0 && OnSendData) OnSendData(this, n);
   if (FAllSent && FType == plat::WS_SOCK_DGRAM)
     plat::PostMessage(FWindowHandle, WM_ASYNCSELECT, static_cast<plat::WPARAM>(FHSocket),
-                      plat::WSAMakeSelectReply(plat::FD_WRITE, 0));
+                      plat::WSAMakeSelectReplyFor(FHSocket, plat::FD_WRITE, 0));
   return n;
 }
 
@@ -1478,7 +1485,7 @@ int TCustomWSocket::DoRecv(void* Buffer, int BufferSize, int Flags) {
   if (n < 0)
     FLastError = plat::WSAGetLastError();
   else
-    FReadCount += n;
+    FReadCount = WrapAdd(FReadCount, n);  // 32 bits, wraps on long transfers
   return n;
 }
 
@@ -1493,7 +1500,7 @@ int TCustomWSocket::DoRecvFrom(void* Buffer, int BufferSize, TSockAddrIn& From, 
   if (n < 0)
     FLastError = plat::WSAGetLastError();
   else
-    FReadCount += n;
+    FReadCount = WrapAdd(FReadCount, n);  // 32 bits, wraps on long transfers
   return n;
 }
 
@@ -1534,7 +1541,7 @@ void TCustomWSocket::Resume() {
   // the queue so it does not stall.
   if (!FAllSent)
     plat::PostMessage(FWindowHandle, WM_ASYNCSELECT, static_cast<plat::WPARAM>(FHSocket),
-                      plat::WSAMakeSelectReply(plat::FD_WRITE, 0));
+                      plat::WSAMakeSelectReplyFor(FHSocket, plat::FD_WRITE, 0));
 }
 
 void TCustomWSocket::WaitForClose() {

@@ -225,7 +225,7 @@ class TCustomWSocket : public TComponent {
   bool AllSent() const { return FAllSent; }
   bool Paused() const { return FPaused; }
   bool Terminated() const { return FTerminated; }
-  int BufferedByteCount() const { return FBufferedByteCount; }
+  std::int64_t BufferedByteCount() const { return FBufferedByteCount; }
   int SendQueueBlockCount() const;
   std::vector<int> SendQueueBlockSizes() const;  // unread bytes per block
   int SocketSndBufSize() const { return FSocketSndBufSize; }
@@ -329,7 +329,7 @@ class TCustomWSocket : public TComponent {
   plat::UINT FDnsLookupTempMsg = 0;
   std::list<TBuffer*> FBufList;
   int FBufSize = 1460;
-  int FBufferedByteCount = 0;
+  std::int64_t FBufferedByteCount = 0;
   bool FTerminated = false;
 
   TQelLogger* FQelLogger = nullptr;
