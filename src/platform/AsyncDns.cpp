@@ -23,8 +23,9 @@ struct Request {
   THostEntry result;
 };
 
-std::mutex g_mutex;
-std::map<TAsyncHandle, std::shared_ptr<Request>> g_requests;
+// Never destroyed: a lookup thread may still finish while the process exits.
+std::mutex& g_mutex = *new std::mutex;
+std::map<TAsyncHandle, std::shared_ptr<Request>>& g_requests = *new std::map<TAsyncHandle, std::shared_ptr<Request>>;
 std::atomic<TAsyncHandle> g_next{1};
 std::atomic<bool> g_immediate{false};
 

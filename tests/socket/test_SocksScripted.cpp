@@ -105,6 +105,9 @@ TEST(SocksScripted, Socks5ReplyFollowedByTwentyBytesInOnePacket) {
     EXPECT_EQ(c.s.GetRcvdCount(), 20);
   };
   c.s.Connect();
+  ASSERT_TRUE(PumpUntil([&] { return c.r.Has("SessionConnected 0"); })) << c.r.Dump();
+  // A second Connect on the live tunnel is refused and leaves its data alone.
+  EXPECT_THROW(c.s.Connect(), ESocketException);
   ASSERT_TRUE(c.Closed()) << c.r.Dump();
   EXPECT_EQ(c.data, "twenty-bytes-of-data+more");
   // OnDataAvailable came right after OnSessionConnected, for the 20 bytes.

@@ -1709,6 +1709,12 @@ void TCustomSocksWSocket::Connect() {
     TCustomWSocket::Connect();
     return;
   }
+  // Refused before the negotiation state is touched: a second Connect must
+  // not turn the live tunnel's data into "replies".
+  if (FHSocket != INVALID_SOCKET && FState != wsClosed) {
+    RaiseSocketException("Connect: Socket already in use");
+    return;
+  }
   std::string p = Trim(FProtoStr);
   if (LowerAscii(p) != "tcp" && p != "6") {
     RaiseSocketException("tcp is the only protocol supported thru socks server");
