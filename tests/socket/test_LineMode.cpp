@@ -330,3 +330,27 @@ TEST(SyncWait, WaitForFlagTimeoutSetAndQuit) {
   EXPECT_TRUE(s.Terminated());
   s.Close();
 }
+
+TEST(LineMode, EchoThatClosesTheConnectionLeavesNoDanglingBuffer) {
+  for (bool edit : {false, true}) {
+    RawServer srv([](int fd) {
+      SendAll(fd, "ab\bc\r\nmore\r\n");
+      RecvAll(fd, 1000);
+    });
+    LineClient c;
+    c.s.SetLineEcho(true);
+    c.s.SetLineEdit(edit);
+    int sends = 0;
+    // The first echoed byte closes the connection from inside the echo.
+    c.s.OnSendData = [&](TObject*, std::int32_t) {
+      if (++sends == 1) c.s.Close();
+    };
+    c.ReadWhole();
+    c.Connect(srv);
+    ASSERT_TRUE(c.WaitClosed()) << c.r.Dump();
+    PumpFor(50);
+    EXPECT_EQ(c.r.Count("SessionClosed 0"), 1);
+    EXPECT_TRUE(c.lines.empty());
+    EXPECT_EQ(c.s.LineBufferCapacity(), 0);
+  }
+}

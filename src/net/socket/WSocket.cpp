@@ -2153,6 +2153,9 @@ int TCustomLineWSocket::DoRecv(void* Buffer, int BufferSize, int Flags) {
 
 void TCustomLineWSocket::ApplyLineEditing(int& NewCount) {
   const int held = FRcvdCnt;
+  // An echo that fails closes the connection and frees the receive
+  // buffer, so the new bytes are read from a copy.
+  const std::string input(FRcvdPtr + held, static_cast<std::size_t>(NewCount));
   int out = held;
   int low = held;
   char* edit = nullptr;
@@ -2168,7 +2171,8 @@ void TCustomLineWSocket::ApplyLineEditing(int& NewCount) {
     editCap = cap;
   };
   for (int i = 0; i < NewCount; ++i) {
-    const char c = FRcvdPtr[held + i];
+    if (!FRcvdPtr) break;
+    const char c = input[static_cast<std::size_t>(i)];
     if ((c == 8 || c == 9) && !edit) {
       editCap = ((held + NewCount + 256) / 256) * 256;
       edit = new char[static_cast<std::size_t>(editCap)];
@@ -2194,6 +2198,11 @@ void TCustomLineWSocket::ApplyLineEditing(int& NewCount) {
       }
       ++out;
     }
+  }
+  if (!FRcvdPtr) {
+    delete[] edit;
+    NewCount = 0;
+    return;
   }
   if (edit) {
     GrowRcvBuf(out + 1);
@@ -2223,6 +2232,7 @@ bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error) {
       ApplyLineEditing(n);
     else if (FLineEcho)
       Send(FRcvdPtr + FRcvdCnt, n);
+    if (!FRcvdPtr) return true;  // the echo failed and closed the connection
   }
   const int endLen = static_cast<int>(FLineEnd.size());
   // Only the part already searched may be skipped, less a possible split
