@@ -43,6 +43,7 @@ struct SockRec {
   bool readArmed = true;    // the next FD_READ may be posted
   bool acceptArmed = true;  // the next FD_ACCEPT may be posted
   bool closeSent = false;
+  bool connectFailed = false;
   bool writeWanted = false;  // FD_WRITE owed (after would-block or accept)
   HWND wnd = 0;
   UINT msg = 0;
@@ -153,6 +154,7 @@ void OnWritable(TSocket s) {
       if (r->mask & FD_WRITE) Post(r, FD_WRITE, 0);
     } else {
       r->closeSent = true;  // a failed connect reports no close
+      r->connectFailed = true;
     }
   } else if (r->writeWanted) {
     r->writeWanted = false;
@@ -702,9 +704,11 @@ int WSAAsyncSelect(TSocket s, HWND wnd, UINT msg, long mask) {
   r->wnd = wnd;
   r->msg = msg;
   r->mask = mask;
-  // A fresh registration reports data and connections already waiting.
+  // A fresh registration reports data, connections and a close already
+  // waiting (a close posted just before a pause was dropped by the socket).
   r->readArmed = true;
   r->acceptArmed = true;
+  if (!r->connectFailed) r->closeSent = false;
   if (!r->rd) {
     // Notifiers need the thread's event dispatcher; a thread not started
     // by Qt gets one with its first event loop.

@@ -378,3 +378,39 @@ TEST(SendQueue, LateNotificationForAReusedDescriptorIsIgnored) {
   EXPECT_EQ(sentIn.size(), 1u);
   s.Close();
 }
+
+TEST(PauseResume, CloseNotificationDroppedWhilePausedComesAgain) {
+  RawServer srv([](int fd) {
+    SendAll(fd, "bye");
+    SleepMs(300);
+  });
+  Recorder r;
+  TWSocket s;
+  r.Attach(s);
+  std::string got;
+  s.OnDataAvailable = [&](TObject*, std::uint16_t) {
+    char b[16];
+    int n = s.Receive(b, sizeof b);
+    if (n > 0) got.append(b, static_cast<std::size_t>(n));
+  };
+  s.SetComponentOptions({wsoNoReceiveLoop});
+  ConnectTo(s, srv, r);
+  ASSERT_TRUE(PumpUntil([&] { return got == "bye"; }));
+  s.Pause();
+  ASSERT_TRUE(PumpUntil([&] { return srv.Done(); }));
+  // Stand-in for a close notification that was posted and then dropped
+  // because the socket was paused when it was handled: let it go to
+  // another window.
+  bool lost = false;
+  plat::HWND w = plat::AllocateHWnd([&](plat::UINT m, plat::WPARAM, plat::LPARAM l) -> plat::LRESULT {
+    if (m == plat::WM_USER + 100 && plat::WSAGetSelectEvent(l) == plat::FD_CLOSE) lost = true;
+    return 0;
+  });
+  ASSERT_EQ(plat::WSAAsyncSelect(s.GetHSocket(), w, plat::WM_USER + 100, plat::FD_CLOSE), 0)
+      << plat::WSAGetLastError() << " " << StateName(s.GetState()) << " " << r.Dump();
+  ASSERT_TRUE(PumpUntil([&] { return lost; }));
+  EXPECT_FALSE(r.Has("SessionClosed 0"));
+  s.Resume();  // registers again: the close is reported once more
+  EXPECT_TRUE(PumpUntil([&] { return r.Has("SessionClosed 0"); }, 2000)) << r.Dump();
+  plat::DeallocateHWnd(w);
+}
