@@ -464,3 +464,56 @@ TEST(SocketCore, DetachAttachRunsTheSocketOnAWorkerThread) {
   s.AttachToThread();  // back on this thread for its destruction
   EXPECT_NE(s.GetWindowHandle(), 0u);
 }
+
+TEST(SocketCore, SocketOptionsReachTheSystem) {
+  RawServer srv([](int fd) { RecvAll(fd, 1000); }, 2);
+  auto intOpt = [](TSocket h, int level, int opt) {
+    int v = -1;
+    socklen_t len = sizeof v;
+    ::getsockopt(static_cast<int>(h), level, opt, &v, &len);
+    return v;
+  };
+  {
+    TWSocket s;
+    s.SetComponentOptions({wsoTcpNoDelay});
+    s.SetKeepAliveOnOff(wsKeepAliveOnCustom);
+    s.SetKeepAliveTime(45000);
+    s.SetKeepAliveInterval(3000);
+    s.SetAddr("127.0.0.1");
+    s.SetPort(srv.PortStr());
+    s.Connect();
+    TSocket h = s.GetHSocket();
+    EXPECT_EQ(intOpt(h, IPPROTO_TCP, TCP_NODELAY), 1);
+    EXPECT_EQ(intOpt(h, SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(intOpt(h, IPPROTO_TCP, TCP_KEEPIDLE), 45);
+    EXPECT_EQ(intOpt(h, IPPROTO_TCP, TCP_KEEPINTVL), 3);
+    EXPECT_EQ(intOpt(h, SOL_SOCKET, SO_REUSEADDR), 1);
+    linger l{};
+    socklen_t len = sizeof l;
+    ::getsockopt(static_cast<int>(h), SOL_SOCKET, SO_LINGER, &l, &len);
+    EXPECT_EQ(l.l_onoff, 1);  // the default: on, 0 seconds
+    EXPECT_EQ(l.l_linger, 0);
+    EXPECT_GT(s.SocketSndBufSize(), 0);
+    EXPECT_GT(s.SocketRcvBufSize(), 0);
+    s.Abort();
+  }
+  {
+    TWSocket s;
+    s.SetKeepAliveOnOff(wsKeepAliveOff);
+    s.SetLingerOnOff(wsLingerNoSet);
+    s.SetLocalAddr("127.0.0.1");
+    s.SetAddr("127.0.0.1");
+    s.SetPort(srv.PortStr());
+    s.Connect();
+    TSocket h = s.GetHSocket();
+    EXPECT_EQ(intOpt(h, IPPROTO_TCP, TCP_NODELAY), 0);
+    EXPECT_EQ(intOpt(h, SOL_SOCKET, SO_KEEPALIVE), 0);
+    linger l{};
+    socklen_t len = sizeof l;
+    ::getsockopt(static_cast<int>(h), SOL_SOCKET, SO_LINGER, &l, &len);
+    EXPECT_EQ(l.l_onoff, 0);
+    // Binding to the local address filled in the port actually bound.
+    EXPECT_NE(s.GetLocalPort(), "0");
+    s.Close();
+  }
+}
