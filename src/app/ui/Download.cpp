@@ -155,11 +155,11 @@ void TfrmDownload::bStopClick() { FJob->bStopClick(); }
 void TfrmDownload::closeEvent(QCloseEvent* e) {
   // The modal run ends once the running stage has returned.
   e->ignore();
-  if (FInModal) FJob->Close();
+  if (FInModal && FJob) FJob->Close();
 }
 
 void TfrmDownload::reject() {
-  if (FInModal) FJob->Close();
+  if (FInModal && FJob) FJob->Close();
 }
 
 void TfrmDownload::ShowPanel(TDownloadPanel panel) {
