@@ -517,3 +517,42 @@ TEST(SocketCore, SocketOptionsReachTheSystem) {
     s.Close();
   }
 }
+
+TEST(SocketCore, CloseNotificationWhileConnectingIsIgnored) {
+  RawServer srv([](int fd) { RecvAll(fd, 1000); });
+  Recorder r;
+  TWSocket s;
+  r.Attach(s);
+  s.SetAddr("127.0.0.1");
+  s.SetPort(srv.PortStr());
+  s.Connect();
+  ASSERT_EQ(s.GetState(), wsConnecting);
+  // Queued ahead of the connect notification.
+  plat::PostMessage(s.GetWindowHandle(), WM_ASYNCSELECT, static_cast<plat::WPARAM>(s.GetHSocket()),
+                    plat::WSAMakeSelectReply(plat::FD_CLOSE, 0));
+  ASSERT_TRUE(PumpUntil([&] { return r.Has("SessionConnected 0"); }));
+  PumpFor(50);
+  EXPECT_EQ(s.GetState(), wsConnected);
+  EXPECT_FALSE(r.Has("SessionClosed 0"));
+  // A message for another handle is ignored as well.
+  plat::PostMessage(s.GetWindowHandle(), WM_ASYNCSELECT, static_cast<plat::WPARAM>(s.GetHSocket() + 1000),
+                    plat::WSAMakeSelectReply(plat::FD_CLOSE, 0));
+  PumpFor(50);
+  EXPECT_EQ(s.GetState(), wsConnected);
+  s.Close();
+}
+
+TEST(SocketCore, SendFlagsAndTheirRefusals) {
+  TWSocket s;
+  EXPECT_EQ(s.GetSendFlags(), wsSendNormal);
+  s.SetSendFlags(wsSendUrgent);
+  EXPECT_EQ(s.GetSendFlags(), wsSendUrgent);
+  std::string text;
+  try {
+    s.SetSendFlags(static_cast<TSocketSendFlags>(7));
+  } catch (const ESocketException& e) {
+    text = e.what();
+  }
+  EXPECT_EQ(text, "Invalid SendFlags");
+  EXPECT_EQ(s.GetSendFlags(), wsSendUrgent);
+}
