@@ -16,6 +16,7 @@ TEST(Demo, JobEndsWithPlayableMp3) {
   const std::string mp3Size = std::to_string(ReadFile(mp3).size());
   EXPECT_NE(r.Out.find(flvSize + " bytes  " + flv), std::string::npos) << r.Out;
   EXPECT_NE(r.Out.find(mp3Size + " bytes  " + mp3), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("The downloaded FLV is identical to what the service served."), std::string::npos);
 
   TRunResult probe = RunProcess({"ffprobe", "-v", "error", "-show_entries", "format=format_name,duration:stream=codec_name",
                           "-of", "default=nw=1", mp3},
