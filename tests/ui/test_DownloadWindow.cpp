@@ -5,6 +5,8 @@
 #include <sys/file.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QRadioButton>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -173,6 +175,20 @@ TEST_F(DownloadWindowTest, DownloadShowsPanelsInTurnAndClosesWithTheFile) {
   EXPECT_EQ(Text(f.lReceiveDataCaption), "Download Size: ");
   EXPECT_EQ(Text(f.lEstimateTimeCaption), "Estimating time remaining: ");
   EXPECT_EQ(f.lReceiveSpeedCaption->text(), QString::fromUtf8("Download Speed\xEF\xBC\x9A"));
+  EXPECT_TRUE(FDesktop.Boxes.empty());
+}
+
+TEST_F(DownloadWindowTest, MainWindowStartRunsTheWholeJob) {
+  TService s({});
+  ASSERT_TRUE(s.Running());
+  UseService(s);
+  UseStandInConverter(kGoodConversion);
+  FMain->eUrl->setText(plat::ToQ(s.WatchUrl()));
+  FMain->rbDownloadConvert->setChecked(true);
+  FMain->cbFormat->setCurrentIndex(7);
+  FMain->bStart->click();  // returns when the download window has closed
+  EXPECT_EQ(ReadFile(FOut / "Sample Clip.flv"), s.Flv());
+  EXPECT_EQ(ReadFile(FOut / "Sample Clip.mp3"), "converted");
   EXPECT_TRUE(FDesktop.Boxes.empty());
 }
 
