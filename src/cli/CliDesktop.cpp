@@ -19,11 +19,30 @@ std::string TerminalText(const std::string& text) {
   return out;
 }
 
+volatile std::sig_atomic_t TCliDesktop::FInPrompt = 0;
+volatile std::sig_atomic_t TCliDesktop::FEchoOff = 0;
+
+namespace {
+termios g_savedTerminal{};
+int g_terminalFd = -1;
+}  // namespace
+
+void TCliDesktop::RestoreTerminal() {
+  if (FEchoOff) ::tcsetattr(g_terminalFd, TCSANOW, &g_savedTerminal);
+}
+
 std::optional<std::string> TCliDesktop::ReadLine(bool hidden) {
+  struct PromptScope {
+    PromptScope() { FInPrompt = 1; }
+    ~PromptScope() { FInPrompt = 0; }
+  } scope;
   const int fd = ::fileno(FIn);
   termios saved{};
   const bool echoOff = hidden && ::isatty(fd) && ::tcgetattr(fd, &saved) == 0;
   if (echoOff) {
+    g_savedTerminal = saved;
+    g_terminalFd = fd;
+    FEchoOff = 1;
     termios quiet = saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     ::tcsetattr(fd, TCSAFLUSH, &quiet);
@@ -37,6 +56,7 @@ std::optional<std::string> TCliDesktop::ReadLine(bool hidden) {
   }
   if (echoOff) {
     ::tcsetattr(fd, TCSAFLUSH, &saved);
+    FEchoOff = 0;
     std::fputc('\n', FErr);
   }
   if (!line.empty() && line.back() == '\r') line.pop_back();

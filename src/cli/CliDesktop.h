@@ -4,6 +4,7 @@
 // are refused.
 #pragma once
 
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -29,6 +30,12 @@ class TCliDesktop final : public plat::IDesktop {
   // required as in the dialog; false when the input ends (cancel).
   bool AskLogin(std::string& user, std::string& password);
 
+  // True while a question waits for input (read from a signal handler).
+  static bool InPrompt() { return FInPrompt != 0; }
+  // Gives the terminal its echo back if a hidden read was cut short
+  // (async-signal-safe).
+  static void RestoreTerminal();
+
   // Called before a message is written, so that a progress line on the
   // terminal can be ended first.
   void SetBeforeOutput(void (*fn)(void*), void* context) {
@@ -42,6 +49,8 @@ class TCliDesktop final : public plat::IDesktop {
     if (FBeforeOutput) FBeforeOutput(FBeforeContext);
   }
 
+  static volatile std::sig_atomic_t FInPrompt;
+  static volatile std::sig_atomic_t FEchoOff;
   std::optional<int> FFixedAnswer;
   std::FILE* FIn;
   std::FILE* FErr;

@@ -35,7 +35,17 @@ constexpr int kExitUsage = 2;
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-void OnSignal(int) { g_interrupted = 1; }
+// Ctrl-C is Stop; while a question waits for input there is nothing to stop
+// yet, so it ends the program there and then.
+void OnSignal(int) {
+  g_interrupted = 1;
+  if (TCliDesktop::InPrompt()) {
+    TCliDesktop::RestoreTerminal();
+    static const char text[] = "\nStopped.\n";
+    (void)!::write(STDERR_FILENO, text, sizeof text - 1);
+    ::_exit(1);
+  }
+}
 
 void PrintUsage(std::FILE* f) {
   std::fprintf(f,
@@ -220,8 +230,12 @@ int main(int argc, char** argv) {
     host.SetAccount(*options.User, password);
   }
 
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::sigaction(SIGTERM, &sa, nullptr);
 
   CreateConvertProcess();
   bool succeeded = false;

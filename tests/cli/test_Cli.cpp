@@ -392,6 +392,19 @@ TEST_F(CliTest, StopInEachStage) {
     EXPECT_FALSE(Exists(Out(kClip + ".flv")));
   }
   {
+    // A question waiting for an answer.
+    TService s({"--age-gate"});
+    ASSERT_TRUE(s.Running());
+    TChild c({Cli(), "--output", Out_.Path, s.WatchUrl()}, Env(s));
+    ASSERT_TRUE(c.ReadUntil([](const std::string&, const std::string& err) {
+      return err.find("Do you want Login to access your account? [Y/n] ") != std::string::npos;
+    }, 20000)) << c.ErrText;
+    c.Signal(SIGINT);
+    TRunResult r = c.Finish(10000);
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_NE(r.Err.find("Stopped."), std::string::npos);
+  }
+  {
     TService s({"--rate", "30000"});
     ASSERT_TRUE(s.Running());
     TChild c({Cli(), "--output", Out_.Path, s.WatchUrl()}, Env(s));
