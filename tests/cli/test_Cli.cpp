@@ -376,6 +376,41 @@ TEST_F(CliTest, ProgressBarOnATerminal) {
   EXPECT_EQ(ReadFile(Out(kClip + ".flv")), s.Flv());
 }
 
+// A file server that misbehaves: an invalid length, or a body cut short.
+TEST_F(CliTest, BadOrShortBodyIsNoSuccess) {
+  WriteFile(Dir / "peer.py", R"(import sys, socketserver, http.server
+class H(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.0"
+    def log_message(self, *a): pass
+    def do_GET(self):
+        if self.path.startswith("/watch"):
+            body = b'<meta name="title" content="Bad">"t": "OEgsABC", '
+            self.send_response(200); self.send_header("Content-Length", str(len(body))); self.end_headers()
+            self.wfile.write(body)
+        else:
+            self.send_response(200); self.send_header("Content-Length", sys.argv[1]); self.end_headers()
+            self.wfile.write(b"x" * 5000)
+s = socketserver.TCPServer(("127.0.0.1", 0), H)
+print(s.server_address[1], flush=True)
+s.serve_forever()
+)");
+  for (const char* length : {"abc", "10000"}) {
+    TChild peer({"python3", Dir / "peer.py", length}, Environment({}));
+    ASSERT_TRUE(peer.ReadUntil([](const std::string& out, const std::string&) {
+      return out.find('\n') != std::string::npos;
+    }, 10000));
+    const std::string host = "127.0.0.1:" + std::to_string(std::atoi(peer.OutText.c_str()));
+    TTempDir out;
+    TRunResult r = RunProcess({Cli(), "--output", out.Path, "http://" + host + "/watch?v=x"},
+                              Environment({{"CLIPHARBOR_SERVICE", host}, {"PATH", PathWithout(Bin)}}));
+    EXPECT_EQ(r.ExitCode, 1) << length << r.Out << r.Err;
+    // The file stays, with what arrived.
+    EXPECT_TRUE(Exists(out / "Bad.flv")) << length;
+    EXPECT_LE(ReadFile(out / "Bad.flv").size(), 5000u);
+    peer.Signal(SIGKILL);
+  }
+}
+
 // Ctrl-C is the Stop button: in each stage the job ends at once, not as a success.
 TEST_F(CliTest, StopInEachStage) {
   {
