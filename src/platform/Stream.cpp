@@ -28,8 +28,12 @@ void TStream::ReadBuffer(void* buffer, std::int64_t count) {
 
 TFileStream::TFileStream(const std::string& fileName, unsigned mode) : FFileName(fileName) {
   int flags = O_CLOEXEC;
-  if (mode == fmCreate || (mode & 0xFF00) == fmCreate) {
-    flags |= O_RDWR | O_CREAT | O_TRUNC;
+  const bool create = mode == fmCreate || (mode & 0xFF00) == fmCreate;
+  const bool exclusive = (mode & 0xF0) == fmShareExclusive;
+  if (create) {
+    // An exclusive create empties the file only once the lock is held, so a
+    // file that someone else holds keeps its bytes.
+    flags |= O_RDWR | O_CREAT | (exclusive ? 0 : O_TRUNC);
   } else {
     switch (mode & 0x3) {
       case fmOpenWrite: flags |= O_WRONLY; break;
@@ -45,11 +49,17 @@ TFileStream::TFileStream(const std::string& fileName, unsigned mode) : FFileName
     if (flags & O_CREAT) throw EFCreateError(text);
     throw EFOpenError(text);
   }
-  if ((mode & 0xF0) == fmShareExclusive && ::flock(FHandle, LOCK_EX | LOCK_NB) != 0) {
+  if (exclusive && ::flock(FHandle, LOCK_EX | LOCK_NB) != 0) {
     int err = errno;
     ::close(FHandle);
     FHandle = -1;
     throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(err));
+  }
+  if (create && exclusive && ::ftruncate(FHandle, 0) != 0) {
+    int err = errno;
+    ::close(FHandle);
+    FHandle = -1;
+    throw EFCreateError("Cannot create file \"" + fileName + "\". " + std::strerror(err));
   }
 }
 

@@ -240,6 +240,20 @@ TEST_F(ConvertScripted, ExistingOutputAnsweredNoRunsNothing) {
   EXPECT_EQ(ReadFile(Proc->FOutputFile), "old");
 }
 
+TEST_F(ConvertScripted, DeclinedRunAfterASuccessDoesNotReportTheOldExitCode) {
+  Run();
+  ASSERT_TRUE(WaitEnd());
+  ASSERT_EQ(Proc->ExitCode(), 0);
+  ASSERT_TRUE(WaitReaders());
+  Win.Reports.clear();
+  WriteFile(Proc->FOutputFile, "first run");
+  Answer = false;
+  Run();
+  ASSERT_TRUE(WaitEnd(2000));
+  EXPECT_EQ(Proc->ExitCode(), -1);
+  EXPECT_TRUE(Proc->LastErrorLine().empty());
+}
+
 TEST_F(ConvertScripted, LockedOutputReportsInUse) {
   WriteFile(Proc->FOutputFile, "old");
   int fd = ::open(Proc->FOutputFile.c_str(), O_RDWR);

@@ -2,6 +2,8 @@
 // and contents consistent; writes that the file refuses are reported.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -72,4 +74,26 @@ TEST(Stream, MemoryStream) {
   EXPECT_EQ(m.Read(c, 10), 2);
   EXPECT_STREQ(c, "bc");
   EXPECT_THROW(m.ReadBuffer(c, 1), plat::EReadError);
+}
+
+TEST(Stream, ExclusiveCreateLeavesAFileHeldElsewhereWhole) {
+  std::string name = TempName("x");
+  {
+    plat::TFileStream s(name, plat::fmCreate);
+    s.WriteBuffer("kept bytes", 10);
+  }
+  int holder = ::open(name.c_str(), O_RDWR);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  EXPECT_THROW(plat::TFileStream(name, plat::fmCreate | plat::fmShareExclusive), std::exception);
+  ::close(holder);
+  {
+    plat::TFileStream s(name, plat::fmOpenRead);
+    EXPECT_EQ(Contents(s), "kept bytes");
+  }
+  {
+    plat::TFileStream s(name, plat::fmCreate | plat::fmShareExclusive);  // free now: emptied
+    EXPECT_EQ(s.GetSize(), 0);
+  }
+  std::remove(name.c_str());
 }

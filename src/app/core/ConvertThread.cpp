@@ -222,6 +222,9 @@ bool TConvertProcess::AskOverwrite(const std::string& text) {
 void TConvertProcess::Start() {
   // Forget any reader; one still running belongs to an earlier conversion.
   ForgetReader();
+  // A run that ends before a child starts must not show the last run's result.
+  FExitCode = -1;
+  FLastErrorLine.clear();
   bool overwrite = false;
   if (OutputFileExists(FOutputFile)) {
     if (!AskOverwrite(FOutputFile + " has existed,overite it?")) {

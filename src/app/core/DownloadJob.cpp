@@ -359,15 +359,8 @@ void TDownloadJob::FetchVideo() {
     }
   }
   FHttpCli->URL = FDisplay.DownloadUrl;
-  // Exclusive before emptying: a file someone else holds keeps its bytes.
-  if (plat::FileExists(FTargetPath)) {
-    FFileStream = std::make_unique<plat::TFileStream>(
-        FTargetPath, plat::fmOpenReadWrite | plat::fmShareExclusive);
-    FFileStream->SetSize(0);
-  } else {
-    FFileStream =
-        std::make_unique<plat::TFileStream>(FTargetPath, plat::fmCreate | plat::fmShareExclusive);
-  }
+  FFileStream =
+      std::make_unique<plat::TFileStream>(FTargetPath, plat::fmCreate | plat::fmShareExclusive);
   FHttpCli->ReceiveStream = FFileStream.get();
   FDisplay.FileLabel = "Downloading: " + ExtractFileName(FTargetPath) + " ...";
   Changed();
