@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -75,6 +76,17 @@ double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_cloc
   return std::chrono::duration<double>(b - a).count();
 }
 
+// CPU seconds (user + system) used so far by the calling thread: the
+// receiving side's own cost, without the sender thread.
+double ThreadCpu() {
+  rusage u{};
+  getrusage(RUSAGE_THREAD, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double g_cpu = 0;  // receiver CPU seconds of the last run
+
 double RunTWSocket(std::uint64_t total, std::uint64_t& got, std::uint64_t& reads) {
   Sender snd(total);
   TWSocket s;
@@ -93,10 +105,12 @@ double RunTWSocket(std::uint64_t total, std::uint64_t& got, std::uint64_t& reads
   s.OnSessionClosed = [&](TObject*, std::uint16_t) { closed = true; };
   s.SetAddr("127.0.0.1");
   s.SetPort(std::to_string(snd.Port()));
+  double c0 = ThreadCpu();
   auto t0 = std::chrono::steady_clock::now();
   s.Connect();
   while (!closed) plat::WaitForInput(50);
   auto t1 = std::chrono::steady_clock::now();
+  g_cpu = ThreadCpu() - c0;
   return Seconds(t0, t1);
 }
 
@@ -110,6 +124,7 @@ double RunBlocking(std::uint64_t total, std::uint64_t& got, std::uint64_t& reads
   std::vector<char> buf(kChunk);
   got = 0;
   reads = 0;
+  double c0 = ThreadCpu();
   auto t0 = std::chrono::steady_clock::now();
   if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
     for (;;) {
@@ -120,6 +135,7 @@ double RunBlocking(std::uint64_t total, std::uint64_t& got, std::uint64_t& reads
     }
   }
   auto t1 = std::chrono::steady_clock::now();
+  g_cpu = ThreadCpu() - c0;
   ::close(fd);
   return Seconds(t0, t1);
 }
@@ -139,13 +155,17 @@ int main(int argc, char** argv) {
   for (int r = 0; r < rounds; ++r) {
     std::uint64_t gotW = 0, gotB = 0, readsW = 0, readsB = 0;
     // Alternate the order so that neither side always runs on a warm machine.
-    double tw, tb;
+    double tw, tb, cw, cb;
     if (r % 2 == 0) {
       tw = RunTWSocket(total, gotW, readsW);
+      cw = g_cpu;
       tb = RunBlocking(total, gotB, readsB);
+      cb = g_cpu;
     } else {
       tb = RunBlocking(total, gotB, readsB);
+      cb = g_cpu;
       tw = RunTWSocket(total, gotW, readsW);
+      cw = g_cpu;
     }
     if (gotW != total || gotB != total) {
       std::printf("round %d: short transfer (TWSocket %llu, blocking %llu bytes)\n", r + 1,
@@ -153,10 +173,10 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::printf(
-        "round %d: TWSocket %.1f MiB/s (%.3f s, %.0f bytes per read), blocking recv %.1f MiB/s (%.3f s, %.0f bytes "
-        "per read)\n",
-        r + 1, static_cast<double>(mib) / tw, tw, static_cast<double>(gotW) / static_cast<double>(readsW),
-        static_cast<double>(mib) / tb, tb, static_cast<double>(gotB) / static_cast<double>(readsB));
+        "round %d: TWSocket %.1f MiB/s (%.3f s, receiver CPU %.3f s, %.0f bytes per read), blocking recv %.1f MiB/s "
+        "(%.3f s, receiver CPU %.3f s, %.0f bytes per read)\n",
+        r + 1, static_cast<double>(mib) / tw, tw, cw, static_cast<double>(gotW) / static_cast<double>(readsW),
+        static_cast<double>(mib) / tb, tb, cb, static_cast<double>(gotB) / static_cast<double>(readsB));
     bestW = std::min(bestW, tw);
     bestB = std::min(bestB, tb);
   }
