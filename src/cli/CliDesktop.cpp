@@ -21,6 +21,7 @@ std::string TerminalText(const std::string& text) {
 
 volatile std::sig_atomic_t TCliDesktop::FInPrompt = 0;
 volatile std::sig_atomic_t TCliDesktop::FEchoOff = 0;
+volatile std::sig_atomic_t TCliDesktop::FStopRequested = 0;
 
 namespace {
 termios g_savedTerminal{};
@@ -31,9 +32,25 @@ void TCliDesktop::RestoreTerminal() {
   if (FEchoOff) ::tcsetattr(g_terminalFd, TCSANOW, &g_savedTerminal);
 }
 
+void TCliDesktop::EndIfStopRequested() {
+  if (!FStopRequested || !FInPrompt) return;
+  RestoreTerminal();
+  static const char text[] = "\nStopped.\n";
+  (void)!::write(STDERR_FILENO, text, sizeof text - 1);
+  ::_exit(1);
+}
+
+void TCliDesktop::RequestStop() {
+  FStopRequested = 1;
+  EndIfStopRequested();
+}
+
 std::optional<std::string> TCliDesktop::ReadLine(bool hidden) {
   struct PromptScope {
-    PromptScope() { FInPrompt = 1; }
+    PromptScope() {
+      FInPrompt = 1;
+      EndIfStopRequested();  // the signal came while the question was written
+    }
     ~PromptScope() { FInPrompt = 0; }
   } scope;
   const int fd = ::fileno(FIn);

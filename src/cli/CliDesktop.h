@@ -30,11 +30,10 @@ class TCliDesktop final : public plat::IDesktop {
   // required as in the dialog; false when the input ends (cancel).
   bool AskLogin(std::string& user, std::string& password);
 
-  // True while a question waits for input (read from a signal handler).
-  static bool InPrompt() { return FInPrompt != 0; }
-  // Gives the terminal its echo back if a hidden read was cut short
-  // (async-signal-safe).
-  static void RestoreTerminal();
+  // Ctrl-C (from the signal handler): while a question waits for input
+  // there is nothing to stop yet, so the program ends there and then; a
+  // question that comes up after the signal ends it too.
+  static void RequestStop();
 
   // Called before a message is written, so that a progress line on the
   // terminal can be ended first.
@@ -49,7 +48,10 @@ class TCliDesktop final : public plat::IDesktop {
     if (FBeforeOutput) FBeforeOutput(FBeforeContext);
   }
 
+  static void EndIfStopRequested();  // async-signal-safe
+  static void RestoreTerminal();
   static volatile std::sig_atomic_t FInPrompt;
+  static volatile std::sig_atomic_t FStopRequested;
   static volatile std::sig_atomic_t FEchoOff;
   std::optional<int> FFixedAnswer;
   std::FILE* FIn;

@@ -35,16 +35,10 @@ constexpr int kExitUsage = 2;
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-// Ctrl-C is Stop; while a question waits for input there is nothing to stop
-// yet, so it ends the program there and then.
+// Ctrl-C is Stop.
 void OnSignal(int) {
   g_interrupted = 1;
-  if (TCliDesktop::InPrompt()) {
-    TCliDesktop::RestoreTerminal();
-    static const char text[] = "\nStopped.\n";
-    (void)!::write(STDERR_FILENO, text, sizeof text - 1);
-    ::_exit(1);
-  }
+  TCliDesktop::RequestStop();
 }
 
 void PrintUsage(std::FILE* f) {
@@ -236,6 +230,12 @@ int main(int argc, char** argv) {
   sa.sa_flags = SA_RESTART;
   ::sigaction(SIGINT, &sa, nullptr);
   ::sigaction(SIGTERM, &sa, nullptr);
+  // A parent may start us with these blocked; Stop must still reach us.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  ::pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
 
   CreateConvertProcess();
   bool succeeded = false;
