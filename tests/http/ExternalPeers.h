@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "support/PeerProcess.h"
 
 namespace httptest {
 
@@ -40,111 +40,15 @@ inline int FreePort() {
   return ntohs(a.sin_port);
 }
 
-inline bool PortAnswers(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(fd);
-  return ok;
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
+using peer::ChildProcess;
+using peer::PortAnswers;
+using peer::ReadFile;
+using peer::TempDir;
+using peer::WaitForPort;
 
 inline void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream f(path, std::ios::binary);
   f << text;
-}
-
-// A temporary folder, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/clipharbor-http-XXXXXX";
-    char* p = ::mkdtemp(tmpl);
-    path_ = p ? p : "";
-    ::chmod(path_.c_str(), 0777);  // servers drop their privileges
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-// A child process, terminated and reaped on destruction.
-class ChildProcess {
- public:
-  ChildProcess() = default;
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-  ~ChildProcess() { Stop(); }
-
-  bool Start(const std::vector<std::string>& argv, const std::string& logFile) {
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&fa, 1, 2);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    int rc = posix_spawn(&pid_, args[0], &fa, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    if (rc != 0) pid_ = -1;
-    return rc == 0;
-  }
-  bool Running() {
-    if (pid_ <= 0) return false;
-    int st;
-    if (::waitpid(pid_, &st, WNOHANG) == pid_) {
-      pid_ = -1;
-      return false;
-    }
-    return true;
-  }
-  void Stop() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-      int st;
-      if (::waitpid(pid_, &st, WNOHANG) == pid_) {
-        pid_ = -1;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ::kill(pid_, SIGKILL);
-    int st;
-    ::waitpid(pid_, &st, 0);
-    pid_ = -1;
-  }
-  pid_t Pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
-};
-
-// Waits until the port answers while the process lives (at most `ms`).
-inline bool WaitForPort(ChildProcess& p, int port, int ms = 15000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (!p.Running()) return false;
-    if (PortAnswers(port)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
 }
 
 // nginx serving DIR/www on a free port; access log lines "<connection> <request>".

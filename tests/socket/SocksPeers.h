@@ -18,106 +18,17 @@
 
 #include "SocketTestUtil.h"
 
-extern char** environ;
+#include "support/PeerProcess.h"
 
 namespace socktest {
 
 inline int FreePort() { return ClosedPort(); }
 
-inline bool PortAnswers(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(fd);
-  return ok;
-}
-
-inline std::string ReadTextFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/clipharbor-socks-XXXXXX";
-    char* p = ::mkdtemp(tmpl);
-    FPath = p ? p : "";
-    ::chmod(FPath.c_str(), 0777);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!FPath.empty()) std::filesystem::remove_all(FPath, ec);
-  }
-  std::string operator/(const std::string& name) const { return FPath + "/" + name; }
-
- private:
-  std::string FPath;
-};
-
-class ChildProcess {
- public:
-  ChildProcess() = default;
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-  ~ChildProcess() { Stop(); }
-  bool Start(const std::vector<std::string>& argv, const std::string& logFile) {
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&fa, 1, 2);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    int rc = posix_spawn(&FPid, args[0], &fa, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    if (rc != 0) FPid = -1;
-    return rc == 0;
-  }
-  bool Running() {
-    if (FPid <= 0) return false;
-    int st;
-    if (::waitpid(FPid, &st, WNOHANG) == FPid) {
-      FPid = -1;
-      return false;
-    }
-    return true;
-  }
-  void Stop() {
-    if (FPid <= 0) return;
-    ::kill(FPid, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-      int st;
-      if (::waitpid(FPid, &st, WNOHANG) == FPid) {
-        FPid = -1;
-        return;
-      }
-      SleepMs(20);
-    }
-    ::kill(FPid, SIGKILL);
-    int st;
-    ::waitpid(FPid, &st, 0);
-    FPid = -1;
-  }
-
- private:
-  pid_t FPid = -1;
-};
-
-inline bool WaitForPort(ChildProcess& p, int port, int ms = 5000) {
-  for (int waited = 0; waited < ms; waited += 20) {
-    if (!p.Running()) return false;
-    if (PortAnswers(port)) return true;
-    SleepMs(20);
-  }
-  return false;
-}
+using peer::ChildProcess;
+using peer::PortAnswers;
+using peer::TempDir;
+using peer::WaitForPort;
+inline std::string ReadTextFile(const std::string& path) { return peer::ReadFile(path); }
 
 inline bool Executable(const char* path) { return ::access(path, X_OK) == 0; }
 
