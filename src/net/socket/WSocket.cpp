@@ -647,40 +647,31 @@ void TCustomWSocket::ResetDefaults() {
 
 // --- properties
 
-void TCustomWSocket::SetAddr(const std::string& Value) {
+// Addr, Port and Proto: trimmed, refused while open, resolved again on use.
+bool TCustomWSocket::AssignRemoteText(const char* Name, const std::string& Value, std::string& Text,
+                                      bool& Assigned, bool& Resolved) {
   std::string s = Trim(Value);
-  if (FAddrAssigned && s == FAddrStr) return;
+  if (Assigned && s == Text) return true;
   if (FState != wsClosed) {
-    RaiseSocketException("Cannot change Addr if not closed");
-    return;
+    RaiseSocketException(std::string("Cannot change ") + Name + " if not closed");
+    return false;
   }
-  FAddrStr = s;
-  FAddrAssigned = !s.empty();
-  FAddrResolved = false;
+  Text = s;
+  Assigned = !s.empty();
+  Resolved = false;
+  return true;
+}
+
+void TCustomWSocket::SetAddr(const std::string& Value) {
+  AssignRemoteText("Addr", Value, FAddrStr, FAddrAssigned, FAddrResolved);
 }
 
 void TCustomWSocket::SetPort(const std::string& Value) {
-  std::string s = Trim(Value);
-  if (FPortAssigned && s == FPortStr) return;
-  if (FState != wsClosed) {
-    RaiseSocketException("Cannot change Port if not closed");
-    return;
-  }
-  FPortStr = s;
-  FPortAssigned = !s.empty();
-  FPortResolved = false;
+  AssignRemoteText("Port", Value, FPortStr, FPortAssigned, FPortResolved);
 }
 
 void TCustomWSocket::SetProto(const std::string& Value) {
-  std::string s = Trim(Value);
-  if (FProtoAssigned && s == FProtoStr) return;
-  if (FState != wsClosed) {
-    RaiseSocketException("Cannot change Proto if not closed");
-    return;
-  }
-  FProtoStr = s;
-  FProtoAssigned = !s.empty();
-  FProtoResolved = false;
+  AssignRemoteText("Proto", Value, FProtoStr, FProtoAssigned, FProtoResolved);
 }
 
 void TCustomWSocket::SetLocalAddr(const std::string& Value) {

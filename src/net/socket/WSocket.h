@@ -261,6 +261,8 @@ class TCustomWSocket : public TComponent {
 
  protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
+  bool AssignRemoteText(const char* Name, const std::string& Value, std::string& Text, bool& Assigned,
+                        bool& Resolved);
 
   virtual void DebugLog(TLogOption LogOption, const std::string& Msg);
   virtual bool CheckLogOption(TLogOption LogOption);
