@@ -18,8 +18,10 @@ Addresses:
                               an age cookie and a 303 to the watch page
   /get_video?video_id=ID&t=TOKEN
                               redirects (see --redirects) to the cache host,
-                              which serves the FLV byte for byte; a wrong
+                              which serves the FLV byte for byte (from N on
+                              for "Range: bytes=N-", as a 206); a wrong
                               token gives 404
+  /get_video.flv              on the cache host: the FLV, a direct address
   /__requests                 the requests seen so far, as JSON (method,
                               path, host, cookie, agent), for tests
   /__flv                      the FLV itself, for comparing downloads
@@ -32,6 +34,8 @@ import os
 import secrets
 import shutil
 import signal
+import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -99,6 +103,22 @@ def parse_args(argv):
     p.add_argument("--rate", type=int, default=0,
                    help="send the FLV at about this many bytes per second "
                         "(default: as fast as possible)")
+    p.add_argument("--reset-half-way", type=int, default=0, metavar="N",
+                   help="the first N FLV answers send half the file, then "
+                        "reset the connection")
+    p.add_argument("--busy", type=int, default=0, metavar="N",
+                   help="the first N FLV requests are answered 503 with "
+                        "'Retry-After: 1'")
+    p.add_argument("--stall", type=int, default=0, metavar="N",
+                   help="the first N FLV answers send half the file, then "
+                        "send nothing more for a minute")
+    p.add_argument("--ignore-range", action="store_true",
+                   help="answer every FLV request with the whole file (200), "
+                        "whatever range it asks for; without it a 'Range: "
+                        "bytes=N-' gets 206 with its Content-Range, or 416")
+    p.add_argument("--disposition",
+                   help="send 'Content-Disposition: attachment; "
+                        "filename=\"NAME\"' with the FLV")
     p.add_argument("--duration", type=float, default=3.0,
                    help="seconds of test pattern and tone in the FLV (default 3)")
     p.add_argument("--flv", help="serve this file instead of a generated one")
@@ -151,6 +171,7 @@ class State:
         self.logged_in = set()
         self.adult = set()
         self.requests = []
+        self.flv_answers = 0  # FLV requests seen, for the first-N switches
         self.service_port = 0
         self.cache_port = 0
 
@@ -189,6 +210,7 @@ class Handler(BaseHTTPRequestHandler):
                 "host": self.headers.get("Host", ""),
                 "cookie": self.headers.get("Cookie", ""),
                 "agent": self.headers.get("User-Agent", ""),
+                "range": self.headers.get("Range", ""),
                 "server": self.server.role,
             })
 
@@ -394,26 +416,67 @@ class Handler(BaseHTTPRequestHandler):
             return self.send_body(404, "<html><body>Not Found</body></html>")
         self.serve_flv()
 
+    def range_start(self, size):
+        """First byte of a 'Range: bytes=N-' request; None without one."""
+        value = (self.headers.get("Range") or "").strip().lower()
+        if not value.startswith("bytes=") or not value.endswith("-"):
+            return None
+        first = value[6:-1]
+        return int(first) if first.isdigit() else None
+
+    def reset_connection(self):
+        """Abortive close: the client sees a reset, not an orderly end."""
+        self.wfile.flush()
+        time.sleep(0.2)  # let the client read what was sent
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.connection.close()
+        self.close_connection = True
+
     def serve_flv(self):
         st = self.server.state
         a = st.args
         data = st.flv
-        self.send_response(200)
+        with st.lock:
+            st.flv_answers += 1
+            number = st.flv_answers
+        if number <= a.busy:
+            return self.send_body(503, "<html><body>Busy</body></html>", extra=[("Retry-After", "1")])
+        start = None if a.ignore_range else self.range_start(len(data))
+        if start is not None and start >= len(data):
+            return self.send_body(416, "<html><body>Range Not Satisfiable</body></html>",
+                                  extra=[("Content-Range", "bytes */%d" % len(data))])
+        if start is not None:
+            self.send_response(206)
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))
+        else:
+            start = 0
+            self.send_response(200)
         self.send_header("Content-Type", "video/x-flv")
+        self.send_header("Accept-Ranges", "none" if a.ignore_range else "bytes")
+        if a.disposition:
+            self.send_header("Content-Disposition", 'attachment; filename="%s"' % a.disposition)
+        body = data[start:]
         if a.content_length == "normal":
-            self.send_header("Content-Length", str(len(data)))
+            self.send_header("Content-Length", str(len(body)))
         elif a.content_length == "lower":
-            self.send_header("content-length", str(len(data)))
+            self.send_header("content-length", str(len(body)))
         self.end_headers()
         if self.command == "HEAD":
             return
         try:
+            if number <= a.reset_half_way or number <= a.stall:
+                self.wfile.write(body[:len(data) // 2 - start] if start < len(data) // 2 else b"")
+                if number <= a.reset_half_way:
+                    return self.reset_connection()
+                self.wfile.flush()
+                time.sleep(60)
+                return
             if a.rate <= 0:
-                self.wfile.write(data)
+                self.wfile.write(body)
                 return
             step = max(512, a.rate // 20)
-            for off in range(0, len(data), step):
-                self.wfile.write(data[off:off + step])
+            for off in range(0, len(body), step):
+                self.wfile.write(body[off:off + step])
                 self.wfile.flush()
                 time.sleep(step / a.rate)
         except (BrokenPipeError, ConnectionResetError):
