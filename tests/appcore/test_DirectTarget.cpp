@@ -1,7 +1,10 @@
-// File names from "Content-Disposition", as servers really send them.
+// Names of direct downloads: "Content-Disposition" as servers really send
+// it, and the address's document name exactly as the client derives it.
 #include <gtest/gtest.h>
 
 #include "app/core/ContentDisposition.h"
+#include "app/core/DirectTarget.h"
+#include "http/HttpPeer.h"
 
 TEST(ContentDisposition, FileNames) {
   const std::pair<const char*, const char*> cases[] = {
@@ -35,4 +38,33 @@ TEST(ContentDisposition, FileNames) {
                                                                                    "filename=h.flv"}),
             "h.flv");
   EXPECT_FALSE(ContentDispositionFileName(std::vector<std::string>{"HTTP/1.1 200 OK", "Content-Type: video/x-flv"}));
+}
+
+TEST(DirectTarget, DocumentNameAsTheClientDerivesIt) {
+  httptest::ScriptedServer server([](httptest::PeerConn& c, int) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    c.Send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok");
+  });
+  const std::string base = server.Url("");
+  const std::vector<std::string> paths = {"/clip.flv", "/a/b/c%20d.flv?x=1/2&y=.flv", "/", "/dir/", "",
+                                          "/noext?", "/" + std::string(300, 'n')};
+  for (const std::string& path : paths) {
+    THttpCli cli;
+    plat::TMemoryStream body;
+    cli.ReceiveStream = &body;
+    cli.URL = base + path;
+    cli.Get();
+    EXPECT_EQ(DocNameOf(base + path), cli.DocName()) << path;
+  }
+  EXPECT_EQ(DocNameOf("http://h/a/clip.flv?x=1"), "clip.flv");
+  EXPECT_EQ(DocNameOf("http://h"), "document.htm");
+
+  EXPECT_EQ(DirectFileName("http://h/get?id=1", {"HTTP/1.1 200 OK", "Content-Disposition: attachment; filename=x.flv"}),
+            "x.flv");
+  EXPECT_EQ(DirectFileName("http://h/get.flv?id=1", {"HTTP/1.1 200 OK"}), "get.flv");
+  EXPECT_TRUE(IsDirectAddress("HTTP://h/clip.flv"));
+  EXPECT_FALSE(IsDirectAddress("ftp://h/clip.flv"));
+  EXPECT_FALSE(IsDirectAddress("clip.flv"));
+  EXPECT_FALSE(IsDirectAddress("http://www.youtube.com/watch?v=abc"));
 }
