@@ -470,3 +470,36 @@ TEST(HttpResponse, ChunkedBodyWinsOverAnAnnouncedLength) {
   EXPECT_EQ(rc.body, chunk);
   EXPECT_EQ(rc.Count("DocEnd"), 1);
 }
+
+// A header handler that throws aborts the answer with bytes still unread;
+// the next request of the same client must not take them for its answer.
+TEST(HttpResponse, BytesOfAnAbortedAnswerDoNotLeakIntoTheNext) {
+  ScriptedServer server([](PeerConn& c, int index) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    if (index == 0) {
+      c.Send("HTTP/1.0 200 OK\r\nX-Bad: 1\r\nServer: t\r\nContent-Length: 9\r\n\r\nleftover!");
+      c.Close();
+    } else {
+      c.Send("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nfresh");
+      c.Close();
+    }
+  });
+  RecordingClient rc;
+  plat::TMemoryStream ms;
+  rc.cli.ReceiveStream = &ms;
+  rc.cli.OnHeaderData = [](THttpCli* s) {
+    if (s->ReceivedHeader().back() == "X-Bad: 1") throw std::runtime_error("bad header");
+  };
+  rc.cli.URL = server.Url("/first");
+  try {
+    rc.cli.Get();
+  } catch (const EHttpException&) {
+  }
+  EXPECT_EQ(ms.GetSize(), 0);
+  rc.cli.URL = server.Url("/second");
+  rc.cli.Get();
+  EXPECT_EQ(rc.cli.StatusCode(), 200);
+  EXPECT_EQ(ms.DataString(), "fresh");
+  EXPECT_EQ(rc.cli.ReceivedHeader(), (std::vector<std::string>{"HTTP/1.0 200 OK", "Content-Length: 5"}));
+}

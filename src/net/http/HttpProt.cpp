@@ -381,6 +381,9 @@ void THttpCli::StartRequest(THttpRequest Rq) {
 
   FRequestType = Rq;
   ResetResponse();
+  // Bytes left unread by an answer that ended early (an aborted one) are no
+  // part of this request's answer.
+  FReceiveBufferLen = 0;
   FCurrUsername = Username;
   FCurrPassword = Password;
   FCurrConnection = Connection;
