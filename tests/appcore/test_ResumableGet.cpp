@@ -1,7 +1,8 @@
 // A GET into a file against scripted servers that fail the way real ones
 // do: a reset half-way (continued with a range), 503 with Retry-After, a
 // server that ignores the range, 416 for a file already whole, an error
-// page while continuing, a range that does not fit, a stall, and Stop.
+// page while continuing, a range that does not fit, an unreadable length,
+// a stall, and Stop.
 #include <gtest/gtest.h>
 
 #include "app/core/ResumableGet.h"
@@ -158,7 +159,7 @@ TEST(ResumableGet, ContinuingAWholeFileEndsOn416) {
   EXPECT_NE(server.Requests().at(0).find("Range: bytes=20000-"), std::string::npos);
 }
 
-TEST(ResumableGet, WhatCannotContinueLeavesThePartialFileAlone) {
+TEST(ResumableGet, AnswersThatCannotServeTheFileLeaveItAlone) {
   const std::string doc = Document();
   const std::string half = doc.substr(0, 5000);
   struct Case {
@@ -175,6 +176,10 @@ TEST(ResumableGet, WhatCannotContinueLeavesThePartialFileAlone) {
       {Header("416 Range Not Satisfiable", "Content-Range: bytes */4000\r\n", page.size()) + page, fkOther,
        "cannot continue the partial file: the file on the server has 4000 bytes, the partial file 5000"},
       {Header("416 Range Not Satisfiable", "", page.size()) + page, fkStatus, "HTTP 416 Range Not Satisfiable"},
+      // Where the body ends cannot be known.
+      {"HTTP/1.0 200 OK\r\nContent-Length: abc\r\n\r\n" + doc, fkOther, "the answer's Content-Length cannot be read"},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 20000\r\ncontent-length: 100\r\n\r\n" + doc, fkOther,
+       "the answer's Content-Length cannot be read"},
   };
   for (const Case& k : cases) {
     ScriptedServer server([&](PeerConn& c, int) {

@@ -25,6 +25,7 @@ TEST(RetryPolicy, WhichFailuresAreRetried) {
       {404, 10061, "", fkOther, false},  // refused: nobody listens
       {404, 11001, "", fkOther, false},  // unknown host
       {200, 5, "", fkOther, false},      // invalid chunk size
+      {0, 0, "", fkOther, false},        // no status line
       {404, 0, "", fkStatus, false},
       {403, 0, "", fkStatus, false},
       {416, 0, "", fkStatus, false},

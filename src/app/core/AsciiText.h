@@ -38,17 +38,21 @@ inline bool AllDigits(std::string_view s) {
   return true;
 }
 
-// The value of the first header line named `name` (any letter case), trimmed;
-// nothing when no line has that name.
+// True when the header line is named `name` (any letter case); `value`
+// receives its trimmed value.
+inline bool HeaderLine(const std::string& line, std::string_view name, std::string& value) {
+  const std::string::size_type colon = line.find(':');
+  if (colon == std::string::npos) return false;
+  if (!EqualNoCase(Trim(std::string_view(line).substr(0, colon)), name)) return false;
+  value = Trim(std::string_view(line).substr(colon + 1));
+  return true;
+}
+
+// The value of the first header line named `name`; false when none is.
 template <typename Lines>
 bool HeaderValue(const Lines& header, std::string_view name, std::string& value) {
-  for (const std::string& line : header) {
-    const std::string::size_type colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    if (!EqualNoCase(Trim(std::string_view(line).substr(0, colon)), name)) continue;
-    value = Trim(std::string_view(line).substr(colon + 1));
-    return true;
-  }
+  for (const std::string& line : header)
+    if (HeaderLine(line, name, value)) return true;
   return false;
 }
 

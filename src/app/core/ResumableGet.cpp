@@ -20,6 +20,19 @@ bool Relocating(const THttpCli& cli) {
          ascii::HeaderValue(cli.ReceivedHeader(), "Location", location) && !location.empty();
 }
 
+// Every "Content-Length" line holds digits only and they agree: otherwise
+// the end of the body cannot be known.
+bool LengthReadable(const std::vector<std::string>& header) {
+  std::string first;
+  for (const std::string& line : header) {
+    std::string value;
+    if (!ascii::HeaderLine(line, "Content-Length", value)) continue;
+    if (!ascii::AllDigits(value) || (!first.empty() && value != first)) return false;
+    first = value;
+  }
+  return true;
+}
+
 // Puts two of the client's events back as they were when it goes.
 class TBorrowedEvents {
  public:
@@ -81,6 +94,14 @@ TResumableGet::TVerdict TResumableGet::Attempt(const std::string& url, bool resu
   };
   FCli.OnHeaderEnd = [&](THttpCli* s) {
     const TResumeDecision d = DecideResume(have, FCli.StatusCode(), FCli.ReceivedHeader(), Relocating(FCli));
+    if (d.Action != raNotFinal && d.Action != raRefused && !LengthReadable(FCli.ReceivedHeader())) {
+      FCli.ReceiveStream = nullptr;
+      verdict = vdRefused;
+      why = "the answer's Content-Length cannot be read";
+      FCli.Abort();
+      events.End(s);
+      return;
+    }
     switch (d.Action) {
       case raContinue:
         break;
@@ -96,8 +117,8 @@ TResumableGet::TVerdict TResumableGet::Attempt(const std::string& url, bool resu
         break;
       case raMismatch:
         FCli.ReceiveStream = nullptr;
-        verdict = vdMismatch;
-        why = d.Why;
+        verdict = vdRefused;
+        why = "cannot continue the partial file: " + d.Why;
         FCli.Abort();
         break;
       case raNotFinal:
@@ -129,9 +150,9 @@ TGetOutcome TResumableGet::Run(const std::string& url) {
     }
     TTransferFailure f = ClassifyRequest(FCli.StatusCode(), FCli.ReasonPhrase(), FCli.RequestDoneError(),
                                          FCli.ReceivedHeader(), Stopped(), limits.Reason(), limits.ConnectExpired());
-    if (verdict == vdMismatch && f.Kind != fkStopped) {
+    if (verdict == vdRefused && f.Kind != fkStopped) {
       f.Kind = fkOther;
-      f.Reason = "cannot continue the partial file: " + why;
+      f.Reason = why;
     }
     if (f.Kind == fkNone && FCli.ContentLength() >= 0 && FCli.ReceivedCount() != FCli.ContentLength()) {
       f.Kind = fkClosedEarly;

@@ -47,7 +47,9 @@ class TResumableGet {
   TGetOutcome Run(const std::string& url);
 
  private:
-  enum TVerdict { vdNone, vdComplete, vdMismatch };
+  // Of the final answer's header: nothing to say, the file is whole, or the
+  // answer cannot serve the file (why says so).
+  enum TVerdict { vdNone, vdComplete, vdRefused };
   // One request; the verdict of its final answer's header.
   TVerdict Attempt(const std::string& url, bool resume, std::string& why);
   // Waits between attempts, pumping messages; false when Stop came.

@@ -55,8 +55,8 @@ TTransferFailure ClassifyRequest(int status, const std::string& reasonPhrase, st
     f.Reason = WinsockErrorText(requestDoneError);
   } else if (requestDoneError == kErrIncomplete) {
     f.Kind = fkClosedEarly;
-  } else if (requestDoneError != 0) {
-    f.Kind = fkOther;
+  } else if (requestDoneError != 0 || status == 0) {
+    f.Kind = fkOther;  // no answer worth the name
   } else if (status < 200 || status > 299) {
     f.Kind = fkStatus;
     f.RetryAfter = RetryAfterSeconds(header);
