@@ -2,14 +2,17 @@
 
 #include <QString>
 
+#include <cstdio>
 #include <exception>
 #include <new>
 #include <stdexcept>
 
 #include "app/core/AppMessages.h"
 #include "app/core/ConvertThread.h"
+#include "app/core/DirectTarget.h"
 #include "app/core/Global.h"
 #include "app/core/PageParse.h"
+#include "app/core/ResumableGet.h"
 #include "app/core/Service.h"
 #include "app/core/WebBrowser.h"
 #include "net/http/HttpProt.h"
@@ -69,6 +72,9 @@ TDownloadJob::TDownloadJob(IDownloadHost& host, const std::vector<std::string>& 
   FHandle = plat::AllocateHWnd(
       [this](plat::UINT msg, plat::WPARAM w, plat::LPARAM l) { return WndProc(msg, w, l); });
   FWebBrowser = std::make_unique<TWebBrowser>();
+  // Page reads take the job's route and bandwidth; a proxy that cannot be
+  // read is reported by the transfer.
+  FWebBrowser->PrepareClient = [this](THttpCli& cli, const std::string& url) { PrepareRequest(cli, FNet, url); };
 
   // The client's settings are fixed by the window's design.
   FHttpCli = std::make_unique<THttpCli>();
@@ -189,7 +195,15 @@ void TDownloadJob::FormShow() {
       FHost.StageStalled(e.what());
     }
     --FStageDepth;
+  } else if (FDirect && !FInputList.empty()) {
+    // No page to read: the address is the file.
+    FDisplay.Url = FInputList.front();
+    FDisplay.DownloadUrl = FInputList.front();
+    FDisplay.FileName = DocNameOf(FInputList.front());
+    plat::PostMessage(FHandle, WM_FETCHVIDEO, 0, 0);
   } else {
+    FWebBrowser->ConnectTimeoutMs = FNet.ConnectTimeoutMs;
+    FWebBrowser->IdleTimeoutMs = FNet.IdleTimeoutMs;
     FDisplay.Panel = dpRetrieval;
     Changed();
     plat::PostMessage(FHandle, WM_FETCHPAGE, 0, 0);
@@ -358,36 +372,56 @@ void TDownloadJob::FetchVideo() {
       return;
     }
   }
-  FHttpCli->URL = FDisplay.DownloadUrl;
+  const std::string routeError = PrepareRequest(*FHttpCli, FNet, FDisplay.DownloadUrl);
+  if (!routeError.empty()) {
+    Box(routeError, plat::MB_OK | plat::MB_ICONERROR);
+    plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
+    return;
+  }
   FFileStream =
       std::make_unique<plat::TFileStream>(FTargetPath, plat::fmCreate | plat::fmShareExclusive);
-  FHttpCli->ReceiveStream = FFileStream.get();
   FDisplay.FileLabel = "Downloading: " + ExtractFileName(FTargetPath) + " ...";
   Changed();
 
+  TResumableGet get(*FHttpCli, *FFileStream,
+                    {[this](const std::string& line) { FHost.Notice(line); }, [this] { return Stopped(); }});
+  get.Policy = TRetryPolicy(FNet.Retries);
+  get.ConnectTimeoutMs = FNet.ConnectTimeoutMs;
+  get.IdleTimeoutMs = FNet.IdleTimeoutMs;
   std::exception_ptr error;
-  bool httpFailed = false;
+  TGetOutcome outcome;
   try {
-    FHttpCli->Get();
-  } catch (const EHttpException&) {
-    httpFailed = true;  // an error status or Stop: no message
+    outcome = get.Run(FDisplay.DownloadUrl);  // an error status or Stop: no message
   } catch (...) {
     error = std::current_exception();
   }
   FHttpCli->ReceiveStream = nullptr;
   FFileStream.reset();
   if (error) std::rethrow_exception(error);
-
-  const std::int64_t length = FHttpCli->ContentLength();
-  FTransferOk = !httpFailed && !Stopped() && FHttpCli->StatusCode() >= 200 &&
-                FHttpCli->StatusCode() <= 299 &&
-                (length < 0 || FHttpCli->ReceivedCount() == length);
+  FTransferOk = outcome.Complete && !Stopped();
+  if (FTransferOk && FDirect) NameDirectDownload();
+  if (!FTransferOk && !Stopped())
+    Box("The download failed: " + FailureText(outcome.Failure), plat::MB_OK | plat::MB_ICONERROR);
 
   if (FJobMode == 0) {
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
   } else {
     StartConversion(FTargetPath);
   }
+}
+
+// A direct download is named after the answer's Content-Disposition when
+// it has one; an existing file of that name is replaced only when the user
+// agrees, else the download keeps the address's name.
+void TDownloadJob::NameDirectDownload() {
+  const std::string named = IncludeTrailingPathDelimiter(FHost.OutputFolder()) +
+                            StripFileNameChars(DirectFileName(FDisplay.DownloadUrl, FHttpCli->ReceivedHeader()));
+  if (named == FTargetPath || ExtractFileName(named).empty()) return;
+  if (plat::FileExists(named) &&
+      Box(named + " has existed,overite it?",
+          plat::MB_YESNO | plat::MB_ICONINFORMATION | plat::MB_DEFBUTTON2) != plat::IDYES)
+    return;
+  if (std::rename(FTargetPath.c_str(), named.c_str()) == 0) FTargetPath = named;
 }
 
 void TDownloadJob::HttpCli1HeaderData() {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/NetOptions.h"
 #include "app/core/TransferDisplay.h"
 #include "platform/MessageLoop.h"
 
@@ -67,6 +68,8 @@ class IDownloadHost {
   virtual void ShowError(const std::string& text) = 0;
   // A stage ended silently without moving on: the window waits for Stop.
   virtual void StageStalled(const std::string& why) { (void)why; }
+  // A line for the user beside the display: a retry and why.
+  virtual void Notice(const std::string& line) { (void)line; }
 };
 
 class TDownloadJob {
@@ -81,6 +84,10 @@ class TDownloadJob {
   int FJobMode = 0;  // 0 download, 1 download and convert, 2 convert a local file
   std::string FTargetExt;
   std::string FConvertArgs;
+  // The input is an http address downloaded as it is (no watch page).
+  bool FDirect = false;
+  // Route, bandwidth, time limits and retries of every request.
+  TNetOptions FNet;
   // Length of one retrieval attempt's polling; shortened by tests.
   std::uint32_t FPollLimitMs = 60000;
   // Longest block of one wait turn: waits block for input instead of spinning.
@@ -123,6 +130,7 @@ class TDownloadJob {
   // Stages.
   void FetchPage();
   void FetchVideo();
+  void NameDirectDownload();
   void ConvertInfo(TProcessInfo* info);
   void StartConversion(const std::string& inputFile);
 
