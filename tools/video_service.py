@@ -210,8 +210,8 @@ class Handler(BaseHTTPRequestHandler):
                 "host": self.headers.get("Host", ""),
                 "cookie": self.headers.get("Cookie", ""),
                 "agent": self.headers.get("User-Agent", ""),
-                "range": self.headers.get("Range", ""),
                 "server": self.server.role,
+                "range": self.headers.get("Range", ""),
             })
 
     def send_body(self, status, body, ctype="text/html; charset=utf-8", extra=()):
