@@ -68,14 +68,20 @@ struct TGetRun {
 
 }  // namespace
 
-TEST(ResumableGet, ResetHalfWayIsContinuedWithARange) {
+TEST(ResumableGet, ResetHalfWayIsContinuedWithARangeAlsoAfterARelocation) {
   const std::string doc = Document();
   ScriptedServer server([&](PeerConn& c, int index) {
     std::string head;
     if (!c.ReadRequest(head)) return;
     server.Record(head);
-    if (index == 0) ResetHalfWay(c, doc);
-    else ServeFrom(c, head, doc);
+    if (index == 0) {
+      ResetHalfWay(c, doc);
+    } else if (index == 1) {
+      c.Send("HTTP/1.0 302 Found\r\nLocation: /moved.flv\r\nContent-Length: 0\r\n\r\n");
+      c.WaitForClientClose();
+    } else {
+      ServeFrom(c, head, doc);
+    }
   });
   TGetRun r;
   const TGetOutcome out = r.get.Run(server.Url("/clip.flv"));
@@ -83,9 +89,11 @@ TEST(ResumableGet, ResetHalfWayIsContinuedWithARange) {
   EXPECT_EQ(out.Attempts, 2);
   EXPECT_EQ(r.Saved(), doc);
   const std::vector<std::string> requests = server.Requests();
-  ASSERT_EQ(requests.size(), 2u);
+  ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[0].find("Range:"), std::string::npos);
   EXPECT_NE(requests[1].find("\r\nRange: bytes=10000-\r\n"), std::string::npos) << requests[1];
+  EXPECT_NE(requests[2].find("GET /moved.flv"), std::string::npos) << requests[2];
+  EXPECT_NE(requests[2].find("\r\nRange: bytes=10000-\r\n"), std::string::npos) << requests[2];
   ASSERT_EQ(r.said.size(), 1u);
   EXPECT_EQ(r.said[0], "Connection reset by peer (Error #10054); retry 1 of 3 in 1 second");
 }

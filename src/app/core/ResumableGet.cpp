@@ -37,10 +37,15 @@ bool LengthReadable(const std::vector<std::string>& header) {
 class TBorrowedEvents {
  public:
   explicit TBorrowedEvents(THttpCli& cli)
-      : FCli(cli), FBegin(cli.OnHeaderBegin), FEnd(cli.OnHeaderEnd), FStream(cli.ReceiveStream) {}
+      : FCli(cli),
+        FBegin(cli.OnHeaderBegin),
+        FEnd(cli.OnHeaderEnd),
+        FBeforeSend(cli.OnBeforeHeaderSend),
+        FStream(cli.ReceiveStream) {}
   ~TBorrowedEvents() {
     FCli.OnHeaderBegin = FBegin;
     FCli.OnHeaderEnd = FEnd;
+    FCli.OnBeforeHeaderSend = FBeforeSend;
     FCli.ReceiveStream = FStream;
   }
   TBorrowedEvents(const TBorrowedEvents&) = delete;
@@ -51,10 +56,14 @@ class TBorrowedEvents {
   void End(THttpCli* s) const {
     if (FEnd) FEnd(s);
   }
+  void BeforeSend(THttpCli* s, const std::string& method, std::vector<std::string>& headers) const {
+    if (FBeforeSend) FBeforeSend(s, method, headers);
+  }
 
  private:
   THttpCli& FCli;
   THttpNotifyEvent FBegin, FEnd;
+  TBeforeHeaderSendEvent FBeforeSend;
   plat::TStream* FStream;
 };
 
@@ -82,12 +91,21 @@ TResumableGet::TVerdict TResumableGet::Attempt(const std::string& url, bool resu
   }
   FFile.Seek(0, plat::soEnd);
   FCli.URL = url;
-  FCli.ContentRangeBegin = have > 0 ? std::to_string(have) : std::string();
+  FCli.ContentRangeBegin.clear();  // the client sends those once only
   FCli.ContentRangeEnd.clear();
 
   TVerdict verdict = vdNone;
   TBorrowedEvents events(FCli);
   FCli.ReceiveStream = &FFile;
+  // Every request of the attempt asks for the rest, relocations included.
+  FCli.OnBeforeHeaderSend = [&](THttpCli* s, const std::string& method, std::vector<std::string>& headers) {
+    std::erase_if(headers, [](const std::string& h) {
+      std::string v;
+      return ascii::HeaderLine(h, "Range", v);
+    });
+    if (have > 0) headers.push_back("Range: bytes=" + std::to_string(have) + "-");
+    events.BeforeSend(s, method, headers);
+  };
   FCli.OnHeaderBegin = [&](THttpCli* s) {
     FCli.ReceiveStream = &FFile;  // every answer starts attached; its header decides
     events.Begin(s);
