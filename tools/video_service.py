@@ -427,7 +427,7 @@ class Handler(BaseHTTPRequestHandler):
     def reset_connection(self):
         """Abortive close: the client sees a reset, not an orderly end."""
         self.wfile.flush()
-        time.sleep(0.2)  # let the client read what was sent
+        time.sleep(1.0)  # let the client read what was sent
         self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         self.connection.close()
         self.close_connection = True

@@ -51,7 +51,8 @@ inline void WriteFile(const std::string& path, const std::string& text) {
   f << text;
 }
 
-// nginx serving DIR/www on a free port; access log lines "<connection> <request>".
+// nginx serving DIR/www on a free port; access log lines "<connection> <request>",
+// range log lines "<status> <Range>".
 class Nginx {
  public:
   TempDir dir;
@@ -61,6 +62,8 @@ class Nginx {
 
   std::string Www() const { return dir / "www"; }
   std::string AccessLog() const { return dir / "access.log"; }
+  // "<status> <Range header or ->" per request.
+  std::string RangeLog() const { return dir / "ranges.log"; }
   std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
 
   bool Start() {
@@ -76,6 +79,8 @@ class Nginx {
                 "http {\n"
                 "  log_format conn '$connection $request';\n"
                 "  access_log " + d + "/access.log conn;\n"
+                "  log_format ranges '$status $http_range';\n"
+                "  access_log " + d + "/ranges.log ranges;\n"
                 "  client_body_temp_path " + d + "/body;\n"
                 "  proxy_temp_path " + d + "/proxy;\n"
                 "  fastcgi_temp_path " + d + "/fastcgi;\n"

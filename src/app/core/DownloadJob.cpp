@@ -327,6 +327,7 @@ void TDownloadJob::FetchPage() {
     if (!IsVideoPageUrl(line)) continue;
 
     std::string pageText;
+    std::string loadError;
     for (int attempt = 0; attempt < 3; ++attempt) {
       Navigate(line);
       if (WaitReadyState() == wrStopped) return;
@@ -337,10 +338,14 @@ void TDownloadJob::FetchPage() {
         const TPollResult r = PollTurn(line, pageText);
         if (r == prLeave) return;
         if (r != prNextTurn) break;
+        // A load that failed shows nothing however long it is polled.
+        loadError = FWebBrowser->LastError();
+        if (pageText.empty() && !loadError.empty()) break;
       }
       BlankPage();
       if (!pageText.empty()) break;
     }
+    if (pageText.empty() && !loadError.empty()) FHost.Notice(loadError);
     plat::PostMessage(FHandle, WM_FETCHVIDEO, 0, 0);
     posted = true;
   }
