@@ -1,6 +1,8 @@
+// The helpers of the job code: the video service's names and addresses, the
+// address and file-name checks, locked files and the folder choice.
 #include "app/core/Global.h"
 #include "app/core/Service.h"
-#include "platform/Desktop.h"
+#include "platform/ScriptedDesktop.h"
 
 #include <gtest/gtest.h>
 

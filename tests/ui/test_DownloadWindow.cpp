@@ -23,7 +23,7 @@
 #include "app/ui/Main.h"
 #include "cli/E2eSupport.h"
 #include "net/http/HttpProt.h"
-#include "platform/Desktop.h"
+#include "platform/ScriptedDesktop.h"
 #include "platform/QtText.h"
 
 using namespace e2e;

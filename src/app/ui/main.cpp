@@ -5,6 +5,7 @@
 #include "app/ui/Style.h"
 #include "platform/Desktop.h"
 #include "platform/MessageLoop.h"
+#include "platform/SingleInstance.h"
 
 #include <QApplication>
 
