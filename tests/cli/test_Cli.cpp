@@ -5,39 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/E2eSupport.h"
+#include "cli/CliFixture.h"
 
 using namespace e2e;
 
 namespace {
 
 const std::string kClip = "Sample Clip";
-
-std::string Cli() { return BinaryDir() + "/clipharbor-cli"; }
-
-// Runs the program in `dir` with the service's environment and `extra`.
-class CliTest : public ::testing::Test {
- protected:
-  std::vector<std::string> Env(const TService& s,
-                               std::map<std::string, std::optional<std::string>> extra = {}) {
-    auto env = s.Env();
-    env["PATH"] = PathWithout(Bin);
-    env["CONVERT_STANDIN"] = Dir / "steps.json";
-    for (auto& [k, v] : extra) env[k] = v;
-    return Environment(env);
-  }
-  TRunResult RunCli(const TService& s, std::vector<std::string> args, const std::string& input = "",
-                    std::map<std::string, std::optional<std::string>> extra = {}) {
-    args.insert(args.begin(), Cli());
-    return RunProcess(args, Env(s, std::move(extra)), input);
-  }
-  void Steps(const std::string& json) { WriteFile(Dir / "steps.json", json); }
-  std::string Out(const std::string& name) const { return Out_ / name; }
-
-  TTempDir Dir;
-  TTempDir Out_;
-  std::string Bin = StandInConverterDir(Dir);
-};
 
 // A conversion of ten seconds in four reports, then the output file.
 const char* kGoodConversion = R"([
