@@ -8,6 +8,7 @@
 
 #include "app/core/AppMessages.h"
 #include "app/core/ConvertThread.h"
+#include "app/core/DownloadName.h"
 #include "app/core/Global.h"
 #include "app/core/PageParse.h"
 #include "app/core/Service.h"
@@ -298,6 +299,7 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
   if (!token) return prNextTurn;
   const std::optional<std::string> videoId = page::VideoIdOf(line);
   if (!videoId) return prNextTurn;
+  FVideoId = *videoId;
   FDisplay.DownloadUrl = page::BuildGetVideoAddress(ServiceHost(), *videoId, *token);
   Changed();
   return prDone;
@@ -350,7 +352,7 @@ void TDownloadJob::FetchVideo() {
   FDisplay.TotalText.clear();
 
   FTargetPath = IncludeTrailingPathDelimiter(FHost.OutputFolder()) +
-                StripFileNameChars(FDisplay.FileName);
+                DownloadFileName(FDisplay.FileName, FVideoId);
   if (plat::FileExists(FTargetPath)) {
     if (Box(FTargetPath + " has existed,overite it?",
             plat::MB_YESNO | plat::MB_ICONINFORMATION | plat::MB_DEFBUTTON2) != plat::IDYES) {

@@ -157,6 +157,7 @@ class TDownloadJob {
   bool FTransferOk = false;
   bool FConvertOk = false;
   bool FConvertLaunched = false;
+  std::string FVideoId;  // of the address the retrieval built
   std::string FTargetPath;
   std::string FConvertOutput;
 };
