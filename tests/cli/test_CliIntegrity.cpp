@@ -1,6 +1,6 @@
 // clipharbor-cli with page titles that make poor file names: the names are
 // cleaned and cut to fit, and nothing of the remote text reaches the terminal
-// raw.
+// raw. Also the age gate after a refused login.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -54,4 +54,19 @@ TEST_F(CliTest, OverlongTitleIsCutAtACharacterBoundary) {
     ++files;
   }
   EXPECT_EQ(files, 1u);
+}
+
+TEST_F(CliTest, MistypedPasswordIsAskedForAgain) {
+  TService s({"--age-gate"});
+  ASSERT_TRUE(s.Running());
+  TRunResult r = RunCli(s, {"--output", Out_.Path, s.WatchUrl()}, "y\nuser\nwrong\ny\nuser\nsecret\n");
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_TRUE(ReadFile(Out("Sample Clip.flv")) == s.Flv());
+  const std::string question = "Do you want Login to access your account?";
+  const std::string::size_type first = r.Err.find(question);
+  ASSERT_NE(first, std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find(question, first + 1), std::string::npos) << r.Err;
+  const std::string log = s.Requests();
+  EXPECT_NE(log.find("password=wrong"), std::string::npos);
+  EXPECT_EQ(log.find("password=wrong"), log.rfind("password=wrong")) << "the refused login is not sent again";
 }

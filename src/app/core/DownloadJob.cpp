@@ -258,21 +258,27 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
   if (Stopped()) return prLeave;
   ReadDocument(pageText);
 
-  if (page::HasAgeGate(pageText)) {
-    if (FHost.AccountUser().empty()) {
+  if (!page::HasAgeGate(pageText)) {
+    FLoginSubmitted = false;
+  } else {
+    // The gate still shown after a login means the account was refused:
+    // ask as if none were stored instead of sending it again every turn.
+    if (FHost.AccountUser().empty() || FLoginSubmitted) {
       if (Box(AgeGateQuestion(), plat::MB_YESNO | plat::MB_ICONINFORMATION) != plat::IDYES) {
         bStopClick();
         return prLeave;
       }
       std::string user, password;
-      if (FHost.AskLogin(user, password)) FHost.SetAccount(user, password);
-      if (FHost.AccountUser().empty()) {
+      const bool entered = FHost.AskLogin(user, password);
+      if (entered) FHost.SetAccount(user, password);
+      if (!entered || FHost.AccountUser().empty()) {
         bStopClick();
         return prLeave;
       }
     }
     if (std::optional<std::string> login =
             page::BuildLoginAddress(line, FHost.AccountUser(), FHost.AccountPassword())) {
+      FLoginSubmitted = true;
       BlankPage();
       Navigate(*login);
       if (WaitReadyState() == wrStopped) return prLeave;

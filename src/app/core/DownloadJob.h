@@ -148,6 +148,7 @@ class TDownloadJob {
   bool FStopped = false;
   bool FClosed = false;
   bool FDraining = false;
+  bool FLoginSubmitted = false;  // since the last page without the age gate
   int FStageDepth = 0;
   TDownloadDisplay FDisplay;
   TTransferDisplay FTransfer;
