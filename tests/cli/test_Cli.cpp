@@ -322,12 +322,14 @@ TEST_F(CliTest, ConvertLocalFileWithRealConverter) {
   EXPECT_NE(r.Out.find("100%"), std::string::npos) << r.Out;
 }
 
-TEST_F(CliTest, HttpErrorStatusEndsQuietlyAsFailure) {
+TEST_F(CliTest, HttpErrorStatusIsAFailureThatSaysWhy) {
   TService s({"--get-video-status", "404"});
   ASSERT_TRUE(s.Running());
   TRunResult r = RunCli(s, {"--output", Out_.Path, "--format", "7", s.WatchUrl()});
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_EQ(r.Err.find("Unable get html"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("Download failed: 404 Not Found"), std::string::npos) << r.Err;
+  EXPECT_EQ(r.Out.find("Converting:"), std::string::npos) << r.Out;
   // The file stays on disk whatever the outcome.
   EXPECT_TRUE(Exists(Out(kClip + ".flv")));
 }
@@ -379,6 +381,9 @@ s.serve_forever()
     TRunResult r = RunProcess({Cli(), "--output", out.Path, "http://" + host + "/watch?v=x"},
                               Environment({{"CLIPHARBOR_SERVICE", host}, {"PATH", PathWithout(Bin)}}));
     EXPECT_EQ(r.ExitCode, 1) << length << r.Out << r.Err;
+    const std::string why = std::string(length) == "abc" ? "'abc' is not a valid integer value"
+                                                         : "Connection closed before the end of the answer";
+    EXPECT_NE(r.Err.find("Download failed: " + why), std::string::npos) << r.Err;
     // The file stays, with what arrived.
     EXPECT_TRUE(Exists(out / "Bad.flv")) << length;
     EXPECT_LE(ReadFile(out / "Bad.flv").size(), 5000u);

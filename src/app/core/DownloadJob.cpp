@@ -8,10 +8,12 @@
 
 #include "app/core/AppMessages.h"
 #include "app/core/ConvertThread.h"
+#include "app/core/DownloadFile.h"
 #include "app/core/DownloadName.h"
 #include "app/core/Global.h"
 #include "app/core/PageParse.h"
 #include "app/core/Service.h"
+#include "app/core/TransferResult.h"
 #include "app/core/WebBrowser.h"
 #include "net/http/HttpProt.h"
 #include "net/socket/WSocket.h"
@@ -354,6 +356,7 @@ void TDownloadJob::FetchVideo() {
   Changed();
   FHost.CenterOnOwner();
   FTransfer.Reset();
+  FHeaderError.clear();
   FDisplay.Bar1Max = FTransfer.BarMax();
   FDisplay.TotalText.clear();
 
@@ -367,31 +370,32 @@ void TDownloadJob::FetchVideo() {
     }
   }
   FHttpCli->URL = FDisplay.DownloadUrl;
-  FFileStream =
-      std::make_unique<plat::TFileStream>(FTargetPath, plat::fmCreate | plat::fmShareExclusive);
+  FFileStream = std::make_unique<TDownloadFile>(FTargetPath);
   FHttpCli->ReceiveStream = FFileStream.get();
   FDisplay.FileLabel = "Downloading: " + ExtractFileName(FTargetPath) + " ...";
   Changed();
 
   std::exception_ptr error;
-  bool httpFailed = false;
   try {
     FHttpCli->Get();
   } catch (const EHttpException&) {
-    httpFailed = true;  // an error status or Stop: no message
+    // An error status or Stop: judged below from the client's state.
   } catch (...) {
     error = std::current_exception();
   }
+  const std::string localError = FHeaderError.empty() ? FFileStream->WriteError() : FHeaderError;
   FHttpCli->ReceiveStream = nullptr;
   FFileStream.reset();
   if (error) std::rethrow_exception(error);
+  // Stop ends the modal run; nothing is converted.
+  if (Stopped()) return;
 
-  const std::int64_t length = FHttpCli->ContentLength();
-  FTransferOk = !httpFailed && !Stopped() && FHttpCli->StatusCode() >= 200 &&
-                FHttpCli->StatusCode() <= 299 &&
-                (length < 0 || FHttpCli->ReceivedCount() == length);
-
-  if (FJobMode == 0) {
+  const std::optional<std::string> failure = TransferFailure(TTransferResult::Of(*FHttpCli, localError));
+  FTransferOk = !failure;
+  if (failure) {
+    Box("Download failed: " + *failure, plat::MB_OK | plat::MB_ICONERROR);
+    plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
+  } else if (FJobMode == 0) {
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
   } else {
     StartConversion(FTargetPath);
@@ -399,7 +403,14 @@ void TDownloadJob::FetchVideo() {
 }
 
 void TDownloadJob::HttpCli1HeaderData() {
-  FTransfer.HeaderData(FHttpCli->ReceivedHeader());
+  try {
+    FTransfer.HeaderData(FHttpCli->ReceivedHeader());
+  } catch (const std::exception& e) {
+    // Escaping, it aborts the connection; the client may still end as if
+    // the body were complete, so the transfer keeps the reason.
+    FHeaderError = e.what();
+    throw;
+  }
   FDisplay.Bar1Max = FTransfer.BarMax();
   FDisplay.TotalText = FTransfer.TotalText();
   Changed();
