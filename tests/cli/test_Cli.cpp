@@ -330,8 +330,9 @@ TEST_F(CliTest, HttpErrorStatusIsAFailureThatSaysWhy) {
   EXPECT_EQ(r.Err.find("Unable get html"), std::string::npos) << r.Err;
   EXPECT_NE(r.Err.find("Download failed: 404 Not Found"), std::string::npos) << r.Err;
   EXPECT_EQ(r.Out.find("Converting:"), std::string::npos) << r.Out;
-  // The file stays on disk whatever the outcome.
-  EXPECT_TRUE(Exists(Out(kClip + ".flv")));
+  // What arrived stays beside the final name, not under it.
+  EXPECT_FALSE(Exists(Out(kClip + ".flv")));
+  EXPECT_TRUE(Exists(Out(kClip + ".flv.part")));
 }
 
 TEST_F(CliTest, ProgressBarOnATerminal) {
@@ -384,9 +385,10 @@ s.serve_forever()
     const std::string why = std::string(length) == "abc" ? "'abc' is not a valid integer value"
                                                          : "Connection closed before the end of the answer";
     EXPECT_NE(r.Err.find("Download failed: " + why), std::string::npos) << r.Err;
-    // The file stays, with what arrived.
-    EXPECT_TRUE(Exists(out / "Bad.flv")) << length;
-    EXPECT_LE(ReadFile(out / "Bad.flv").size(), 5000u);
+    // What arrived stays in the ".part", nothing under the final name.
+    EXPECT_FALSE(Exists(out / "Bad.flv")) << length;
+    EXPECT_TRUE(Exists(out / "Bad.flv.part")) << length;
+    EXPECT_LE(ReadFile(out / "Bad.flv.part").size(), 5000u);
     peer.Signal(SIGKILL);
   }
 }
@@ -429,9 +431,10 @@ TEST_F(CliTest, StopInEachStage) {
     c.Signal(SIGINT);
     TRunResult r = c.Finish(10000);
     EXPECT_EQ(r.ExitCode, 1) << r.Err;
-    // The partly written file stays.
-    EXPECT_TRUE(Exists(Out(kClip + ".flv")));
-    EXPECT_LT(ReadFile(Out(kClip + ".flv")).size(), s.Flv().size());
+    // The partly written file stays as the ".part".
+    EXPECT_FALSE(Exists(Out(kClip + ".flv")));
+    EXPECT_TRUE(Exists(Out(kClip + ".flv.part")));
+    EXPECT_LT(ReadFile(Out(kClip + ".flv.part")).size(), s.Flv().size());
   }
   {
     TService s({});

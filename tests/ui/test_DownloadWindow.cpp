@@ -275,7 +275,8 @@ TEST_F(DownloadWindowTest, StopButtonInEachStage) {
               mrStop);
     EXPECT_EQ(f.Job().HttpCli1().StatusCode(), 404);
     EXPECT_EQ(f.Job().HttpCli1().ReasonPhrase(), "Connection aborted on request");
-    EXPECT_LT(ReadFile(FOut / "Sample Clip.flv").size(), s.Flv().size());
+    EXPECT_FALSE(Exists(FOut / "Sample Clip.flv"));
+    EXPECT_LT(ReadFile(FOut / "Sample Clip.flv.part").size(), s.Flv().size());
   }
   {
     const std::string pids = FDir / "pids.json";

@@ -1,10 +1,15 @@
-// The file a download is written to, which remembers why a write failed.
+// The file a download is written to: the final name plus ".part", which
+// remembers why a write failed, and its move to the final name once the body
+// is complete.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "platform/Stream.h"
+
+// `finalPath` followed by ".part".
+std::string PartPath(const std::string& finalPath);
 
 class TDownloadFile final : public plat::TFileStream {
  public:
@@ -19,3 +24,9 @@ class TDownloadFile final : public plat::TFileStream {
  private:
   std::string FWriteError;
 };
+
+// Moves `partPath` to `finalPath`. A file already under the final name is
+// replaced only when `mayReplace`; otherwise the move fails and both files
+// stay. On failure `error` gets the reason.
+bool MoveToFinalName(const std::string& partPath, const std::string& finalPath, bool mayReplace,
+                     std::string& error);

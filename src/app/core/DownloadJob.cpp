@@ -362,7 +362,9 @@ void TDownloadJob::FetchVideo() {
 
   FTargetPath = IncludeTrailingPathDelimiter(FHost.OutputFolder()) +
                 DownloadFileName(FDisplay.FileName, FVideoId);
-  if (plat::FileExists(FTargetPath)) {
+  // Only a final file that was there at the question may be replaced.
+  const bool replaceAgreed = plat::FileExists(FTargetPath);
+  if (replaceAgreed) {
     if (Box(FTargetPath + " has existed,overite it?",
             plat::MB_YESNO | plat::MB_ICONINFORMATION | plat::MB_DEFBUTTON2) != plat::IDYES) {
       plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
@@ -370,7 +372,14 @@ void TDownloadJob::FetchVideo() {
     }
   }
   FHttpCli->URL = FDisplay.DownloadUrl;
-  FFileStream = std::make_unique<TDownloadFile>(FTargetPath);
+  // The body goes to "<name>.part" until it is complete. The final file, if
+  // any, must not be held by another program and is held by this one until
+  // it is replaced.
+  std::unique_ptr<plat::TFileStream> finalLock;
+  if (replaceAgreed)
+    finalLock = std::make_unique<plat::TFileStream>(FTargetPath, plat::fmOpenReadWrite | plat::fmShareExclusive);
+  const std::string partPath = PartPath(FTargetPath);
+  FFileStream = std::make_unique<TDownloadFile>(partPath);
   FHttpCli->ReceiveStream = FFileStream.get();
   FDisplay.FileLabel = "Downloading: " + ExtractFileName(FTargetPath) + " ...";
   Changed();
@@ -390,7 +399,10 @@ void TDownloadJob::FetchVideo() {
   // Stop ends the modal run; nothing is converted.
   if (Stopped()) return;
 
-  const std::optional<std::string> failure = TransferFailure(TTransferResult::Of(*FHttpCli, localError));
+  std::optional<std::string> failure = TransferFailure(TTransferResult::Of(*FHttpCli, localError));
+  finalLock.reset();
+  std::string moveError;
+  if (!failure && !MoveToFinalName(partPath, FTargetPath, replaceAgreed, moveError)) failure = moveError;
   FTransferOk = !failure;
   if (failure) {
     Box("Download failed: " + *failure, plat::MB_OK | plat::MB_ICONERROR);
