@@ -41,6 +41,12 @@ class DownloadIntegrityTest : public DownloadWindowTest {
     EXPECT_TRUE(Exists(FOut / kPart));
     EXPECT_FALSE(f.Job().Succeeded());
   }
+  // The age gate, and a stored account that the service refuses.
+  void UseRefusedAccount(const TService& s) {
+    UseService(s);
+    FMain->FAccountUser = "user";
+    FMain->FAccountPassword = "wrong";
+  }
 };
 
 // A file-size limit on this process for the life of the object: writes
@@ -159,9 +165,7 @@ TEST_F(DownloadIntegrityTest, FinalFileThatAppearedMeanwhileIsNotReplaced) {
 TEST_F(DownloadIntegrityTest, RefusedStoredAccountIsAskedForAgain) {
   TService s({"--age-gate"});
   ASSERT_TRUE(s.Running());
-  UseService(s);
-  FMain->FAccountUser = "user";
-  FMain->FAccountPassword = "wrong";
+  UseRefusedAccount(s);
   // The stored account is refused: the question again, then the dialog.
   FDesktop.ExpectBox(plat::IDYES);
   Make(s.WatchUrl(), 0);
@@ -181,19 +185,19 @@ TEST_F(DownloadIntegrityTest, RefusedStoredAccountIsAskedForAgain) {
   EXPECT_EQ(FMain->FAccountPassword, "secret");
   EXPECT_TRUE(ReadFile(FOut / kFinal) == s.Flv());
   const std::string log = s.Requests();
+  ASSERT_NE(log.find("password=wrong"), std::string::npos) << log;
   EXPECT_EQ(log.find("password=wrong"), log.rfind("password=wrong")) << "one submission of the refused account";
 }
 
 TEST_F(DownloadIntegrityTest, RefusedLoginAnsweredNoStops) {
   TService s({"--age-gate"});
   ASSERT_TRUE(s.Running());
-  UseService(s);
-  FMain->FAccountUser = "user";
-  FMain->FAccountPassword = "wrong";
+  UseRefusedAccount(s);
   FDesktop.ExpectBox(plat::IDNO);
   Make(s.WatchUrl(), 0);
   EXPECT_EQ(RunModal(), mrStop);
   const std::string log = s.Requests();
+  ASSERT_NE(log.find("password=wrong"), std::string::npos) << log;
   EXPECT_EQ(log.find("password=wrong"), log.rfind("password=wrong"));
   EXPECT_EQ(log.find("/get_video"), std::string::npos);
 }
