@@ -5,18 +5,30 @@
 
 #include <cctype>
 
-std::string TerminalText(const std::string& text) {
+std::string PrintableText(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 32 || c == 127) {
+      out += '?';
+    } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      out += '?';  // U+0080..U+009F
+      ++i;
     } else {
       out += text[i];
     }
   }
   return out;
+}
+
+std::string TerminalText(const std::string& text) {
+  std::string out;
+  std::string::size_type from = 0;
+  for (std::string::size_type at; (at = text.find("\r\n", from)) != std::string::npos; from = at + 2)
+    out += PrintableText(text.substr(from, at - from)) + '\n';
+  return out + PrintableText(text.substr(from));
 }
 
 volatile std::sig_atomic_t TCliDesktop::FInPrompt = 0;

@@ -60,5 +60,10 @@ class TCliDesktop final : public plat::IDesktop {
   void* FBeforeContext = nullptr;
 };
 
-// CR LF and lone CR of message texts as plain line ends.
+// Every control character (C0, DEL, and C1 in UTF-8) replaced by "?": text
+// that came from elsewhere (titles, server reasons, error texts) must not
+// drive the terminal.
+std::string PrintableText(const std::string& text);
+// A message text for the terminal: its CR LF line breaks as plain line ends,
+// everything else as PrintableText.
 std::string TerminalText(const std::string& text);

@@ -274,9 +274,10 @@ int main(int argc, char** argv) {
   if (g_interrupted) std::fprintf(stderr, "Stopped.\n");
   if (succeeded) {
     long long size = 0;
-    if (jobMode != 2 && FileSize(target, size)) std::printf("Saved %s (%lld bytes)\n", target.c_str(), size);
+    if (jobMode != 2 && FileSize(target, size))
+      std::printf("Saved %s (%lld bytes)\n", PrintableText(target).c_str(), size);
     if (jobMode != 0 && FileSize(converted, size))
-      std::printf("Saved %s (%lld bytes)\n", converted.c_str(), size);
+      std::printf("Saved %s (%lld bytes)\n", PrintableText(converted).c_str(), size);
   }
   std::fflush(stdout);
   return succeeded ? kExitOk : kExitFailed;
