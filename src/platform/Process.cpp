@@ -194,8 +194,13 @@ int TChildProcess::ExitCode() {
 
 int CreateProcess(const std::string& commandLine, const TStartupInfo& startup,
                   std::shared_ptr<TChildProcess>& process) {
+  return CreateProcess(SplitCommandLine(commandLine), startup, process);
+}
+
+int CreateProcess(const std::vector<std::string>& arguments, const TStartupInfo& startup,
+                  std::shared_ptr<TChildProcess>& process) {
   process.reset();
-  std::vector<std::string> args = SplitCommandLine(commandLine);
+  std::vector<std::string> args = arguments;
   if (args.empty() || args[0].empty()) return ENOENT;
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/core/AppMessages.h"
+#include "app/core/ConvertCommand.h"
 #include "app/core/Global.h"
 #include "platform/Desktop.h"
 
@@ -238,9 +239,7 @@ void TConvertProcess::Start() {
     overwrite = true;
   }
   CreatePipes();
-  FCommandLine = "ffmpeg ";
-  if (overwrite) FCommandLine += "-y ";
-  FCommandLine += "-i \"" + FInputFile + "\" " + FArguments + "\"" + FOutputFile + "\"";
+  FCommandLine = ConverterCommandLine(overwrite, FInputFile, FArguments, FOutputFile);
   FDuration = 0;
   FPendingOut.clear();
   FPendingErr.clear();
@@ -251,7 +250,8 @@ void TConvertProcess::Start() {
     startup.hStdInput = FStdInRead.load();
     startup.hStdOutput = FStdOutWrite.load();
     startup.hStdError = FStdErrWrite.load();
-    int err = plat::CreateProcess(FCommandLine, startup, FProcess);
+    int err = plat::CreateProcess(ConverterArguments(overwrite, FInputFile, FArguments, FOutputFile),
+                                  startup, FProcess);
     if (err != 0) {
       FLastErrorLine = "Error while creating convert process!" + std::to_string(err);
       throw EConvertError(FLastErrorLine);
