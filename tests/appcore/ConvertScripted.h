@@ -48,7 +48,7 @@ class ConvertScripted : public ::testing::Test {
     Path = std::make_unique<TScopedEnv>("PATH", Bin + ":" + (path ? path : "/usr/bin:/bin"));
     Steps = std::make_unique<TScopedEnv>("CONVERT_STANDIN", Dir.File("steps.json"));
     Args = std::make_unique<TScopedEnv>("CONVERT_STANDIN_ARGS", Dir.File("args.json"));
-    Script({});
+    Script({{"output", "converted"}});
     Proc = std::make_unique<TConvertProcess>();
     Proc->FNotifyWnd = Win.Wnd;
     Proc->FInputFile = Dir.File("my clip.flv");

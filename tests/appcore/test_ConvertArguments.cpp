@@ -11,7 +11,7 @@ using namespace convtest;
 
 namespace {
 
-using Args = std::vector<std::string>;
+using TArgs = std::vector<std::string>;
 
 // Runs the test body in `dir` and comes back afterwards.
 class TScopedChdir {
@@ -35,11 +35,11 @@ TEST(ConvertCommand, TextAsShownAndListAsRun) {
   EXPECT_EQ(ConverterCommandLine(true, in, "-ar 44100 -ac 2 ", out),
             "ffmpeg -y -i \"/v/a \"b\" c.flv\" -ar 44100 -ac 2 \"/v/-x\\y.mp3\"");
   EXPECT_EQ(ConverterArguments(true, in, "-ar 44100 -ac 2 ", out),
-            (Args{"ffmpeg", "-y", "-i", in, "-ar", "44100", "-ac", "2", out}));
+            (TArgs{"ffmpeg", "-y", "-i", in, "-ar", "44100", "-ac", "2", out}));
   // Relative names cannot pass for an option or a protocol.
   EXPECT_EQ(ConverterArguments(false, "-in.flv", "-ab  64k ", "pipe:1.mp3"),
-            (Args{"ffmpeg", "-i", "./-in.flv", "-ab", "64k", "./pipe:1.mp3"}));
-  EXPECT_EQ(ConverterArguments(false, "a b.flv", "", "c.wav"), (Args{"ffmpeg", "-i", "./a b.flv", "./c.wav"}));
+            (TArgs{"ffmpeg", "-i", "./-in.flv", "-ab", "64k", "./pipe:1.mp3"}));
+  EXPECT_EQ(ConverterArguments(false, "a b.flv", "", "c.wav"), (TArgs{"ffmpeg", "-i", "./a b.flv", "./c.wav"}));
 }
 
 TEST_F(ConvertScripted, QuotesBlanksAndBackslashesArriveUnchanged) {
@@ -48,10 +48,10 @@ TEST_F(ConvertScripted, QuotesBlanksAndBackslashesArriveUnchanged) {
   WriteFile(Proc->FInputFile, "FLV");
   Run();
   ASSERT_TRUE(WaitEnd());
-  const Args args = PassedArgs();
+  const TArgs args = PassedArgs();
   ASSERT_EQ(args.size(), 9u);
   EXPECT_EQ(args[1], Proc->FInputFile);
-  EXPECT_EQ(args.back(), Proc->FOutputFile);
+  EXPECT_EQ(args.back(), Dir.File("-say \"hi\"\\ there.part.mp3"));
   // The text shown keeps its quotes around each name.
   EXPECT_EQ(Proc->CommandLine(),
             "ffmpeg -i \"" + Proc->FInputFile + "\" -ar 44100 -ab 128k -ac 2 \"" + Proc->FOutputFile + "\"");

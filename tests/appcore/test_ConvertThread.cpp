@@ -121,7 +121,8 @@ TEST_F(ConvertScripted, CommandLineWithoutExistingOutput) {
   ASSERT_TRUE(WaitEnd());
   const std::string in = Proc->FInputFile, out = Proc->FOutputFile;
   EXPECT_EQ(Proc->CommandLine(), "ffmpeg -i \"" + in + "\" -ar 44100 -ab 128k -ac 2 \"" + out + "\"");
-  std::vector<std::string> expected{"-i", in, "-ar", "44100", "-ab", "128k", "-ac", "2", out};
+  // The converter writes beside the final name, with the format's extension.
+  std::vector<std::string> expected{"-i", in, "-ar", "44100", "-ab", "128k", "-ac", "2", Dir.File("my clip.part.mp3")};
   EXPECT_EQ(PassedArgs(), expected);
   EXPECT_TRUE(Asked.empty());
   EXPECT_EQ(Win.End()->Status, csProgress);
@@ -202,6 +203,7 @@ TEST_F(ConvertScripted, ProgressFromFragmentedOutput) {
           {"out", "size=3kB time=7.00 bitrate=1.0\r"},
           {"sleep", "0.15"},
           {"err", "size=4kB time=00:00:10.00 bitrate=1.0kbits/s speed=1x\n"},
+          {"output", "converted"},
           {"exit", "0"}});
   Run();
   ASSERT_TRUE(WaitEnd());
@@ -281,11 +283,13 @@ TEST_F(ConvertScripted, StopTerminatesConverterAndHelpers) {
   EXPECT_TRUE(PumpUntil([&] { return ProcessGone(self) && ProcessGone(helper); }, 5000));
   PumpUntil([] { return false; }, 300);
   EXPECT_FALSE(Win.Ended());  // a stopped conversion posts no end record
-  EXPECT_EQ(ReadFile(Proc->FOutputFile), "partial");  // the partial output stays
+  // The partial output is removed and nothing stands under the final name.
+  EXPECT_FALSE(Exists(Proc->FOutputFile));
+  EXPECT_FALSE(Exists(Dir.File("my clip.part.mp3")));
 
   // A second stop does nothing; the object converts again afterwards.
   Proc->StopProcess(0);
-  Script({{"err", "Duration: 00:00:04.00\n"}, {"err", "time=00:00:02.00\r"}, {"exit", "0"}});
+  Script({{"err", "Duration: 00:00:04.00\n"}, {"err", "time=00:00:02.00\r"}, {"output", "x"}, {"exit", "0"}});
   Answer = true;
   Run();
   ASSERT_TRUE(WaitEnd());

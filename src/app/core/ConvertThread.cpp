@@ -1,7 +1,10 @@
 #include "app/core/ConvertThread.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <limits>
@@ -11,6 +14,7 @@
 
 #include "app/core/AppMessages.h"
 #include "app/core/ConvertCommand.h"
+#include "app/core/ConvertOutput.h"
 #include "app/core/Global.h"
 #include "platform/Desktop.h"
 
@@ -30,6 +34,8 @@ namespace {
 // Longest incomplete line kept between two reads; a converter that never
 // ends its lines gets them parsed in pieces of this size.
 constexpr std::size_t kMaxPendingLine = 64 * 1024;
+// How long Stop waits for a killed converter before removing its output.
+constexpr std::uint32_t kStopWaitMs = 2000;
 
 // Local date-time in days since 1899-12-30, the way the window's clock reads.
 double LocalNowDays() {
@@ -238,6 +244,10 @@ void TConvertProcess::Start() {
     }
     overwrite = true;
   }
+  // The converter writes beside the final name; a leftover of an earlier run
+  // that never ended is ours and worth nothing.
+  FTempOutput = TemporaryOutputName(FOutputFile);
+  std::remove(FTempOutput.c_str());
   CreatePipes();
   FCommandLine = ConverterCommandLine(overwrite, FInputFile, FArguments, FOutputFile);
   FDuration = 0;
@@ -250,7 +260,7 @@ void TConvertProcess::Start() {
     startup.hStdInput = FStdInRead.load();
     startup.hStdOutput = FStdOutWrite.load();
     startup.hStdError = FStdErrWrite.load();
-    int err = plat::CreateProcess(ConverterArguments(overwrite, FInputFile, FArguments, FOutputFile),
+    int err = plat::CreateProcess(ConverterArguments(overwrite, FInputFile, FArguments, FTempOutput),
                                   startup, FProcess);
     if (err != 0) {
       FLastErrorLine = "Error while creating convert process!" + std::to_string(err);
@@ -441,12 +451,17 @@ void TConvertProcess::ProcessEnded(TConvertThread* caller) {
   FExitCode = FProcess ? FProcess->ExitCode() : -1;
   ClosePipes();
   FProcess.reset();
-  if (FExitCode == 0) {
-    PostEnd(csProgress);
-  } else {
+  if (FExitCode != 0) {
     if (FLastErrorLine.empty()) FLastErrorLine = "ffmpeg ended with exit status " + std::to_string(FExitCode);
-    PostEnd(csFailed);
+  } else if (std::rename(FTempOutput.c_str(), FOutputFile.c_str()) != 0) {
+    FLastErrorLine = "Cannot rename " + FTempOutput + " to " + FOutputFile + ": " + std::strerror(errno);
+  } else {
+    PostEnd(csProgress);
+    return;
   }
+  // A half-converted file is worth nothing.
+  std::remove(FTempOutput.c_str());
+  PostEnd(csFailed);
 }
 
 void TConvertProcess::PostEnd(int status) {
@@ -464,6 +479,9 @@ void TConvertProcess::StopProcess(int exitCode) {
   if (FProcess) {
     FProcess->Terminate(exitCode);
     FExitCode = exitCode;
+    // Only once the child is gone can nothing write the file again.
+    FProcess->Wait(kStopWaitMs);
     FProcess.reset();
+    std::remove(FTempOutput.c_str());
   }
 }

@@ -18,8 +18,8 @@
 enum TConvertStatus : int {
   csProgress = 0,  // a progress report, or the end of a successful conversion (Percent 100)
   csInUse = 2,     // the output file exists and is in use; nothing ran (Percent 100)
-  csFailed = 3,    // the converter ended with a non-zero exit status (Percent 100);
-                   // TConvertProcess::LastErrorLine() says why
+  csFailed = 3,    // the conversion failed (Percent 100); TConvertProcess::LastErrorLine()
+                   // says why, and nothing stands under the output name
 };
 
 class EConvertError : public std::runtime_error {
@@ -67,11 +67,13 @@ class TConvertProcess {
   // and estimated times.
   std::function<double()> Now;
 
-  // Starts the conversion. Throws EConvertError with the fixed texts
+  // Starts the conversion into TemporaryOutputName(FOutputFile), which is
+  // renamed to FOutputFile when the converter succeeded and removed when it
+  // failed or was stopped. Throws EConvertError with the fixed texts
   // ("Error while creating convert process!" + error number, the pipe texts).
   void Start();
-  // Ends a running conversion, terminating the child with `exitCode`.
-  // No-op when not active.
+  // Ends a running conversion, terminating the child with `exitCode` and
+  // removing what it wrote. No-op when not active.
   void StopProcess(int exitCode);
   // Posts an end record (Percent 100, empty texts) with the given status.
   void PostEnd(int status);
@@ -123,6 +125,7 @@ class TConvertProcess {
   std::int64_t FDuration = 0;
 
   std::string FCommandLine;
+  std::string FTempOutput;  // what the converter writes; renamed to FOutputFile on success
   std::string FPendingOut;  // incomplete last line of each pipe
   std::string FPendingErr;
   std::string FLastErrorLine;
