@@ -1,8 +1,10 @@
 // The real ffmpeg writing the temporary output: a leftover of an earlier run
-// does not stop it.
+// does not stop it, and a full disk (a file-size limit) is a failure although
+// ffmpeg exits 0 after it.
 #include "test_ConvertSupport.h"
 #include "app/core/ConvertOutput.h"
 #include "app/core/Formats.h"
+#include "support/SizeLimitedConverter.h"
 
 using namespace convtest;
 
@@ -39,6 +41,19 @@ TEST_F(ConvertRealOutput, LeftoverPartDoesNotMakeTheConverterAsk) {
   ASSERT_TRUE(Convert());
   EXPECT_EQ(Win.End()->Status, csProgress) << Proc.LastErrorLine();
   EXPECT_EQ(ReadFile(Proc.FOutputFile).substr(0, 4), "RIFF");
+  EXPECT_FALSE(Exists(Dir.File("clip.part.wav")));
+}
+
+TEST_F(ConvertRealOutput, FullDiskIsAFailureWithTheSystemsText) {
+  const std::string bin = testsupport::SizeLimitedConverterDir(Dir.Path, 8);
+  ASSERT_FALSE(bin.empty());
+  const char* path = std::getenv("PATH");
+  TScopedEnv limited("PATH", bin + ":" + (path ? path : "/usr/bin:/bin"));
+  ASSERT_TRUE(Convert());
+  EXPECT_EQ(Win.End()->Status, csFailed);
+  EXPECT_EQ(Proc.ExitCode(), 0);  // what makes this case: ffmpeg says nothing else
+  EXPECT_NE(Proc.LastErrorLine().find("File too large"), std::string::npos) << Proc.LastErrorLine();
+  EXPECT_FALSE(Exists(Proc.FOutputFile));
   EXPECT_FALSE(Exists(Dir.File("clip.part.wav")));
 }
 

@@ -123,6 +123,11 @@ std::string MinutesSeconds(std::int64_t seconds) {
   return TwoDigits(static_cast<int>(minutes)) + ":" + TwoDigits(static_cast<int>(seconds % 60));
 }
 
+// ffmpeg's closing summary ("video:0kB audio:184kB ... muxing overhead: ...").
+bool IsStatisticsLine(const std::string& line) {
+  return line.rfind("video:", 0) == 0 && line.find("muxing overhead") != std::string::npos;
+}
+
 bool OutputFileExists(const std::string& path) {
   struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
@@ -254,6 +259,7 @@ void TConvertProcess::Start() {
   FPendingOut.clear();
   FPendingErr.clear();
   FLastErrorLine.clear();
+  FWriteErrorLine.clear();
   FExitCode = -1;
   try {
     plat::TStartupInfo startup;
@@ -368,10 +374,11 @@ void TConvertProcess::ParseLines(std::string& pending, const std::string& chunk,
     if (stop == std::string::npos) stop = complete.size();
     std::string line = Trim(complete.substr(start, stop - start));
     // ffmpeg closes a failure with a generic summary; the line before it
-    // says what went wrong.
-    if (!line.empty() && LowerAscii(line).find("time=") == std::string::npos &&
+    // says what went wrong. Its closing statistics say nothing either.
+    if (!line.empty() && LowerAscii(line).find("time=") == std::string::npos && !IsStatisticsLine(line) &&
         (line != "Conversion failed!" || FLastErrorLine.empty()))
       FLastErrorLine = line;
+    if (IsWriteErrorLine(WithoutName(WithoutName(line, FInputFile), FTempOutput))) FWriteErrorLine = line;
     start = stop + 1;
   }
   ParseOutput(complete);
@@ -451,8 +458,15 @@ void TConvertProcess::ProcessEnded(TConvertThread* caller) {
   FExitCode = FProcess ? FProcess->ExitCode() : -1;
   ClosePipes();
   FProcess.reset();
+  // Debian's ffmpeg exits 0 after a failed write of its output, and a
+  // converter may end well having written nothing: neither is a success.
   if (FExitCode != 0) {
     if (FLastErrorLine.empty()) FLastErrorLine = "ffmpeg ended with exit status " + std::to_string(FExitCode);
+  } else if (!FWriteErrorLine.empty()) {
+    FLastErrorLine = FWriteErrorLine;
+  } else if (!IsNonEmptyFile(FTempOutput)) {
+    // Its last line is no error here (often the input's duration).
+    FLastErrorLine = "ffmpeg wrote nothing into " + FOutputFile;
   } else if (std::rename(FTempOutput.c_str(), FOutputFile.c_str()) != 0) {
     FLastErrorLine = "Cannot rename " + FTempOutput + " to " + FOutputFile + ": " + std::strerror(errno);
   } else {

@@ -18,8 +18,10 @@
 enum TConvertStatus : int {
   csProgress = 0,  // a progress report, or the end of a successful conversion (Percent 100)
   csInUse = 2,     // the output file exists and is in use; nothing ran (Percent 100)
-  csFailed = 3,    // the conversion failed (Percent 100); TConvertProcess::LastErrorLine()
-                   // says why, and nothing stands under the output name
+  csFailed = 3,    // the conversion failed: a non-zero exit status, a write error in the
+                   // converter's output or no output written (Percent 100);
+                   // TConvertProcess::LastErrorLine() says why, and nothing stands
+                   // under the output name
 };
 
 class EConvertError : public std::runtime_error {
@@ -83,8 +85,9 @@ class TConvertProcess {
   // The command line of the last Start.
   const std::string& CommandLine() const { return FCommandLine; }
   // After a csFailed end: the converter's last error line (its last output
-  // line that is not a progress line), or a text naming the exit status
-  // when it wrote nothing.
+  // line that is not a progress line; its last write error when it reported
+  // one), a text naming the exit status when it said nothing, or one naming
+  // the output when it ended well without writing any.
   const std::string& LastErrorLine() const { return FLastErrorLine; }
   // Exit status of the last conversion's child, -1 while running or when
   // none ran.
@@ -129,6 +132,7 @@ class TConvertProcess {
   std::string FPendingOut;  // incomplete last line of each pipe
   std::string FPendingErr;
   std::string FLastErrorLine;
+  std::string FWriteErrorLine;  // the last line reporting a failed write of the output
   int FExitCode = -1;
   std::atomic<int> FLiveReaders{0};
 };
