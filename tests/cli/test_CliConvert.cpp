@@ -1,6 +1,6 @@
 // clipharbor-cli converting a local file: a conversion that did not produce
 // a whole file is a failure with the converter's reason and leaves nothing
-// under the final name.
+// under the final name; any name the file system allows converts.
 #include <gtest/gtest.h>
 
 #include "cli/E2eSupport.h"
@@ -26,10 +26,11 @@ class CliConvert : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(MakeFlv(Flv)) << "ffmpeg is needed";
   }
-  // Runs the CLI with `bin` first on PATH (its `ffmpeg` is the one used).
+  // Runs the CLI with `bin` first on PATH (its `ffmpeg` is the one used)
+  // unless `env` names a PATH.
   TRunResult Run(const std::string& bin, std::vector<std::string> args, const std::string& input = "",
                  std::map<std::string, std::optional<std::string>> env = {}) {
-    env["PATH"] = PathWithout(bin);
+    if (!env.count("PATH")) env["PATH"] = PathWithout(bin);
     env["CONVERT_STANDIN"] = Dir / "steps.json";
     args.insert(args.begin(), Cli());
     return RunProcess(args, Environment(env), input);
@@ -56,6 +57,18 @@ TEST_F(CliConvert, ConverterThatWritesNothingFails) {
   EXPECT_EQ(r.ExitCode, 1) << r.Out << r.Err;
   EXPECT_NE(r.Err.find("ffmpeg wrote nothing into " + Dir / "clip.mp3"), std::string::npos) << r.Err;
   EXPECT_FALSE(Exists(Dir / "clip.mp3"));
+}
+
+TEST_F(CliConvert, NameWithQuotesAndBlanksConverts) {
+  const std::string odd = Dir / "say \"hi\" \\ -x.flv";
+  ASSERT_EQ(std::rename(Flv.c_str(), odd.c_str()), 0);
+  TRunResult r = Run("", {"--output", Dir.Path, "--format", "8", odd}, "",
+                     {{"PATH", std::string(std::getenv("PATH"))}});
+  ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+  const std::string wav = ReadFile(Dir / "say \"hi\" \\ -x.wav");
+  ASSERT_GT(wav.size(), 44u);
+  EXPECT_EQ(wav.substr(0, 4), "RIFF");
+  EXPECT_NE(r.Out.find("Saved " + Dir / "say \"hi\" \\ -x.wav"), std::string::npos) << r.Out;
 }
 
 }  // namespace

@@ -109,4 +109,14 @@ TEST_F(DownloadConvertIntegrity, FullDiskShowsTheReasonAndLeavesNoFile) {
   EXPECT_FALSE(Exists(FDir / "clip.part.wav"));
 }
 
+TEST_F(DownloadConvertIntegrity, NameWithQuotesAndBlanksConverts) {
+  const std::string flv = FDir / "say \"hi\" \\ there.flv";
+  ASSERT_TRUE(MakeFlv(flv));
+  EXPECT_EQ(Convert(flv, 8), mrCancel);  // closed by the end record
+  EXPECT_TRUE(FDesktop.Boxes.empty());
+  const std::string wav = ReadFile(FDir / "say \"hi\" \\ there.wav");
+  ASSERT_GT(wav.size(), 44u);
+  EXPECT_EQ(wav.substr(0, 4), "RIFF");
+}
+
 }  // namespace
