@@ -9,7 +9,6 @@
 
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -26,6 +25,7 @@
 #include "platform/Desktop.h"
 #include "platform/FileUtil.h"
 #include "platform/MessageLoop.h"
+#include "platform/StopSignals.h"
 
 namespace {
 
@@ -33,13 +33,10 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// Ctrl-C, a closed terminal or output pipe, kill and Ctrl-\ are Stop.
+void OnStopSignal(int) { TCliDesktop::RequestStop(); }
 
-// Ctrl-C is Stop.
-void OnSignal(int) {
-  g_interrupted = 1;
-  TCliDesktop::RequestStop();
-}
+bool Interrupted() { return plat::TStopSignals::Received() != 0; }
 
 void PrintUsage(std::FILE* f) {
   std::fprintf(f,
@@ -224,18 +221,7 @@ int main(int argc, char** argv) {
     host.SetAccount(*options.User, password);
   }
 
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &sa, nullptr);
-  ::sigaction(SIGTERM, &sa, nullptr);
-  // A parent may start us with these blocked; Stop must still reach us.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  ::pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
+  plat::TStopSignals stopSignals(&OnStopSignal);
 
   CreateConvertProcess();
   bool succeeded = false;
@@ -252,7 +238,7 @@ int main(int argc, char** argv) {
 
     // Ctrl-C is the Stop button.
     plat::HWND stopWatch = plat::AllocateHWnd([&](plat::UINT msg, plat::WPARAM, plat::LPARAM) {
-      if (msg == plat::WM_TIMER && g_interrupted && job.ModalResult() != mrStop) job.bStopClick();
+      if (msg == plat::WM_TIMER && Interrupted() && job.ModalResult() != mrStop) job.bStopClick();
       return plat::LRESULT{0};
     });
     plat::SetTimer(stopWatch, 1, 100);
@@ -271,7 +257,7 @@ int main(int argc, char** argv) {
   DestroyConvertProcess();
   host.Finish();
 
-  if (g_interrupted) std::fprintf(stderr, "Stopped.\n");
+  if (Interrupted()) std::fprintf(stderr, "Stopped.\n");
   if (succeeded) {
     long long size = 0;
     if (jobMode != 2 && FileSize(target, size)) std::printf("Saved %s (%lld bytes)\n", target.c_str(), size);

@@ -82,8 +82,9 @@ class TChildProcess {
 
 // Starts the program named by args[0], looked up through PATH when it is a
 // bare name, with the other entries as its arguments exactly as given and the
-// given standard handles. Returns 0 or the error number (2 when the program
-// cannot be found).
+// given standard handles. The child is killed when the calling thread ends,
+// however it ends, so it never outlives its starter. Returns 0 or the error
+// number (2 when the program cannot be found).
 int CreateProcess(const std::vector<std::string>& args, const TStartupInfo& startup,
                   std::shared_ptr<TChildProcess>& process);
 // The same with the arguments split from a command line by SplitCommandLine.

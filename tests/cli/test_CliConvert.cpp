@@ -1,6 +1,9 @@
 // clipharbor-cli converting a local file: a conversion that did not produce
 // a whole file is a failure with the converter's reason and leaves nothing
-// under the final name; any name the file system allows converts.
+// under the final name; any name the file system allows converts; however
+// the program is ended, its converter ends with it.
+#include <signal.h>
+
 #include <gtest/gtest.h>
 
 #include "cli/E2eSupport.h"
@@ -69,6 +72,69 @@ TEST_F(CliConvert, NameWithQuotesAndBlanksConverts) {
   ASSERT_GT(wav.size(), 44u);
   EXPECT_EQ(wav.substr(0, 4), "RIFF");
   EXPECT_NE(r.Out.find("Saved " + Dir / "say \"hi\" \\ -x.wav"), std::string::npos) << r.Out;
+}
+
+// The stand-in converter: its output begun, its process id written, then
+// progress every 0.3 s and no end.
+std::string HangingConversion(const std::string& pids) {
+  std::string steps = R"([["output", "half"], ["pids", ")" + pids + R"("], ["err", "Duration: 00:00:10.00\n"])";
+  for (int t = 1; t < 10; ++t)
+    steps += R"(, ["err", "time=00:00:0)" + std::to_string(t) + R"(.00\r"], ["sleep", 0.3])";
+  return steps + R"(, ["hang"]])";
+}
+
+int PidIn(const std::string& pidsJson) {
+  const std::string::size_type colon = pidsJson.find(':');
+  return colon == std::string::npos ? 0 : std::atoi(pidsJson.c_str() + colon + 1);
+}
+
+bool GoneWithin(int pid, int ms) {
+  for (int waited = 0; waited < ms && ::kill(pid, 0) == 0; waited += 50)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  return ::kill(pid, 0) != 0;
+}
+
+TEST_F(CliConvert, EverySignalThatEndsTheProgramEndsItsConverter) {
+  for (int sig : {SIGHUP, SIGPIPE, SIGQUIT, SIGTERM, SIGKILL}) {
+    SCOPED_TRACE(::strsignal(sig));
+    const std::string pids = Dir / ("pids" + std::to_string(sig));
+    WriteFile(Dir / "steps.json", HangingConversion(pids));
+    std::vector<std::string> env = Environment({{"PATH", PathWithout(StandInConverterDir(Dir))},
+                                                {"CONVERT_STANDIN", Dir / "steps.json"}});
+    TChild cli({Cli(), "--output", Dir.Path, "--format", "7", Flv}, env);
+    ASSERT_TRUE(cli.ReadUntil([&](const std::string&, const std::string&) { return Exists(pids); }, 20000));
+    const int converter = PidIn(ReadFile(pids));
+    ASSERT_GT(converter, 0);
+    cli.Signal(sig);
+    TRunResult r = cli.Finish(10000);
+    EXPECT_FALSE(r.TimedOut);
+    EXPECT_TRUE(GoneWithin(converter, 5000)) << "ffmpeg outlived the program";
+    EXPECT_FALSE(Exists(Dir / "clip.mp3"));
+    if (sig == SIGKILL) continue;  // nothing of ours runs after it
+    EXPECT_EQ(r.ExitCode, 1) << r.Err;
+    EXPECT_NE(r.Err.find("Stopped."), std::string::npos) << r.Err;
+    EXPECT_FALSE(Exists(Dir / "clip.part.mp3"));
+  }
+}
+
+TEST_F(CliConvert, ClosedOutputPipeEndsTheConverter) {
+  const std::string pids = Dir / "pids";
+  WriteFile(Dir / "steps.json", HangingConversion(pids));
+  // The reader of the output goes away after the first byte.
+  const std::string script = "'" + Cli() + "' --output '" + Dir.Path + "' --format 7 '" + Flv +
+                             "' 2>'" + Dir / "err" + "' | /usr/bin/head -c 1 >/dev/null; echo ${PIPESTATUS[0]} >'" +
+                             Dir / "status" + "'";
+  TRunResult r = RunProcess({"bash", "-c", script},
+                            Environment({{"PATH", PathWithout(StandInConverterDir(Dir))},
+                                         {"CONVERT_STANDIN", Dir / "steps.json"}}),
+                            "", 30000);
+  EXPECT_FALSE(r.TimedOut);
+  EXPECT_EQ(ReadFile(Dir / "status"), "1\n") << ReadFile(Dir / "err");
+  const int converter = PidIn(ReadFile(pids));
+  ASSERT_GT(converter, 0);
+  EXPECT_TRUE(GoneWithin(converter, 5000)) << "ffmpeg outlived the program";
+  EXPECT_FALSE(Exists(Dir / "clip.mp3"));
+  EXPECT_FALSE(Exists(Dir / "clip.part.mp3"));
 }
 
 }  // namespace

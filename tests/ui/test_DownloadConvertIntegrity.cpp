@@ -1,9 +1,13 @@
-// The download window converting a local file with the real ffmpeg: a full
+// The download window converting a local file: with the real ffmpeg a full
 // disk shows the converter's reason and leaves no file, and names with
-// quotes and blanks convert.
+// quotes and blanks convert; a signal that ends the program stops the
+// conversion and closes the windows in order.
+#include <signal.h>
+
 #include <QFrame>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QWidget>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -12,6 +16,7 @@
 #include "app/core/Formats.h"
 #include "app/ui/Download.h"
 #include "app/ui/Main.h"
+#include "app/ui/QuitOnSignal.h"
 #include "cli/E2eSupport.h"
 #include "platform/Desktop.h"
 #include "platform/QtText.h"
@@ -21,16 +26,22 @@ using namespace e2e;
 
 namespace {
 
-class TScopedPath {
+class TScopedEnv {
  public:
-  explicit TScopedPath(const std::string& value) {
-    if (const char* old = std::getenv("PATH")) FOld = old;
-    ::setenv("PATH", value.c_str(), 1);
+  TScopedEnv(const char* name, const std::string& value) : FName(name) {
+    if (const char* old = std::getenv(name)) FOld = old;
+    ::setenv(name, value.c_str(), 1);
   }
-  ~TScopedPath() { ::setenv("PATH", FOld.c_str(), 1); }
+  ~TScopedEnv() {
+    if (FOld) ::setenv(FName, FOld->c_str(), 1);
+    else ::unsetenv(FName);
+  }
+  TScopedEnv(const TScopedEnv&) = delete;
+  TScopedEnv& operator=(const TScopedEnv&) = delete;
 
  private:
-  std::string FOld;
+  const char* FName;
+  std::optional<std::string> FOld;
 };
 
 class DownloadConvertIntegrity : public ::testing::Test {
@@ -88,7 +99,7 @@ TEST_F(DownloadConvertIntegrity, FullDiskShowsTheReasonAndLeavesNoFile) {
   ASSERT_TRUE(MakeFlv(flv));
   const std::string bin = testsupport::SizeLimitedConverterDir(FDir.Path, 8);
   ASSERT_FALSE(bin.empty());
-  TScopedPath path(PathWithout(bin));
+  TScopedEnv path("PATH", PathWithout(bin));
   FDesktop.ExpectBox(plat::IDOK);
   bool stopped = false;
   EXPECT_EQ(Convert(flv, 8,
@@ -117,6 +128,40 @@ TEST_F(DownloadConvertIntegrity, NameWithQuotesAndBlanksConverts) {
   const std::string wav = ReadFile(FDir / "say \"hi\" \\ there.wav");
   ASSERT_GT(wav.size(), 44u);
   EXPECT_EQ(wav.substr(0, 4), "RIFF");
+}
+
+TEST_F(DownloadConvertIntegrity, StopSignalStopsTheConverterAndClosesTheWindows) {
+  const std::string flv = FDir / "clip.flv";
+  WriteFile(flv, "FLV");
+  const std::string pids = FDir / "pids.json";
+  WriteFile(FDir / "steps.json", R"([["output", "half"], ["pids", ")" + pids + R"("], ["hang"]])");
+  TScopedEnv steps("CONVERT_STANDIN", FDir / "steps.json");
+  TScopedEnv path("PATH", PathWithout(StandInConverterDir(FDir)));
+  int quitWith = 0;
+  TQuitOnSignal quitOnSignal(FMain.get(), [&](int signal) { quitWith = signal; });
+  FMain->show();
+  bool raised = false;
+  EXPECT_EQ(Convert(flv, 7,
+                    [&](TfrmDownload&) {
+                      if (!raised && Exists(pids)) {
+                        raised = true;
+                        ::raise(SIGHUP);  // the terminal that started the program closed
+                      }
+                    }),
+            mrStop);
+  ASSERT_TRUE(raised);
+  const std::string info = ReadFile(pids);
+  const int converter = std::atoi(info.substr(info.find(':') + 1).c_str());
+  ASSERT_GT(converter, 0);
+  EXPECT_NE(::kill(converter, 0), 0) << "the converter outlived the job";
+  EXPECT_FALSE(Exists(FDir / "clip.part.mp3"));
+  EXPECT_FALSE(Exists(FDir / "clip.mp3"));
+  // Then the main window closes as by its close box (settings written) and the program ends.
+  for (int i = 0; i < 100 && quitWith == 0; ++i) plat::WaitForInput(20);
+  EXPECT_EQ(quitWith, SIGHUP);
+  EXPECT_FALSE(FMain->isVisible());
+  EXPECT_TRUE(Exists(FDir / "settings.ini"));
+  EXPECT_EQ(ConvertProcess, nullptr);
 }
 
 }  // namespace
