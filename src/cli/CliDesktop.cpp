@@ -45,7 +45,7 @@ void TCliDesktop::RequestStop() {
   EndIfStopRequested();
 }
 
-std::optional<std::string> TCliDesktop::ReadLine(bool hidden) {
+std::optional<std::string> TCliDesktop::ReadLine(const std::string& prompt, bool hidden) {
   struct PromptScope {
     PromptScope() {
       FInPrompt = 1;
@@ -62,7 +62,11 @@ std::optional<std::string> TCliDesktop::ReadLine(bool hidden) {
     FEchoOff = 1;
     termios quiet = saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    ::tcsetattr(fd, TCSAFLUSH, &quiet);
+    ::tcsetattr(fd, TCSADRAIN, &quiet);
+  }
+  if (!prompt.empty()) {
+    std::fputs(prompt.c_str(), FErr);
+    std::fflush(FErr);
   }
   std::string line;
   bool any = false;
@@ -72,7 +76,7 @@ std::optional<std::string> TCliDesktop::ReadLine(bool hidden) {
     line += static_cast<char>(c);
   }
   if (echoOff) {
-    ::tcsetattr(fd, TCSAFLUSH, &saved);
+    ::tcsetattr(fd, TCSADRAIN, &saved);
     FEchoOff = 0;
     std::fputc('\n', FErr);
   }
@@ -99,7 +103,7 @@ int TCliDesktop::MessageBox(const std::string& text, const std::string& caption,
   }
   std::fflush(FErr);
   for (int tries = 0; tries < 3; ++tries) {
-    std::optional<std::string> line = ReadLine(false);
+    std::optional<std::string> line = ReadLine(std::string(), false);
     if (!line) {
       std::fprintf(FErr, "\n");
       break;  // no more input: the box's default button
@@ -121,13 +125,9 @@ bool TCliDesktop::AskLogin(std::string& user, std::string& password) {
   BeforeOutput();
   std::fprintf(FErr, "Member Login\n");
   for (;;) {
-    std::fprintf(FErr, "Username: ");
-    std::fflush(FErr);
-    std::optional<std::string> u = ReadLine(false);
+    std::optional<std::string> u = ReadLine("Username: ", false);
     if (!u) return false;
-    std::fprintf(FErr, "Password: ");
-    std::fflush(FErr);
-    std::optional<std::string> p = ReadLine(true);
+    std::optional<std::string> p = ReadLine("Password: ", true);
     if (!p) return false;
     // The dialog's own checks, in its order; texts are taken as typed.
     if (u->empty()) {
@@ -141,5 +141,14 @@ bool TCliDesktop::AskLogin(std::string& user, std::string& password) {
     user = *u;
     password = *p;
     return true;
+  }
+}
+
+std::optional<std::string> TCliDesktop::AskPassword(const std::string& user) {
+  BeforeOutput();
+  for (;;) {
+    std::optional<std::string> p = ReadLine("Password for " + user + ": ", true);
+    if (!p || !p->empty()) return p;
+    std::fprintf(FErr, "Please enter Password.\n");  // the login dialog's check
   }
 }

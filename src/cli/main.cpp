@@ -211,17 +211,29 @@ int main(int argc, char** argv) {
   const bool terminal = ::isatty(::fileno(stdout)) != 0;
   TCliHost host(desktop, stdout, terminal, folder);
   desktop.SetBeforeOutput(&EndProgressLine, &host);
+  // Caught before the password question, so that Ctrl-C there gives the
+  // terminal its echo back.
+  plat::TStopSignals stopSignals(&OnStopSignal);
   if (options.User) {
     std::string password;
     if (options.Password) {
       password = *options.Password;
     } else if (const char* env = std::getenv("CLIPHARBOR_PASSWORD")) {
       password = env;
+    } else if (::isatty(::fileno(stdin)) == 0) {
+      std::fprintf(stderr,
+                   "clipharbor-cli: --user %s needs a password: give --password or CLIPHARBOR_PASSWORD, or run "
+                   "on a terminal to be asked for it\n",
+                   options.User->c_str());
+      return kExitUsage;
+    } else if (std::optional<std::string> typed = desktop.AskPassword(*options.User)) {
+      password = *typed;
+    } else {
+      std::fprintf(stderr, "clipharbor-cli: no password was given for %s\n", options.User->c_str());
+      return kExitFailed;
     }
     host.SetAccount(*options.User, password);
   }
-
-  plat::TStopSignals stopSignals(&OnStopSignal);
 
   CreateConvertProcess();
   bool succeeded = false;
