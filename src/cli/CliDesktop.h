@@ -29,6 +29,9 @@ class TCliDesktop final : public plat::IDesktop {
   // The login dialog's questions: a user name and a password, both
   // required as in the dialog; false when the input ends (cancel).
   bool AskLogin(std::string& user, std::string& password);
+  // The password of an account named on the command line, asked on the
+  // terminal without echo; nothing when the input ends.
+  std::optional<std::string> AskPassword(const std::string& user);
 
   // Ctrl-C (from the signal handler): while a question waits for input
   // there is nothing to stop yet, so the program ends there and then; a
@@ -43,7 +46,9 @@ class TCliDesktop final : public plat::IDesktop {
   }
 
  private:
-  std::optional<std::string> ReadLine(bool hidden);
+  // Writes `prompt` (once echo is off for a hidden answer, so that nothing
+  // typed after it is shown or lost) and reads one line.
+  std::optional<std::string> ReadLine(const std::string& prompt, bool hidden);
   void BeforeOutput() {
     if (FBeforeOutput) FBeforeOutput(FBeforeContext);
   }
