@@ -59,15 +59,12 @@ TCliJobs::TCliJobs(const TCliOptions& options, TCliDesktop& desktop, std::FILE* 
   FNet.Retries = options.Retries;
   FNet.Continue = options.Continue;
   FFolder = options.Output.empty() ? CurrentFolder() : options.Output;
-  if (options.User) {
-    FUser = *options.User;
-    if (options.Password) {
-      FPassword = *options.Password;
-    } else if (const char* env = std::getenv("CLIPHARBOR_PASSWORD")) {
-      FPassword = env;
-    }
-    FHaveAccount = true;
-  }
+}
+
+void TCliJobs::SetAccount(const std::string& user, const std::string& password) {
+  FUser = user;
+  FPassword = password;
+  FHaveAccount = true;
 }
 
 int TCliJobs::Run(const std::vector<std::string>& inputs) {
@@ -127,6 +124,7 @@ int TCliJobs::RunOne(const std::string& input) {
   CreateConvertProcess();
   bool succeeded = false;
   bool transferred = false;
+  bool localFailure = false;
   std::string target, converted;
   {
     TDownloadJob job(host, {input});
@@ -156,6 +154,7 @@ int TCliJobs::RunOne(const std::string& input) {
 
     succeeded = job.Succeeded() && !host.Stalled();
     transferred = job.TransferSucceeded();
+    localFailure = job.LocalFailure();
     target = job.TargetPath();
     converted = job.ConvertOutputPath();
   }
@@ -172,12 +171,13 @@ int TCliJobs::RunOne(const std::string& input) {
   if (succeeded) {
     long long size = 0;
     if (!FOptions.Quiet && jobMode != 2 && FileSize(target, size))
-      std::fprintf(FOut, "Saved %s (%lld bytes)\n", target.c_str(), size);
+      std::fprintf(FOut, "Saved %s (%lld bytes)\n", PrintableText(target).c_str(), size);
     if (!FOptions.Quiet && jobMode != 0 && FileSize(converted, size))
-      std::fprintf(FOut, "Saved %s (%lld bytes)\n", converted.c_str(), size);
+      std::fprintf(FOut, "Saved %s (%lld bytes)\n", PrintableText(converted).c_str(), size);
     std::fflush(FOut);
     return kExitOk;
   }
+  if (localFailure) return kExitLocalFile;
   if (jobMode == 2 || (jobMode == 1 && transferred)) return kExitConvertFailed;
   return kExitDownloadFailed;
 }

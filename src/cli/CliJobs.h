@@ -21,6 +21,9 @@ class TCliJobs {
   TCliJobs(const TCliOptions& options, TCliDesktop& desktop, std::FILE* out, bool terminal,
            std::function<bool()> interrupted);
 
+  // The account for age-restricted videos, from the command line.
+  void SetAccount(const std::string& user, const std::string& password);
+
   // Runs every input; returns the worst exit status (kExitInterrupted as
   // soon as Ctrl-C stops a job: the rest do not run).
   int Run(const std::vector<std::string>& inputs);

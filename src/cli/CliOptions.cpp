@@ -191,7 +191,8 @@ std::string CliHelpText(const std::string& serviceHost) {
       start = end + 1;
     }
   }
-  t += "\nWithout --yes or --no, questions are read from standard input.\n\nFormats:\n";
+  t += "\nWithout --yes or --no, questions are read from standard input; when it\n"
+       "ends, every question is answered No.\n\nFormats:\n";
   for (int i = 0; i < FormatCount; ++i) t += "  " + std::to_string(i) + "  " + FormatAt(i)->Label + "\n";
   t += "\n"
        "Exit status (of the worst job when there are several):\n"

@@ -10,8 +10,8 @@
 
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -21,16 +21,14 @@
 #include "cli/CliJobs.h"
 #include "cli/CliOptions.h"
 #include "platform/Desktop.h"
+#include "platform/StopSignals.h"
 
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// Ctrl-C, a closed terminal or output pipe, kill and Ctrl-\ are Stop.
+void OnStopSignal(int) { TCliDesktop::RequestStop(); }
 
-// Ctrl-C is Stop.
-void OnSignal(int) {
-  g_interrupted = 1;
-  TCliDesktop::RequestStop();
-}
+bool Interrupted() { return plat::TStopSignals::Received() != 0; }
 
 int Usage(const std::string& error) {
   std::fprintf(stderr, "clipharbor-cli: %s\n", error.c_str());
@@ -40,21 +38,6 @@ int Usage(const std::string& error) {
 
 // A local file unless the text is an address: an address has a scheme.
 bool IsLocalFile(const std::string& input) { return !input.empty() && input.find("://") == std::string::npos; }
-
-void CatchStopSignals() {
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &sa, nullptr);
-  ::sigaction(SIGTERM, &sa, nullptr);
-  // A parent may start us with these blocked; Stop must still reach us.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  ::pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
-}
 
 }  // namespace
 
@@ -92,13 +75,35 @@ int main(int argc, char** argv) {
   if (options.AnswerYes) answer = *options.AnswerYes ? plat::IDYES : plat::IDNO;
   TCliDesktop desktop(answer, stdin, stderr);
   plat::ScopedDesktop scopedDesktop(desktop);
-  CatchStopSignals();
+  // Caught before the password question, so that Ctrl-C there gives the
+  // terminal its echo back.
+  plat::TStopSignals stopSignals(&OnStopSignal);
 
   const bool terminal = ::isatty(::fileno(stdout)) != 0;
-  TCliJobs jobs(options, desktop, stdout, terminal, [] { return g_interrupted != 0; });
-  const int status = jobs.Run(inputs);
+  TCliJobs jobs(options, desktop, stdout, terminal, &Interrupted);
+  if (options.User) {
+    std::string password;
+    if (options.Password) {
+      password = *options.Password;
+    } else if (const char* env = std::getenv("CLIPHARBOR_PASSWORD")) {
+      password = env;
+    } else if (::isatty(::fileno(stdin)) == 0) {
+      std::fprintf(stderr,
+                   "clipharbor-cli: --user %s needs a password: give --password or CLIPHARBOR_PASSWORD, or run "
+                   "on a terminal to be asked for it\n",
+                   options.User->c_str());
+      return kExitUsage;
+    } else if (std::optional<std::string> typed = desktop.AskPassword(*options.User)) {
+      password = *typed;
+    } else {
+      std::fprintf(stderr, "clipharbor-cli: no password was given for %s\n", options.User->c_str());
+      return kExitDownloadFailed;
+    }
+    jobs.SetAccount(*options.User, password);
+  }
 
-  if (g_interrupted) std::fprintf(stderr, "Stopped.\n");
+  const int status = jobs.Run(inputs);
+  if (Interrupted()) std::fprintf(stderr, "Stopped.\n");
   if (inputs.size() > 1 && !options.Quiet)
     std::printf("%d succeeded, %d failed\n", jobs.Succeeded(), jobs.Failed());
   std::fflush(stdout);

@@ -79,7 +79,7 @@ TEST(RetryPolicy, BackoffAndRetryAfter) {
   EXPECT_EQ(TRetryPolicy::DelaySeconds(busy("Wed, 21 Oct 2015 07:28:00 GMT"), 3), 4);
   EXPECT_EQ(TRetryPolicy::DelaySeconds(busy("-5"), 1), 1);
 
-  EXPECT_EQ(TRetryPolicy::RetryLine(busy("5"), 1, 3, 5), "HTTP 503 Service Unavailable; retry 1 of 3 in 5 seconds");
+  EXPECT_EQ(TRetryPolicy::RetryLine(busy("5"), 1, 3, 5), "503 Service Unavailable; retry 1 of 3 in 5 seconds");
   EXPECT_EQ(TRetryPolicy::RetryLine(reset, 2, 4, 1), "Connection reset by peer (Error #10054); retry 2 of 4 in 1 second");
 }
 

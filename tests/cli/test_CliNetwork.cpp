@@ -241,7 +241,7 @@ TEST_F(CliNet, DirectAddressesFromNginx) {
   TTempDir none;
   r = Run(nullptr, {"--output", none.Path, site.nginx.Url("/missing.flv")});
   EXPECT_EQ(r.ExitCode, 1);
-  EXPECT_NE(r.Err.find("HTTP 404 Not Found"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("Download failed: 404 Not Found"), std::string::npos) << r.Err;
   EXPECT_FALSE(Exists(none / "missing.flv"));
 }
 
@@ -305,8 +305,8 @@ TEST_F(CliNet, FailingServersAreRetriedAndResumed) {
     TRunResult r = Run(&s, {"--output", out.Path, s.WatchUrl()});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_EQ(ReadFile(out / kClip), s.Flv());
-    EXPECT_NE(r.Err.find("HTTP 503 Service Unavailable; retry 1 of 3 in 1 second"), std::string::npos) << r.Err;
-    EXPECT_NE(r.Err.find("HTTP 503 Service Unavailable; retry 2 of 3 in 1 second"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("503 Service Unavailable; retry 1 of 3 in 1 second"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("503 Service Unavailable; retry 2 of 3 in 1 second"), std::string::npos) << r.Err;
   }
   {  // A stall runs into --timeout; the retry continues.
     TService s({"--stall", "1"});
@@ -416,7 +416,7 @@ TEST_F(CliNet, ExitStatuses) {
   r = Run(nullptr, {"-q", "--output", out.Path, site.nginx.Url("/missing.flv")});
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_EQ(r.Out, "");
-  EXPECT_NE(r.Err.find("HTTP 404"), std::string::npos);
+  EXPECT_NE(r.Err.find("Download failed: 404 Not Found"), std::string::npos);
   // --version.
   r = Run(nullptr, {"--version"});
   EXPECT_EQ(r.ExitCode, 0);

@@ -2,7 +2,6 @@
 
 #include <QString>
 
-#include <cstdio>
 #include <exception>
 #include <new>
 #include <stdexcept>
@@ -10,6 +9,8 @@
 #include "app/core/AppMessages.h"
 #include "app/core/ConvertThread.h"
 #include "app/core/DirectTarget.h"
+#include "app/core/DownloadFile.h"
+#include "app/core/DownloadName.h"
 #include "app/core/Global.h"
 #include "app/core/PageParse.h"
 #include "app/core/ResumableGet.h"
@@ -271,21 +272,27 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
   if (Stopped()) return prLeave;
   ReadDocument(pageText);
 
-  if (page::HasAgeGate(pageText)) {
-    if (FHost.AccountUser().empty()) {
+  if (!page::HasAgeGate(pageText)) {
+    FLoginSubmitted = false;
+  } else {
+    // The gate still shown after a login means the account was refused:
+    // ask as if none were stored instead of sending it again every turn.
+    if (FHost.AccountUser().empty() || FLoginSubmitted) {
       if (Box(AgeGateQuestion(), plat::MB_YESNO | plat::MB_ICONINFORMATION) != plat::IDYES) {
         bStopClick();
         return prLeave;
       }
       std::string user, password;
-      if (FHost.AskLogin(user, password)) FHost.SetAccount(user, password);
-      if (FHost.AccountUser().empty()) {
+      const bool entered = FHost.AskLogin(user, password);
+      if (entered) FHost.SetAccount(user, password);
+      if (!entered || FHost.AccountUser().empty()) {
         bStopClick();
         return prLeave;
       }
     }
     if (std::optional<std::string> login =
             page::BuildLoginAddress(line, FHost.AccountUser(), FHost.AccountPassword())) {
+      FLoginSubmitted = true;
       BlankPage();
       Navigate(*login);
       if (WaitReadyState() == wrStopped) return prLeave;
@@ -312,6 +319,7 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
   if (!token) return prNextTurn;
   const std::optional<std::string> videoId = page::VideoIdOf(line);
   if (!videoId) return prNextTurn;
+  FVideoId = *videoId;
   FDisplay.DownloadUrl = page::BuildGetVideoAddress(ServiceHost(), *videoId, *token);
   Changed();
   return prDone;
@@ -365,12 +373,15 @@ void TDownloadJob::FetchVideo() {
   Changed();
   FHost.CenterOnOwner();
   FTransfer.Reset();
+  FHeaderError.clear();
   FDisplay.Bar1Max = FTransfer.BarMax();
   FDisplay.TotalText.clear();
 
   FTargetPath = IncludeTrailingPathDelimiter(FHost.OutputFolder()) +
-                StripFileNameChars(FDisplay.FileName);
-  if (plat::FileExists(FTargetPath)) {
+                DownloadFileName(FDisplay.FileName, FVideoId);
+  // Only a final file that was there at the question may be replaced.
+  bool replaceAgreed = plat::FileExists(FTargetPath);
+  if (replaceAgreed) {
     if (Box(FTargetPath + " has existed,overite it?",
             plat::MB_YESNO | plat::MB_ICONINFORMATION | plat::MB_DEFBUTTON2) != plat::IDYES) {
       plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
@@ -379,58 +390,98 @@ void TDownloadJob::FetchVideo() {
   }
   const std::string routeError = PrepareRequest(*FHttpCli, FNet, FDisplay.DownloadUrl);
   if (!routeError.empty()) {
-    Box(routeError, plat::MB_OK | plat::MB_ICONERROR);
+    Box("Download failed: " + routeError, plat::MB_OK | plat::MB_ICONERROR);
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
     return;
   }
-  FFileStream =
-      std::make_unique<plat::TFileStream>(FTargetPath, plat::fmCreate | plat::fmShareExclusive);
+  // The body goes to "<name>.part" until it is complete. The final file, if
+  // any, must not be held by another program and is held by this one until
+  // it is replaced. With --continue the part's bytes are kept and the rest
+  // is asked for.
+  std::unique_ptr<plat::TFileStream> finalLock;
+  const std::string partPath = PartPath(FTargetPath);
+  const bool resume = FNet.Continue && plat::FileExists(partPath);
+  try {
+    if (replaceAgreed)
+      finalLock = std::make_unique<plat::TFileStream>(FTargetPath, plat::fmOpenReadWrite | plat::fmShareExclusive);
+    FFileStream = std::make_unique<TDownloadFile>(partPath, resume);
+  } catch (const plat::EStreamError&) {
+    FLocalFailure = true;
+    throw;
+  }
   FDisplay.FileLabel = "Downloading: " + ExtractFileName(FTargetPath) + " ...";
   Changed();
+  if (resume)
+    FHost.Notice("Continuing " + ExtractFileName(partPath) + " after its " + std::to_string(FFileStream->GetSize()) +
+                 " bytes");
 
   TResumableGet get(*FHttpCli, *FFileStream,
-                    {[this](const std::string& line) { FHost.Notice(line); }, [this] { return Stopped(); }});
+                    {[this](const std::string& line) { FHost.Notice(line); }, [this] { return Stopped(); },
+                     [this] { return FHeaderError.empty() ? FFileStream->WriteError() : FHeaderError; }});
   get.Policy = TRetryPolicy(FNet.Retries);
   get.ConnectTimeoutMs = FNet.ConnectTimeoutMs;
   get.IdleTimeoutMs = FNet.IdleTimeoutMs;
+  get.ContinueFirst = resume;
   std::exception_ptr error;
   TGetOutcome outcome;
   try {
-    outcome = get.Run(FDisplay.DownloadUrl);  // an error status or Stop: no message
+    outcome = get.Run(FDisplay.DownloadUrl);
   } catch (...) {
     error = std::current_exception();
   }
+  const std::string writeError = FFileStream->WriteError();
   FHttpCli->ReceiveStream = nullptr;
   FFileStream.reset();
   if (error) std::rethrow_exception(error);
-  FTransferOk = outcome.Complete && !Stopped();
-  if (FTransferOk && FDirect) NameDirectDownload();
-  if (!FTransferOk && !Stopped())
-    Box("The download failed: " + FailureText(outcome.Failure), plat::MB_OK | plat::MB_ICONERROR);
+  // Stop ends the modal run; nothing is converted.
+  if (Stopped()) return;
 
-  if (FJobMode == 0) {
+  std::optional<std::string> failure;
+  if (!outcome.Complete) failure = FailureText(outcome.Failure);
+  FLocalFailure = !writeError.empty();
+  finalLock.reset();
+  if (!failure && FDirect) NameDirectDownload(replaceAgreed);
+  std::string moveError;
+  if (!failure && !MoveToFinalName(partPath, FTargetPath, replaceAgreed, moveError)) {
+    failure = moveError;
+    FLocalFailure = true;
+  }
+  FTransferOk = !failure;
+  if (failure) {
+    Box("Download failed: " + *failure, plat::MB_OK | plat::MB_ICONERROR);
+    plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
+  } else if (FJobMode == 0) {
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
   } else {
     StartConversion(FTargetPath);
   }
 }
 
-// A direct download is named after the answer's Content-Disposition when
-// it has one; an existing file of that name is replaced only when the user
-// agrees, else the download keeps the address's name.
-void TDownloadJob::NameDirectDownload() {
+// A direct download takes the name the answer's Content-Disposition gives,
+// when it gives one. A file already under that name is replaced only when
+// the user agrees; otherwise the address's name stays.
+void TDownloadJob::NameDirectDownload(bool& mayReplace) {
   const std::string named = IncludeTrailingPathDelimiter(FHost.OutputFolder()) +
-                            StripFileNameChars(DirectFileName(FDisplay.DownloadUrl, FHttpCli->ReceivedHeader()));
-  if (named == FTargetPath || ExtractFileName(named).empty()) return;
-  if (plat::FileExists(named) &&
-      Box(named + " has existed,overite it?",
-          plat::MB_YESNO | plat::MB_ICONINFORMATION | plat::MB_DEFBUTTON2) != plat::IDYES)
+                            DownloadFileName(DirectFileName(FDisplay.DownloadUrl, FHttpCli->ReceivedHeader()),
+                                             DocNameOf(FDisplay.DownloadUrl));
+  if (named == FTargetPath) return;
+  const bool exists = plat::FileExists(named);
+  if (exists && Box(named + " has existed,overite it?",
+                    plat::MB_YESNO | plat::MB_ICONINFORMATION | plat::MB_DEFBUTTON2) != plat::IDYES)
     return;
-  if (std::rename(FTargetPath.c_str(), named.c_str()) == 0) FTargetPath = named;
+  FTargetPath = named;
+  mayReplace = exists;
 }
 
 void TDownloadJob::HttpCli1HeaderData() {
-  FTransfer.HeaderData(FHttpCli->ReceivedHeader());
+  try {
+    FTransfer.HeaderData(FHttpCli->ReceivedHeader());
+  } catch (const std::exception& e) {
+    // Escaping, it aborts the connection; the client may still end as if
+    // the body were complete, so the transfer keeps the reason.
+    FHeaderError = e.what();
+    throw;
+  }
   FDisplay.Bar1Max = FTransfer.BarMax();
   FDisplay.TotalText = FTransfer.TotalText();
   Changed();

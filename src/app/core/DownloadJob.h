@@ -14,12 +14,10 @@
 #include "app/core/TransferDisplay.h"
 #include "platform/MessageLoop.h"
 
+class TDownloadFile;
 class THttpCli;
 class TWebBrowser;
 struct TProcessInfo;
-namespace plat {
-class TFileStream;
-}
 
 enum TDownloadPanel { dpNone, dpRetrieval, dpTransfer, dpConvert };
 
@@ -115,6 +113,9 @@ class TDownloadJob {
   // Outcome, for front ends that report one.
   bool TransferSucceeded() const { return FTransferOk; }
   bool ConversionSucceeded() const { return FConvertOk; }
+  // The download failed on this side: its file could not be made, written
+  // or given its final name.
+  bool LocalFailure() const { return FLocalFailure; }
   // True when everything the job mode asks for was done and not stopped.
   bool Succeeded() const;
   // Paths of the last transfer target and conversion output ("" until known).
@@ -130,7 +131,7 @@ class TDownloadJob {
   // Stages.
   void FetchPage();
   void FetchVideo();
-  void NameDirectDownload();
+  void NameDirectDownload(bool& mayReplace);
   void ConvertInfo(TProcessInfo* info);
   void StartConversion(const std::string& inputFile);
 
@@ -156,15 +157,19 @@ class TDownloadJob {
   bool FStopped = false;
   bool FClosed = false;
   bool FDraining = false;
+  bool FLoginSubmitted = false;  // since the last page without the age gate
   int FStageDepth = 0;
   TDownloadDisplay FDisplay;
   TTransferDisplay FTransfer;
   std::unique_ptr<THttpCli> FHttpCli;
   std::unique_ptr<TWebBrowser> FWebBrowser;
-  std::unique_ptr<plat::TFileStream> FFileStream;
+  std::unique_ptr<TDownloadFile> FFileStream;
   bool FTransferOk = false;
+  bool FLocalFailure = false;
   bool FConvertOk = false;
   bool FConvertLaunched = false;
+  std::string FVideoId;      // of the address the retrieval built
+  std::string FHeaderError;  // why the header handling refused the answer
   std::string FTargetPath;
   std::string FConvertOutput;
 };

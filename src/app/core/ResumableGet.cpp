@@ -5,6 +5,7 @@
 
 #include "app/core/AsciiText.h"
 #include "app/core/ResumeDecision.h"
+#include "app/core/TransferResult.h"
 #include "net/http/HttpProt.h"
 #include "net/http/HttpTimeLimits.h"
 #include "platform/MessageLoop.h"
@@ -172,9 +173,17 @@ TGetOutcome TResumableGet::Run(const std::string& url) {
       f.Kind = fkOther;
       f.Reason = why;
     }
-    if (f.Kind == fkNone && FCli.ContentLength() >= 0 && FCli.ReceivedCount() != FCli.ContentLength()) {
-      f.Kind = fkClosedEarly;
-      f.Reason = "Connection closed before the end of the answer";
+    const std::string local = FHooks.LocalError ? FHooks.LocalError() : std::string();
+    if (!local.empty() && f.Kind != fkStopped) {
+      f.Kind = fkLocal;
+      f.Reason = local;
+    }
+    if (f.Kind == fkNone) {
+      // A success status, but is the body whole?
+      if (std::optional<std::string> shortBody = TransferFailure(TTransferResult::Of(FCli, std::string()))) {
+        f.Kind = fkClosedEarly;
+        f.Reason = *shortBody;
+      }
     }
     if (f.Kind == fkNone) {
       outcome.Complete = true;

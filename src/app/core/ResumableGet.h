@@ -21,6 +21,9 @@ struct TResumableGetHooks {
   std::function<void(const std::string& line)> Say;
   // True once the user has stopped the job (the client is aborted then).
   std::function<bool()> Stopped;
+  // Why this side failed during the last attempt (a refused write), "" when
+  // it did not: such a failure is not retried.
+  std::function<std::string()> LocalError;
 };
 
 struct TGetOutcome {

@@ -75,6 +75,7 @@ bool TRetryPolicy::Retryable(const TTransferFailure& f) {
       return RetryableStatus(f.Status);
     case fkNone:
     case fkStopped:
+    case fkLocal:
     case fkOther:
       return false;
   }
@@ -90,7 +91,7 @@ int TRetryPolicy::DelaySeconds(const TTransferFailure& f, int attempt) {
 
 std::string FailureText(const TTransferFailure& f) {
   if (f.Kind == fkStatus) {
-    std::string text = "HTTP " + std::to_string(f.Status);
+    std::string text = std::to_string(f.Status);
     if (!f.Reason.empty()) text += " " + f.Reason;
     return text;
   }

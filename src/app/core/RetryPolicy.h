@@ -17,7 +17,8 @@ enum TFailureKind {
   fkConnectTimeout,  // no connection within the time limit
   fkStatus,          // an error status
   fkStopped,         // the user stopped the job
-  fkOther,           // anything else: refused, unknown host, bad answer, local file
+  fkLocal,           // this side failed: the file could not be written
+  fkOther,           // anything else: refused, unknown host, a bad answer
 };
 
 struct TTransferFailure {
