@@ -1,15 +1,11 @@
-// Desktop services behind one interface: message boxes, the folder and
-// file-open dialogs, the shell's "Open", clipboard text, cursor and screen.
-// QtDesktop is the real one; ScriptedDesktop records and answers for tests.
-// The clipboard-viewer chain and the single-instance handshake are free
-// functions on top of them.
+// The desktop services behind one interface (message boxes, the folder and
+// file-open dialogs, the shell's "Open", clipboard text, cursor and screen)
+// and the choice of the one in use. The real one lives in the desktop
+// library; the command line and the tests bring their own.
 #pragma once
 
 #include "platform/MessageLoop.h"
 
-#include <deque>
-#include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,10 +41,6 @@ constexpr int IDRETRY = 4;
 constexpr int IDIGNORE = 5;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
-
-// Clipboard-viewer chain messages.
-constexpr UINT WM_DRAWCLIPBOARD = 0x0308;
-constexpr UINT WM_CHANGECBCHAIN = 0x030D;
 
 struct TPoint {
   int X = 0;
@@ -90,11 +82,17 @@ class IDesktop {
   virtual TSize ScreenSize() = 0;
 };
 
-// The current implementation (a QtDesktop unless a test set another).
+// The current implementation: the one set, else the program's default.
 IDesktop& Desktop();
-// Replaces the current implementation; nullptr returns to the QtDesktop.
-// Returns the previous one set (nullptr for the QtDesktop). Not owned.
+// Replaces the current implementation; nullptr returns to the default.
+// Returns the previous one set (nullptr for the default). Not owned.
 IDesktop* SetDesktop(IDesktop* desktop);
+// Names the default, made on its first use. The Qt desktop does this when
+// it is linked; without one, a desktop that shows nothing is the default:
+// boxes go to standard error and are answered Cancel, No or Abort (OK
+// when that is the only button), dialogs are cancelled, the clipboard is
+// empty.
+void SetDefaultDesktop(IDesktop& (*make)());
 
 // Sets a desktop for the life of a scope.
 class ScopedDesktop {
@@ -107,106 +105,5 @@ class ScopedDesktop {
  private:
   IDesktop* previous_;
 };
-
-class QtDesktop final : public IDesktop {
- public:
-  QtDesktop();
-  ~QtDesktop() override;
-  int MessageBox(const std::string& text, const std::string& caption, UINT flags) override;
-  bool BrowseForFolder(const std::string& caption, const std::wstring& root, std::string& path) override;
-  bool OpenFileDialog(const TOpenDialogOptions& options, std::vector<std::string>& files) override;
-  void ShellOpen(const std::string& target) override;
-  std::optional<std::string> ClipboardText() override;
-  void SetClipboardText(const std::string& text) override;
-  TPoint CursorPos() override;
-  TSize ScreenSize() override;
-
- private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
-};
-
-// Records every call and answers from queues. A box or dialog with no
-// queued answer (or a box whose text differs from the expected one) is a
-// test failure: it is reported to OnUnexpected, or aborts the program when
-// no hook is set.
-class ScriptedDesktop final : public IDesktop {
- public:
-  struct Box {
-    std::string Caption;
-    std::string Text;
-    UINT Flags = 0;
-    UINT Buttons() const { return Flags & MB_TYPEMASK; }
-    UINT Icon() const { return Flags & MB_ICONMASK; }
-  };
-  struct ExpectedBox {
-    std::optional<std::string> Text;  // checked when set
-    int Answer = IDOK;
-  };
-  struct FolderCall {
-    std::string Caption;
-    std::wstring Root;
-    std::string Path;  // the path passed in
-  };
-
-  std::vector<Box> Boxes;
-  std::deque<ExpectedBox> BoxAnswers;
-  std::vector<FolderCall> FolderCalls;
-  std::deque<std::optional<std::string>> FolderAnswers;        // nullopt = cancel
-  std::vector<TOpenDialogOptions> OpenCalls;
-  std::deque<std::optional<std::vector<std::string>>> OpenAnswers;  // nullopt = cancel
-  std::vector<std::string> Opened;  // ShellOpen targets
-  TPoint Cursor{100, 100};
-  TSize Screen{1024, 768};
-  std::function<void(const std::string& what)> OnUnexpected;
-  // Runs when a box is shown, before it is answered (e.g. to check state).
-  std::function<void(const Box&)> OnBox;
-
-  void ExpectBox(int answer) { BoxAnswers.push_back({std::nullopt, answer}); }
-  void ExpectBox(const std::string& text, int answer) { BoxAnswers.push_back({text, answer}); }
-
-  // Changes the clipboard and notifies the viewer chain, as a copy in
-  // another program would.
-  void CopyText(const std::string& text);
-  // Puts something that is not text on the clipboard and notifies.
-  void CopyNonText();
-
-  int MessageBox(const std::string& text, const std::string& caption, UINT flags) override;
-  bool BrowseForFolder(const std::string& caption, const std::wstring& root, std::string& path) override;
-  bool OpenFileDialog(const TOpenDialogOptions& options, std::vector<std::string>& files) override;
-  void ShellOpen(const std::string& target) override;
-  std::optional<std::string> ClipboardText() override { return clipboard_; }
-  void SetClipboardText(const std::string& text) override;
-  TPoint CursorPos() override { return Cursor; }
-  TSize ScreenSize() override { return Screen; }
-
- private:
-  void Unexpected(const std::string& what);
-  std::optional<std::string> clipboard_;
-};
-
-// ---- Clipboard-viewer chain (in this process, over message windows) ----
-// Puts `wnd` at the head of the chain; returns the previous head (0: none).
-HWND SetClipboardViewer(HWND wnd);
-// Takes `remove` out of the chain, `next` being its successor: the head
-// moves on when `remove` is the head, otherwise the head is sent
-// WM_CHANGECBCHAIN(remove, next) to pass along the chain.
-bool ChangeClipboardChain(HWND remove, HWND next);
-// The head of the chain, 0 when empty.
-HWND GetClipboardViewer();
-// Sends WM_DRAWCLIPBOARD to the head; desktops call it on every change.
-void NotifyClipboardChanged();
-
-// ---- Single instance ----
-// Delivers msg(wParam, lParam) to a running instance registered under
-// `className` (its window then brings itself to the front). True when a
-// running instance's window has handled it.
-bool PostToRunningInstance(const std::string& className, UINT msg, WPARAM wParam, LPARAM lParam,
-                           int timeoutMs = 3000);
-// Registers this process under `className`; what a later instance delivers
-// is sent to `wnd` from the main loop. False when the name cannot be taken.
-// The socket lives in the temporary folder (TMPDIR), one per user.
-bool RegisterInstance(const std::string& className, HWND wnd);
-void UnregisterInstance();
 
 }  // namespace plat

@@ -6,7 +6,7 @@
 #include "app/ui/About.h"
 #include "app/ui/Download.h"
 #include "app/ui/Login.h"
-#include "platform/Desktop.h"
+#include "platform/ScriptedDesktop.h"
 
 #include <QFrame>
 #include <QProgressBar>

@@ -5,7 +5,7 @@
 
 #include "app/ui/Main.h"
 #include "app/ui/Pictures.h"
-#include "platform/Desktop.h"
+#include "platform/ScriptedDesktop.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

@@ -5,7 +5,8 @@
 
 #include "app/ui/DownloadHandOver.h"
 #include "app/ui/Main.h"
-#include "platform/Desktop.h"
+#include "platform/ClipboardViewers.h"
+#include "platform/ScriptedDesktop.h"
 
 #include <gtest/gtest.h>
 

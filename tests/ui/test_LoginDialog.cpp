@@ -1,6 +1,6 @@
 // The account login dialog.
 #include "app/ui/Login.h"
-#include "platform/Desktop.h"
+#include "platform/ScriptedDesktop.h"
 
 #include <gtest/gtest.h>
 

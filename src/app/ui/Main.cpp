@@ -1,3 +1,5 @@
+// The main window: its controls and layout, settings, the Start checks, the
+// clipboard watch over the viewer chain, and the menu and link actions.
 #include "app/ui/Main.h"
 
 #include "app/core/AppMessages.h"
@@ -13,6 +15,7 @@
 #include "app/ui/Pictures.h"
 #include "app/ui/SUIURLLabel.h"
 #include "app/ui/WlmShiftImage.h"
+#include "platform/ClipboardViewers.h"
 #include "platform/FileUtil.h"
 #include "platform/Profile.h"
 #include "platform/QtText.h"

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "net/common/Ntlm.h"
+#include "net/http/HttpChunks.h"
 #include "net/socket/Component.h"
 #include "net/socket/QelLogger.h"
 #include "net/socket/WSocket.h"
@@ -330,13 +331,10 @@ class THttpCli : public TComponent {
   const char* FBodyData = nullptr;
   std::int32_t FBodyDataLen = 0;
   std::string FResponseVer;
-  std::uint8_t FChunkState = 0;
-  std::int64_t FChunkLength = 0;
-  std::int64_t FChunkReceived = 0;
+  THttpChunkDecoder FChunkDecoder;
   std::int64_t FDocBeginSize = 0;
   std::string FLastLine;  // the line handed to ReadHeaderLine
   std::int32_t FBodyDataTaken = 0;  // bytes of the slice GetBodyLineNext consumed
-  std::int32_t FTrailerLineLen = 0;  // bytes of the current trailer line
   bool FAnswerDone = false;  // the answer was read to its end
   std::string FProxyPortInUse;  // port of the proxy connection
   // Every request gets a serial; posted messages carry it, so a message left
@@ -350,6 +348,11 @@ class THttpCli : public TComponent {
 
  private:
   void RunNext();
+  // Hands the buffered bytes to the body reader (never beyond an announced
+  // length) and keeps what it left; false when the request was aborted.
+  bool TakeBufferedBody();
+  // Relocation or ready step once the document has ended.
+  void FinishIfDocumentEnded();
   void TakeLocation(const std::string& Value);
   void DocEndCommon();
   void BodyFailed(const std::string& Reason);
@@ -359,6 +362,10 @@ class THttpCli : public TComponent {
   bool VersionNeedsKeepAlive() const;
   std::string ServerAuthLine();
   std::string ProxyAuthLine();
+  bool StartAuthPass();
+  void NtlmStep(std::uint8_t& State, std::uint8_t& BasicState, std::string& ConnectionValue,
+                TNTLM_Msg2_Info& Info, const char* StartText, const char* UnexpectedText);
+  void BasicStep(std::uint8_t& State, std::uint8_t& NtlmState, const char* StartText, const char* UnexpectedText);
   void CleanUpForAuth();
   bool RelocationAllowed();
 };

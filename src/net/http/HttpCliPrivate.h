@@ -1,0 +1,21 @@
+// What the HTTP client's own units share and its users do not: the client's
+// request-done error numbers, its timer number and the trace macro.
+#pragma once
+
+#include <cstdint>
+
+namespace httpcli {
+
+constexpr std::uintptr_t kBandwidthTimerId = 1;
+// Client's own request-done errors beside the socket error numbers.
+constexpr std::uint16_t kErrAborted = 3;
+constexpr std::uint16_t kErrIncomplete = 4;  // connection closed before the answer's end
+constexpr std::uint16_t kErrBadChunk = 5;    // chunk size beyond 64 bits
+
+}  // namespace httpcli
+
+// Builds the trace text only when the option is on; inside THttpCli members.
+#define HTTP_TRACE(opt, text)                     \
+  do {                                            \
+    if (TraceEnabled(opt)) TraceLog(opt, (text)); \
+  } while (0)

@@ -1,0 +1,163 @@
+// THttpCli's relocation: taking a "Location" field, and following it on the
+// open connection or, after its close, on a new one.
+#include "net/common/UrlParse.h"
+#include "net/http/HttpCliPrivate.h"
+#include "net/http/HttpProt.h"
+#include "net/http/HttpText.h"
+
+using namespace httpcli;
+using namespace httptext;
+
+void THttpCli::TakeLocation(const std::string& V) {
+  if (FRequestType == httpPUT) {
+    FLocation = V;
+    return;
+  }
+  if (!FollowRelocation) return;
+  FLocationFlag = true;
+  const bool absolute = StartsNoCase(V, "http://") || StartsNoCase(V, "https://");
+  if (Proxy.empty()) {
+    if (!V.empty() && V[0] == '/') {
+      FPath = V;
+      FLocation = "http://" + HostAndPort(FHostName, FPort) + FPath;
+    } else if (!absolute) {
+      FPath = UrlBase(FPath) + V;
+      FLocation = "http://" + HostAndPort(FHostName, FPort) + FPath;
+    } else {
+      std::string proto, user, pass, host, port, path = FPath;
+      ParseURL(V, proto, user, pass, host, port, path);
+      if (!user.empty() && !pass.empty()) {
+        FCurrUsername = user;
+        FCurrPassword = pass;
+      }
+      if (host.empty()) host = FHostName;  // "http:///x": stay on the current server
+      FHostName = host;
+      FPath = path.empty() ? "/" : path;
+      FPort = port.empty() ? "80" : port;
+      if (!proto.empty()) FProtocol = proto;
+      FTargetHost = FHostName;
+      FTargetPort = FPort;
+      if (path.empty())
+        FLocation = FProtocol + "://" + HostAndPort(FHostName, FPort);
+      else
+        FLocation = FProtocol + "://" + HostAndPort(FHostName, FPort) + FPath;
+    }
+  } else {
+    if (!V.empty() && V[0] == '/') {
+      std::string proto, user, pass, host, port, path;
+      ParseURL(FPath, proto, user, pass, host, port, path);
+      FLocation = (proto.empty() ? std::string("http") : proto) + "://" + host + (port.empty() ? "" : ":" + port) + V;
+      FPath = FLocation;
+    } else if (!absolute) {
+      FPath = UrlBase(FPath) + V;
+      FLocation = FPath;
+    } else {
+      std::string proto, user, pass, host, port, path;
+      ParseURL(V, proto, user, pass, host, port, path);
+      if (!user.empty() && !pass.empty()) {
+        FCurrUsername = user;
+        FCurrPassword = pass;
+      }
+      if (host.empty()) host = FTargetHost;
+      if (proto.empty()) proto = "http";
+      FTargetHost = host;
+      FTargetPort = port.empty() ? "80" : port;
+      FProtocol = proto;
+      FLocation = proto + "://" + host + (port.empty() ? "" : ":" + port) + (path.empty() ? "/" : path);
+      FPath = FLocation;
+    }
+  }
+}
+
+bool THttpCli::RelocationAllowed() {
+  if (FLocationChangeCurCount > LocationChangeMaxCount) {
+    bool allow = false;
+    if (OnLocationChangeExceeded) OnLocationChangeExceeded(this, FLocationChangeCurCount, allow);
+    if (!allow) return false;
+  }
+  return true;
+}
+
+void THttpCli::StartRelocation() {
+  HTTP_TRACE(loProtSpecInfo, "Starting relocation process");
+  FReceivedCount = 0;
+  FReceiveBufferLen = 0;
+  FHeaderLineCount = 0;
+  FBodyLineCount = 0;
+  ++FLocationChangeCurCount;
+  if (!RelocationAllowed()) {
+    FLocationFlag = false;  // the close that follows must not relocate after all
+    PostReady();
+    return;
+  }
+  if (FHostName != FCurrentHost || FPort != FCurrentPort || FProtocol != FCurrentProtocol || FCloseReq) {
+    InstallSocketCloseHandler(true);
+    SockPostClose();
+    return;
+  }
+  if (OnLocationChange) OnLocationChange(this);
+  std::string loc = FLocation;
+  ResetResponse();
+  FLocation = loc;
+  FDocName = FPath;
+  DeriveDocName();
+  if (FRequestType == httpPOST) FRequestType = httpGET;
+  if (ReceiveStream && ReceiveStream->GetSize() != FDocBeginSize) {
+    ReceiveStream->SetSize(FDocBeginSize);
+    ReceiveStream->Seek(0, plat::soEnd);
+  }
+  plat::PostMessage(FWindowHandle, WM_HTTP_LOGIN, FRequestSerial, 0);
+}
+
+void THttpCli::LocationSessionClosed(TObject* Sender, std::uint16_t ErrCode) {
+  (void)Sender;
+  (void)ErrCode;
+  InstallSocketCloseHandler(false);
+  FConnected = false;
+  FProxyConnected = false;
+  if (FState == httpAborting || FState == httpReady) {
+    // Aborted while the old connection was closing: nothing more to follow.
+    FLocationFlag = false;
+    FireSessionClosed();
+    return;
+  }
+  std::string loc = FLocation;
+  std::size_t hash = loc.find('#');
+  if (hash != std::string::npos) loc.erase(hash);
+  FLocation = loc;
+  {
+    std::string proto, user, pass, host, port, path = FPath;
+    ParseURL(FLocation, proto, user, pass, host, port, path);
+    FDocName = path;
+    DeriveDocName();
+  }
+  FLocationFlag = false;
+  if (FRequestType == httpPOST) FRequestType = httpGET;
+  ++FLocationChangeCurCount;
+  if (!RelocationAllowed()) {
+    PostReady();
+    return;
+  }
+  if (OnLocationChange) OnLocationChange(this);
+  FReceivedHeader.clear();
+  FHeaderLineCount = 0;
+  FBodyLineCount = 0;
+  FStatusCode = 0;
+  FContentLength = -1;
+  FContentType.clear();
+  FTransferEncoding.clear();
+  FContentEncoding.clear();
+  FAnswerDone = false;
+  // Nothing read from the old connection belongs to the new answer.
+  FReceiveBufferLen = 0;
+  FReceivedCount = 0;
+  if (!Proxy.empty()) FPort = FProxyPortInUse;
+  if (ReceiveStream && ReceiveStream->GetSize() != FDocBeginSize) {
+    ReceiveStream->SetSize(FDocBeginSize);
+    ReceiveStream->Seek(0, plat::soEnd);
+  }
+  if (SendStream && FSentCount > 0) SendStream->Seek(-FSentCount, plat::soCurrent);
+  FSentCount = 0;
+  plat::PostMessage(FWindowHandle, WM_HTTP_LOGIN, FRequestSerial, 0);
+}
+

@@ -1,0 +1,283 @@
+// THttpCli's request side: connecting (name lookup, socket set-up, connect),
+// composing and sending the request header, sending a request body, the
+// "If-Modified-Since:" date and bandwidth control.
+#include <algorithm>
+#include <cmath>
+
+#include "net/http/HttpCliPrivate.h"
+#include "net/http/HttpContCod.h"
+#include "net/http/HttpProt.h"
+
+using namespace httpcli;
+
+// ---------------------------------------------------------------------------
+// Connecting
+
+void THttpCli::Login() {
+  HTTP_TRACE(loProtSpecInfo, "Login " + FHostName);
+  InstallSocketCloseHandler(false);
+  if (SockIsConnected()) {
+    SocketSessionConnected(nullptr, 0);
+    return;
+  }
+  FDnsResult.clear();
+  ChangeState(httpDnsLookup);
+  try {
+    SockDnsLookup(FHostName);
+  } catch (const std::exception& E) {
+    FStatusCode = 404;
+    FReasonPhrase = E.what();
+    FConnected = false;
+    ChangeState(httpReady);
+  }
+}
+
+void THttpCli::PrepareSocket() {
+  FCtrlSocket->SetAddr(FDnsResult);
+  FCtrlSocket->SetLocalAddr(LocalAddr);
+  FCtrlSocket->SetPort(FPort);
+  FCtrlSocket->SetProto("tcp");
+  FCtrlSocket->SetSocksServer(SocksServer);
+  FCtrlSocket->SetSocksLevel(SocksLevel);
+  FCtrlSocket->SetSocksPort(SocksPort);
+  FCtrlSocket->SetSocksUsercode(SocksUsercode);
+  FCtrlSocket->SetSocksPassword(SocksPassword);
+  FCtrlSocket->SetSocksAuthentication(SocksAuthentication);
+}
+
+void THttpCli::SocketDnsLookupDone(TObject* Sender, std::uint16_t ErrCode) {
+  if (ErrCode != 0) {
+    if (FState == httpAborting) return;
+    FRequestDoneError = ErrCode;
+    FStatusCode = 404;
+    FReasonPhrase = "can't resolve hostname to IP address";
+    SocketSessionClosed(Sender, ErrCode);
+    return;
+  }
+  FDnsResult = SockDnsResult();
+  ChangeState(httpDnsLookupDone);
+  int err = 0;
+  try {
+    PrepareSocket();
+  } catch (const std::exception& E) {
+    FStatusCode = 404;
+    FReasonPhrase = E.what();
+    SocketSessionClosed(Sender, 0);
+    return;
+  }
+  FCurrentHost = FHostName;
+  FCurrentPort = FPort;
+  FCurrentProtocol = FProtocol;
+  if (FProtocol != "http") {
+    err = SockLastError();
+    FRequestDoneError = static_cast<std::uint16_t>(err);
+    FStatusCode = 501;
+    FReasonPhrase = "Protocol \"" + FProtocol + "\" not implemented";
+    if (!SockIsClosed()) SockClose();
+    SocketSessionClosed(Sender, static_cast<std::uint16_t>(err));
+    return;
+  }
+  HTTP_TRACE(loProtSpecInfo, "connect to " + FDnsResult + "/" + FPort);
+  bool refused = false;
+  try {
+    SockConnect();
+    // With an error handler set, the socket reports a refused connect
+    // through it instead of raising: it then simply stays closed.
+    refused = SockIsClosed() && FState == httpDnsLookupDone && FRequestDoneError == 0;
+  } catch (const std::exception&) {
+    refused = true;
+  }
+  if (refused) {
+    err = SockLastError();
+    if (err == 0) err = 10022;  // WSAEINVAL: the address or port was not usable
+    FRequestDoneError = static_cast<std::uint16_t>(err);
+    FStatusCode = 404;
+    FReasonPhrase = "can't connect: " + WinsockErrorText(err) + " (Error #" + std::to_string(err) + ")";
+    if (!SockIsClosed()) SockClose();
+    SocketSessionClosed(Sender, static_cast<std::uint16_t>(err));
+  }
+}
+
+void THttpCli::SocketSessionConnected(TObject* Sender, std::uint16_t ErrCode) {
+  (void)Sender;
+  HTTP_TRACE(loProtSpecInfo, "SessionConnected");
+  if (ErrCode != 0) {
+    FRequestDoneError = ErrCode;
+    FStatusCode = 404;
+    FReasonPhrase = WinsockErrorText(ErrCode) + " (Error #" + std::to_string(ErrCode) + ")";
+    FireSessionConnected();
+    return;
+  }
+  FLocationFlag = false;
+  FConnected = true;
+  ChangeState(httpConnected);
+  FireSessionConnected();
+  FNext = nxReadHeaderLine;
+  ChangeState(httpWaitingHeader);
+  try {
+    switch (FRequestType) {
+      case httpGET: SendRequest("GET", FRequestVer); break;
+      case httpPOST:
+      case httpPUT:
+        SendRequest(FRequestType == httpPOST ? "POST" : "PUT", FRequestVer);
+        if (FAuthNTLMState != 1 && FProxyAuthNTLMState != 1) {
+          FireSendBegin();
+          FAllowedToSend = true;
+          SocketDataSent(FCtrlSocket.get(), 0);
+        }
+        break;
+      case httpHEAD: SendRequest("HEAD", FRequestVer); break;
+      default: break;
+    }
+  } catch (const std::exception&) {
+    DropConnection();
+  }
+}
+
+void THttpCli::DropConnection() {
+  FConnected = false;
+  if (!SockIsClosed()) SockClose();
+}
+
+// ---------------------------------------------------------------------------
+// The request
+
+std::string THttpCli::RFC1123Date(double DateTime) {
+  static const char* kDays = "MonTueWedThuFriSatSun";
+  static const char* kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  if (!std::isfinite(DateTime) || DateTime < -657434.0 || DateTime > 2958466.0) DateTime = 0;
+  double whole = std::floor(DateTime);
+  auto days = static_cast<std::int64_t>(whole);
+  auto ms = static_cast<std::int64_t>(std::llround((DateTime - whole) * 86400000.0));
+  if (ms >= 86400000) ms = 86399999;
+  // Civil date from the day count (day 0 = 1899-12-30 = 25569 days before 1970-01-01).
+  std::int64_t z = days - 25569 + 719468;
+  std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  std::int64_t doe = z - era * 146097;
+  std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  std::int64_t y = yoe + era * 400;
+  std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  std::int64_t mp = (5 * doy + 2) / 153;
+  std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
+  if (m <= 2) ++y;
+  int dayIdx = static_cast<int>((((days - 2) % 7) + 7) % 7);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.3s, %2.2d %.3s %4.4d %2.2d:%2.2d:%2.2d", kDays + dayIdx * 3,
+                static_cast<int>(d), kMonths + (m - 1) * 3, static_cast<int>(y),
+                static_cast<int>(ms / 3600000), static_cast<int>((ms / 60000) % 60),
+                static_cast<int>((ms / 1000) % 60));
+  return buf;
+}
+
+void THttpCli::SetBandwidthTimer(bool On) {
+  if (On) {
+    FBandwidthTimerMade = true;
+    FBandwidthTimerOn = true;
+    plat::SetTimer(FWindowHandle, kBandwidthTimerId,
+                   static_cast<plat::UINT>(std::max<std::int32_t>(BandwidthSampling, 1)));
+  } else if (FBandwidthTimerOn) {
+    FBandwidthTimerOn = false;
+    plat::KillTimer(FWindowHandle, kBandwidthTimerId);
+  }
+}
+
+void THttpCli::BandwidthTick() {
+  if (FBandwidthPaused) {
+    FBandwidthPaused = false;
+    FBandwidthCount -= FBandwidthMaxCount;
+    SockResume();
+  }
+}
+
+void THttpCli::SendRequest(const std::string& Method, const std::string& Version) {
+  FBandwidthCount = 0;
+  if (FOptions.Contains(httpoBandwidthControl)) {
+    SetBandwidthTimer(false);
+    SetBandwidthTimer(true);
+    FBandwidthMaxCount = static_cast<std::int64_t>(BandwidthLimit) * BandwidthSampling / 1000;
+    FBandwidthPaused = false;
+    SockAddReceiveLoopOption();
+  }
+  FRequestBuffer.clear();
+  FireRequestHeaderBegin();
+
+  const bool postOrPut = FRequestType == httpPOST || FRequestType == httpPUT;
+  std::vector<std::string> h;
+  h.push_back(Method + " " + FPath + " HTTP/" + Version);
+  if (!Sender.empty()) h.push_back("From: " + Sender);
+  if (!Accept.empty()) h.push_back("Accept: " + Accept);
+  if (!Reference.empty()) h.push_back("Referer: " + Reference);
+  if (!FCurrConnection.empty()) h.push_back("Connection: " + FCurrConnection);
+  if (!AcceptLanguage.empty()) h.push_back("Accept-Language: " + AcceptLanguage);
+  std::string ae = FContentCodingHnd->HeaderValue();
+  if (!ae.empty() && FRequestType != httpHEAD) h.push_back("Accept-Encoding: " + ae);
+  if (postOrPut && !ContentTypePost.empty()) h.push_back("Content-Type: " + ContentTypePost);
+  if (!Agent.empty()) h.push_back("User-Agent: " + Agent);
+  if (FTargetPort == "80" || FTargetPort.empty())
+    h.push_back("Host: " + FTargetHost);
+  else
+    h.push_back("Host: " + FTargetHost + ":" + FTargetPort);
+  if (NoCache) h.push_back("Pragma: no-cache");
+  if (!FCurrProxyConnection.empty()) h.push_back("Proxy-Connection: " + FCurrProxyConnection);
+  if (postOrPut) {
+    if (FAuthNTLMState == 1 || FProxyAuthNTLMState == 1) {
+      h.push_back("Content-Length: 0");
+    } else {
+      std::int64_t n = SendStream ? SendStream->GetSize() - SendStream->GetPosition() : 0;
+      h.push_back("Content-Length: " + std::to_string(std::max<std::int64_t>(n, 0)));
+    }
+  }
+  if (ModifiedSince != 0) h.push_back("If-Modified-Since: " + RFC1123Date(ModifiedSince) + " GMT");
+  if (FProxyAuthNTLMState != 1) {
+    std::string a = ServerAuthLine();
+    if (!a.empty()) h.push_back(a);
+  }
+  {
+    std::string a = ProxyAuthLine();
+    if (!a.empty()) h.push_back(a);
+  }
+  if (!Cookie.empty()) h.push_back("Cookie: " + Cookie);
+  if (!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) {
+    h.push_back("Range: bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);
+    ContentRangeBegin.clear();
+    ContentRangeEnd.clear();
+  }
+  FAcceptRanges.clear();
+  if (TraceEnabled(loProtSpecInfo)) {
+    std::string t = std::to_string(h.size()) + " header lines to send\r\n";
+    for (const std::string& l : h) t += l + "\r\n";
+    TraceLog(loProtSpecInfo, t);
+  }
+  FireBeforeHeaderSend(Method, h);
+  for (const std::string& l : h) QueueRequestLine(l);
+  FireRequestHeaderEnd();
+  QueueRequestLine("");
+
+  std::string out;
+  out.swap(FRequestBuffer);
+  SockSend(out.data(), static_cast<int>(out.size()));
+  HTTP_TRACE(loProtSpecInfo, "SendRequest Done");
+}
+
+void THttpCli::QueueRequestLine(const std::string& Line) {
+  std::string s = Line;
+  if (OnCommand) OnCommand(this, s);
+  if (!s.empty()) FRequestBuffer += s;
+  FRequestBuffer += "\r\n";
+}
+
+void THttpCli::SocketDataSent(TObject* Sender, std::uint16_t ErrCode) {
+  (void)Sender;
+  (void)ErrCode;
+  if (!FAllowedToSend) return;
+  std::int64_t n = SendStream ? SendStream->Read(FSendBuffer, kBufSize) : 0;
+  if (n <= 0) {
+    FAllowedToSend = false;
+    FireSendEnd();
+    return;
+  }
+  FSentCount += n;
+  FireSendData(FSendBuffer, static_cast<int>(n));
+  SockSend(FSendBuffer, static_cast<int>(n));
+}

@@ -1,0 +1,64 @@
+// ASCII text helpers of the HTTP client's units: case, prefixes, trimming,
+// decimal lengths, hexadecimal digits and the host-and-port form.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+
+namespace httptext {
+
+inline std::string LowerCase(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+inline std::string UpperCase(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+inline bool StartsNoCase(const std::string& s, const char* prefix) {
+  std::size_t n = std::strlen(prefix);
+  if (s.size() < n) return false;
+  return LowerCase(s.substr(0, n)) == LowerCase(prefix);
+}
+
+inline std::string Trim(const std::string& s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+  return s.substr(b, e - b);
+}
+
+// A decimal length: digits only, no sign, no overflow; -1 otherwise.
+inline std::int64_t ParseLength(const std::string& text) {
+  std::string t = Trim(text);
+  if (t.empty()) return -1;
+  std::int64_t v = 0;
+  for (char c : t) {
+    if (c < '0' || c > '9') return -1;
+    int d = c - '0';
+    if (v > (std::numeric_limits<std::int64_t>::max() - d) / 10) return -1;
+    v = v * 10 + d;
+  }
+  return v;
+}
+
+inline int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Host part of an address with the port when it is not the default one.
+inline std::string HostAndPort(const std::string& host, const std::string& port) {
+  if (port.empty() || port == "80") return host;
+  return host + ":" + port;
+}
+
+}  // namespace httptext
