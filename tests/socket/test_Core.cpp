@@ -2,10 +2,12 @@
 // listening and accepting, background exceptions.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
 
 #include "SocketTestUtil.h"
 #include "platform/AsyncDns.h"
+#include "support/NetNamespace.h"
 
 using namespace socktest;
 
@@ -116,6 +118,38 @@ TEST(SocketCore, RefusedConnectionOrder) {
                                      "ChangeState wsConnected->wsClosed",     "SessionClosed 0"};
   EXPECT_EQ(r.ev, expect) << r.Dump();
   EXPECT_EQ(s.GetState(), wsClosed);
+}
+
+TEST(SocketCore, ConnectWithoutRouteEndsLikeARefusedOne) {
+  if (!netns::InEmptyNetNamespace()) return;
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(80);
+  int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  int err = errno;
+  ::close(fd);
+  ASSERT_TRUE(rc == -1 && err == ENETUNREACH) << "the system should refuse at once here";
+
+  const int openBefore = plat::WsOpenSocketCount();
+  Recorder r;
+  TWSocket s;
+  r.Attach(s);
+  int errors = 0;
+  s.OnError = [&](TObject*) { ++errors; };  // as the HTTP client has it
+  s.SetAddr("127.0.0.1");
+  s.SetPort("80");
+  s.Connect();
+  ASSERT_TRUE(PumpUntil([&] { return r.Has("SessionClosed 0"); })) << r.Dump();
+  PumpFor(50);
+  std::vector<std::string> expect = {"ChangeState wsClosed->wsOpened",        "ChangeState wsOpened->wsConnecting",
+                                     "ChangeState wsConnecting->wsConnected", "SessionConnected 10051",
+                                     "ChangeState wsConnected->wsClosed",     "SessionClosed 0"};
+  EXPECT_EQ(r.ev, expect) << r.Dump();
+  EXPECT_EQ(errors, 0);
+  EXPECT_EQ(s.GetHSocket(), INVALID_SOCKET);
+  EXPECT_EQ(plat::WsOpenSocketCount(), openBefore);
 }
 
 TEST(SocketCore, SecondConnectAndPropertyChangesRefusedWhileOpen) {

@@ -190,10 +190,16 @@ void TCustomWSocket::Connect() {
   int rc = plat::WsConnect(FHSocket, Fsin);
   if (rc == 0 || plat::WSAGetLastError() == plat::WSAEWOULDBLOCK) {
     SetState(wsConnecting);
-  } else {
-    FLastError = plat::WSAGetLastError();
-    ReportSocketError("Connect");
+    return;
   }
+  // Refused at once (no route, network down, not permitted): end it the way
+  // a refused connect ends, through the connect notification, so that its
+  // handlers see the error and the socket closes.
+  FLastError = plat::WSAGetLastError();
+  SetState(wsConnecting);
+  if (FHSocket != INVALID_SOCKET && FState == wsConnecting)
+    plat::PostMessage(FWindowHandle, WM_ASYNCSELECT, static_cast<plat::WPARAM>(FHSocket),
+                      plat::WSAMakeSelectReplyFor(FHSocket, plat::FD_CONNECT, static_cast<unsigned>(FLastError)));
 }
 
 void TCustomWSocket::Listen() {
