@@ -307,10 +307,7 @@ bool TCustomSocksWSocket::TriggerDataAvailable(std::uint16_t Error) {
         }
         switch (FRcvBuf[1]) {
           case 90:
-            FSocksState = SocksIdle;
-            TCustomWSocket::SessionConnectedHook(0);
-            if (FHSocket == INVALID_SOCKET) return true;
-            return TriggerDataAvailable(0);
+            return SocksTunnelUp();
           case 91: SocksFail(socksRejectedOrFailed, "request rejected or failed"); break;
           case 92: SocksFail(socksConnectionRefused, "connection refused"); break;
           case 93: SocksFail(socksAuthenticationFailed, "authentification failed"); break;
@@ -365,14 +362,20 @@ bool TCustomSocksWSocket::TriggerDataAvailable(std::uint16_t Error) {
       FSocksRcvdCnt = FRcvCnt - need;
       FSocksRcvdPtr = need;
       FRcvCnt = 0;
-      TCustomWSocket::SessionConnectedHook(0);
-      if (FHSocket == INVALID_SOCKET) return true;
-      return TriggerDataAvailable(0);
+      return SocksTunnelUp();
     }
     default:
       SocksFail(socksInternalError, "internal error");
       return false;
   }
+}
+
+bool TCustomSocksWSocket::SocksTunnelUp() {
+  FSocksState = SocksIdle;
+  const TConnectionId conn = CurrentConnection();
+  TCustomWSocket::SessionConnectedHook(0);
+  if (!IsCurrent(conn)) return true;  // the handler closed or replaced the connection
+  return TriggerDataAvailable(0);
 }
 
 int TCustomSocksWSocket::GetRcvdCount() {

@@ -108,6 +108,9 @@ void TCustomWSocket::Connect() {
     ReportSocketError("Connect (socket)");
     return;
   }
+  // A handler that connects again from a close notification comes here
+  // before the old connection's reset: this one's close is still to report.
+  FCloseInvoked = false;
   {
     LiveCountGuard live;
     int len = sizeof(int);
@@ -248,6 +251,7 @@ void TCustomWSocket::Listen() {
     ReportSocketError("socket");
     return;
   }
+  FCloseInvoked = false;
   if (FType == plat::WS_SOCK_DGRAM && FReuseAddr) {
     int on = 1;
     if (plat::WsSetSockOpt(FHSocket, plat::WS_SOL_SOCKET, plat::WS_SO_REUSEADDR, &on, sizeof on) != 0) {
@@ -337,6 +341,7 @@ void TCustomWSocket::Dup(TSocket NewHSocket) {
   }
   WSocketLoad();
   FHSocket = NewHSocket;
+  FCloseInvoked = false;
   {
     LiveCountGuard live;
     int len = sizeof(int);
