@@ -105,10 +105,10 @@ void OnReadable(TSocket s) {
   char c;
   ssize_t n = ::recv(static_cast<int>(s), &c, 1, MSG_PEEK | MSG_DONTWAIT);
   if (n > 0 || (n == 0 && r->dgram)) {
-    if ((r->mask & FD_READ) && r->readArmed) {
-      r->readArmed = false;
-      Post(r, FD_READ, 0);
-    }
+    if ((r->mask & FD_READ) && r->readArmed) Post(r, FD_READ, 0);
+    // Data waits: nothing more to tell until the next receive call, also
+    // when only FD_CLOSE is wanted (the notifier would fire again at once).
+    r->readArmed = false;
   } else if (n == 0) {
     if (!r->closeSent && (r->mask & FD_CLOSE)) {
       r->closeSent = true;
