@@ -7,9 +7,14 @@
 
 using namespace httpcli;
 
-void THttpCli::BodyFailed(const std::string& Reason) {
-  FRequestDoneError = kErrBadChunk;
+void THttpCli::MarkFailed(std::uint16_t Error, const std::string& Reason) {
+  FAnswerFailed = true;
+  FRequestDoneError = Error;
   FReasonPhrase = Reason;
+}
+
+void THttpCli::AnswerFailed(std::uint16_t Error, const std::string& Reason) {
+  MarkFailed(Error, Reason);
   FLocationFlag = false;
   FNext = nxNone;
   FReceiveBufferLen = 0;
@@ -75,7 +80,7 @@ void THttpCli::GetBodyLineNext() {
           if (TraceEnabled(loProtSpecDump)) TraceLog(loProtSpecDump, "ChunkLength = " + std::to_string(Length));
         });
     if (FChunkDecoder.Failed()) {
-      BodyFailed("Invalid chunk size");
+      AnswerFailed(kErrBadChunk, "Invalid chunk size");
       return;
     }
     FBodyDataTaken = used;
@@ -94,16 +99,19 @@ void THttpCli::GetBodyLineNext() {
 void THttpCli::SocketSessionClosed(TObject* Sender, std::uint16_t ErrCode) {
   (void)Sender;
   HTTP_TRACE(loProtSpecInfo, "SessionClosed Error: " + std::to_string(ErrCode));
-  if (ErrCode != 0) FRequestDoneError = ErrCode;
+  // The first failure of an answer keeps its number and text.
+  if (ErrCode != 0 && !FAnswerFailed) FRequestDoneError = ErrCode;
   FConnected = false;
   FProxyConnected = false;
   // An answer the connection cut short is a failed request, not a success.
   const bool answerRunning = FState == httpWaitingHeader || FState == httpWaitingBody;
+  const bool cutShort = answerRunning && !FAnswerDone && !FLocationFlag && !FAnswerFailed && FRequestType != httpHEAD;
   const bool bodyByClose = FState == httpWaitingBody && FContentLength < 0 && FTransferEncoding != "chunked";
-  if (answerRunning && !FAnswerDone && !bodyByClose && !FLocationFlag && FRequestDoneError == 0 &&
-      FRequestType != httpHEAD) {
-    FRequestDoneError = kErrIncomplete;
-    FReasonPhrase = "Connection closed before the end of the answer";
+  if (cutShort && ErrCode != 0) {
+    // A reset is no orderly end, not even of a body that runs to the close.
+    MarkFailed(ErrCode, WinsockErrorText(ErrCode) + " (Error #" + std::to_string(ErrCode) + ")");
+  } else if (cutShort && !bodyByClose && FRequestDoneError == 0) {
+    MarkFailed(kErrIncomplete, "Connection closed before the end of the answer");
   }
   if (FInsideHeader) {
     FireHeaderEnd();

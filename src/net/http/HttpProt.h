@@ -336,6 +336,7 @@ class THttpCli : public TComponent {
   std::string FLastLine;  // the line handed to ReadHeaderLine
   std::int32_t FBodyDataTaken = 0;  // bytes of the slice GetBodyLineNext consumed
   bool FAnswerDone = false;  // the answer was read to its end
+  bool FAnswerFailed = false;  // the request failed though its status may say otherwise
   std::string FProxyPortInUse;  // port of the proxy connection
   // Every request gets a serial; posted messages carry it, so a message left
   // over from an aborted or finished request cannot touch the next one.
@@ -355,7 +356,10 @@ class THttpCli : public TComponent {
   void FinishIfDocumentEnded();
   void TakeLocation(const std::string& Value);
   void DocEndCommon();
-  void BodyFailed(const std::string& Reason);
+  // The request fails with Error and Reason (Get raises them).
+  void MarkFailed(std::uint16_t Error, const std::string& Reason);
+  // The same, and the rest of the answer is dropped with the connection.
+  void AnswerFailed(std::uint16_t Error, const std::string& Reason);
   void BandwidthTick();
   void SetBandwidthTimer(bool On);
   void ApplyAuthPresets(bool NewConnection);

@@ -1,0 +1,74 @@
+// Hostile answers through Get, each scripted to the byte: a request either
+// delivers the complete document or fails with a clear reason, never a
+// truncated or corrupted file reported as success.
+#include <gtest/gtest.h>
+
+#include "http/HttpPeer.h"
+
+using namespace httptest;
+
+namespace {
+
+enum TEnd { endClose, endReset, endKeep };
+
+// One connection: read the request, send `parts` as separate reads, then end
+// the connection as `end` says.
+ScriptedServer::Script Answer(std::vector<std::string> parts, TEnd end = endClose) {
+  return [parts, end](PeerConn& c, int) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    for (const auto& p : parts) c.SendSlowly(p);
+    if (end == endReset)
+      c.Reset();
+    else if (end == endClose)
+      c.Close();
+    else
+      c.WaitForClientClose();
+  };
+}
+
+// What a Get came to.
+struct TOutcome {
+  bool Raised = false;
+  std::uint16_t Code = 0;
+  std::string Text;
+  std::string Stream;  // what reached the receive stream
+  std::int64_t Counted = 0;
+  int DocEnds = 0;
+};
+
+TOutcome Fetch(ScriptedServer::Script script, const std::string& ver = "1.0") {
+  ScriptedServer server(std::move(script));
+  RecordingClient rc;
+  plat::TMemoryStream ms;
+  rc.cli.ReceiveStream = &ms;
+  rc.cli.SetRequestVer(ver);
+  rc.cli.URL = server.Url("/video.flv");
+  TOutcome o;
+  try {
+    rc.cli.Get();
+  } catch (const EHttpException& e) {
+    o.Raised = true;
+    o.Code = e.ErrorCode;
+    o.Text = e.what();
+  }
+  o.Stream = ms.DataString();
+  o.Counted = rc.cli.ReceivedCount();
+  o.DocEnds = rc.Count("DocEnd");
+  return o;
+}
+
+}  // namespace
+
+TEST(HttpHostile, ResetEndingABodyFailsWithOrWithoutLength) {
+  for (const char* length : {"Content-Length: 100\r\n", ""}) {
+    TOutcome o = Fetch(Answer({std::string("HTTP/1.0 200 OK\r\n") + length + "\r\n", "abc"}, endReset));
+    EXPECT_TRUE(o.Raised) << length;
+    EXPECT_EQ(o.Code, 10054) << length;
+    EXPECT_EQ(o.Text, "Connection reset by peer (Error #10054)") << length;
+  }
+  // An orderly close still ends a body without length as a success.
+  TOutcome ok = Fetch(Answer({"HTTP/1.0 200 OK\r\n\r\n", "abc"}));
+  EXPECT_FALSE(ok.Raised);
+  EXPECT_EQ(ok.Stream, "abc");
+}
