@@ -93,3 +93,26 @@ TEST_F(CliHostile, ResetEndsTheJobAsAFailure) {
   ASSERT_TRUE(s.Running());
   for (const char* id : {"resetWithLength", "resetWithoutLength"}) ExpectFailed(Run(s, id), id);
 }
+
+TEST_F(CliHostile, RefusedWriteEndsTheJobAsAFailure) {
+  // A file-size limit makes the download's writes fail with EFBIG (the
+  // signal that would kill the program is ignored, as a shell can set up).
+  const std::string doc = Document();
+  THostileCache cache({
+      {"limitWithLength", Send({"HTTP/1.0 200 OK\r\nContent-Length: 20000\r\n\r\n", doc})},
+      {"limitWithoutLength", Send({"HTTP/1.0 200 OK\r\n\r\n", doc})},
+  });
+  TService s({"--cache-redirect-port", std::to_string(cache.Port())});
+  ASSERT_TRUE(s.Running());
+  const std::vector<std::string> limited = {
+      "python3", "-c",
+      "import os, resource, signal, sys\n"
+      "signal.signal(signal.SIGXFSZ, signal.SIG_IGN)\n"
+      "resource.setrlimit(resource.RLIMIT_FSIZE, (8192, 8192))\n"
+      "os.execv(sys.argv[1], sys.argv[1:])\n"};
+  for (const char* id : {"limitWithLength", "limitWithoutLength"}) {
+    TRunResult r = Run(s, id, limited);
+    ExpectFailed(r, id);
+    EXPECT_EQ(r.Err.find("Connection closed before the end of the answer"), std::string::npos) << id;
+  }
+}

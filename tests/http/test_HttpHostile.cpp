@@ -72,3 +72,25 @@ TEST(HttpHostile, ResetEndingABodyFailsWithOrWithoutLength) {
   EXPECT_FALSE(ok.Raised);
   EXPECT_EQ(ok.Stream, "abc");
 }
+
+TEST(HttpHostile, RefusedWriteFailsWithTheSystemsText) {
+  // /dev/full refuses every byte with ENOSPC, like a full disk.
+  for (const char* framing : {"Content-Length: 10\r\n", "", "Transfer-Encoding: chunked\r\n"}) {
+    const bool chunked = std::string(framing).find("chunked") != std::string::npos;
+    ScriptedServer server(Answer({std::string("HTTP/1.0 200 OK\r\n") + framing + "\r\n",
+                                  chunked ? "A\r\n0123456789\r\n0\r\n\r\n" : "0123456789"}));
+    RecordingClient rc;
+    plat::TFileStream full("/dev/full", plat::fmOpenWrite);
+    rc.cli.ReceiveStream = &full;
+    rc.cli.URL = server.Url("/video.flv");
+    try {
+      rc.cli.Get();
+      ADD_FAILURE() << "no failure with " << framing;
+    } catch (const EHttpException& e) {
+      EXPECT_STREQ(e.what(), "No space left on device") << framing;
+      EXPECT_EQ(e.ErrorCode, 7) << framing;
+    }
+    EXPECT_EQ(rc.doneError, 7) << framing;
+    EXPECT_EQ(rc.Count("DocData"), 0) << framing;  // nothing handed on that the stream refused
+  }
+}

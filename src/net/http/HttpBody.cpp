@@ -22,6 +22,17 @@ void THttpCli::AnswerFailed(std::uint16_t Error, const std::string& Reason) {
   SockAbort();
 }
 
+bool THttpCli::WriteBody(const char* Data, std::int32_t Len) {
+  try {
+    FContentCodingHnd->InputWriteBuffer(Data, Len);
+  } catch (const plat::EStreamError& E) {
+    // A full disk or a file-size limit: the system's reason, not a network one.
+    AnswerFailed(kErrWriteFailed, E.what());
+    return false;
+  }
+  return true;
+}
+
 void THttpCli::DocEndCommon() {
   FBodyLineCount = 0;
   FNext = nxNone;
@@ -48,7 +59,7 @@ void THttpCli::GetBodyLineNext() {
   if (FTransferEncoding != "chunked") {
     if (FBodyDataLen > 0) {
       FReceivedCount += FBodyDataLen;
-      FContentCodingHnd->InputWriteBuffer(FBodyData, FBodyDataLen);
+      if (!WriteBody(FBodyData, FBodyDataLen)) return;
       if (FState == httpReady) return;  // aborted from OnDocData
     }
     if (FReceivedCount == FContentLength) {
@@ -73,12 +84,12 @@ void THttpCli::GetBodyLineNext() {
         FBodyData, FBodyDataLen,
         [this](const char* Data, std::int32_t Len) {
           FReceivedCount += Len;
-          FContentCodingHnd->InputWriteBuffer(Data, Len);
-          return FState != httpReady;  // aborted from OnDocData
+          return WriteBody(Data, Len) && FState != httpReady;  // failed, or aborted from OnDocData
         },
         [this](std::int64_t Length) {
           if (TraceEnabled(loProtSpecDump)) TraceLog(loProtSpecDump, "ChunkLength = " + std::to_string(Length));
         });
+    if (FAnswerFailed) return;
     if (FChunkDecoder.Failed()) {
       AnswerFailed(kErrBadChunk, "Invalid chunk size");
       return;

@@ -360,6 +360,9 @@ class THttpCli : public TComponent {
   void MarkFailed(std::uint16_t Error, const std::string& Reason);
   // The same, and the rest of the answer is dropped with the connection.
   void AnswerFailed(std::uint16_t Error, const std::string& Reason);
+  // Body bytes into the decoding chain and the receive stream; false when
+  // the stream refused them (the request has then failed).
+  bool WriteBody(const char* Data, std::int32_t Len);
   void BandwidthTick();
   void SetBandwidthTimer(bool On);
   void ApplyAuthPresets(bool NewConnection);
