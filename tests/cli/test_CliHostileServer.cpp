@@ -116,3 +116,14 @@ TEST_F(CliHostile, RefusedWriteEndsTheJobAsAFailure) {
     EXPECT_EQ(r.Err.find("Connection closed before the end of the answer"), std::string::npos) << id;
   }
 }
+
+TEST_F(CliHostile, ChunkSizeWithoutADigitEndsTheJobAsAFailure) {
+  const std::string head = "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  THostileCache cache({
+      {"sizeZz", Send({head, "zz\r\n" + Document() + "\r\n0\r\n\r\n"})},
+      {"sizeEmpty", Send({head, "\r\n" + Document() + "\r\n0\r\n\r\n"})},
+  });
+  TService s({"--cache-redirect-port", std::to_string(cache.Port())});
+  ASSERT_TRUE(s.Running());
+  for (const char* id : {"sizeZz", "sizeEmpty"}) ExpectFailed(Run(s, id), id);
+}

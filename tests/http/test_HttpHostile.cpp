@@ -94,3 +94,12 @@ TEST(HttpHostile, RefusedWriteFailsWithTheSystemsText) {
     EXPECT_EQ(rc.Count("DocData"), 0) << framing;  // nothing handed on that the stream refused
   }
 }
+
+TEST(HttpHostile, ChunkSizeWithoutADigitIsInvalid) {
+  for (const char* body : {"zz\r\nabc\r\n0\r\n\r\n", "\r\nabc\r\n0\r\n\r\n", "3\r\nabc\r\n\r\n0\r\n\r\n"}) {
+    TOutcome o = Fetch(Answer({"HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", body}));
+    EXPECT_TRUE(o.Raised) << body;
+    EXPECT_EQ(o.Code, 5) << body;
+    EXPECT_EQ(o.Text, "Invalid chunk size") << body;
+  }
+}
