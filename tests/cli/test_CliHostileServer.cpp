@@ -25,6 +25,12 @@ std::string Document() {
   return d;
 }
 
+std::string Hex(std::size_t n) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%zX", n);
+  return buf;
+}
+
 // Answers one connection of the cache host; `head` is the request read.
 using TCase = std::function<void(PeerConn& c, const std::string& head)>;
 
@@ -126,4 +132,17 @@ TEST_F(CliHostile, ChunkSizeWithoutADigitEndsTheJobAsAFailure) {
   TService s({"--cache-redirect-port", std::to_string(cache.Port())});
   ASSERT_TRUE(s.Running());
   for (const char* id : {"sizeZz", "sizeEmpty"}) ExpectFailed(Run(s, id), id);
+}
+
+TEST_F(CliHostile, ChunkedAsTheLastCodingSavesTheDocument) {
+  const std::string doc = Document();
+  const std::string chunks = Hex(12345) + "\r\n" + doc.substr(0, 12345) + "\r\n" + Hex(doc.size() - 12345) +
+                             "\r\n" + doc.substr(12345) + "\r\n0\r\n\r\n";
+  THostileCache cache({
+      {"trailingBlank", Send({"HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked \r\n\r\n", chunks})},
+      {"codingList", Send({"HTTP/1.0 200 OK\r\nTransfer-Encoding: gzip, Chunked\r\n\r\n", chunks})},
+  });
+  TService s({"--cache-redirect-port", std::to_string(cache.Port())});
+  ASSERT_TRUE(s.Running());
+  for (const char* id : {"trailingBlank", "codingList"}) ExpectSaved(Run(s, id), id, doc);
 }

@@ -103,3 +103,17 @@ TEST(HttpHostile, ChunkSizeWithoutADigitIsInvalid) {
     EXPECT_EQ(o.Text, "Invalid chunk size") << body;
   }
 }
+
+TEST(HttpHostile, TransferEncodingEndingInChunkedIsRecognised) {
+  for (const char* coding : {"chunked ", " Chunked", "gzip, chunked", "gzip,CHUNKED  "}) {
+    TOutcome o = Fetch(Answer({std::string("HTTP/1.0 200 OK\r\nTransfer-Encoding: ") + coding + "\r\n\r\n",
+                               "5\r\nHello\r\n6\r\n, you!\r\n0\r\n\r\n"}));
+    EXPECT_FALSE(o.Raised) << coding << ": " << o.Text;
+    EXPECT_EQ(o.Stream, "Hello, you!") << coding;
+    EXPECT_EQ(o.Counted, 11) << coding;
+  }
+  // Chunked not last: the body is not framed by chunks and runs to the close.
+  TOutcome o = Fetch(Answer({"HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked, gzip\r\n\r\n", "5\r\nHello\r\n"}));
+  EXPECT_FALSE(o.Raised);
+  EXPECT_EQ(o.Stream, "5\r\nHello\r\n");
+}

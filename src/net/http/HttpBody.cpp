@@ -56,7 +56,7 @@ void THttpCli::GetBodyLineNext() {
   ++FBodyLineCount;
   if (TraceEnabled(loProtSpecDump)) TraceLog(loProtSpecDump, "GetBodyLineNext FBodyDataLen=" + std::to_string(FBodyDataLen));
 
-  if (FTransferEncoding != "chunked") {
+  if (!FChunked) {
     if (FBodyDataLen > 0) {
       FReceivedCount += FBodyDataLen;
       if (!WriteBody(FBodyData, FBodyDataLen)) return;
@@ -117,7 +117,7 @@ void THttpCli::SocketSessionClosed(TObject* Sender, std::uint16_t ErrCode) {
   // An answer the connection cut short is a failed request, not a success.
   const bool answerRunning = FState == httpWaitingHeader || FState == httpWaitingBody;
   const bool cutShort = answerRunning && !FAnswerDone && !FLocationFlag && !FAnswerFailed && FRequestType != httpHEAD;
-  const bool bodyByClose = FState == httpWaitingBody && FContentLength < 0 && FTransferEncoding != "chunked";
+  const bool bodyByClose = FState == httpWaitingBody && FContentLength < 0 && !FChunked;
   if (cutShort && ErrCode != 0) {
     // A reset is no orderly end, not even of a body that runs to the close.
     MarkFailed(ErrCode, WinsockErrorText(ErrCode) + " (Error #" + std::to_string(ErrCode) + ")");

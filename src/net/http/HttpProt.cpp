@@ -367,6 +367,7 @@ void THttpCli::ResetResponse() {
   FBodyLineCount = 0;
   FContentType.clear();
   FTransferEncoding.clear();
+  FChunked = false;
   FContentEncoding.clear();
   FAllowedToSend = false;
   FContentLength = -1;

@@ -325,6 +325,7 @@ class THttpCli : public TComponent {
   std::int32_t FLocationChangeCurCount = 0;
 
   std::string FContentType, FTransferEncoding, FContentEncoding, FAcceptRanges;
+  bool FChunked = false;  // the body is framed by chunks
   std::int32_t FHeaderLineCount = 0;
   bool FInsideHeader = false;
   std::int32_t FBodyLineCount = 0;

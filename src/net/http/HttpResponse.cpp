@@ -102,7 +102,7 @@ bool THttpCli::TakeBufferedBody() {
   FBodyData = FReceiveBuffer;
   FBodyDataLen = FReceiveBufferLen;
   // A chunked body is delimited by its chunks, whatever length was announced.
-  if (FContentLength >= 0 && FTransferEncoding != "chunked" && FBodyDataLen > FContentLength - FReceivedCount)
+  if (FContentLength >= 0 && !FChunked && FBodyDataLen > FContentLength - FReceivedCount)
     FBodyDataLen = static_cast<std::int32_t>(std::max<std::int64_t>(FContentLength - FReceivedCount, 0));
   FBodyDataTaken = FBodyDataLen;
   GetBodyLineNext();
@@ -239,6 +239,8 @@ void THttpCli::ReadHeaderLine() {
         FContentLength = ParseLength(value);
       } else if (name == "transfer-encoding") {
         FTransferEncoding = LowerCase(value);
+        // Only a list that ends in chunked is framed by chunks.
+        FChunked = LowerCase(LastListItem(value)) == "chunked";
       } else if (name == "content-range") {
         std::size_t dash = value.find('-');
         if (dash != std::string::npos && dash >= 6) {
