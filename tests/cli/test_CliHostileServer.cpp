@@ -146,3 +146,15 @@ TEST_F(CliHostile, ChunkedAsTheLastCodingSavesTheDocument) {
   ASSERT_TRUE(s.Running());
   for (const char* id : {"trailingBlank", "codingList"}) ExpectSaved(Run(s, id), id, doc);
 }
+
+TEST_F(CliHostile, ChunkedWithAContentLengthSavesTheDocument) {
+  const std::string doc = Document();
+  const std::string chunks = Hex(doc.size()) + "\r\n" + doc + "\r\n0\r\n\r\n";
+  THostileCache cache({
+      {"lengthZero", Send({"HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 0\r\n\r\n", chunks})},
+      {"lengthWrong", Send({"HTTP/1.0 200 OK\r\nContent-Length: 500\r\nTransfer-Encoding: chunked\r\n\r\n", chunks})},
+  });
+  TService s({"--cache-redirect-port", std::to_string(cache.Port())});
+  ASSERT_TRUE(s.Running());
+  for (const char* id : {"lengthZero", "lengthWrong"}) ExpectSaved(Run(s, id), id, doc);
+}

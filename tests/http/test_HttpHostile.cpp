@@ -117,3 +117,23 @@ TEST(HttpHostile, TransferEncodingEndingInChunkedIsRecognised) {
   EXPECT_FALSE(o.Raised);
   EXPECT_EQ(o.Stream, "5\r\nHello\r\n");
 }
+
+TEST(HttpHostile, ChunkedBodyIgnoresAnyContentLength) {
+  for (const char* length : {"0", "3", "99999", "abc"}) {
+    TOutcome o = Fetch(Answer({std::string("HTTP/1.0 200 OK\r\nContent-Length: ") + length +
+                                   "\r\nTransfer-Encoding: chunked\r\n\r\n",
+                               "5\r\nHello\r\n6\r\n, you!\r\n0\r\n\r\n"}));
+    EXPECT_FALSE(o.Raised) << length << ": " << o.Text;
+    EXPECT_EQ(o.Stream, "Hello, you!") << length;
+    EXPECT_EQ(o.DocEnds, 1) << length;
+  }
+  // After the chunks the length is no longer announced, so a caller that
+  // compares the count with it finds nothing amiss.
+  ScriptedServer server(Answer({"HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 0\r\n\r\n",
+                                "3\r\nabc\r\n0\r\n\r\n"}));
+  THttpCli cli;
+  cli.URL = server.Url("/video.flv");
+  cli.Get();
+  EXPECT_EQ(cli.ContentLength(), -1);
+  EXPECT_EQ(cli.ReceivedCount(), 3);
+}

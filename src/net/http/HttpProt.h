@@ -350,6 +350,8 @@ class THttpCli : public TComponent {
 
  private:
   void RunNext();
+  // The empty line: interim answer, or the decision whether a body follows.
+  void EndOfHeader();
   // Hands the buffered bytes to the body reader (never beyond an announced
   // length) and keeps what it left; false when the request was aborted.
   bool TakeBufferedBody();
