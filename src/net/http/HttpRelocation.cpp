@@ -147,6 +147,7 @@ void THttpCli::LocationSessionClosed(TObject* Sender, std::uint16_t ErrCode) {
   FContentType.clear();
   FTransferEncoding.clear();
   FChunked = false;
+  FContentLengthSeen = FLengthConflict = false;
   FContentEncoding.clear();
   FAnswerDone = false;
   // Nothing read from the old connection belongs to the new answer.
