@@ -104,21 +104,22 @@ int TCliDesktop::MessageBox(const std::string& text, const std::string& caption,
   std::fflush(FErr);
   for (int tries = 0; tries < 3; ++tries) {
     std::optional<std::string> line = ReadLine(std::string(), false);
-    if (!line) {
-      std::fprintf(FErr, "\n");
-      break;  // no more input: the box's default button
-    }
+    if (!line) break;
     std::string a;
     for (char c : *line)
       if (!std::isspace(static_cast<unsigned char>(c)))
         a += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (a.empty()) break;
+    if (a.empty()) return byDefault;  // Enter: the box's default button
     if (a == "y" || a == "yes") return plat::IDYES;
     if (a == "n" || a == "no") return plat::IDNO;
     std::fprintf(FErr, "Please answer yes or no: ");
     std::fflush(FErr);
   }
-  return byDefault;
+  // No answer could be read (the input ended, or it never said yes or no):
+  // the answer that loses nothing, whatever the default button.
+  std::fprintf(FErr, "no\n");
+  std::fflush(FErr);
+  return plat::IDNO;
 }
 
 bool TCliDesktop::AskLogin(std::string& user, std::string& password) {

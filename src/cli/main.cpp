@@ -54,7 +54,8 @@ void PrintUsage(std::FILE* f) {
                "  --password PW    --password or CLIPHARBOR_PASSWORD, else it is asked for\n"
                "  --help           show this text\n"
                "\n"
-               "Without --yes or --no, questions are read from standard input.\n"
+               "Without --yes or --no, questions are read from standard input; when it\n"
+               "ends, every question is answered No.\n"
                "\n"
                "Formats:\n",
                ServiceHost().c_str());
