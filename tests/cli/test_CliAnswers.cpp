@@ -66,30 +66,4 @@ TEST(CliAnswers, UnreadableAnswersAreNoForEveryQuestion) {
   EXPECT_EQ(ReadFile(dir / "clip.mp3"), "converted");
 }
 
-TEST(CliAnswers, UnreadableAnswersAreNoForEveryQuestion) {
-  TTempDir dir;
-  const std::string flv = dir / "clip.flv";
-  WriteFile(flv, "FLV");
-  WriteFile(dir / "steps.json", R"([["output", "converted"], ["exit", 0]])");
-  const std::vector<std::string> env =
-      Environment({{"PATH", PathWithout(StandInConverterDir(dir))}, {"CONVERT_STANDIN", dir / "steps.json"}});
-  WriteFile(dir / "clip.mp3", "mine");
-  // The conversion's overwrite question has Yes for its default button.
-  for (const std::string input : {"", "maybe\nperhaps\nlater\n"}) {
-    TRunResult r = RunProcess({Cli(), "--output", dir.Path, "--format", "7", flv}, env, input);
-    EXPECT_EQ(r.ExitCode, 1) << input;
-    EXPECT_NE(r.Err.find(dir / "clip.mp3 has existed,overite it? [Y/n] "), std::string::npos) << r.Err;
-    EXPECT_EQ(ReadFile(dir / "clip.mp3"), "mine") << input;
-  }
-  // So has the question whether to create the output folder.
-  TRunResult r = RunProcess({Cli(), "--output", dir / "new", "--format", "7", flv}, env, "");
-  EXPECT_EQ(r.ExitCode, 1);
-  EXPECT_NE(r.Err.find("creates a new directory? [Y/n] no"), std::string::npos) << r.Err;
-  EXPECT_FALSE(Exists(dir / "new"));
-  // A real answer still counts, and Enter takes the default button.
-  r = RunProcess({Cli(), "--output", dir.Path, "--format", "7", flv}, env, "\n");
-  EXPECT_EQ(r.ExitCode, 0) << r.Err;
-  EXPECT_EQ(ReadFile(dir / "clip.mp3"), "converted");
-}
-
 }  // namespace
