@@ -328,6 +328,7 @@ class THttpCli : public TComponent {
   bool FChunked = false;  // the body is framed by chunks
   bool FContentLengthSeen = false;
   bool FLengthConflict = false;  // two Content-Length lines disagree
+  bool FLocationRefused = false;  // a Location to follow held a line break
   std::int32_t FHeaderLineCount = 0;
   bool FInsideHeader = false;
   std::int32_t FBodyLineCount = 0;
@@ -339,7 +340,7 @@ class THttpCli : public TComponent {
   std::string FLastLine;  // the line handed to ReadHeaderLine
   std::int32_t FBodyDataTaken = 0;  // bytes of the slice GetBodyLineNext consumed
   bool FAnswerDone = false;  // the answer was read to its end
-  bool FAnswerFailed = false;  // the request failed though its status may say otherwise
+  bool FRequestFailed = false;  // the request failed though its status may say otherwise
   std::string FProxyPortInUse;  // port of the proxy connection
   // Every request gets a serial; posted messages carry it, so a message left
   // over from an aborted or finished request cannot touch the next one.

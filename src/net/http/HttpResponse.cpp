@@ -243,6 +243,10 @@ void THttpCli::EndOfHeader() {
     AnswerFailed(kErrBadLength, "Content-Length values differ");
     return;
   }
+  if (FLocationRefused) {
+    AnswerFailed(kErrBadTarget, "Refused Location: it holds CR or LF");
+    return;
+  }
   const bool noBody =
       FContentLength == 0 || FRequestType == httpHEAD ||
       (FContentLength == -1 && (FStatusCode < 200 || FStatusCode == 204 || FStatusCode == 301 ||
