@@ -265,3 +265,19 @@ TEST(HttpHostile, LocationIsEncodedFollowedToItsHostAndNeverInjects) {
     EXPECT_TRUE(heads->Get().empty());
   }
 }
+
+TEST(HttpHostile, BytesAfterABodilessAnswerAreNotItsHeader) {
+  // Before, the lines after the empty line were read as more header of the
+  // same answer: a length appeared that no body had matched.
+  ScriptedServer server(Answer({"HTTP/1.1 204 No Content\r\n\r\nContent-Length: 6\r\n\r\n"}, endKeep));
+  RecordingClient rc;
+  int pushes = 0;
+  rc.cli.OnDataPush = [&](THttpCli*, std::uint16_t) { ++pushes; };
+  rc.cli.SetRequestVer("1.1");
+  rc.cli.URL = server.Url("/none");
+  rc.cli.Get();
+  EXPECT_EQ(rc.cli.StatusCode(), 204);
+  EXPECT_EQ(rc.cli.ContentLength(), -1);
+  EXPECT_EQ(rc.cli.ReceivedHeader(), (std::vector<std::string>{"HTTP/1.1 204 No Content"}));
+  EXPECT_TRUE(PumpUntil([&] { return pushes == 2; }, 3000));  // the two lines, as lines of no answer
+}
