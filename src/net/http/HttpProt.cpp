@@ -363,7 +363,6 @@ void THttpCli::StartRequest(THttpRequest Rq) {
   Login();
 }
 
-
 void THttpCli::ResetResponse() {
   FReceivedHeader.clear();
   FRequestDoneError = 0;
@@ -375,15 +374,19 @@ void THttpCli::ResetResponse() {
   FBodyLineCount = 0;
   FContentType.clear();
   FTransferEncoding.clear();
-  FChunked = false;
-  FContentLengthSeen = FLengthConflict = false;
-  FLocationRefused = false;
   FContentEncoding.clear();
   FAllowedToSend = false;
   FContentLength = -1;
   FLocation = URL;
   FAuthChallenges.clear();
   FCloseReq = FRequestVer == "1.0";
+  ResetAnswerChecks();
+}
+
+void THttpCli::ResetAnswerChecks() {
+  FChunked = false;
+  FContentLengthSeen = FLengthConflict = false;
+  FLocationRefused = false;
   FAnswerDone = false;
   FRequestFailed = false;
 }

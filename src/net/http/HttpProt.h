@@ -200,7 +200,11 @@ class THttpCli : public TComponent {
   // Asynchronous start; the end is signalled by OnRequestDone.
   virtual void StartRequest(THttpRequest Rq);
   // StartRequest, wait until ready, then EHttpException(ReasonPhrase,
-  // StatusCode) for a status above 399 other than 401 and 407.
+  // StatusCode) for a status above 399 other than 401 and 407, else
+  // EHttpException(ReasonPhrase, RequestDoneError()) for a request that
+  // failed whatever its status said: an answer cut short or reset, an
+  // invalid chunk size, lengths that differ, a write the receive stream
+  // refused, an address with a line break.
   virtual void ExecuteRequest(THttpRequest Rq);
 
   // "If-Modified-Since:" date text (without " GMT") of a day count.
@@ -362,6 +366,8 @@ class THttpCli : public TComponent {
   void FinishIfDocumentEnded();
   void TakeLocation(const std::string& Value);
   void DocEndCommon();
+  // The flags an answer's framing and checks set, cleared for a new answer.
+  void ResetAnswerChecks();
   // The request fails with Error and Reason (Get raises them).
   void MarkFailed(std::uint16_t Error, const std::string& Reason);
   // The same, and the rest of the answer is dropped with the connection.

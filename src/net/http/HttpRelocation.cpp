@@ -153,11 +153,8 @@ void THttpCli::LocationSessionClosed(TObject* Sender, std::uint16_t ErrCode) {
   FContentLength = -1;
   FContentType.clear();
   FTransferEncoding.clear();
-  FChunked = false;
-  FContentLengthSeen = FLengthConflict = false;
-  FLocationRefused = false;
   FContentEncoding.clear();
-  FAnswerDone = false;
+  ResetAnswerChecks();
   // Nothing read from the old connection belongs to the new answer.
   FReceiveBufferLen = 0;
   FReceivedCount = 0;
