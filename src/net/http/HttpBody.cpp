@@ -8,7 +8,7 @@
 using namespace httpcli;
 
 void THttpCli::MarkFailed(std::uint16_t Error, const std::string& Reason) {
-  FAnswerFailed = true;
+  FRequestFailed = true;
   FRequestDoneError = Error;
   FReasonPhrase = Reason;
 }
@@ -89,7 +89,7 @@ void THttpCli::GetBodyLineNext() {
         [this](std::int64_t Length) {
           if (TraceEnabled(loProtSpecDump)) TraceLog(loProtSpecDump, "ChunkLength = " + std::to_string(Length));
         });
-    if (FAnswerFailed) return;
+    if (FRequestFailed) return;
     if (FChunkDecoder.Failed()) {
       AnswerFailed(kErrBadChunk, "Invalid chunk size");
       return;
@@ -111,12 +111,12 @@ void THttpCli::SocketSessionClosed(TObject* Sender, std::uint16_t ErrCode) {
   (void)Sender;
   HTTP_TRACE(loProtSpecInfo, "SessionClosed Error: " + std::to_string(ErrCode));
   // The first failure of an answer keeps its number and text.
-  if (ErrCode != 0 && !FAnswerFailed) FRequestDoneError = ErrCode;
+  if (ErrCode != 0 && !FRequestFailed) FRequestDoneError = ErrCode;
   FConnected = false;
   FProxyConnected = false;
   // An answer the connection cut short is a failed request, not a success.
   const bool answerRunning = FState == httpWaitingHeader || FState == httpWaitingBody;
-  const bool cutShort = answerRunning && !FAnswerDone && !FLocationFlag && !FAnswerFailed && FRequestType != httpHEAD;
+  const bool cutShort = answerRunning && !FAnswerDone && !FLocationFlag && !FRequestFailed && FRequestType != httpHEAD;
   const bool bodyByClose = FState == httpWaitingBody && FContentLength < 0 && !FChunked;
   if (cutShort && ErrCode != 0) {
     // A reset is no orderly end, not even of a body that runs to the close.
