@@ -392,6 +392,12 @@ void TDownloadJob::FetchVideo() {
   } catch (...) {
     error = std::current_exception();
   }
+  // What is still gathered reaches the file now, before the result is
+  // judged; a failure leaves its reason in WriteError.
+  try {
+    FFileStream->FlushBuffer();
+  } catch (const plat::EStreamError&) {
+  }
   const std::string localError = FHeaderError.empty() ? FFileStream->WriteError() : FHeaderError;
   FHttpCli->ReceiveStream = nullptr;
   FFileStream.reset();
