@@ -345,6 +345,14 @@ void TDownloadJob::FetchPage() {
 
 // ---------------------------------------------------------------- transfer
 
+bool OnlyTransferProgressDiffers(TDownloadDisplay a, const TDownloadDisplay& b) {
+  a.Bar1Pos = b.Bar1Pos;
+  a.ReceiveData = b.ReceiveData;
+  a.ReceiveSpeed = b.ReceiveSpeed;
+  a.EstimateTime = b.EstimateTime;
+  return a == b;
+}
+
 void TDownloadJob::FetchVideo() {
   if (FDisplay.DownloadUrl.empty()) {
     Box("Unable get html from " + (FInputList.empty() ? std::string() : FInputList.front()),
