@@ -62,12 +62,18 @@ run() {
   shift 2
   rm -f "$output"
   sync
-  /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>"$work/stderr" ||
+  /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >"$work/stdout" 2>"$work/stderr" ||
     { cat "$work/stderr" >&2; echo "$name failed" >&2; exit 1; }
   cmp "$original" "$output" || { echo "$name: the copy differs from the original" >&2; exit 1; }
   read -r wall user sys rss <"$work/time"
   echo "$name $wall $user $sys $rss" >>"$work/figures"
-  printf '%-15s wall %6.2f s  cpu %6.2f s  peak RSS %7d KiB\n' "$name" "$wall" "$(python3 -c "print($user + $sys)")" "$rss"
+  printf '%-15s wall %6.2f s  cpu %6.2f s  peak RSS %7d KiB' "$name" "$wall" "$(python3 -c "print($user + $sys)")" "$rss"
+  # The window's job alone, without the start of Qt and its windows.
+  if job=$(sed -n 's/^job //p' "$work/stdout") && [ -n "$job" ]; then
+    echo "window-job $job 0 0 0" >>"$work/figures"
+    printf '  (job %.2f s)' "$job"
+  fi
+  echo
   rm -f "$output"
 }
 
@@ -87,19 +93,23 @@ for name, wall, user, system, rss in rows:
 med = lambda xs: statistics.median(xs)
 print()
 print("%-15s %9s %9s %9s %12s" % ("", "wall s", "MiB/s", "cpu s", "peak RSS MiB"))
-for name in ("curl", "clipharbor-cli", "window"):
+for name in ("curl", "clipharbor-cli", "window", "window-job"):
     f = by.get(name)
     if not f:
         continue
     w = med([x[0] for x in f])
-    print("%-15s %9.2f %9.0f %9.2f %12.1f" % (name, w, mib / w if w else 0,
-          med([x[1] for x in f]), med([x[2] for x in f]) / 1024))
+    line = "%-15s %9.2f %9.0f" % (name, w, mib / w if w else 0)
+    if name != "window-job":  # timed inside the process: no CPU or memory figures
+        line += " %9.2f %12.1f" % (med([x[1] for x in f]), med([x[2] for x in f]) / 1024)
+    print(line)
 ratios = [c[0] / k[0] for c, k in zip(by["curl"], by["clipharbor-cli"]) if k[0] > 0]
 wratios = [w[0] / k[0] for w, k in zip(by.get("window", []), by["clipharbor-cli"]) if k[0] > 0]
 print()
 print("median time ratio curl/clipharbor-cli: %.2f  (rounds: %s)" %
       (med(ratios), " ".join("%.2f" % r for r in ratios)))
+jratios = [w[0] / k[0] for w, k in zip(by.get("window-job", []), by["clipharbor-cli"]) if k[0] > 0]
 if wratios:
-    print("median time ratio window/clipharbor-cli: %.2f" % med(wratios))
+    print("median time ratio window/clipharbor-cli: %.2f (whole process), %.2f (the job alone)" %
+          (med(wratios), med(jratios)))
 PY
 echo "load: $(uptime)"
