@@ -96,6 +96,10 @@ def parse_args(argv):
                         "server holding a large file, for benchmarks)")
     p.add_argument("--redirect-status", type=int, default=303,
                    help="status of the get_video redirects (default 303)")
+    p.add_argument("--cache-redirect-port", type=int, default=0,
+                   help="name this port in the redirect to the cache host "
+                        "instead of the own cache host's (a test server "
+                        "listening there answers in its place)")
     p.add_argument("--get-video-status", type=int, default=0,
                    help="answer get_video with this error status instead")
     p.add_argument("--get-video-reason", default=None,
@@ -409,7 +413,8 @@ class Handler(BaseHTTPRequestHandler):
         elif st.args.file_url:
             target = "%s?id=%s" % (st.args.file_url, vid)
         else:
-            target = "http://%s:%d/get_video.flv?id=%s" % (st.args.cache_host, st.cache_port, vid)
+            port = st.args.cache_redirect_port or st.cache_port
+            target = "http://%s:%d/get_video.flv?id=%s" % (st.args.cache_host, port, vid)
         self.redirect(target, status=st.args.redirect_status)
 
     def serve_requests(self, url, query):

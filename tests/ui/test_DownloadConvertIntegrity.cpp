@@ -19,6 +19,7 @@
 #include "app/ui/QuitOnSignal.h"
 #include "cli/E2eSupport.h"
 #include "platform/Desktop.h"
+#include "platform/ScriptedDesktop.h"
 #include "platform/QtText.h"
 #include "support/SizeLimitedConverter.h"
 

@@ -13,6 +13,7 @@
 #include "app/core/DownloadJob.h"
 #include "app/core/RedrawPacer.h"
 #include "app/ui/DownloadHandOver.h"
+#include "app/ui/ElidedLabel.h"
 
 class QFrame;
 class QGroupBox;
@@ -30,6 +31,8 @@ class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownlo
 
   int ShowModal() override;
   void bStopClick();
+  // Shows a state of the job: the job calls it after every change.
+  void DisplayChanged(const TDownloadDisplay& d) override;
 
   TDownloadJob& Job() { return *FJob; }
   plat::HWND Handle() const { return FJob->Handle(); }
@@ -39,10 +42,10 @@ class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownlo
   QLineEdit* eDownloadUrl;  // hidden
   QFrame* Panel1;
   QLabel* Label1;
-  QLabel* lUrl;
+  TElidedLabel* lUrl;
   QPushButton* bStop1;
   QFrame* Panel2;
-  QLabel* lFileName;
+  TElidedLabel* lFileName;
   QProgressBar* suiProgressBar1;
   QGroupBox* gbDetails;
   QLabel* lReceiveDataCaption;
@@ -54,7 +57,7 @@ class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownlo
   QPushButton* bStop2;
   QFrame* Panel3;
   QGroupBox* gbConverting;
-  QLabel* lConvertName;
+  TElidedLabel* lConvertName;
   QProgressBar* suiProgressBar2;
   QLabel* lTimeElapsedCaption;
   QLabel* lTimeElapsed;
@@ -64,13 +67,14 @@ class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownlo
 
  protected:
   void closeEvent(QCloseEvent* e) override;
+  // Escape does nothing: only Stop and the close box end a job.
+  void keyPressEvent(QKeyEvent* e) override;
 
  public slots:
   void reject() override;  // Escape: as the close box
 
  private:
   // IDownloadHost
-  void DisplayChanged(const TDownloadDisplay& d) override;
   void CenterOnOwner() override;
   std::string OutputFolder() override;
   std::string AccountUser() override;
@@ -81,6 +85,9 @@ class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownlo
 
   void ShowPanel(TDownloadPanel panel);
   void Draw(const TDownloadDisplay& d);
+  void CenterOn(const QWidget* other);
+  // Sizes the panels and places their controls for the window's font (DownloadLayout.cpp).
+  void LayoutPanels();
 
   QWidget* FOwner;
   std::unique_ptr<TDownloadJob> FJob;

@@ -275,8 +275,7 @@ void THttpCli::ExecuteRequest(THttpRequest Rq) {
   }
   if (FStatusCode > 399 && FStatusCode != 401 && FStatusCode != 407)
     throw EHttpException(FReasonPhrase, static_cast<std::uint16_t>(FStatusCode));
-  if (FRequestDoneError == kErrIncomplete || FRequestDoneError == kErrBadChunk)
-    throw EHttpException(FReasonPhrase, FRequestDoneError);
+  if (FAnswerFailed) throw EHttpException(FReasonPhrase, FRequestDoneError);
 }
 
 void THttpCli::StartRequest(THttpRequest Rq) {
@@ -368,6 +367,8 @@ void THttpCli::ResetResponse() {
   FBodyLineCount = 0;
   FContentType.clear();
   FTransferEncoding.clear();
+  FChunked = false;
+  FContentLengthSeen = FLengthConflict = false;
   FContentEncoding.clear();
   FAllowedToSend = false;
   FContentLength = -1;
@@ -375,6 +376,7 @@ void THttpCli::ResetResponse() {
   FAuthChallenges.clear();
   FCloseReq = FRequestVer == "1.0";
   FAnswerDone = false;
+  FAnswerFailed = false;
 }
 
 void THttpCli::DeriveDocName() {

@@ -146,6 +146,8 @@ void THttpCli::LocationSessionClosed(TObject* Sender, std::uint16_t ErrCode) {
   FContentLength = -1;
   FContentType.clear();
   FTransferEncoding.clear();
+  FChunked = false;
+  FContentLengthSeen = FLengthConflict = false;
   FContentEncoding.clear();
   FAnswerDone = false;
   // Nothing read from the old connection belongs to the new answer.

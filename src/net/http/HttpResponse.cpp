@@ -106,7 +106,7 @@ bool THttpCli::TakeBufferedBody() {
   FBodyData = FReceiveBuffer;
   FBodyDataLen = FReceiveBufferLen;
   // A chunked body is delimited by its chunks, whatever length was announced.
-  if (FContentLength >= 0 && FTransferEncoding != "chunked" && FBodyDataLen > FContentLength - FReceivedCount)
+  if (FContentLength >= 0 && !FChunked && FBodyDataLen > FContentLength - FReceivedCount)
     FBodyDataLen = static_cast<std::int32_t>(std::max<std::int64_t>(FContentLength - FReceivedCount, 0));
   FBodyDataTaken = FBodyDataLen;
   GetBodyLineNext();
@@ -155,60 +155,7 @@ void THttpCli::ReadHeaderLine() {
   }
 
   if (line.empty()) {
-    HTTP_TRACE(loProtSpecInfo, "End of header");
-    if (FResponseVer == "1.1" && FStatusCode == 100) {
-      // Interim answer: the real one follows without a second OnHeaderBegin.
-      FReceivedHeader.clear();
-      FHeaderLineCount = -1;
-      return;
-    }
-    FireHeaderEnd();
-    if (FState == httpReady) {
-      FReceiveBufferLen = 0;
-      return;
-    }
-    const bool noBody =
-        FContentLength == 0 || FRequestType == httpHEAD ||
-        (FContentLength == -1 && (FStatusCode < 200 || FStatusCode == 204 || FStatusCode == 301 ||
-                                  FStatusCode == 302 || FStatusCode == 304 || FStatusCode == 401 ||
-                                  FStatusCode == 407));
-    if (noBody) {
-      FAnswerDone = true;
-      if (FCloseReq) {
-        if (FLocationFlag) {
-          StartRelocation();
-        } else {
-          if (FRequestType == httpHEAD) {
-            FReceiveBufferLen = 0;
-            ChangeState(httpWaitingBody);
-            FNext = nxNone;
-          }
-          SockPostClose();
-        }
-      } else if (FLocationFlag) {
-        // Kept connection: a bodiless redirect is followed like one with a body.
-        StartRelocation();
-      } else {
-        PostReady();
-      }
-      return;
-    }
-    // A body follows.
-    if (FContentType == "text/html") {
-      std::size_t dot = FDocName.rfind('.');
-      std::string ext = dot == std::string::npos ? std::string() : LowerCase(FDocName.substr(dot));
-      if (ext == ".exe" || ext.empty()) {
-        if (dot == std::string::npos)
-          FDocName += ".htm";
-        else
-          FDocName = FDocName.substr(0, dot + 1) + "htm";
-      }
-    }
-    ChangeState(httpWaitingBody);
-    FNext = nxGetBodyLineNext;
-    // Body bytes that came with the header.
-    if (FReceiveBufferLen > 0 && !TakeBufferedBody()) return;
-    FinishIfDocumentEnded();
+    EndOfHeader();
     return;
   }
 
@@ -240,9 +187,15 @@ void THttpCli::ReadHeaderLine() {
       if (name == "location") {
         TakeLocation(value);
       } else if (name == "content-length") {
-        FContentLength = ParseLength(value);
+        const std::int64_t length = ParseLength(value);
+        // Lines that disagree leave the body's end unknown.
+        if (FContentLengthSeen && length != FContentLength) FLengthConflict = true;
+        FContentLengthSeen = true;
+        FContentLength = length;
       } else if (name == "transfer-encoding") {
         FTransferEncoding = LowerCase(value);
+        // Only a list that ends in chunked is framed by chunks.
+        FChunked = LowerCase(LastListItem(value)) == "chunked";
       } else if (name == "content-range") {
         std::size_t dash = value.find('-');
         if (dash != std::string::npos && dash >= 6) {
@@ -271,4 +224,69 @@ void THttpCli::ReadHeaderLine() {
     }
   }
   if (OnHeaderData) OnHeaderData(this);
+}
+
+void THttpCli::EndOfHeader() {
+  HTTP_TRACE(loProtSpecInfo, "End of header");
+  if (FResponseVer == "1.1" && FStatusCode == 100) {
+    // Interim answer: the real one follows without a second OnHeaderBegin.
+    FReceivedHeader.clear();
+    FHeaderLineCount = -1;
+    FContentLengthSeen = FLengthConflict = false;
+    return;
+  }
+  // Chunks frame the body: an announced length plays no part at all, neither
+  // for the body's end nor for the request's success.
+  if (FChunked) FContentLength = -1;
+  FireHeaderEnd();
+  if (FState == httpReady) {
+    FReceiveBufferLen = 0;
+    return;
+  }
+  if (FLengthConflict && !FChunked && FRequestType != httpHEAD) {
+    AnswerFailed(kErrBadLength, "Content-Length values differ");
+    return;
+  }
+  const bool noBody =
+      FContentLength == 0 || FRequestType == httpHEAD ||
+      (FContentLength == -1 && (FStatusCode < 200 || FStatusCode == 204 || FStatusCode == 301 ||
+                                FStatusCode == 302 || FStatusCode == 304 || FStatusCode == 401 ||
+                                FStatusCode == 407));
+  if (noBody) {
+    FAnswerDone = true;
+    if (FCloseReq) {
+      if (FLocationFlag) {
+        StartRelocation();
+      } else {
+        if (FRequestType == httpHEAD) {
+          FReceiveBufferLen = 0;
+          ChangeState(httpWaitingBody);
+          FNext = nxNone;
+        }
+        SockPostClose();
+      }
+    } else if (FLocationFlag) {
+      // Kept connection: a bodiless redirect is followed like one with a body.
+      StartRelocation();
+    } else {
+      PostReady();
+    }
+    return;
+  }
+  // A body follows.
+  if (FContentType == "text/html") {
+    std::size_t dot = FDocName.rfind('.');
+    std::string ext = dot == std::string::npos ? std::string() : LowerCase(FDocName.substr(dot));
+    if (ext == ".exe" || ext.empty()) {
+      if (dot == std::string::npos)
+        FDocName += ".htm";
+      else
+        FDocName = FDocName.substr(0, dot + 1) + "htm";
+    }
+  }
+  ChangeState(httpWaitingBody);
+  FNext = nxGetBodyLineNext;
+  // Body bytes that came with the header.
+  if (FReceiveBufferLen > 0 && !TakeBufferedBody()) return;
+  FinishIfDocumentEnded();
 }

@@ -29,6 +29,21 @@ void TCustomWSocket::BindLocal() {
   FLocalPortStr = std::to_string(FLocalPortNum);
 }
 
+bool TCustomWSocket::ReadBufferSizes() {
+  LiveCountGuard live;
+  int len = sizeof(int);
+  if (plat::WsGetSockOpt(FHSocket, plat::WS_SOL_SOCKET, plat::WS_SO_SNDBUF, &FSocketSndBufSize, &len) != 0) {
+    ReportSocketError("getsockopt(SO_SNDBUF)");
+    return false;
+  }
+  len = sizeof(int);
+  if (plat::WsGetSockOpt(FHSocket, plat::WS_SOL_SOCKET, plat::WS_SO_RCVBUF, &FSocketRcvBufSize, &len) != 0) {
+    ReportSocketError("getsockopt(SO_RCVBUF)");
+    return false;
+  }
+  return true;
+}
+
 void TCustomWSocket::SetLingerOption() {
   if (FLingerOnOff == wsLingerNoSet) return;
   if (FHSocket == INVALID_SOCKET) {
@@ -108,19 +123,10 @@ void TCustomWSocket::Connect() {
     ReportSocketError("Connect (socket)");
     return;
   }
-  {
-    LiveCountGuard live;
-    int len = sizeof(int);
-    if (plat::WsGetSockOpt(FHSocket, plat::WS_SOL_SOCKET, plat::WS_SO_SNDBUF, &FSocketSndBufSize, &len) != 0) {
-      ReportSocketError("getsockopt(SO_SNDBUF)");
-      return;
-    }
-    len = sizeof(int);
-    if (plat::WsGetSockOpt(FHSocket, plat::WS_SOL_SOCKET, plat::WS_SO_RCVBUF, &FSocketRcvBufSize, &len) != 0) {
-      ReportSocketError("getsockopt(SO_RCVBUF)");
-      return;
-    }
-  }
+  // A handler that connects again from a close notification comes here
+  // before the old connection's reset: this one's close is still to report.
+  FCloseInvoked = false;
+  if (!ReadBufferSizes()) return;
   SetState(wsOpened);
   if (FState != wsOpened) {
     plat::WSASetLastError(plat::WSAEINVAL);
@@ -190,10 +196,16 @@ void TCustomWSocket::Connect() {
   int rc = plat::WsConnect(FHSocket, Fsin);
   if (rc == 0 || plat::WSAGetLastError() == plat::WSAEWOULDBLOCK) {
     SetState(wsConnecting);
-  } else {
-    FLastError = plat::WSAGetLastError();
-    ReportSocketError("Connect");
+    return;
   }
+  // Refused at once (no route, network down, not permitted): end it the way
+  // a refused connect ends, through the connect notification, so that its
+  // handlers see the error and the socket closes.
+  FLastError = plat::WSAGetLastError();
+  SetState(wsConnecting);
+  if (FHSocket != INVALID_SOCKET && FState == wsConnecting)
+    plat::PostMessage(FWindowHandle, WM_ASYNCSELECT, static_cast<plat::WPARAM>(FHSocket),
+                      plat::WSAMakeSelectReplyFor(FHSocket, plat::FD_CONNECT, static_cast<unsigned>(FLastError)));
 }
 
 void TCustomWSocket::Listen() {
@@ -242,6 +254,7 @@ void TCustomWSocket::Listen() {
     ReportSocketError("socket");
     return;
   }
+  FCloseInvoked = false;
   if (FType == plat::WS_SOCK_DGRAM && FReuseAddr) {
     int on = 1;
     if (plat::WsSetSockOpt(FHSocket, plat::WS_SOL_SOCKET, plat::WS_SO_REUSEADDR, &on, sizeof on) != 0) {
@@ -331,19 +344,8 @@ void TCustomWSocket::Dup(TSocket NewHSocket) {
   }
   WSocketLoad();
   FHSocket = NewHSocket;
-  {
-    LiveCountGuard live;
-    int len = sizeof(int);
-    if (plat::WsGetSockOpt(FHSocket, plat::WS_SOL_SOCKET, plat::WS_SO_SNDBUF, &FSocketSndBufSize, &len) != 0) {
-      ReportSocketError("getsockopt(SO_SNDBUF)");
-      return;
-    }
-    len = sizeof(int);
-    if (plat::WsGetSockOpt(FHSocket, plat::WS_SOL_SOCKET, plat::WS_SO_RCVBUF, &FSocketRcvBufSize, &len) != 0) {
-      ReportSocketError("getsockopt(SO_RCVBUF)");
-      return;
-    }
-  }
+  FCloseInvoked = false;
+  if (!ReadBufferSizes()) return;
   SetLingerOption();
   if (plat::WSAAsyncSelect(FHSocket, FWindowHandle, WM_ASYNCSELECT, kDupMask) != 0) {
     ReportSocketError("WSAAsyncSelect");
