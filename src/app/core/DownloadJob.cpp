@@ -345,6 +345,14 @@ void TDownloadJob::FetchPage() {
 
 // ---------------------------------------------------------------- transfer
 
+bool OnlyTransferProgressDiffers(TDownloadDisplay a, const TDownloadDisplay& b) {
+  a.Bar1Pos = b.Bar1Pos;
+  a.ReceiveData = b.ReceiveData;
+  a.ReceiveSpeed = b.ReceiveSpeed;
+  a.EstimateTime = b.EstimateTime;
+  return a == b;
+}
+
 void TDownloadJob::FetchVideo() {
   if (FDisplay.DownloadUrl.empty()) {
     Box("Unable get html from " + (FInputList.empty() ? std::string() : FInputList.front()),
@@ -391,6 +399,12 @@ void TDownloadJob::FetchVideo() {
     // An error status or Stop: judged below from the client's state.
   } catch (...) {
     error = std::current_exception();
+  }
+  // What is still gathered reaches the file now, before the result is
+  // judged; a failure leaves its reason in WriteError.
+  try {
+    FFileStream->FlushBuffer();
+  } catch (const plat::EStreamError&) {
   }
   const std::string localError = FHeaderError.empty() ? FFileStream->WriteError() : FHeaderError;
   FHttpCli->ReceiveStream = nullptr;

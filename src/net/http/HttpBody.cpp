@@ -1,6 +1,8 @@
 // THttpCli's document body: by announced length, by chunks (through the
 // chunk decoder) or up to the close of the connection, and the end of the
 // connection with the failures it reveals.
+#include <algorithm>
+
 #include "net/http/HttpCliPrivate.h"
 #include "net/http/HttpContCod.h"
 #include "net/http/HttpProt.h"
@@ -105,6 +107,32 @@ void THttpCli::GetBodyLineNext() {
     }
   }
   HTTP_TRACE(loProtSpecDump, "GetBodyLineNext end");
+}
+
+bool THttpCli::BodyReadsDirect() const {
+  return FState == httpWaitingBody && FReceiveBufferLen == 0 && FRequestType != httpHEAD &&
+         FRequestType != httpABORT && !FChunked &&
+         !FOptions.Contains(httpoBandwidthControl) && (FContentLength < 0 || FReceivedCount < FContentLength);
+}
+
+void THttpCli::ReceiveBodyDirect() {
+  if (FBodyBuffer.empty()) FBodyBuffer.resize(kBodyReadSize);
+  int want = kBodyReadSize;
+  // Never beyond the document: what follows belongs to the next answer.
+  if (FContentLength >= 0) want = static_cast<int>(std::min<std::int64_t>(want, FContentLength - FReceivedCount));
+  const int Len = SockReceive(FBodyBuffer.data(), want);
+  if (TraceEnabled(loProtSpecDump)) TraceLog(loProtSpecDump, "Data available. Len=" + std::to_string(Len));
+  if (Len <= 0) {
+    if (TraceEnabled(loProtSpecDump)) TraceLog(loProtSpecDump, "**data available. Len=" + std::to_string(Len));
+    return;
+  }
+  FBandwidthCount += Len;
+  FBodyData = FBodyBuffer.data();
+  FBodyDataLen = Len;
+  FBodyDataTaken = Len;
+  GetBodyLineNext();
+  FBodyDataLen = 0;
+  if (FState != httpReady) FinishIfDocumentEnded();
 }
 
 void THttpCli::SocketSessionClosed(TObject* Sender, std::uint16_t ErrCode) {

@@ -89,6 +89,7 @@ class THttpCli : public TComponent {
 
   static constexpr int kBufSize = 8193;  // send and receive buffers
   static constexpr int kMaxRecvData = kBufSize - 3;  // 8190 data bytes, then a zero
+  static constexpr int kBodyReadSize = 256 * 1024;  // one receive of a plain body
 
   explicit THttpCli(TComponent* AOwner = nullptr);
   ~THttpCli() override;
@@ -343,6 +344,7 @@ class THttpCli : public TComponent {
   std::int64_t FDocBeginSize = 0;
   std::string FLastLine;  // the line handed to ReadHeaderLine
   std::int32_t FBodyDataTaken = 0;  // bytes of the slice GetBodyLineNext consumed
+  std::vector<char> FBodyBuffer;    // kBodyReadSize once a plain body is read
   bool FAnswerDone = false;  // the answer was read to its end
   bool FRequestFailed = false;  // the request failed though its status may say otherwise
   std::string FProxyPortInUse;  // port of the proxy connection
@@ -362,6 +364,10 @@ class THttpCli : public TComponent {
   // Hands the buffered bytes to the body reader (never beyond an announced
   // length) and keeps what it left; false when the request was aborted.
   bool TakeBufferedBody();
+  // A body that is neither chunked nor paced, with nothing buffered before
+  // it, is received in large pieces straight into FBodyBuffer.
+  bool BodyReadsDirect() const;
+  void ReceiveBodyDirect();
   // Relocation or ready step once the document has ended.
   void FinishIfDocumentEnded();
   void TakeLocation(const std::string& Value);

@@ -21,6 +21,10 @@ void THttpCli::RunNext() {
 
 void THttpCli::SocketDataAvailable(TObject* Sender, std::uint16_t ErrCode) {
   (void)Sender;
+  if (BodyReadsDirect()) {
+    ReceiveBodyDirect();
+    return;
+  }
   int Len;
   const int room = kMaxRecvData - FReceiveBufferLen;
   if (room > 0) {
