@@ -15,9 +15,9 @@ ninja -C "$build" -j2 http_download >/dev/null
 
 work="$(mktemp -d /tmp/clipharbor-bench-XXXXXX)"
 chmod 755 "$work"
-nginx_pid=""
+source bench/nginx_loopback.sh
 cleanup() {
-  if [ -n "$nginx_pid" ]; then kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
+  stop_nginx
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -26,30 +26,7 @@ mkdir -p "$work/www"
 echo "generating ${size_mib} MiB of random data"
 head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$work/www/big.flv"
 
-port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')"
-cat >"$work/nginx.conf" <<CONF
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $work/body;
-  proxy_temp_path $work/proxy;
-  fastcgi_temp_path $work/fastcgi;
-  uwsgi_temp_path $work/uwsgi;
-  scgi_temp_path $work/scgi;
-  sendfile on;
-  server { listen 127.0.0.1:$port; root $work/www; }
-}
-CONF
-user_directive=""
-[ "$(id -u)" = 0 ] && user_directive="user root;"
-/usr/sbin/nginx -c "$work/nginx.conf" -p "$work" -g "daemon off; $user_directive" &
-nginx_pid=$!
-for _ in $(seq 100); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-  sleep 0.05
-done
+start_nginx "$work/www" "$work"
+port=$nginx_port
 
 "$build/http_download" "http://127.0.0.1:$port/big.flv" "$work/www/big.flv" "$work" "$rounds" "$stream"

@@ -19,8 +19,8 @@ Addresses:
   /get_video?video_id=ID&t=TOKEN
                               redirects (see --redirects) to the cache host,
                               which serves the FLV byte for byte (from N on
-                              for "Range: bytes=N-", as a 206); a wrong
-                              token gives 404
+                              for "Range: bytes=N-", as a 206), or to
+                              --file-url; a wrong token gives 404
   /get_video.flv              on the cache host: the FLV, a direct address
   /__requests                 the requests seen so far, as JSON (method,
                               path, host, cookie, agent), for tests
@@ -92,6 +92,10 @@ def parse_args(argv):
                    help="redirects from get_video to the file: 0 serves it "
                         "from get_video itself, 1 (default) sends to the "
                         "cache host, more add hops on the service first")
+    p.add_argument("--file-url", default=None,
+                   help="the last redirect goes to this address, with ?id=ID "
+                        "appended, instead of the cache host (e.g. a web "
+                        "server holding a large file, for benchmarks)")
     p.add_argument("--redirect-status", type=int, default=303,
                    help="status of the get_video redirects (default 303)")
     p.add_argument("--cache-redirect-port", type=int, default=0,
@@ -426,6 +430,8 @@ class Handler(BaseHTTPRequestHandler):
         vid = urllib.parse.quote(video_id, safe="")
         if left > 0:
             target = "%s/hop?id=%s&left=%d" % (self.service_base(), vid, left - 1)
+        elif st.args.file_url:
+            target = "%s?id=%s" % (st.args.file_url, vid)
         else:
             port = st.args.cache_redirect_port or st.cache_port
             target = "http://%s:%d/get_video.flv?id=%s" % (st.args.cache_host, port, vid)

@@ -3,6 +3,8 @@
 // of events, HEAD, interim answers, over-long lines and cut-short answers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "http/HttpPeer.h"
 
 using namespace httptest;
@@ -502,4 +504,31 @@ TEST(HttpResponse, BytesOfAnAbortedAnswerDoNotLeakIntoTheNext) {
   EXPECT_EQ(rc.cli.StatusCode(), 200);
   EXPECT_EQ(ms.DataString(), "fresh");
   EXPECT_EQ(rc.cli.ReceivedHeader(), (std::vector<std::string>{"HTTP/1.0 200 OK", "Content-Length: 5"}));
+}
+
+TEST(HttpResponse, LargeBodyArrivesInLargePiecesAndStopsAtTheLength) {
+  std::string body(600 * 1024, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 131) >> 3);
+  ScriptedServer server(Parts({"HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+                               body + "EXTRA"}));
+  RecordingClient rc;
+  std::int64_t delivered = 0;
+  int largest = 0;
+  bool countExact = true;
+  rc.cli.OnDocData = [&](THttpCli* h, const void* b, int n) {
+    rc.body.append(static_cast<const char*>(b), static_cast<std::size_t>(n));
+    delivered += n;
+    largest = std::max(largest, n);
+    countExact = countExact && h->ReceivedCount() == delivered;
+  };
+  plat::TMemoryStream ms;
+  rc.cli.ReceiveStream = &ms;
+  rc.cli.URL = server.Url("/big.flv");
+  rc.cli.Get();
+  EXPECT_TRUE(rc.body == body);
+  EXPECT_TRUE(ms.DataString() == body);
+  EXPECT_EQ(rc.cli.ReceivedCount(), static_cast<std::int64_t>(body.size()));
+  EXPECT_TRUE(countExact);
+  EXPECT_GT(largest, THttpCli::kMaxRecvData);  // more than the line buffer per receive
+  EXPECT_EQ(rc.doneError, 0);
 }

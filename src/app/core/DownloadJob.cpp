@@ -362,6 +362,14 @@ void TDownloadJob::FetchPage() {
 
 // ---------------------------------------------------------------- transfer
 
+bool OnlyTransferProgressDiffers(TDownloadDisplay a, const TDownloadDisplay& b) {
+  a.Bar1Pos = b.Bar1Pos;
+  a.ReceiveData = b.ReceiveData;
+  a.ReceiveSpeed = b.ReceiveSpeed;
+  a.EstimateTime = b.EstimateTime;
+  return a == b;
+}
+
 void TDownloadJob::FetchVideo() {
   if (FDisplay.DownloadUrl.empty()) {
     Box("Unable get html from " + (FInputList.empty() ? std::string() : FInputList.front()),
@@ -415,9 +423,18 @@ void TDownloadJob::FetchVideo() {
     FHost.Notice("Continuing " + ExtractFileName(partPath) + " after its " + std::to_string(FFileStream->GetSize()) +
                  " bytes");
 
+  // What is still gathered reaches the file before a result is judged; a
+  // failure leaves its reason in WriteError.
+  const auto flushGathered = [this] {
+    try {
+      FFileStream->FlushBuffer();
+    } catch (const plat::EStreamError&) {
+    }
+  };
   TResumableGet get(*FHttpCli, *FFileStream,
                     {[this](const std::string& line) { FHost.Notice(line); }, [this] { return Stopped(); },
-                     [this] { return FHeaderError.empty() ? FFileStream->WriteError() : FHeaderError; }});
+                     [this] { return FHeaderError.empty() ? FFileStream->WriteError() : FHeaderError; },
+                     flushGathered});
   get.Policy = TRetryPolicy(FNet.Retries);
   get.ConnectTimeoutMs = FNet.ConnectTimeoutMs;
   get.IdleTimeoutMs = FNet.IdleTimeoutMs;
@@ -429,6 +446,7 @@ void TDownloadJob::FetchVideo() {
   } catch (...) {
     error = std::current_exception();
   }
+  flushGathered();
   const std::string writeError = FFileStream->WriteError();
   FHttpCli->ReceiveStream = nullptr;
   FFileStream.reset();
@@ -439,6 +457,7 @@ void TDownloadJob::FetchVideo() {
   std::optional<std::string> failure;
   if (!outcome.Complete) failure = FailureText(outcome.Failure);
   FLocalFailure = !writeError.empty();
+  if (!failure && FLocalFailure) failure = writeError;
   finalLock.reset();
   if (!failure && FDirect) NameDirectDownload(replaceAgreed);
   std::string moveError;

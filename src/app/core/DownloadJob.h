@@ -44,7 +44,13 @@ struct TDownloadDisplay {
   int Bar2Pos = 0;                      // suiProgressBar2
   std::string TimeElapsed = "00:00";    // lTimeElapsed
   std::string TimeEstimated = "00:00";  // lTimeEstimated
+
+  bool operator==(const TDownloadDisplay&) const = default;
 };
+
+// True when `a` and `b` differ at most in the transfer's progress (bar
+// position, size, speed and time remaining): a change a display may pace.
+bool OnlyTransferProgressDiffers(TDownloadDisplay a, const TDownloadDisplay& b);
 
 class IDownloadHost {
  public:

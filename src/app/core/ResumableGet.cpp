@@ -152,6 +152,7 @@ TResumableGet::TVerdict TResumableGet::Attempt(const std::string& url, bool resu
   } catch (const EHttpException&) {
     // Judged from the client's results below.
   }
+  if (FHooks.Flush) FHooks.Flush();
   return verdict;
 }
 

@@ -24,6 +24,9 @@ struct TResumableGetHooks {
   // Why this side failed during the last attempt (a refused write), "" when
   // it did not: such a failure is not retried.
   std::function<std::string()> LocalError;
+  // Writes what the file still gathers at the end of an attempt, so that
+  // its size is what a retry continues from and a late write error counts.
+  std::function<void()> Flush;
 };
 
 struct TGetOutcome {

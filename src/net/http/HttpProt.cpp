@@ -6,8 +6,10 @@
 #include "net/common/UrlParse.h"
 #include "net/http/HttpCliPrivate.h"
 #include "net/http/HttpContCod.h"
+#include "net/http/HttpText.h"
 
 using namespace httpcli;
+using namespace httptext;
 
 // ---------------------------------------------------------------------------
 // Construction
@@ -275,7 +277,7 @@ void THttpCli::ExecuteRequest(THttpRequest Rq) {
   }
   if (FStatusCode > 399 && FStatusCode != 401 && FStatusCode != 407)
     throw EHttpException(FReasonPhrase, static_cast<std::uint16_t>(FStatusCode));
-  if (FAnswerFailed) throw EHttpException(FReasonPhrase, FRequestDoneError);
+  if (FRequestFailed) throw EHttpException(FReasonPhrase, FRequestDoneError);
 }
 
 void THttpCli::StartRequest(THttpRequest Rq) {
@@ -306,11 +308,17 @@ void THttpCli::StartRequest(THttpRequest Rq) {
   FCurrPassword = Password;
   FCurrConnection = Connection;
   FCurrProxyConnection = ProxyConnection;
+  if (HasLineBreak(URL)) {
+    MarkFailed(kErrBadTarget, "Refused address: it holds CR or LF");
+    PostRequestDone();
+    return;
+  }
+  const std::string url = WithoutFragment(URL);
 
   std::string proto, user, pass, host, port, path;
   std::string connHost, connPort;
   if (!Proxy.empty()) {
-    ParseURL(URL, proto, user, pass, host, port, path);
+    ParseURL(url, proto, user, pass, host, port, path);
     FTargetHost = host;
     FTargetPort = port.empty() ? "80" : port;
     FDocName = path;
@@ -324,7 +332,7 @@ void THttpCli::StartRequest(THttpRequest Rq) {
     connPort = pport.empty() ? ProxyPort : pport;
     FProxyPortInUse = connPort;
   } else {
-    ParseURL(URL, proto, user, pass, host, port, FPath);
+    ParseURL(url, proto, user, pass, host, port, FPath);
     FTargetHost = host;
     FDocName = FPath;
     FProtocol = proto;
@@ -358,7 +366,6 @@ void THttpCli::StartRequest(THttpRequest Rq) {
   Login();
 }
 
-
 void THttpCli::ResetResponse() {
   FReceivedHeader.clear();
   FRequestDoneError = 0;
@@ -370,16 +377,21 @@ void THttpCli::ResetResponse() {
   FBodyLineCount = 0;
   FContentType.clear();
   FTransferEncoding.clear();
-  FChunked = false;
-  FContentLengthSeen = FLengthConflict = false;
   FContentEncoding.clear();
   FAllowedToSend = false;
   FContentLength = -1;
   FLocation = URL;
   FAuthChallenges.clear();
   FCloseReq = FRequestVer == "1.0";
+  ResetAnswerChecks();
+}
+
+void THttpCli::ResetAnswerChecks() {
+  FChunked = false;
+  FContentLengthSeen = FLengthConflict = false;
+  FLocationRefused = false;
   FAnswerDone = false;
-  FAnswerFailed = false;
+  FRequestFailed = false;
 }
 
 void THttpCli::DeriveDocName() {

@@ -7,8 +7,10 @@
 #include "net/http/HttpCliPrivate.h"
 #include "net/http/HttpContCod.h"
 #include "net/http/HttpProt.h"
+#include "net/http/HttpText.h"
 
 using namespace httpcli;
+using httptext::EncodeTargetBytes;
 
 // ---------------------------------------------------------------------------
 // Connecting
@@ -204,7 +206,7 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
 
   const bool postOrPut = FRequestType == httpPOST || FRequestType == httpPUT;
   std::vector<std::string> h;
-  h.push_back(Method + " " + FPath + " HTTP/" + Version);
+  h.push_back(Method + " " + EncodeTargetBytes(FPath) + " HTTP/" + Version);
   if (!Sender.empty()) h.push_back("From: " + Sender);
   if (!Accept.empty()) h.push_back("Accept: " + Accept);
   if (!Reference.empty()) h.push_back("Referer: " + Reference);
