@@ -281,3 +281,31 @@ TEST(HttpHostile, BytesAfterABodilessAnswerAreNotItsHeader) {
   EXPECT_EQ(rc.cli.ReceivedHeader(), (std::vector<std::string>{"HTTP/1.1 204 No Content"}));
   EXPECT_TRUE(PumpUntil([&] { return pushes == 2; }, 3000));  // the two lines, as lines of no answer
 }
+
+// A relocation answer whose own body is malformed still sends the client on;
+// what counts is the answer at the end of the chain.
+TEST(HttpHostile, FaultyBodyOfARelocationDoesNotFailTheAnswerItLeadsTo) {
+  ScriptedServer server([](PeerConn& c, int index) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    if (index == 0) {
+      c.Send("HTTP/1.0 302 Found\r\nLocation: /ok.flv\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nmoved\r\n");
+    } else {
+      c.Send("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nwhole");
+    }
+    c.Close();
+  });
+  RecordingClient rc;
+  plat::TMemoryStream ms;
+  rc.cli.ReceiveStream = &ms;
+  rc.cli.URL = server.Url("/video.flv");
+  bool raised = false;
+  try {
+    rc.cli.Get();
+  } catch (const EHttpException&) {
+    raised = true;
+  }
+  EXPECT_FALSE(raised);
+  EXPECT_EQ(rc.cli.StatusCode(), 200);
+  EXPECT_EQ(ms.DataString(), "whole");
+}
