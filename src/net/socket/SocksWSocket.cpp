@@ -308,7 +308,7 @@ bool TCustomSocksWSocket::TriggerDataAvailable(std::uint16_t Error) {
         switch (FRcvBuf[1]) {
           case 90:
             FSocksState = SocksIdle;
-            TCustomWSocket::SessionConnectedHook(0);
+            SessionConnectedHook(0);  // a layer above may start its own session (TLS)
             if (FHSocket == INVALID_SOCKET) return true;
             return TriggerDataAvailable(0);
           case 91: SocksFail(socksRejectedOrFailed, "request rejected or failed"); break;
@@ -365,7 +365,7 @@ bool TCustomSocksWSocket::TriggerDataAvailable(std::uint16_t Error) {
       FSocksRcvdCnt = FRcvCnt - need;
       FSocksRcvdPtr = need;
       FRcvCnt = 0;
-      TCustomWSocket::SessionConnectedHook(0);
+      SessionConnectedHook(0);  // a layer above may start its own session (TLS)
       if (FHSocket == INVALID_SOCKET) return true;
       return TriggerDataAvailable(0);
     }
