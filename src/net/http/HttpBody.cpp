@@ -95,10 +95,12 @@ void THttpCli::SocketSessionClosed(TObject* Sender, std::uint16_t ErrCode) {
   (void)Sender;
   HTTP_TRACE(loProtSpecInfo, "SessionClosed Error: " + std::to_string(ErrCode));
   if (ErrCode != 0) FRequestDoneError = ErrCode;
+  if (ErrCode == sslSessionFailed) FReasonPhrase = TlsFailureText(ErrCode);
   FConnected = false;
   FProxyConnected = false;
   // An answer the connection cut short is a failed request, not a success.
-  const bool answerRunning = FState == httpWaitingHeader || FState == httpWaitingBody;
+  const bool answerRunning =
+      FState == httpWaitingHeader || FState == httpWaitingBody || FState == httpWaitingProxyConnect;
   const bool bodyByClose = FState == httpWaitingBody && FContentLength < 0 && FTransferEncoding != "chunked";
   if (answerRunning && !FAnswerDone && !bodyByClose && !FLocationFlag && FRequestDoneError == 0 &&
       FRequestType != httpHEAD) {

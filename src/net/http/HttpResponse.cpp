@@ -55,7 +55,8 @@ void THttpCli::SocketDataAvailable(TObject* Sender, std::uint16_t ErrCode) {
   FReceiveBuffer[FReceiveBufferLen] = 0;
 
   if (FState != httpWaitingBody) {
-    const bool inAnswer = FState == httpWaitingHeader || FState == httpWaitingBody;
+    const bool inAnswer =
+        FState == httpWaitingHeader || FState == httpWaitingBody || FState == httpWaitingProxyConnect;
     while (FReceiveBufferLen > 0) {
       // The whole data is searched: a zero byte must not hide the line end.
       const char* lf =
@@ -159,6 +160,10 @@ void THttpCli::ReadHeaderLine() {
       return;
     }
     FireHeaderEnd();
+    if (FState == httpWaitingProxyConnect && FStatusCode >= 200 && FStatusCode < 300) {
+      TunnelEstablished();
+      return;
+    }
     if (FState == httpReady) {
       FReceiveBufferLen = 0;
       return;
