@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmark: one 1 GiB file from nginx on loopback, downloaded by THttpCli
-# (into a file) and by curl -o in the same run; both copies are checked
-# against the original. Builds its own Release tree (no sanitizers).
+# (into a file) and by curl -o in the same run, over http and then over
+# https (a throw-away certificate authority made here); every copy is
+# checked against the original. Builds its own Release tree (no sanitizers).
 #   bench/http_download.sh [SIZE_MIB] [ROUNDS] [plain]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,11 +23,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$work/www"
+mkdir -p "$work/www" "$work/tls"
+( cd "$work/tls"
+  ec="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+  openssl req -x509 $ec -keyout ca.key -out ca.pem -days 2 -subj "/CN=Clipharbor Bench CA" \
+    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign
+  openssl req $ec -keyout server.key -out server.csr -subj "/CN=localhost"
+  printf 'subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' >server.ext
+  openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 \
+    -extfile server.ext ) >"$work/tls/make.log" 2>&1
 echo "generating ${size_mib} MiB of random data"
 head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$work/www/big.flv"
 
-port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')"
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+port="$(free_port)"
+tls_port="$(free_port)"
 cat >"$work/nginx.conf" <<CONF
 worker_processes 1;
 pid $work/nginx.pid;
@@ -41,15 +52,28 @@ http {
   scgi_temp_path $work/scgi;
   sendfile on;
   server { listen 127.0.0.1:$port; root $work/www; }
+  server {
+    listen 127.0.0.1:$tls_port ssl;
+    ssl_certificate $work/tls/server.pem;
+    ssl_certificate_key $work/tls/server.key;
+    root $work/www;
+  }
 }
 CONF
 user_directive=""
 [ "$(id -u)" = 0 ] && user_directive="user root;"
 /usr/sbin/nginx -c "$work/nginx.conf" -p "$work" -g "daemon off; $user_directive" &
 nginx_pid=$!
-for _ in $(seq 100); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-  sleep 0.05
+for p in "$port" "$tls_port"; do
+  for _ in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null && break
+    sleep 0.05
+  done
 done
 
+echo "== http"
 "$build/http_download" "http://127.0.0.1:$port/big.flv" "$work/www/big.flv" "$work" "$rounds" "$stream"
+echo
+echo "== https"
+"$build/http_download" "https://localhost:$tls_port/big.flv" "$work/www/big.flv" "$work" "$rounds" "$stream" \
+  "$work/tls/ca.pem"
