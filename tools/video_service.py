@@ -32,6 +32,8 @@ import os
 import secrets
 import shutil
 import signal
+import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -92,6 +94,15 @@ def parse_args(argv):
                    help="status of the get_video redirects (default 303)")
     p.add_argument("--get-video-status", type=int, default=0,
                    help="answer get_video with this error status instead")
+    p.add_argument("--get-video-reason", default=None,
+                   help="reason phrase sent with --get-video-status, as given "
+                        "(control characters included)")
+    p.add_argument("--cut-after", type=int, default=-1,
+                   help="end the FLV's body after this many bytes (its full "
+                        "length still announced unless --content-length none)")
+    p.add_argument("--reset", action="store_true",
+                   help="with --cut-after: end with a connection reset instead "
+                        "of an orderly close")
     p.add_argument("--content-length", choices=["normal", "lower", "none"],
                    default="normal",
                    help="how the FLV's length is sent: 'Content-Length', "
@@ -202,6 +213,21 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
         if self.command != "HEAD":
             self.wfile.write(data)
+
+    def send_error_page(self, status, reason):
+        body = b"<html><body>Error</body></html>"
+        if reason is None:
+            self.send_response(status)
+        else:
+            # Written raw: send_response would not pass control characters.
+            self.log_request(status)
+            self.wfile.write(b"HTTP/1.0 %d " % status +
+                             reason.encode("utf-8", "surrogateescape") + b"\r\n")
+            self.send_header("Server", self.version_string())
+        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
 
     def redirect(self, location, status=303, extra=()):
         self.send_response(status)
@@ -359,7 +385,7 @@ class Handler(BaseHTTPRequestHandler):
         video_id = query.get("video_id", [""])[0]
         token = query.get("t", [""])[0]
         if a.get_video_status:
-            return self.send_body(a.get_video_status, "<html><body>Error</body></html>")
+            return self.send_error_page(a.get_video_status, a.get_video_reason)
         if not video_id or token != token_for(video_id):
             return self.send_body(404, "<html><body>Not Found</body></html>")
         if a.redirects <= 0:
@@ -398,12 +424,15 @@ class Handler(BaseHTTPRequestHandler):
         st = self.server.state
         a = st.args
         data = st.flv
+        length = len(data)
+        if a.cut_after >= 0:
+            data = data[:a.cut_after]
         self.send_response(200)
         self.send_header("Content-Type", "video/x-flv")
         if a.content_length == "normal":
-            self.send_header("Content-Length", str(len(data)))
+            self.send_header("Content-Length", str(length))
         elif a.content_length == "lower":
-            self.send_header("content-length", str(len(data)))
+            self.send_header("content-length", str(length))
         self.end_headers()
         if self.command == "HEAD":
             return
@@ -417,7 +446,21 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.flush()
                 time.sleep(step / a.rate)
         except (BrokenPipeError, ConnectionResetError):
-            pass  # the client stopped the transfer
+            return  # the client stopped the transfer
+        finally:
+            if a.cut_after >= 0:
+                self.end_connection(a.reset)
+
+    def end_connection(self, reset):
+        """Ends the connection now: an orderly close, or a reset (RST)."""
+        self.wfile.flush()
+        if reset:
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                       struct.pack("ii", 1, 0))
+        else:
+            self.connection.shutdown(socket.SHUT_RDWR)
+        self.connection.close()
+        self.close_connection = True
 
 
 class Server(ThreadingHTTPServer):

@@ -5,18 +5,30 @@
 
 #include <cctype>
 
-std::string TerminalText(const std::string& text) {
+std::string PrintableText(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 32 || c == 127) {
+      out += '?';
+    } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      out += '?';  // U+0080..U+009F
+      ++i;
     } else {
       out += text[i];
     }
   }
   return out;
+}
+
+std::string TerminalText(const std::string& text) {
+  std::string out;
+  std::string::size_type from = 0;
+  for (std::string::size_type at; (at = text.find("\r\n", from)) != std::string::npos; from = at + 2)
+    out += PrintableText(text.substr(from, at - from)) + '\n';
+  return out + PrintableText(text.substr(from));
 }
 
 volatile std::sig_atomic_t TCliDesktop::FInPrompt = 0;
@@ -45,7 +57,7 @@ void TCliDesktop::RequestStop() {
   EndIfStopRequested();
 }
 
-std::optional<std::string> TCliDesktop::ReadLine(bool hidden) {
+std::optional<std::string> TCliDesktop::ReadLine(const std::string& prompt, bool hidden) {
   struct PromptScope {
     PromptScope() {
       FInPrompt = 1;
@@ -62,7 +74,11 @@ std::optional<std::string> TCliDesktop::ReadLine(bool hidden) {
     FEchoOff = 1;
     termios quiet = saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    ::tcsetattr(fd, TCSAFLUSH, &quiet);
+    ::tcsetattr(fd, TCSADRAIN, &quiet);
+  }
+  if (!prompt.empty()) {
+    std::fputs(prompt.c_str(), FErr);
+    std::fflush(FErr);
   }
   std::string line;
   bool any = false;
@@ -72,7 +88,7 @@ std::optional<std::string> TCliDesktop::ReadLine(bool hidden) {
     line += static_cast<char>(c);
   }
   if (echoOff) {
-    ::tcsetattr(fd, TCSAFLUSH, &saved);
+    ::tcsetattr(fd, TCSADRAIN, &saved);
     FEchoOff = 0;
     std::fputc('\n', FErr);
   }
@@ -99,35 +115,32 @@ int TCliDesktop::MessageBox(const std::string& text, const std::string& caption,
   }
   std::fflush(FErr);
   for (int tries = 0; tries < 3; ++tries) {
-    std::optional<std::string> line = ReadLine(false);
-    if (!line) {
-      std::fprintf(FErr, "\n");
-      break;  // no more input: the box's default button
-    }
+    std::optional<std::string> line = ReadLine(std::string(), false);
+    if (!line) break;
     std::string a;
     for (char c : *line)
       if (!std::isspace(static_cast<unsigned char>(c)))
         a += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (a.empty()) break;
+    if (a.empty()) return byDefault;  // Enter: the box's default button
     if (a == "y" || a == "yes") return plat::IDYES;
     if (a == "n" || a == "no") return plat::IDNO;
     std::fprintf(FErr, "Please answer yes or no: ");
     std::fflush(FErr);
   }
-  return byDefault;
+  // No answer could be read (the input ended, or it never said yes or no):
+  // the answer that loses nothing, whatever the default button.
+  std::fprintf(FErr, "no\n");
+  std::fflush(FErr);
+  return plat::IDNO;
 }
 
 bool TCliDesktop::AskLogin(std::string& user, std::string& password) {
   BeforeOutput();
   std::fprintf(FErr, "Member Login\n");
   for (;;) {
-    std::fprintf(FErr, "Username: ");
-    std::fflush(FErr);
-    std::optional<std::string> u = ReadLine(false);
+    std::optional<std::string> u = ReadLine("Username: ", false);
     if (!u) return false;
-    std::fprintf(FErr, "Password: ");
-    std::fflush(FErr);
-    std::optional<std::string> p = ReadLine(true);
+    std::optional<std::string> p = ReadLine("Password: ", true);
     if (!p) return false;
     // The dialog's own checks, in its order; texts are taken as typed.
     if (u->empty()) {
@@ -141,5 +154,14 @@ bool TCliDesktop::AskLogin(std::string& user, std::string& password) {
     user = *u;
     password = *p;
     return true;
+  }
+}
+
+std::optional<std::string> TCliDesktop::AskPassword(const std::string& user) {
+  BeforeOutput();
+  for (;;) {
+    std::optional<std::string> p = ReadLine("Password for " + user + ": ", true);
+    if (!p || !p->empty()) return p;
+    std::fprintf(FErr, "Please enter Password.\n");  // the login dialog's check
   }
 }

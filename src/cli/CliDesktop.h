@@ -29,6 +29,9 @@ class TCliDesktop final : public plat::IDesktop {
   // The login dialog's questions: a user name and a password, both
   // required as in the dialog; false when the input ends (cancel).
   bool AskLogin(std::string& user, std::string& password);
+  // The password of an account named on the command line, asked on the
+  // terminal without echo; nothing when the input ends.
+  std::optional<std::string> AskPassword(const std::string& user);
 
   // Ctrl-C (from the signal handler): while a question waits for input
   // there is nothing to stop yet, so the program ends there and then; a
@@ -43,7 +46,9 @@ class TCliDesktop final : public plat::IDesktop {
   }
 
  private:
-  std::optional<std::string> ReadLine(bool hidden);
+  // Writes `prompt` (once echo is off for a hidden answer, so that nothing
+  // typed after it is shown or lost) and reads one line.
+  std::optional<std::string> ReadLine(const std::string& prompt, bool hidden);
   void BeforeOutput() {
     if (FBeforeOutput) FBeforeOutput(FBeforeContext);
   }
@@ -60,5 +65,10 @@ class TCliDesktop final : public plat::IDesktop {
   void* FBeforeContext = nullptr;
 };
 
-// CR LF and lone CR of message texts as plain line ends.
+// Every control character (C0, DEL, and C1 in UTF-8) replaced by "?": text
+// that came from elsewhere (titles, server reasons, error texts) must not
+// drive the terminal.
+std::string PrintableText(const std::string& text);
+// A message text for the terminal: its CR LF line breaks as plain line ends,
+// everything else as PrintableText.
 std::string TerminalText(const std::string& text);

@@ -45,7 +45,7 @@ void TCliHost::Finish() {
 void TCliHost::Plain(const std::string& line) {
   EndLine();
   FLastPrinted = line;
-  std::fprintf(FOut, "%s\n", line.c_str());
+  std::fprintf(FOut, "%s\n", PrintableText(line).c_str());
   std::fflush(FOut);
 }
 
@@ -54,7 +54,7 @@ void TCliHost::Draw(const std::string& line, bool force) {
   const std::uint32_t now = plat::GetTickCount();
   if (!force && FLineOpen && static_cast<std::uint32_t>(now - FLastDraw) < 100) return;
   if (FLineOpen && line == FLastDrawn) return;
-  std::fprintf(FOut, "\r%s\x1b[K", line.c_str());
+  std::fprintf(FOut, "\r%s\x1b[K", PrintableText(line).c_str());
   FLastPrinted = line;
   std::fflush(FOut);
   FLineOpen = true;

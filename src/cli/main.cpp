@@ -9,7 +9,6 @@
 
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -26,6 +25,7 @@
 #include "platform/Desktop.h"
 #include "platform/FileUtil.h"
 #include "platform/MessageLoop.h"
+#include "platform/StopSignals.h"
 
 namespace {
 
@@ -33,13 +33,10 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// Ctrl-C, a closed terminal or output pipe, kill and Ctrl-\ are Stop.
+void OnStopSignal(int) { TCliDesktop::RequestStop(); }
 
-// Ctrl-C is Stop.
-void OnSignal(int) {
-  g_interrupted = 1;
-  TCliDesktop::RequestStop();
-}
+bool Interrupted() { return plat::TStopSignals::Received() != 0; }
 
 void PrintUsage(std::FILE* f) {
   std::fprintf(f,
@@ -57,7 +54,8 @@ void PrintUsage(std::FILE* f) {
                "  --password PW    --password or CLIPHARBOR_PASSWORD, else it is asked for\n"
                "  --help           show this text\n"
                "\n"
-               "Without --yes or --no, questions are read from standard input.\n"
+               "Without --yes or --no, questions are read from standard input; when it\n"
+               "ends, every question is answered No.\n"
                "\n"
                "Formats:\n",
                ServiceHost().c_str());
@@ -214,28 +212,29 @@ int main(int argc, char** argv) {
   const bool terminal = ::isatty(::fileno(stdout)) != 0;
   TCliHost host(desktop, stdout, terminal, folder);
   desktop.SetBeforeOutput(&EndProgressLine, &host);
+  // Caught before the password question, so that Ctrl-C there gives the
+  // terminal its echo back.
+  plat::TStopSignals stopSignals(&OnStopSignal);
   if (options.User) {
     std::string password;
     if (options.Password) {
       password = *options.Password;
     } else if (const char* env = std::getenv("CLIPHARBOR_PASSWORD")) {
       password = env;
+    } else if (::isatty(::fileno(stdin)) == 0) {
+      std::fprintf(stderr,
+                   "clipharbor-cli: --user %s needs a password: give --password or CLIPHARBOR_PASSWORD, or run "
+                   "on a terminal to be asked for it\n",
+                   options.User->c_str());
+      return kExitUsage;
+    } else if (std::optional<std::string> typed = desktop.AskPassword(*options.User)) {
+      password = *typed;
+    } else {
+      std::fprintf(stderr, "clipharbor-cli: no password was given for %s\n", options.User->c_str());
+      return kExitFailed;
     }
     host.SetAccount(*options.User, password);
   }
-
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &sa, nullptr);
-  ::sigaction(SIGTERM, &sa, nullptr);
-  // A parent may start us with these blocked; Stop must still reach us.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  ::pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
 
   CreateConvertProcess();
   bool succeeded = false;
@@ -252,7 +251,7 @@ int main(int argc, char** argv) {
 
     // Ctrl-C is the Stop button.
     plat::HWND stopWatch = plat::AllocateHWnd([&](plat::UINT msg, plat::WPARAM, plat::LPARAM) {
-      if (msg == plat::WM_TIMER && g_interrupted && job.ModalResult() != mrStop) job.bStopClick();
+      if (msg == plat::WM_TIMER && Interrupted() && job.ModalResult() != mrStop) job.bStopClick();
       return plat::LRESULT{0};
     });
     plat::SetTimer(stopWatch, 1, 100);
@@ -271,12 +270,13 @@ int main(int argc, char** argv) {
   DestroyConvertProcess();
   host.Finish();
 
-  if (g_interrupted) std::fprintf(stderr, "Stopped.\n");
+  if (Interrupted()) std::fprintf(stderr, "Stopped.\n");
   if (succeeded) {
     long long size = 0;
-    if (jobMode != 2 && FileSize(target, size)) std::printf("Saved %s (%lld bytes)\n", target.c_str(), size);
+    if (jobMode != 2 && FileSize(target, size))
+      std::printf("Saved %s (%lld bytes)\n", PrintableText(target).c_str(), size);
     if (jobMode != 0 && FileSize(converted, size))
-      std::printf("Saved %s (%lld bytes)\n", converted.c_str(), size);
+      std::printf("Saved %s (%lld bytes)\n", PrintableText(converted).c_str(), size);
   }
   std::fflush(stdout);
   return succeeded ? kExitOk : kExitFailed;

@@ -1,15 +1,17 @@
+// Child processes and anonymous pipes on POSIX.
 #include "platform/Process.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <thread>
 
@@ -194,51 +196,114 @@ int TChildProcess::ExitCode() {
 
 int CreateProcess(const std::string& commandLine, const TStartupInfo& startup,
                   std::shared_ptr<TChildProcess>& process) {
+  return CreateProcess(SplitCommandLine(commandLine), startup, process);
+}
+
+namespace {
+
+// Where a bare program name is looked for, in order, as the shell does.
+std::vector<std::string> ProgramCandidates(const std::string& program) {
+  if (program.find('/') != std::string::npos) return {program};
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  std::vector<std::string> candidates;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t colon = dirs.find(':', start);
+    std::string dir = dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+    candidates.push_back((dir.empty() ? std::string(".") : dir) + "/" + program);
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  return candidates;
+}
+
+// The child between fork and exec: async-signal-safe calls only. Reports
+// the error number through `report` when no program could be started.
+[[noreturn]] void ExecChild(const std::vector<char*>& candidates, char* const* argv, const int (&handles)[3],
+                            int report, pid_t parent) {
+  // Its own session: no controlling terminal, and a process group of its own
+  // that Terminate can end as a whole.
+  ::setsid();
+  // However this process ends (a crash, SIGKILL), the converter does not
+  // outlive it.
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  int err = 0;
+  if (::getppid() != parent) ::_exit(127);
+  int moved[3];
+  for (int i = 0; i < 3; ++i) moved[i] = ::fcntl(handles[i], F_DUPFD, 3);
+  for (int i = 0; i < 3; ++i)
+    if (moved[i] < 0 || ::dup2(moved[i], i) < 0) err = errno;
+  // Only the three standard handles are handed down (the report pipe closes on exec).
+  if (report > 3) ::close_range(3, static_cast<unsigned>(report) - 1, 0);
+  ::close_range(static_cast<unsigned>(report) + 1, ~0U, 0);
+  for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGCHLD, SIGHUP, SIGQUIT}) ::signal(sig, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  if (err == 0) {
+    err = ENOENT;
+    for (char* candidate : candidates) {
+      ::execve(candidate, argv, environ);
+      // As the shell does: a program found but not startable is the error to report.
+      if (errno != ENOENT && errno != ENOTDIR) err = errno;
+    }
+  }
+  (void)!::write(report, &err, sizeof err);
+  ::_exit(127);
+}
+
+}  // namespace
+
+int CreateProcess(const std::vector<std::string>& arguments, const TStartupInfo& startup,
+                  std::shared_ptr<TChildProcess>& process) {
   process.reset();
-  std::vector<std::string> args = SplitCommandLine(commandLine);
-  if (args.empty() || args[0].empty()) return ENOENT;
+  if (arguments.empty() || arguments[0].empty()) return ENOENT;
+  // Everything the child needs is made here: after fork it may not allocate.
+  std::vector<std::string> args = arguments;
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
+  std::vector<std::string> names = ProgramCandidates(args[0]);
+  std::vector<char*> candidates;
+  for (std::string& n : names) candidates.push_back(n.data());
 
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attr;
-  if (int e = posix_spawn_file_actions_init(&actions)) return e;
-  if (int e = posix_spawnattr_init(&attr)) {
-    posix_spawn_file_actions_destroy(&actions);
-    return e;
+  int nullFd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (nullFd < 0) return errno;
+  const int handles[3] = {startup.hStdInput >= 0 ? startup.hStdInput : nullFd,
+                          startup.hStdOutput >= 0 ? startup.hStdOutput : nullFd,
+                          startup.hStdError >= 0 ? startup.hStdError : nullFd};
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) {
+    const int err = errno;
+    ::close(nullFd);
+    return err;
   }
-  int err = 0;
-  const HANDLE handles[3] = {startup.hStdInput, startup.hStdOutput, startup.hStdError};
-  for (int target = 0; target < 3 && err == 0; ++target) {
-    if (handles[target] >= 0) {
-      err = posix_spawn_file_actions_adddup2(&actions, handles[target], target);
-    } else {
-      err = posix_spawn_file_actions_addopen(&actions, target, "/dev/null",
-                                             target == 0 ? O_RDONLY : O_WRONLY, 0);
+  // No handler of ours may run in the child before it has reset them.
+  sigset_t all, old;
+  sigfillset(&all);
+  ::pthread_sigmask(SIG_SETMASK, &all, &old);
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid == 0) ExecChild(candidates, argv.data(), handles, report[1], parent);
+  int err = pid < 0 ? errno : 0;
+  ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  ::close(report[1]);
+  ::close(nullFd);
+  if (pid > 0) {
+    int childErr = 0;
+    ssize_t n;
+    do {
+      n = ::read(report[0], &childErr, sizeof childErr);
+    } while (n < 0 && errno == EINTR);
+    if (n == static_cast<ssize_t>(sizeof childErr)) {
+      err = childErr;
+      int status = 0;
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
     }
   }
-  // Only the three standard handles are handed down.
-  if (err == 0) err = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-
-  sigset_t empty, defaults;
-  sigemptyset(&empty);
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  sigaddset(&defaults, SIGINT);
-  sigaddset(&defaults, SIGTERM);
-  sigaddset(&defaults, SIGCHLD);
-  if (err == 0) err = posix_spawnattr_setsigmask(&attr, &empty);
-  if (err == 0) err = posix_spawnattr_setsigdefault(&attr, &defaults);
-  // Its own session: no controlling terminal, and a process group of its own
-  // that Terminate can end as a whole.
-  if (err == 0)
-    err = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK |
-                                              POSIX_SPAWN_SETSIGDEF);
-  pid_t pid = 0;
-  if (err == 0) err = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
-  posix_spawnattr_destroy(&attr);
-  posix_spawn_file_actions_destroy(&actions);
+  ::close(report[0]);
   if (err != 0) return err;
 
   int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));

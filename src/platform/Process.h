@@ -66,7 +66,7 @@ class TChildProcess {
   int ExitCode();
 
  private:
-  friend int CreateProcess(const std::string&, const TStartupInfo&,
+  friend int CreateProcess(const std::vector<std::string>&, const TStartupInfo&,
                            std::shared_ptr<TChildProcess>&);
   TChildProcess(int pid, int pidfd) : FPid(pid), FPidFd(pidfd) {}
   bool ReapLocked(bool block);
@@ -80,10 +80,14 @@ class TChildProcess {
   int FExitCode = -1;
 };
 
-// Starts the program named by the first word of the command line, looked up
-// through PATH when it is a bare name, with the other words as its arguments
-// and the given standard handles. Returns 0 or the error number (2 when the
-// program cannot be found).
+// Starts the program named by args[0], looked up through PATH when it is a
+// bare name, with the other entries as its arguments exactly as given and the
+// given standard handles. The child is killed when the calling thread ends,
+// however it ends, so it never outlives its starter. Returns 0 or the error
+// number (2 when the program cannot be found).
+int CreateProcess(const std::vector<std::string>& args, const TStartupInfo& startup,
+                  std::shared_ptr<TChildProcess>& process);
+// The same with the arguments split from a command line by SplitCommandLine.
 int CreateProcess(const std::string& commandLine, const TStartupInfo& startup,
                   std::shared_ptr<TChildProcess>& process);
 

@@ -140,6 +140,14 @@ inline bool HaveProgram(const std::string& name) {
   return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+// A tiny FLV made by the real ffmpeg: one second of test pattern at `fps`
+// frames per second, small frame, with a tone. False when it could not be made.
+inline bool MakeTestFlv(const std::string& path, int fps) {
+  const std::string cmd = "ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=64x48:rate=" + std::to_string(fps) +
+                          ":duration=1 -f lavfi -i sine=frequency=440:duration=1 -ar 22050 -f flv '" + path + "'";
+  return std::system(cmd.c_str()) == 0;
+}
+
 // Open file descriptors of this process.
 inline int OpenFdCount() {
   int n = 0;

@@ -8,7 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "test_ConvertSupport.h"
+#include "ConvertScripted.h"
 
 using namespace convtest;
 
@@ -19,28 +19,6 @@ struct TFakeClock {
   double Days = 45000.0;
   void Advance(double seconds) { Days += seconds / 86400.0; }
 };
-
-std::string JsonString(const std::string& s) {
-  std::string r = "\"";
-  for (char c : s) {
-    switch (c) {
-      case '"': r += "\\\""; break;
-      case '\\': r += "\\\\"; break;
-      case '\r': r += "\\r"; break;
-      case '\n': r += "\\n"; break;
-      default: r += c;
-    }
-  }
-  return r + "\"";
-}
-
-bool ProcessGone(int pid) {
-  if (::kill(pid, 0) != 0) return true;
-  // A zombie waiting for its new parent counts as gone.
-  std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-  std::size_t close = stat.rfind(')');
-  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
-}
 
 class ConvertParse : public ::testing::Test {
  protected:
@@ -138,73 +116,13 @@ TEST_F(ConvertParse, FullTimeWaitsForTheConvertersEnd) {
   EXPECT_FALSE(Win.Ended());
 }
 
-class ConvertScripted : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_FALSE(Dir.Path.empty());
-    Bin = Dir.File("bin");
-    ASSERT_EQ(::mkdir(Bin.c_str(), 0755), 0);
-    std::string standin = std::string(CLIPHARBOR_SOURCE_DIR) + "/tests/appcore/convert_standin.py";
-    ASSERT_EQ(::symlink(standin.c_str(), (Bin + "/ffmpeg").c_str()), 0);
-    const char* path = std::getenv("PATH");
-    Path = std::make_unique<TScopedEnv>("PATH", Bin + ":" + (path ? path : "/usr/bin:/bin"));
-    Steps = std::make_unique<TScopedEnv>("CONVERT_STANDIN", Dir.File("steps.json"));
-    Args = std::make_unique<TScopedEnv>("CONVERT_STANDIN_ARGS", Dir.File("args.json"));
-    Script({});
-    Proc = std::make_unique<TConvertProcess>();
-    Proc->FNotifyWnd = Win.Wnd;
-    Proc->FInputFile = Dir.File("my clip.flv");
-    Proc->FOutputFile = Dir.File("my clip.mp3");
-    Proc->FArguments = "-ar 44100 -ab 128k -ac 2 ";
-    Proc->OnAskOverwrite = [this](const std::string& text) {
-      Asked.push_back(text);
-      return Answer;
-    };
-    WriteFile(Proc->FInputFile, "FLV");
-  }
-  void TearDown() override {
-    if (Proc) {
-      Proc->StopProcess(0);
-      Proc.reset();  // waits for its readers
-    }
-  }
-  void Script(const std::vector<std::vector<std::string>>& steps) {
-    std::string json = "[";
-    for (std::size_t i = 0; i < steps.size(); ++i) {
-      json += i ? ",[" : "[";
-      for (std::size_t j = 0; j < steps[i].size(); ++j) json += (j ? "," : "") + JsonString(steps[i][j]);
-      json += "]";
-    }
-    WriteFile(Dir.File("steps.json"), json + "]");
-  }
-  void Run() {
-    Proc->FActive = true;
-    Proc->Start();
-  }
-  bool WaitEnd(unsigned ms = 15000) { return PumpUntil([this] { return Win.Ended(); }, ms); }
-  bool WaitReaders() { return PumpUntil([this] { return Proc->LiveReaders() == 0; }, 5000); }
-  std::vector<std::string> PassedArgs() {
-    std::vector<std::string> r;
-    QJsonDocument d = QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile(Dir.File("args.json"))));
-    for (const auto& v : d.array()) r.push_back(v.toString().toStdString());
-    return r;
-  }
-
-  TTempDir Dir;
-  std::string Bin;
-  std::unique_ptr<TScopedEnv> Path, Steps, Args;
-  TReportWindow Win;
-  std::unique_ptr<TConvertProcess> Proc;
-  std::vector<std::string> Asked;
-  bool Answer = true;
-};
-
 TEST_F(ConvertScripted, CommandLineWithoutExistingOutput) {
   Run();
   ASSERT_TRUE(WaitEnd());
   const std::string in = Proc->FInputFile, out = Proc->FOutputFile;
   EXPECT_EQ(Proc->CommandLine(), "ffmpeg -i \"" + in + "\" -ar 44100 -ab 128k -ac 2 \"" + out + "\"");
-  std::vector<std::string> expected{"-i", in, "-ar", "44100", "-ab", "128k", "-ac", "2", out};
+  // The converter writes beside the final name, with the format's extension.
+  std::vector<std::string> expected{"-i", in, "-ar", "44100", "-ab", "128k", "-ac", "2", Dir.File("my clip.part.mp3")};
   EXPECT_EQ(PassedArgs(), expected);
   EXPECT_TRUE(Asked.empty());
   EXPECT_EQ(Win.End()->Status, csProgress);
@@ -285,6 +203,7 @@ TEST_F(ConvertScripted, ProgressFromFragmentedOutput) {
           {"out", "size=3kB time=7.00 bitrate=1.0\r"},
           {"sleep", "0.15"},
           {"err", "size=4kB time=00:00:10.00 bitrate=1.0kbits/s speed=1x\n"},
+          {"output", "converted"},
           {"exit", "0"}});
   Run();
   ASSERT_TRUE(WaitEnd());
@@ -364,11 +283,13 @@ TEST_F(ConvertScripted, StopTerminatesConverterAndHelpers) {
   EXPECT_TRUE(PumpUntil([&] { return ProcessGone(self) && ProcessGone(helper); }, 5000));
   PumpUntil([] { return false; }, 300);
   EXPECT_FALSE(Win.Ended());  // a stopped conversion posts no end record
-  EXPECT_EQ(ReadFile(Proc->FOutputFile), "partial");  // the partial output stays
+  // The partial output is removed and nothing stands under the final name.
+  EXPECT_FALSE(Exists(Proc->FOutputFile));
+  EXPECT_FALSE(Exists(Dir.File("my clip.part.mp3")));
 
   // A second stop does nothing; the object converts again afterwards.
   Proc->StopProcess(0);
-  Script({{"err", "Duration: 00:00:04.00\n"}, {"err", "time=00:00:02.00\r"}, {"exit", "0"}});
+  Script({{"err", "Duration: 00:00:04.00\n"}, {"err", "time=00:00:02.00\r"}, {"output", "x"}, {"exit", "0"}});
   Answer = true;
   Run();
   ASSERT_TRUE(WaitEnd());

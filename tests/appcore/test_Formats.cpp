@@ -37,7 +37,7 @@ TEST(Formats, PresetsEndWithOneBlankAndUseShortBitRates) {
   EXPECT_EQ(PresetForIndex(3), "-vcodec h263 -qscale 15 -s 176x144 -r 15 -b 30k -ar 8000 -ab 12.2k -ac 1 -acodec aac ");
   EXPECT_EQ(PresetForIndex(4),
             "-s 320x240 -qscale 15 -b 50k -ar 22050 -ab 64k -ac 2 -vcodec wmv1 -acodec adpcm_ima_wav ");
-  EXPECT_EQ(PresetForIndex(9), "-ab 64k -ar 22050 -b 500k -s 320x240 -ac 2 ");
+  EXPECT_EQ(PresetForIndex(9), "-ab 64k -ar 22050 -b 500k -s 320x240 -r 25 -ac 2 ");
   EXPECT_EQ(PresetForIndex(7), PresetForIndex(8));
   std::set<std::string> distinct;
   for (int i = 0; i < FormatCount; ++i) distinct.insert(PresetForIndex(i));

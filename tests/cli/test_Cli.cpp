@@ -5,39 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/E2eSupport.h"
+#include "cli/CliFixture.h"
 
 using namespace e2e;
 
 namespace {
 
 const std::string kClip = "Sample Clip";
-
-std::string Cli() { return BinaryDir() + "/clipharbor-cli"; }
-
-// Runs the program in `dir` with the service's environment and `extra`.
-class CliTest : public ::testing::Test {
- protected:
-  std::vector<std::string> Env(const TService& s,
-                               std::map<std::string, std::optional<std::string>> extra = {}) {
-    auto env = s.Env();
-    env["PATH"] = PathWithout(Bin);
-    env["CONVERT_STANDIN"] = Dir / "steps.json";
-    for (auto& [k, v] : extra) env[k] = v;
-    return Environment(env);
-  }
-  TRunResult RunCli(const TService& s, std::vector<std::string> args, const std::string& input = "",
-                    std::map<std::string, std::optional<std::string>> extra = {}) {
-    args.insert(args.begin(), Cli());
-    return RunProcess(args, Env(s, std::move(extra)), input);
-  }
-  void Steps(const std::string& json) { WriteFile(Dir / "steps.json", json); }
-  std::string Out(const std::string& name) const { return Out_ / name; }
-
-  TTempDir Dir;
-  TTempDir Out_;
-  std::string Bin = StandInConverterDir(Dir);
-};
 
 // A conversion of ten seconds in four reports, then the output file.
 const char* kGoodConversion = R"([
@@ -190,19 +164,20 @@ TEST_F(CliTest, AgeGateRefusedOrCancelledEndsWithoutFile) {
   EXPECT_EQ(s.Requests().find("/get_video"), std::string::npos);
 }
 
-TEST_F(CliTest, WrongStoredAccountIsSubmittedAgainWithoutAsking) {
+TEST_F(CliTest, RefusedStoredAccountIsAskedForInsteadOfSubmittedAgain) {
   TService s({"--age-gate"});
   ASSERT_TRUE(s.Running());
-  TRunResult r = RunCli(s, {"--output", Out_.Path, "--user", "user", "--password", "wrong", s.WatchUrl()}, "",
-                        {{"CLIPHARBOR_TEST_POLL_LIMIT_MS", std::string("1500")}});
+  TRunResult r = RunCli(s, {"--output", Out_.Path, "--user", "user", "--password", "wrong", s.WatchUrl()}, "n\n");
   EXPECT_EQ(r.ExitCode, 1);
-  EXPECT_EQ(r.Err.find("Do you want Login"), std::string::npos);
-  EXPECT_NE(r.Err.find("Unable get html from " + s.WatchUrl()), std::string::npos) << r.Err;
+  // Sent once without asking; refused, it leads to the question, and No stops.
+  EXPECT_NE(r.Err.find("Do you want Login"), std::string::npos) << r.Err;
+  EXPECT_EQ(r.Err.find("Unable get html"), std::string::npos) << r.Err;
   const std::string log = s.Requests();
   const std::string login = "/login?next=/watch?v=Xk3mP9qA_7w&username=user&password=wrong";
   const std::string::size_type first = log.find(login);
   ASSERT_NE(first, std::string::npos) << log;
-  EXPECT_NE(log.find(login, first + 1), std::string::npos) << "one login per poll turn";
+  EXPECT_EQ(log.find(login, first + 1), std::string::npos) << log;
+  EXPECT_EQ(log.find("/get_video"), std::string::npos);
 }
 
 TEST_F(CliTest, PageLargerThanTheFirstBlockIsReadWhole) {
@@ -347,14 +322,17 @@ TEST_F(CliTest, ConvertLocalFileWithRealConverter) {
   EXPECT_NE(r.Out.find("100%"), std::string::npos) << r.Out;
 }
 
-TEST_F(CliTest, HttpErrorStatusEndsQuietlyAsFailure) {
+TEST_F(CliTest, HttpErrorStatusIsAFailureThatSaysWhy) {
   TService s({"--get-video-status", "404"});
   ASSERT_TRUE(s.Running());
   TRunResult r = RunCli(s, {"--output", Out_.Path, "--format", "7", s.WatchUrl()});
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_EQ(r.Err.find("Unable get html"), std::string::npos) << r.Err;
-  // The file stays on disk whatever the outcome.
-  EXPECT_TRUE(Exists(Out(kClip + ".flv")));
+  EXPECT_NE(r.Err.find("Download failed: 404 Not Found"), std::string::npos) << r.Err;
+  EXPECT_EQ(r.Out.find("Converting:"), std::string::npos) << r.Out;
+  // What arrived stays beside the final name, not under it.
+  EXPECT_FALSE(Exists(Out(kClip + ".flv")));
+  EXPECT_TRUE(Exists(Out(kClip + ".flv.part")));
 }
 
 TEST_F(CliTest, ProgressBarOnATerminal) {
@@ -404,9 +382,13 @@ s.serve_forever()
     TRunResult r = RunProcess({Cli(), "--output", out.Path, "http://" + host + "/watch?v=x"},
                               Environment({{"CLIPHARBOR_SERVICE", host}, {"PATH", PathWithout(Bin)}}));
     EXPECT_EQ(r.ExitCode, 1) << length << r.Out << r.Err;
-    // The file stays, with what arrived.
-    EXPECT_TRUE(Exists(out / "Bad.flv")) << length;
-    EXPECT_LE(ReadFile(out / "Bad.flv").size(), 5000u);
+    const std::string why = std::string(length) == "abc" ? "'abc' is not a valid integer value"
+                                                         : "Connection closed before the end of the answer";
+    EXPECT_NE(r.Err.find("Download failed: " + why), std::string::npos) << r.Err;
+    // What arrived stays in the ".part", nothing under the final name.
+    EXPECT_FALSE(Exists(out / "Bad.flv")) << length;
+    EXPECT_TRUE(Exists(out / "Bad.flv.part")) << length;
+    EXPECT_LE(ReadFile(out / "Bad.flv.part").size(), 5000u);
     peer.Signal(SIGKILL);
   }
 }
@@ -449,9 +431,10 @@ TEST_F(CliTest, StopInEachStage) {
     c.Signal(SIGINT);
     TRunResult r = c.Finish(10000);
     EXPECT_EQ(r.ExitCode, 1) << r.Err;
-    // The partly written file stays.
-    EXPECT_TRUE(Exists(Out(kClip + ".flv")));
-    EXPECT_LT(ReadFile(Out(kClip + ".flv")).size(), s.Flv().size());
+    // The partly written file stays as the ".part".
+    EXPECT_FALSE(Exists(Out(kClip + ".flv")));
+    EXPECT_TRUE(Exists(Out(kClip + ".flv.part")));
+    EXPECT_LT(ReadFile(Out(kClip + ".flv.part")).size(), s.Flv().size());
   }
   {
     TService s({});

@@ -1,7 +1,10 @@
 #include "app/core/ConvertThread.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <limits>
@@ -10,6 +13,8 @@
 #include <vector>
 
 #include "app/core/AppMessages.h"
+#include "app/core/ConvertCommand.h"
+#include "app/core/ConvertOutput.h"
 #include "app/core/Global.h"
 #include "platform/Desktop.h"
 
@@ -29,6 +34,8 @@ namespace {
 // Longest incomplete line kept between two reads; a converter that never
 // ends its lines gets them parsed in pieces of this size.
 constexpr std::size_t kMaxPendingLine = 64 * 1024;
+// How long Stop waits for a killed converter before removing its output.
+constexpr std::uint32_t kStopWaitMs = 2000;
 
 // Local date-time in days since 1899-12-30, the way the window's clock reads.
 double LocalNowDays() {
@@ -114,6 +121,11 @@ std::string MinutesSeconds(std::int64_t seconds) {
   std::int64_t minutes = seconds / 60;
   if (minutes > std::numeric_limits<int>::max()) minutes = std::numeric_limits<int>::max();
   return TwoDigits(static_cast<int>(minutes)) + ":" + TwoDigits(static_cast<int>(seconds % 60));
+}
+
+// ffmpeg's closing summary ("video:0kB audio:184kB ... muxing overhead: ...").
+bool IsStatisticsLine(const std::string& line) {
+  return line.rfind("video:", 0) == 0 && line.find("muxing overhead") != std::string::npos;
 }
 
 bool OutputFileExists(const std::string& path) {
@@ -237,21 +249,25 @@ void TConvertProcess::Start() {
     }
     overwrite = true;
   }
+  // The converter writes beside the final name; a leftover of an earlier run
+  // that never ended is ours and worth nothing.
+  FTempOutput = TemporaryOutputName(FOutputFile);
+  std::remove(FTempOutput.c_str());
   CreatePipes();
-  FCommandLine = "ffmpeg ";
-  if (overwrite) FCommandLine += "-y ";
-  FCommandLine += "-i \"" + FInputFile + "\" " + FArguments + "\"" + FOutputFile + "\"";
+  FCommandLine = ConverterCommandLine(overwrite, FInputFile, FArguments, FOutputFile);
   FDuration = 0;
   FPendingOut.clear();
   FPendingErr.clear();
   FLastErrorLine.clear();
+  FWriteErrorLine.clear();
   FExitCode = -1;
   try {
     plat::TStartupInfo startup;
     startup.hStdInput = FStdInRead.load();
     startup.hStdOutput = FStdOutWrite.load();
     startup.hStdError = FStdErrWrite.load();
-    int err = plat::CreateProcess(FCommandLine, startup, FProcess);
+    int err = plat::CreateProcess(ConverterArguments(overwrite, FInputFile, FArguments, FTempOutput),
+                                  startup, FProcess);
     if (err != 0) {
       FLastErrorLine = "Error while creating convert process!" + std::to_string(err);
       throw EConvertError(FLastErrorLine);
@@ -358,10 +374,11 @@ void TConvertProcess::ParseLines(std::string& pending, const std::string& chunk,
     if (stop == std::string::npos) stop = complete.size();
     std::string line = Trim(complete.substr(start, stop - start));
     // ffmpeg closes a failure with a generic summary; the line before it
-    // says what went wrong.
-    if (!line.empty() && LowerAscii(line).find("time=") == std::string::npos &&
+    // says what went wrong. Its closing statistics say nothing either.
+    if (!line.empty() && LowerAscii(line).find("time=") == std::string::npos && !IsStatisticsLine(line) &&
         (line != "Conversion failed!" || FLastErrorLine.empty()))
       FLastErrorLine = line;
+    if (IsWriteErrorLine(WithoutName(WithoutName(line, FInputFile), FTempOutput))) FWriteErrorLine = line;
     start = stop + 1;
   }
   ParseOutput(complete);
@@ -441,12 +458,24 @@ void TConvertProcess::ProcessEnded(TConvertThread* caller) {
   FExitCode = FProcess ? FProcess->ExitCode() : -1;
   ClosePipes();
   FProcess.reset();
-  if (FExitCode == 0) {
-    PostEnd(csProgress);
-  } else {
+  // Debian's ffmpeg exits 0 after a failed write of its output, and a
+  // converter may end well having written nothing: neither is a success.
+  if (FExitCode != 0) {
     if (FLastErrorLine.empty()) FLastErrorLine = "ffmpeg ended with exit status " + std::to_string(FExitCode);
-    PostEnd(csFailed);
+  } else if (!FWriteErrorLine.empty()) {
+    FLastErrorLine = FWriteErrorLine;
+  } else if (!IsNonEmptyFile(FTempOutput)) {
+    // Its last line is no error here (often the input's duration).
+    FLastErrorLine = "ffmpeg wrote nothing into " + FOutputFile;
+  } else if (std::rename(FTempOutput.c_str(), FOutputFile.c_str()) != 0) {
+    FLastErrorLine = "Cannot rename " + FTempOutput + " to " + FOutputFile + ": " + std::strerror(errno);
+  } else {
+    PostEnd(csProgress);
+    return;
   }
+  // A half-converted file is worth nothing.
+  std::remove(FTempOutput.c_str());
+  PostEnd(csFailed);
 }
 
 void TConvertProcess::PostEnd(int status) {
@@ -464,6 +493,9 @@ void TConvertProcess::StopProcess(int exitCode) {
   if (FProcess) {
     FProcess->Terminate(exitCode);
     FExitCode = exitCode;
+    // Only once the child is gone can nothing write the file again.
+    FProcess->Wait(kStopWaitMs);
     FProcess.reset();
+    std::remove(FTempOutput.c_str());
   }
 }

@@ -18,8 +18,10 @@
 enum TConvertStatus : int {
   csProgress = 0,  // a progress report, or the end of a successful conversion (Percent 100)
   csInUse = 2,     // the output file exists and is in use; nothing ran (Percent 100)
-  csFailed = 3,    // the converter ended with a non-zero exit status (Percent 100);
-                   // TConvertProcess::LastErrorLine() says why
+  csFailed = 3,    // the conversion failed: a non-zero exit status, a write error in the
+                   // converter's output or no output written (Percent 100);
+                   // TConvertProcess::LastErrorLine() says why, and nothing stands
+                   // under the output name
 };
 
 class EConvertError : public std::runtime_error {
@@ -67,11 +69,13 @@ class TConvertProcess {
   // and estimated times.
   std::function<double()> Now;
 
-  // Starts the conversion. Throws EConvertError with the fixed texts
+  // Starts the conversion into TemporaryOutputName(FOutputFile), which is
+  // renamed to FOutputFile when the converter succeeded and removed when it
+  // failed or was stopped. Throws EConvertError with the fixed texts
   // ("Error while creating convert process!" + error number, the pipe texts).
   void Start();
-  // Ends a running conversion, terminating the child with `exitCode`.
-  // No-op when not active.
+  // Ends a running conversion, terminating the child with `exitCode` and
+  // removing what it wrote. No-op when not active.
   void StopProcess(int exitCode);
   // Posts an end record (Percent 100, empty texts) with the given status.
   void PostEnd(int status);
@@ -81,8 +85,9 @@ class TConvertProcess {
   // The command line of the last Start.
   const std::string& CommandLine() const { return FCommandLine; }
   // After a csFailed end: the converter's last error line (its last output
-  // line that is not a progress line), or a text naming the exit status
-  // when it wrote nothing.
+  // line that is not a progress line; its last write error when it reported
+  // one), a text naming the exit status when it said nothing, or one naming
+  // the output when it ended well without writing any.
   const std::string& LastErrorLine() const { return FLastErrorLine; }
   // Exit status of the last conversion's child, -1 while running or when
   // none ran.
@@ -123,9 +128,11 @@ class TConvertProcess {
   std::int64_t FDuration = 0;
 
   std::string FCommandLine;
+  std::string FTempOutput;  // what the converter writes; renamed to FOutputFile on success
   std::string FPendingOut;  // incomplete last line of each pipe
   std::string FPendingErr;
   std::string FLastErrorLine;
+  std::string FWriteErrorLine;  // the last line reporting a failed write of the output
   int FExitCode = -1;
   std::atomic<int> FLiveReaders{0};
 };

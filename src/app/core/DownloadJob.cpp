@@ -8,9 +8,12 @@
 
 #include "app/core/AppMessages.h"
 #include "app/core/ConvertThread.h"
+#include "app/core/DownloadFile.h"
+#include "app/core/DownloadName.h"
 #include "app/core/Global.h"
 #include "app/core/PageParse.h"
 #include "app/core/Service.h"
+#include "app/core/TransferResult.h"
 #include "app/core/WebBrowser.h"
 #include "net/http/HttpProt.h"
 #include "net/socket/WSocket.h"
@@ -257,21 +260,27 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
   if (Stopped()) return prLeave;
   ReadDocument(pageText);
 
-  if (page::HasAgeGate(pageText)) {
-    if (FHost.AccountUser().empty()) {
+  if (!page::HasAgeGate(pageText)) {
+    FLoginSubmitted = false;
+  } else {
+    // The gate still shown after a login means the account was refused:
+    // ask as if none were stored instead of sending it again every turn.
+    if (FHost.AccountUser().empty() || FLoginSubmitted) {
       if (Box(AgeGateQuestion(), plat::MB_YESNO | plat::MB_ICONINFORMATION) != plat::IDYES) {
         bStopClick();
         return prLeave;
       }
       std::string user, password;
-      if (FHost.AskLogin(user, password)) FHost.SetAccount(user, password);
-      if (FHost.AccountUser().empty()) {
+      const bool entered = FHost.AskLogin(user, password);
+      if (entered) FHost.SetAccount(user, password);
+      if (!entered || FHost.AccountUser().empty()) {
         bStopClick();
         return prLeave;
       }
     }
     if (std::optional<std::string> login =
             page::BuildLoginAddress(line, FHost.AccountUser(), FHost.AccountPassword())) {
+      FLoginSubmitted = true;
       BlankPage();
       Navigate(*login);
       if (WaitReadyState() == wrStopped) return prLeave;
@@ -298,6 +307,7 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
   if (!token) return prNextTurn;
   const std::optional<std::string> videoId = page::VideoIdOf(line);
   if (!videoId) return prNextTurn;
+  FVideoId = *videoId;
   FDisplay.DownloadUrl = page::BuildGetVideoAddress(ServiceHost(), *videoId, *token);
   Changed();
   return prDone;
@@ -346,12 +356,15 @@ void TDownloadJob::FetchVideo() {
   Changed();
   FHost.CenterOnOwner();
   FTransfer.Reset();
+  FHeaderError.clear();
   FDisplay.Bar1Max = FTransfer.BarMax();
   FDisplay.TotalText.clear();
 
   FTargetPath = IncludeTrailingPathDelimiter(FHost.OutputFolder()) +
-                StripFileNameChars(FDisplay.FileName);
-  if (plat::FileExists(FTargetPath)) {
+                DownloadFileName(FDisplay.FileName, FVideoId);
+  // Only a final file that was there at the question may be replaced.
+  const bool replaceAgreed = plat::FileExists(FTargetPath);
+  if (replaceAgreed) {
     if (Box(FTargetPath + " has existed,overite it?",
             plat::MB_YESNO | plat::MB_ICONINFORMATION | plat::MB_DEFBUTTON2) != plat::IDYES) {
       plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
@@ -359,31 +372,42 @@ void TDownloadJob::FetchVideo() {
     }
   }
   FHttpCli->URL = FDisplay.DownloadUrl;
-  FFileStream =
-      std::make_unique<plat::TFileStream>(FTargetPath, plat::fmCreate | plat::fmShareExclusive);
+  // The body goes to "<name>.part" until it is complete. The final file, if
+  // any, must not be held by another program and is held by this one until
+  // it is replaced.
+  std::unique_ptr<plat::TFileStream> finalLock;
+  if (replaceAgreed)
+    finalLock = std::make_unique<plat::TFileStream>(FTargetPath, plat::fmOpenReadWrite | plat::fmShareExclusive);
+  const std::string partPath = PartPath(FTargetPath);
+  FFileStream = std::make_unique<TDownloadFile>(partPath);
   FHttpCli->ReceiveStream = FFileStream.get();
   FDisplay.FileLabel = "Downloading: " + ExtractFileName(FTargetPath) + " ...";
   Changed();
 
   std::exception_ptr error;
-  bool httpFailed = false;
   try {
     FHttpCli->Get();
   } catch (const EHttpException&) {
-    httpFailed = true;  // an error status or Stop: no message
+    // An error status or Stop: judged below from the client's state.
   } catch (...) {
     error = std::current_exception();
   }
+  const std::string localError = FHeaderError.empty() ? FFileStream->WriteError() : FHeaderError;
   FHttpCli->ReceiveStream = nullptr;
   FFileStream.reset();
   if (error) std::rethrow_exception(error);
+  // Stop ends the modal run; nothing is converted.
+  if (Stopped()) return;
 
-  const std::int64_t length = FHttpCli->ContentLength();
-  FTransferOk = !httpFailed && !Stopped() && FHttpCli->StatusCode() >= 200 &&
-                FHttpCli->StatusCode() <= 299 &&
-                (length < 0 || FHttpCli->ReceivedCount() == length);
-
-  if (FJobMode == 0) {
+  std::optional<std::string> failure = TransferFailure(TTransferResult::Of(*FHttpCli, localError));
+  finalLock.reset();
+  std::string moveError;
+  if (!failure && !MoveToFinalName(partPath, FTargetPath, replaceAgreed, moveError)) failure = moveError;
+  FTransferOk = !failure;
+  if (failure) {
+    Box("Download failed: " + *failure, plat::MB_OK | plat::MB_ICONERROR);
+    plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
+  } else if (FJobMode == 0) {
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
   } else {
     StartConversion(FTargetPath);
@@ -391,7 +415,14 @@ void TDownloadJob::FetchVideo() {
 }
 
 void TDownloadJob::HttpCli1HeaderData() {
-  FTransfer.HeaderData(FHttpCli->ReceivedHeader());
+  try {
+    FTransfer.HeaderData(FHttpCli->ReceivedHeader());
+  } catch (const std::exception& e) {
+    // Escaping, it aborts the connection; the client may still end as if
+    // the body were complete, so the transfer keeps the reason.
+    FHeaderError = e.what();
+    throw;
+  }
   FDisplay.Bar1Max = FTransfer.BarMax();
   FDisplay.TotalText = FTransfer.TotalText();
   Changed();

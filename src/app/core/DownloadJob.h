@@ -13,12 +13,10 @@
 #include "app/core/TransferDisplay.h"
 #include "platform/MessageLoop.h"
 
+class TDownloadFile;
 class THttpCli;
 class TWebBrowser;
 struct TProcessInfo;
-namespace plat {
-class TFileStream;
-}
 
 enum TDownloadPanel { dpNone, dpRetrieval, dpTransfer, dpConvert };
 
@@ -148,15 +146,18 @@ class TDownloadJob {
   bool FStopped = false;
   bool FClosed = false;
   bool FDraining = false;
+  bool FLoginSubmitted = false;  // since the last page without the age gate
   int FStageDepth = 0;
   TDownloadDisplay FDisplay;
   TTransferDisplay FTransfer;
   std::unique_ptr<THttpCli> FHttpCli;
   std::unique_ptr<TWebBrowser> FWebBrowser;
-  std::unique_ptr<plat::TFileStream> FFileStream;
+  std::unique_ptr<TDownloadFile> FFileStream;
   bool FTransferOk = false;
   bool FConvertOk = false;
   bool FConvertLaunched = false;
+  std::string FVideoId;      // of the address the retrieval built
+  std::string FHeaderError;  // why the header handling refused the answer
   std::string FTargetPath;
   std::string FConvertOutput;
 };

@@ -5,8 +5,9 @@
 namespace {
 
 // Bit rates are written "64k": today's ffmpeg refuses the old "64kbit/s",
-// and the 3GP row names an audio codec because Debian's ffmpeg has no AMR
-// encoder to fall back on.
+// the 3GP row names an audio codec because Debian's ffmpeg has no AMR
+// encoder to fall back on, and the MPEG-1 row sets a frame rate that MPEG-1
+// allows, since 12 and 15 fps inputs (common in FLV files) are refused.
 const TFormat kFormats[FormatCount] = {
     {"Ipod Video (Apple QuickTime MOV)", ".mov",
      "-s 320x240 -qscale 15 -r 20 -b 500k -ar 22050 -ab 64k -ac 1 "},
@@ -23,7 +24,7 @@ const TFormat kFormats[FormatCount] = {
     {"Microsoft Mpeg4 AVI (AVI)", ".avi", "-vcodec mpeg4 -qscale 15 -s 320x240 -ac 2 "},
     {"MPEG Audio Layer 3 (MP3)", ".mp3", "-ar 44100 -ab 128k -ac 2 "},
     {"Microsoft WAV (WAV)", ".wav", "-ar 44100 -ab 128k -ac 2 "},
-    {"MPEG1 Movie (MPG)", ".mpg", "-ab 64k -ar 22050 -b 500k -s 320x240 -ac 2 "},
+    {"MPEG1 Movie (MPG)", ".mpg", "-ab 64k -ar 22050 -b 500k -s 320x240 -r 25 -ac 2 "},
 };
 
 struct ExtRule {

@@ -32,6 +32,8 @@ std::string StripFileNameChars(const std::string& text) {
   std::string result;
   result.reserve(text.size());
   for (char c : text) {
+    // A control character in a name would reach terminals and scripts raw.
+    if (static_cast<unsigned char>(c) < 32 || c == 127) continue;
     switch (c) {
       case '*': case '/': case ':': case '<': case '>': case '?': case '\\': case '|':
         break;

@@ -21,7 +21,8 @@ bool StartsWithNoCase(const std::string& text, const std::string& prefix);
 // True for "http://...<service domain>...watch?v=..." in any letter case;
 // nothing is trimmed.
 bool IsVideoPageUrl(const std::string& address);
-// Drops * / : < > ? \ | and keeps every other byte.
+// Drops * / : < > ? \ | and the control characters (below 32, and 127);
+// keeps every other byte.
 std::string StripFileNameChars(const std::string& text);
 // True when the file exists but cannot be opened for reading and writing,
 // or another process holds an exclusive (flock or fcntl) lock on it.

@@ -2,6 +2,7 @@
 // main window and ends without creating a window or touching the settings.
 #include "app/core/AppMessages.h"
 #include "app/ui/Main.h"
+#include "app/ui/QuitOnSignal.h"
 #include "app/ui/Style.h"
 #include "platform/Desktop.h"
 #include "platform/MessageLoop.h"
@@ -23,6 +24,8 @@ int main(int argc, char** argv) {
     if (!plat::RegisterInstance(kMainWindowClassName, mainWindow.Handle()) &&
         plat::PostToRunningInstance(kMainWindowClassName, WM_SHOWRUNNING, 0, 0))
       return 0;
+    // A closed terminal, kill or Ctrl-C end the job and the window in order.
+    TQuitOnSignal quitOnSignal(&mainWindow);
     mainWindow.show();
     rc = app.exec();
     plat::SetApplicationTerminated(true);

@@ -1,0 +1,59 @@
+#include "app/core/DownloadFile.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/core/DownloadName.h"
+
+std::string PartPath(const std::string& finalPath) { return finalPath + kPartSuffix; }
+
+TDownloadFile::TDownloadFile(const std::string& path)
+    : plat::TFileStream(path, plat::fmCreate | plat::fmShareExclusive) {}
+
+std::int64_t TDownloadFile::Write(const void* buffer, std::int64_t count) {
+  errno = 0;
+  const std::int64_t written = plat::TFileStream::Write(buffer, count);
+  if (written < count && FWriteError.empty()) FWriteError = errno != 0 ? std::strerror(errno) : "Stream write error";
+  return written;
+}
+
+namespace {
+
+std::string MoveError(const std::string& from, const std::string& to, int err) {
+  return "Cannot move \"" + from + "\" to \"" + to + "\". " + std::strerror(err);
+}
+
+// The final name only when nothing holds it yet, in one step: a file that
+// appeared there meanwhile is never replaced.
+bool MoveWithoutReplacing(const std::string& from, const std::string& to, int& err) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  err = errno;
+  if (err != EINVAL && err != ENOSYS && err != ENOTSUP) return false;
+  // File systems without that flag: a second link fails just as well when
+  // the name is taken.
+  if (::link(from.c_str(), to.c_str()) != 0) {
+    err = errno;
+    return false;
+  }
+  ::unlink(from.c_str());
+  return true;
+}
+
+}  // namespace
+
+bool MoveToFinalName(const std::string& partPath, const std::string& finalPath, bool mayReplace,
+                     std::string& error) {
+  int err = 0;
+  if (mayReplace) {
+    if (::rename(partPath.c_str(), finalPath.c_str()) == 0) return true;
+    err = errno;
+  } else if (MoveWithoutReplacing(partPath, finalPath, err)) {
+    return true;
+  }
+  error = MoveError(partPath, finalPath, err);
+  return false;
+}

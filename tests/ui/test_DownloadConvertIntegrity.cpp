@@ -1,0 +1,167 @@
+// The download window converting a local file: with the real ffmpeg a full
+// disk shows the converter's reason and leaves no file, and names with
+// quotes and blanks convert; a signal that ends the program stops the
+// conversion and closes the windows in order.
+#include <signal.h>
+
+#include <QFrame>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QWidget>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "app/core/ConvertThread.h"
+#include "app/core/Formats.h"
+#include "app/ui/Download.h"
+#include "app/ui/Main.h"
+#include "app/ui/QuitOnSignal.h"
+#include "cli/E2eSupport.h"
+#include "platform/Desktop.h"
+#include "platform/QtText.h"
+#include "support/SizeLimitedConverter.h"
+
+using namespace e2e;
+
+namespace {
+
+class TScopedEnv {
+ public:
+  TScopedEnv(const char* name, const std::string& value) : FName(name) {
+    if (const char* old = std::getenv(name)) FOld = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~TScopedEnv() {
+    if (FOld) ::setenv(FName, FOld->c_str(), 1);
+    else ::unsetenv(FName);
+  }
+  TScopedEnv(const TScopedEnv&) = delete;
+  TScopedEnv& operator=(const TScopedEnv&) = delete;
+
+ private:
+  const char* FName;
+  std::optional<std::string> FOld;
+};
+
+class DownloadConvertIntegrity : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FDesktop.OnUnexpected = [](const std::string& what) { ADD_FAILURE() << "unexpected " << what; };
+    FScope = std::make_unique<plat::ScopedDesktop>(FDesktop);
+    RegisterTfrmDownload();
+    FMain = std::make_unique<TfrmMain>(FDir / "settings.ini");
+    FMain->eOutputFolder->setText(plat::ToQ(FDir.Path));
+  }
+  void TearDown() override {
+    FForm.reset();
+    FMain.reset();
+    FScope.reset();
+    EXPECT_TRUE(FDesktop.BoxAnswers.empty()) << "expected boxes that never came";
+  }
+  // A one-second FLV made by the real ffmpeg.
+  bool MakeFlv(const std::string& path) {
+    return RunProcess({"ffmpeg", "-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+                       "testsrc=size=64x48:rate=25:duration=1", "-f", "lavfi", "-i",
+                       "sine=frequency=440:duration=1", "-ar", "22050", "-f", "flv", path},
+                      Environment({}))
+               .ExitCode == 0;
+  }
+  // Converts `flv` in mode 2 to `format`; `tick` runs every 20 ms of the modal run.
+  int Convert(const std::string& flv, int format, const std::function<void(TfrmDownload&)>& tick = nullptr) {
+    std::unique_ptr<TDownloadWindowIntf> w = CreateDownloadWindow(FMain.get(), {flv});
+    FForm.reset(dynamic_cast<TfrmDownload*>(w.release()));
+    FForm->FJobMode = 2;
+    FForm->FTargetExt = ExtensionForLabel(FormatAt(format)->Label);
+    FForm->FConvertArgs = PresetForIndex(format);
+    QTimer timer;
+    const std::uint32_t start = plat::GetTickCount();
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+      if (tick) tick(*FForm);
+      if (plat::GetTickCount() - start > 40000u) {
+        ADD_FAILURE() << "the window did not end in time";
+        FForm->bStopClick();
+      }
+    });
+    timer.start(20);
+    return FForm->ShowModal();
+  }
+
+  TTempDir FDir;
+  plat::ScriptedDesktop FDesktop;
+  std::unique_ptr<plat::ScopedDesktop> FScope;
+  std::unique_ptr<TfrmMain> FMain;
+  std::unique_ptr<TfrmDownload> FForm;
+};
+
+TEST_F(DownloadConvertIntegrity, FullDiskShowsTheReasonAndLeavesNoFile) {
+  const std::string flv = FDir / "clip.flv";
+  ASSERT_TRUE(MakeFlv(flv));
+  const std::string bin = testsupport::SizeLimitedConverterDir(FDir.Path, 8);
+  ASSERT_FALSE(bin.empty());
+  TScopedEnv path("PATH", PathWithout(bin));
+  FDesktop.ExpectBox(plat::IDOK);
+  bool stopped = false;
+  EXPECT_EQ(Convert(flv, 8,
+                    [&](TfrmDownload& f) {
+                      // The window stays on the conversion panel until Stop.
+                      if (!stopped && FDesktop.Boxes.size() == 1) {
+                        stopped = true;
+                        EXPECT_TRUE(f.Panel3->isVisible());
+                        f.bStop3->click();
+                      }
+                    }),
+            mrStop);
+  ASSERT_EQ(FDesktop.Boxes.size(), 1u);
+  EXPECT_NE(FDesktop.Boxes[0].Text.find("File too large"), std::string::npos) << FDesktop.Boxes[0].Text;
+  EXPECT_EQ(FDesktop.Boxes[0].Caption, "Clipharbor");
+  EXPECT_EQ(FDesktop.Boxes[0].Flags, plat::MB_OK | plat::MB_ICONERROR);
+  EXPECT_FALSE(Exists(FDir / "clip.wav"));
+  EXPECT_FALSE(Exists(FDir / "clip.part.wav"));
+}
+
+TEST_F(DownloadConvertIntegrity, NameWithQuotesAndBlanksConverts) {
+  const std::string flv = FDir / "say \"hi\" \\ there.flv";
+  ASSERT_TRUE(MakeFlv(flv));
+  EXPECT_EQ(Convert(flv, 8), mrCancel);  // closed by the end record
+  EXPECT_TRUE(FDesktop.Boxes.empty());
+  const std::string wav = ReadFile(FDir / "say \"hi\" \\ there.wav");
+  ASSERT_GT(wav.size(), 44u);
+  EXPECT_EQ(wav.substr(0, 4), "RIFF");
+}
+
+TEST_F(DownloadConvertIntegrity, StopSignalStopsTheConverterAndClosesTheWindows) {
+  const std::string flv = FDir / "clip.flv";
+  WriteFile(flv, "FLV");
+  const std::string pids = FDir / "pids.json";
+  WriteFile(FDir / "steps.json", R"([["output", "half"], ["pids", ")" + pids + R"("], ["hang"]])");
+  TScopedEnv steps("CONVERT_STANDIN", FDir / "steps.json");
+  TScopedEnv path("PATH", PathWithout(StandInConverterDir(FDir)));
+  int quitWith = 0;
+  TQuitOnSignal quitOnSignal(FMain.get(), [&](int signal) { quitWith = signal; });
+  FMain->show();
+  bool raised = false;
+  EXPECT_EQ(Convert(flv, 7,
+                    [&](TfrmDownload&) {
+                      if (!raised && Exists(pids)) {
+                        raised = true;
+                        ::raise(SIGHUP);  // the terminal that started the program closed
+                      }
+                    }),
+            mrStop);
+  ASSERT_TRUE(raised);
+  const std::string info = ReadFile(pids);
+  const int converter = std::atoi(info.substr(info.find(':') + 1).c_str());
+  ASSERT_GT(converter, 0);
+  EXPECT_NE(::kill(converter, 0), 0) << "the converter outlived the job";
+  EXPECT_FALSE(Exists(FDir / "clip.part.mp3"));
+  EXPECT_FALSE(Exists(FDir / "clip.mp3"));
+  // Then the main window closes as by its close box (settings written) and the program ends.
+  for (int i = 0; i < 100 && quitWith == 0; ++i) plat::WaitForInput(20);
+  EXPECT_EQ(quitWith, SIGHUP);
+  EXPECT_FALSE(FMain->isVisible());
+  EXPECT_TRUE(Exists(FDir / "settings.ini"));
+  EXPECT_EQ(ConvertProcess, nullptr);
+}
+
+}  // namespace
