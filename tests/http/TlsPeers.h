@@ -69,39 +69,22 @@ class TlsNginx {
     for (int attempt = 0; attempt < 3; ++attempt) {
       tlsPort = FreePort();
       plainPort = FreePort();
-      const std::string d = dir.Path();
       const std::string tls = std::to_string(tlsPort), plain = std::to_string(plainPort);
       WriteFile(dir / "nginx.conf",
-                "worker_processes 1;\n"
-                "pid " + d + "/nginx.pid;\n"
-                "error_log " + d + "/error.log;\n"
-                "events { worker_connections 64; }\n"
-                "http {\n"
-                "  log_format conn '$connection $server_port $request';\n"
-                "  access_log " + d + "/access.log conn;\n"
-                "  client_body_temp_path " + d + "/body;\n"
-                "  proxy_temp_path " + d + "/proxy;\n"
-                "  fastcgi_temp_path " + d + "/fastcgi;\n"
-                "  uwsgi_temp_path " + d + "/uwsgi;\n"
-                "  scgi_temp_path " + d + "/scgi;\n"
-                "  keepalive_timeout 30;\n"
-                "  server {\n"
-                "    listen 127.0.0.1:" + tls + " ssl;\n"
-                "    ssl_certificate " + certs.ChainFile() + ";\n"
-                "    ssl_certificate_key " + certs.KeyFile() + ";\n"
-                "    root " + Www() + ";\n"
-                "    location /to-plain/ { rewrite ^/to-plain/(.*)$ http://127.0.0.1:" + plain + "/$1 redirect; }\n"
-                "  }\n"
-                "  server {\n"
-                "    listen 127.0.0.1:" + plain + ";\n"
-                "    root " + Www() + ";\n"
-                "    location /to-tls/ { rewrite ^/to-tls/(.*)$ https://localhost:" + tls + "/$1 redirect; }\n"
-                "  }\n"
-                "}\n");
-      proc.Start({"/usr/sbin/nginx", "-c", dir / "nginx.conf", "-p", d, "-g", "daemon off; user root;"},
-                 dir / "stdout.log");
-      if (WaitForPort(proc, tlsPort) && WaitForPort(proc, plainPort)) return true;
-      proc.Stop();
+                NginxConf(dir.Path(), "$connection $server_port $request",
+                          "  server {\n"
+                          "    listen 127.0.0.1:" + tls + " ssl;\n"
+                          "    ssl_certificate " + certs.ChainFile() + ";\n"
+                          "    ssl_certificate_key " + certs.KeyFile() + ";\n"
+                          "    root " + Www() + ";\n"
+                          "    location /to-plain/ { rewrite ^/to-plain/(.*)$ http://127.0.0.1:" + plain + "/$1 redirect; }\n"
+                          "  }\n"
+                          "  server {\n"
+                          "    listen 127.0.0.1:" + plain + ";\n"
+                          "    root " + Www() + ";\n"
+                          "    location /to-tls/ { rewrite ^/to-tls/(.*)$ https://localhost:" + tls + "/$1 redirect; }\n"
+                          "  }\n"));
+      if (RunNginx(proc, dir, {tlsPort, plainPort})) return true;
     }
     error = ReadFile(dir / "stdout.log") + ReadFile(dir / "error.log");
     return false;

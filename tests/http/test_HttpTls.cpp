@@ -13,25 +13,6 @@ using namespace httptest;
 
 namespace {
 
-std::string Pattern(std::size_t n) {
-  std::string s(n, '\0');
-  std::uint32_t x = 54321;
-  for (auto& c : s) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return s;
-}
-
-std::vector<std::string> LogLines(const std::string& path) {
-  std::vector<std::string> out;
-  std::istringstream s(ReadFile(path));
-  std::string l;
-  while (std::getline(s, l))
-    if (!l.empty()) out.push_back(l);
-  return out;
-}
-
 // "<connection> <port> <request>" split in its three parts.
 struct LogLine {
   std::string conn, port, request;
@@ -60,7 +41,7 @@ class HttpsTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(made) << certs->error;
     ASSERT_TRUE(nginx.Start(*certs)) << nginx.error;
-    data = Pattern(300000);
+    data = Pattern(300000, 54321);
     WriteFile(nginx.Www() + "/file.bin", data);
     WriteFile(nginx.Www() + "/small.txt", "small file\n");
   }
@@ -191,56 +172,47 @@ TEST_F(HttpsTest, WrongHostNameIsRefused) {
   EXPECT_TRUE(LogLines(nginx.AccessLog()).empty());
 }
 
-TEST_F(HttpsTest, ThroughSquidByConnectOpenAndWithBasic) {
+// The proxy sees the CONNECT and its credentials (answered as for any
+// request), the server the path alone.
+TEST_F(HttpsTest, ThroughSquidByConnectOpenBasicAndNtlm) {
+  struct Case {
+    std::string auth, user, pass;
+    int connects;             // CONNECT requests sent
+    std::string authLine;     // the credentials' line, sent once a pass
+    int authLines;
+  };
+  const Case cases[] = {{"", "puser", "ppass", 1, "Proxy-Authorization: ", 0},
+                        {"basic", "puser", "ppass", 2, "Proxy-Authorization: Basic ", 1},
+                        {"ntlm", "ntlmuser", "secret", 3, "Proxy-Authorization: NTLM ", 2}};
+  const std::string target = "localhost:" + std::to_string(nginx.tlsPort);
   std::size_t served = 0;
-  for (const std::string auth : {"", "basic"}) {
-    SCOPED_TRACE(auth);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.auth);
     Squid squid;
-    ASSERT_TRUE(squid.Start(auth, "puser", "ppass")) << squid.error;
+    ASSERT_TRUE(squid.Start(c.auth, c.user, c.pass)) << squid.error;
     RecordingClient rc;
     Trusting(rc);
     rc.cli.Proxy = "127.0.0.1:" + std::to_string(squid.port);
-    rc.cli.ProxyUsername = "puser";
-    rc.cli.ProxyPassword = "ppass";
+    rc.cli.ProxyUsername = c.user;
+    rc.cli.ProxyPassword = c.pass;
     plat::TMemoryStream ms;
     rc.cli.ReceiveStream = &ms;
     rc.cli.URL = nginx.Https("/file.bin");
     rc.cli.Get();
     EXPECT_EQ(rc.cli.StatusCode(), 200);
+    // The refused answers' pages went through OnDocData but not into the stream.
     EXPECT_TRUE(ms.DataString() == data);
-    const std::string target = "localhost:" + std::to_string(nginx.tlsPort);
-    // The proxy sees the CONNECT and its credentials; the server the path alone.
-    EXPECT_EQ(rc.Count("Command:CONNECT " + target + " HTTP/1.0"), auth.empty() ? 1 : 2);
+    EXPECT_EQ(rc.Count("Command:CONNECT " + target + " HTTP/1.0"), c.connects);
     EXPECT_EQ(rc.Count("Command:GET /file.bin HTTP/1.0"), 1);
-    EXPECT_EQ(rc.CountPrefix("Command:Proxy-Authorization: Basic "), auth.empty() ? 0 : 1);
-    EXPECT_EQ(rc.CountPrefix("Command:Proxy-"), auth.empty() ? 0 : 1);
-    const std::string want = "CONNECT " + target + (auth.empty() ? " -" : " puser");
+    EXPECT_EQ(rc.CountPrefix("Command:" + c.authLine), c.authLines);
+    EXPECT_EQ(rc.CountPrefix("Command:Proxy-"), c.authLines + (c.auth == "ntlm" ? 2 : 0));  // + Proxy-Connection
+    const std::string want = "CONNECT " + target + " " + (c.auth.empty() ? "-" : c.user);
     ASSERT_TRUE(PumpUntil([&] { return Contains(ReadFile(squid.AccessLog()), want); }, 5000))
         << ReadFile(squid.AccessLog());
     ++served;
     ASSERT_TRUE(PumpUntil([&] { return LogLines(nginx.AccessLog()).size() == served; }, 5000));
     EXPECT_EQ(Split(LogLines(nginx.AccessLog()).back()).request, "GET /file.bin HTTP/1.0");
   }
-}
-
-TEST_F(HttpsTest, ThroughSquidWithNtlmOnTheConnect) {
-  Squid squid;
-  ASSERT_TRUE(squid.Start("ntlm")) << squid.error;
-  RecordingClient rc;
-  Trusting(rc);
-  rc.cli.Proxy = "127.0.0.1:" + std::to_string(squid.port);
-  rc.cli.ProxyUsername = "ntlmuser";
-  rc.cli.ProxyPassword = "secret";
-  plat::TMemoryStream ms;
-  rc.cli.ReceiveStream = &ms;
-  rc.cli.URL = nginx.Https("/small.txt");
-  rc.cli.Get();
-  EXPECT_EQ(rc.cli.StatusCode(), 200);
-  // The refused answers' pages went through OnDocData but not into the stream.
-  EXPECT_EQ(ms.DataString(), "small file\n");
-  EXPECT_EQ(rc.CountPrefix("Command:Proxy-Authorization: NTLM "), 2);
-  ASSERT_TRUE(PumpUntil([&] { return Contains(ReadFile(squid.AccessLog()), "ntlmuser"); }, 5000))
-      << ReadFile(squid.AccessLog());
 }
 
 TEST_F(HttpsTest, ThroughDanteAsSocks5) {
