@@ -92,6 +92,10 @@ def parse_args(argv):
                         "cache host, more add hops on the service first")
     p.add_argument("--redirect-status", type=int, default=303,
                    help="status of the get_video redirects (default 303)")
+    p.add_argument("--cache-redirect-port", type=int, default=0,
+                   help="name this port in the redirect to the cache host "
+                        "instead of the own cache host's (a test server "
+                        "listening there answers in its place)")
     p.add_argument("--get-video-status", type=int, default=0,
                    help="answer get_video with this error status instead")
     p.add_argument("--get-video-reason", default=None,
@@ -403,7 +407,8 @@ class Handler(BaseHTTPRequestHandler):
         if left > 0:
             target = "%s/hop?id=%s&left=%d" % (self.service_base(), vid, left - 1)
         else:
-            target = "http://%s:%d/get_video.flv?id=%s" % (st.args.cache_host, st.cache_port, vid)
+            port = st.args.cache_redirect_port or st.cache_port
+            target = "http://%s:%d/get_video.flv?id=%s" % (st.args.cache_host, port, vid)
         self.redirect(target, status=st.args.redirect_status)
 
     def serve_requests(self, url, query):

@@ -1,3 +1,5 @@
+// Window-message notification of socket events: one record per socket, Qt
+// notifiers that watch it, and the Windows re-arming rules.
 #include "platform/SocketNotify.h"
 
 #include <QAbstractEventDispatcher>
@@ -6,31 +8,17 @@
 #include <QSocketNotifier>
 #include <QThread>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 
+#include "platform/SocketNotifyNotes.h"
+
 namespace plat {
 namespace {
-
-thread_local int t_lastError = 0;
-
-int Fail(int wsaCode) {
-  t_lastError = wsaCode;
-  return SOCKET_ERROR;
-}
-int FailErrno() { return Fail(WsMapErrno(errno)); }
 
 // What the notification machinery knows of one socket.
 struct SockRec {
@@ -117,10 +105,10 @@ void OnReadable(TSocket s) {
   char c;
   ssize_t n = ::recv(static_cast<int>(s), &c, 1, MSG_PEEK | MSG_DONTWAIT);
   if (n > 0 || (n == 0 && r->dgram)) {
-    if ((r->mask & FD_READ) && r->readArmed) {
-      r->readArmed = false;
-      Post(r, FD_READ, 0);
-    }
+    if ((r->mask & FD_READ) && r->readArmed) Post(r, FD_READ, 0);
+    // Data waits: nothing more to tell until the next receive call, also
+    // when only FD_CLOSE is wanted (the notifier would fire again at once).
+    r->readArmed = false;
   } else if (n == 0) {
     if (!r->closeSent && (r->mask & FD_CLOSE)) {
       r->closeSent = true;
@@ -175,65 +163,64 @@ SockRec* AddRec(TSocket s) {
   return p;
 }
 
-int HostLevel(int level) {
-  switch (level) {
-    case WS_SOL_SOCKET: return SOL_SOCKET;
-    case WS_IPPROTO_IP: return IPPROTO_IP;
-    case WS_IPPROTO_TCP: return IPPROTO_TCP;
-    case WS_IPPROTO_UDP: return IPPROTO_UDP;
-    default: return -1;
+}  // namespace
+
+void NoteOpened(TSocket s, bool dgram) {
+  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  AddRec(s)->dgram = dgram;
+}
+
+void NoteAccept(TSocket listener, TSocket accepted) {
+  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  if (SockRec* r = Find(listener)) {
+    r->acceptArmed = true;
+    Update(r);
+  }
+  if (accepted == INVALID_SOCKET) return;
+  SockRec* n = AddRec(accepted);
+  n->connected = true;
+  n->writeWanted = true;  // an accepted socket is writable at once
+}
+
+void NoteClosing(TSocket s) {
+  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  auto it = g_socks.find(s);
+  if (it == g_socks.end()) return;
+  DropNotifiers(it->second.get());
+  g_socks.erase(it);
+}
+
+void NoteConnecting(TSocket s) {
+  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  SockRec* r = Find(s);
+  if (!r) return;
+  if (r->dgram) {
+    r->connected = true;
+  } else {
+    // Completion, immediate or not, is reported through FD_CONNECT.
+    r->connecting = true;
+    Update(r);
   }
 }
 
-int HostOption(int level, int opt) {
-  if (level == WS_SOL_SOCKET) {
-    switch (opt) {
-      case WS_SO_REUSEADDR: return SO_REUSEADDR;
-      case WS_SO_KEEPALIVE: return SO_KEEPALIVE;
-      case WS_SO_BROADCAST: return SO_BROADCAST;
-      case WS_SO_LINGER: return SO_LINGER;
-      case WS_SO_SNDBUF: return SO_SNDBUF;
-      case WS_SO_RCVBUF: return SO_RCVBUF;
-      case WS_SO_ERROR: return SO_ERROR;
-      default: return -1;
-    }
+void NoteListening(TSocket s) {
+  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  if (SockRec* r = Find(s)) {
+    r->listening = true;
+    r->acceptArmed = true;
+    Update(r);
   }
-  if (level == WS_IPPROTO_IP) {
-    switch (opt) {
-      case WS_IP_MULTICAST_IF: return IP_MULTICAST_IF;
-      case WS_IP_MULTICAST_TTL: return IP_MULTICAST_TTL;
-      case WS_IP_ADD_MEMBERSHIP: return IP_ADD_MEMBERSHIP;
-      default: return -1;
-    }
+}
+
+void NoteWriteBlocked(TSocket s) {
+  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  if (SockRec* r = Find(s)) {
+    r->writeWanted = true;
+    Update(r);
   }
-  if (level == WS_IPPROTO_TCP && opt == WS_TCP_NODELAY) return TCP_NODELAY;
-  return -1;
 }
 
-int HostFlags(int flags) {
-  int f = 0;
-  if (flags & WS_MSG_OOB) f |= MSG_OOB;
-  if (flags & WS_MSG_PEEK) f |= MSG_PEEK;
-  return f;
-}
-
-sockaddr_in ToHost(const TSockAddrIn& a) {
-  sockaddr_in h{};
-  h.sin_family = AF_INET;
-  h.sin_port = a.sin_port;
-  h.sin_addr.s_addr = a.sin_addr;
-  return h;
-}
-
-void FromHost(const sockaddr_in& h, TSockAddrIn* a) {
-  if (!a) return;
-  *a = TSockAddrIn{};
-  a->sin_family = WS_AF_INET;
-  a->sin_port = h.sin_port;
-  a->sin_addr = h.sin_addr.s_addr;
-}
-
-void AfterReceive(TSocket s) {
+void NoteReceived(TSocket s) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   if (SockRec* r = Find(s)) {
     r->readArmed = true;
@@ -241,458 +228,13 @@ void AfterReceive(TSocket s) {
   }
 }
 
-}  // namespace
-
-int WSAGetLastError() { return t_lastError; }
-void WSASetLastError(int code) { t_lastError = code; }
-
-int WsMapErrno(int e) {
-  switch (e) {
-    case 0: return 0;
-    case EINTR: return WSAEINTR;
-    case EBADF: return WSAENOTSOCK;
-    case EACCES: case EPERM: return WSAEACCES;
-    case EFAULT: return WSAEFAULT;
-    case EINVAL: return WSAEINVAL;
-    case EMFILE: case ENFILE: return WSAEMFILE;
-#if EAGAIN != EWOULDBLOCK
-    case EAGAIN:
-#endif
-    case EWOULDBLOCK: return WSAEWOULDBLOCK;
-    case EINPROGRESS: return WSAEWOULDBLOCK;
-    case EALREADY: return WSAEALREADY;
-    case ENOTSOCK: return WSAENOTSOCK;
-    case EDESTADDRREQ: return WSAEDESTADDRREQ;
-    case EMSGSIZE: return WSAEMSGSIZE;
-    case EPROTOTYPE: return WSAEPROTOTYPE;
-    case ENOPROTOOPT: return WSAENOPROTOOPT;
-    case EPROTONOSUPPORT: return WSAEPROTONOSUPPORT;
-    case ESOCKTNOSUPPORT: return WSAESOCKTNOSUPPORT;
-    case EOPNOTSUPP: return WSAEOPNOTSUPP;
-    case EPFNOSUPPORT: return WSAEPFNOSUPPORT;
-    case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
-    case EADDRINUSE: return WSAEADDRINUSE;
-    case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
-    case ENETDOWN: return WSAENETDOWN;
-    case ENETUNREACH: return WSAENETUNREACH;
-    case ENETRESET: return WSAENETRESET;
-    case ECONNABORTED: return WSAECONNABORTED;
-    case EPIPE: return WSAECONNABORTED;
-    case ECONNRESET: return WSAECONNRESET;
-    case ENOBUFS: case ENOMEM: return WSAENOBUFS;
-    case EISCONN: return WSAEISCONN;
-    case ENOTCONN: return WSAENOTCONN;
-    case ESHUTDOWN: return WSAESHUTDOWN;
-    case ETOOMANYREFS: return WSAETOOMANYREFS;
-    case ETIMEDOUT: return WSAETIMEDOUT;
-    case ECONNREFUSED: return WSAECONNREFUSED;
-    case ELOOP: return WSAELOOP;
-    case ENAMETOOLONG: return WSAENAMETOOLONG;
-    case EHOSTDOWN: return WSAEHOSTDOWN;
-    case EHOSTUNREACH: return WSAEHOSTUNREACH;
-    case ENOTEMPTY: return WSAENOTEMPTY;
-    case EUSERS: return WSAEUSERS;
-    case EDQUOT: return WSAEDQUOT;
-    case ESTALE: return WSAESTALE;
-    case EREMOTE: return WSAEREMOTE;
-    default: return WSAEINVAL;
-  }
-}
-
-int WsMapGaiError(int g) {
-  switch (g) {
-    case 0: return 0;
-    case EAI_NONAME: return WSAHOST_NOT_FOUND;
-#ifdef EAI_NODATA
-    case EAI_NODATA: return WSANO_DATA;
-#endif
-#ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY: return WSANO_DATA;
-#endif
-    case EAI_AGAIN: return WSATRY_AGAIN;
-    case EAI_FAIL: return WSANO_RECOVERY;
-    case EAI_MEMORY: return WSAENOBUFS;
-    case EAI_SYSTEM: return WsMapErrno(errno);
-    default: return WSANO_RECOVERY;
-  }
-}
-
-std::uint16_t WsHtons(std::uint16_t v) { return htons(v); }
-std::uint16_t WsNtohs(std::uint16_t v) { return ntohs(v); }
-std::uint32_t WsHtonl(std::uint32_t v) { return htonl(v); }
-std::uint32_t WsNtohl(std::uint32_t v) { return ntohl(v); }
-
-TSocket WsSocket(int af, int type, int protocol) {
-  if (af != WS_AF_INET) return Fail(WSAEAFNOSUPPORT);
-  int htype;
-  switch (type) {
-    case WS_SOCK_STREAM: htype = SOCK_STREAM; break;
-    case WS_SOCK_DGRAM: htype = SOCK_DGRAM; break;
-    case WS_SOCK_RAW: htype = SOCK_RAW; break;
-    default: return Fail(WSAESOCKTNOSUPPORT);
-  }
-  int fd = ::socket(AF_INET, htype | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
-  if (fd < 0) return FailErrno();
-  std::lock_guard<std::recursive_mutex> lock(g_mutex);
-  SockRec* r = AddRec(fd);
-  r->dgram = htype != SOCK_STREAM;
-  return fd;
-}
-
-int WsCloseSocket(TSocket s) {
-  {
-    std::lock_guard<std::recursive_mutex> lock(g_mutex);
-    auto it = g_socks.find(s);
-    if (it != g_socks.end()) {
-      DropNotifiers(it->second.get());
-      g_socks.erase(it);
-    }
-  }
-  if (s < 0) return Fail(WSAENOTSOCK);
-  if (::close(static_cast<int>(s)) != 0) return FailErrno();
-  return 0;
-}
-
-int WsShutdown(TSocket s, int how) {
-  int h = how == 0 ? SHUT_RD : how == 1 ? SHUT_WR : SHUT_RDWR;
-  if (::shutdown(static_cast<int>(s), h) != 0) return FailErrno();
-  return 0;
-}
-
-int WsConnect(TSocket s, const TSockAddrIn& addr) {
-  sockaddr_in h = ToHost(addr);
-  int rc = ::connect(static_cast<int>(s), reinterpret_cast<sockaddr*>(&h), sizeof h);
-  int e = rc == 0 ? 0 : errno;
-  std::lock_guard<std::recursive_mutex> lock(g_mutex);
-  SockRec* r = Find(s);
-  if (rc == 0 || e == EINPROGRESS) {
-    if (r) {
-      if (r->dgram) {
-        r->connected = true;
-      } else {
-        // Completion, immediate or not, is reported through FD_CONNECT.
-        r->connecting = true;
-        Update(r);
-      }
-    }
-    if (rc == 0) return 0;
-    return Fail(WSAEWOULDBLOCK);
-  }
-  return Fail(WsMapErrno(e));
-}
-
-int WsBind(TSocket s, const TSockAddrIn& addr) {
-  sockaddr_in h = ToHost(addr);
-  if (::bind(static_cast<int>(s), reinterpret_cast<sockaddr*>(&h), sizeof h) != 0) return FailErrno();
-  return 0;
-}
-
-int WsListen(TSocket s, int backlog) {
-  if (::listen(static_cast<int>(s), backlog) != 0) return FailErrno();
-  std::lock_guard<std::recursive_mutex> lock(g_mutex);
-  if (SockRec* r = Find(s)) {
-    r->listening = true;
-    r->acceptArmed = true;
-    Update(r);
-  }
-  return 0;
-}
-
-TSocket WsAccept(TSocket s, TSockAddrIn* addr, int* addrLen) {
-  sockaddr_in h{};
-  socklen_t len = sizeof h;
-  int fd = ::accept4(static_cast<int>(s), reinterpret_cast<sockaddr*>(&h), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
-  int e = errno;
-  std::lock_guard<std::recursive_mutex> lock(g_mutex);
-  if (SockRec* r = Find(s)) {
-    r->acceptArmed = true;
-    Update(r);
-  }
-  if (fd < 0) return Fail(WsMapErrno(e));
-  FromHost(h, addr);
-  if (addrLen) *addrLen = static_cast<int>(sizeof(TSockAddrIn));
-  SockRec* n = AddRec(fd);
-  n->connected = true;
-  n->writeWanted = true;  // an accepted socket is writable at once
-  return fd;
-}
-
-int WsSend(TSocket s, const void* buf, int len, int flags) {
-  if (len < 0) return Fail(WSAEINVAL);
-  ssize_t n = ::send(static_cast<int>(s), buf, static_cast<size_t>(len), HostFlags(flags) | MSG_NOSIGNAL);
-  if (n >= 0) {
-    if (n < len) {
-      // A short write means the buffer is full: owe a write notification,
-      // as after a refused send.
-      std::lock_guard<std::recursive_mutex> lock(g_mutex);
-      if (SockRec* r = Find(s)) {
-        r->writeWanted = true;
-        Update(r);
-      }
-    }
-    return static_cast<int>(n);
-  }
-  int e = errno;
-  if (e == EAGAIN || e == EWOULDBLOCK) {
-    std::lock_guard<std::recursive_mutex> lock(g_mutex);
-    if (SockRec* r = Find(s)) {
-      r->writeWanted = true;
-      Update(r);
-    }
-  }
-  return Fail(WsMapErrno(e));
-}
-
-int WsSendTo(TSocket s, const void* buf, int len, int flags, const TSockAddrIn& to) {
-  if (len < 0) return Fail(WSAEINVAL);
-  sockaddr_in h = ToHost(to);
-  ssize_t n = ::sendto(static_cast<int>(s), buf, static_cast<size_t>(len), HostFlags(flags) | MSG_NOSIGNAL,
-                       reinterpret_cast<sockaddr*>(&h), sizeof h);
-  if (n >= 0) return static_cast<int>(n);
-  int e = errno;
-  if (e == EAGAIN || e == EWOULDBLOCK) {
-    std::lock_guard<std::recursive_mutex> lock(g_mutex);
-    if (SockRec* r = Find(s)) {
-      r->writeWanted = true;
-      Update(r);
-    }
-  }
-  return Fail(WsMapErrno(e));
-}
-
-int WsRecv(TSocket s, void* buf, int len, int flags) {
-  if (len < 0) return Fail(WSAEINVAL);
-  if (len == 0) {
-    // A zero-length receive probes the connection: 0 only once the peer
-    // has closed, would-block while it is open.
-    char c;
-    ssize_t p = ::recv(static_cast<int>(s), &c, 1, MSG_PEEK | MSG_DONTWAIT);
-    int e = errno;
-    if (p == 0) return 0;
-    if (p > 0) return Fail(WSAEWOULDBLOCK);
-    return Fail(WsMapErrno(e));
-  }
-  ssize_t n = ::recv(static_cast<int>(s), buf, static_cast<size_t>(len), HostFlags(flags));
-  int e = errno;
-  AfterReceive(s);
-  if (n >= 0) return static_cast<int>(n);
-  return Fail(WsMapErrno(e));
-}
-
-int WsRecvFrom(TSocket s, void* buf, int len, int flags, TSockAddrIn* from, int* fromLen) {
-  if (len < 0) return Fail(WSAEINVAL);
-  sockaddr_in h{};
-  socklen_t hl = sizeof h;
-  ssize_t n = ::recvfrom(static_cast<int>(s), buf, static_cast<size_t>(len), HostFlags(flags),
-                         reinterpret_cast<sockaddr*>(&h), &hl);
-  int e = errno;
-  AfterReceive(s);
-  if (n < 0) return Fail(WsMapErrno(e));
-  FromHost(h, from);
-  if (fromLen) *fromLen = static_cast<int>(sizeof(TSockAddrIn));
-  return static_cast<int>(n);
-}
-
-int WsGetSockOpt(TSocket s, int level, int opt, void* val, int* len) {
-  int hl = HostLevel(level), ho = HostOption(level, opt);
-  if (hl < 0 || ho < 0 || !val || !len) return Fail(WSAENOPROTOOPT);
-  if (level == WS_SOL_SOCKET && opt == WS_SO_LINGER) {
-    if (*len < static_cast<int>(sizeof(TLinger))) return Fail(WSAEFAULT);
-    linger l{};
-    socklen_t sl = sizeof l;
-    if (::getsockopt(static_cast<int>(s), hl, ho, &l, &sl) != 0) return FailErrno();
-    TLinger w;
-    w.l_onoff = static_cast<std::uint16_t>(l.l_onoff ? 1 : 0);
-    w.l_linger = static_cast<std::uint16_t>(l.l_linger);
-    std::memcpy(val, &w, sizeof w);
-    *len = sizeof w;
-    return 0;
-  }
-  if (*len < static_cast<int>(sizeof(int))) return Fail(WSAEFAULT);
-  int v = 0;
-  socklen_t sl = sizeof v;
-  if (::getsockopt(static_cast<int>(s), hl, ho, &v, &sl) != 0) return FailErrno();
-  if (level == WS_SOL_SOCKET && opt == WS_SO_ERROR) v = WsMapErrno(v);
-  std::memcpy(val, &v, sizeof v);
-  *len = sizeof v;
-  return 0;
-}
-
-int WsSetSockOpt(TSocket s, int level, int opt, const void* val, int len) {
-  int hl = HostLevel(level), ho = HostOption(level, opt);
-  if (hl < 0 || ho < 0 || !val) return Fail(WSAENOPROTOOPT);
-  int rc;
-  if (level == WS_SOL_SOCKET && opt == WS_SO_LINGER) {
-    if (len < static_cast<int>(sizeof(TLinger))) return Fail(WSAEFAULT);
-    TLinger w;
-    std::memcpy(&w, val, sizeof w);
-    linger l{};
-    l.l_onoff = w.l_onoff ? 1 : 0;
-    l.l_linger = w.l_linger;
-    rc = ::setsockopt(static_cast<int>(s), hl, ho, &l, sizeof l);
-  } else if (level == WS_IPPROTO_IP && opt == WS_IP_ADD_MEMBERSHIP) {
-    if (len < 8) return Fail(WSAEFAULT);
-    ip_mreq m{};
-    std::memcpy(&m.imr_multiaddr.s_addr, val, 4);
-    std::memcpy(&m.imr_interface.s_addr, static_cast<const char*>(val) + 4, 4);
-    rc = ::setsockopt(static_cast<int>(s), hl, ho, &m, sizeof m);
-  } else if (level == WS_IPPROTO_IP && opt == WS_IP_MULTICAST_IF) {
-    if (len < 4) return Fail(WSAEFAULT);
-    in_addr a{};
-    std::memcpy(&a.s_addr, val, 4);
-    rc = ::setsockopt(static_cast<int>(s), hl, ho, &a, sizeof a);
-  } else {
-    if (len < static_cast<int>(sizeof(int))) return Fail(WSAEFAULT);
-    int v;
-    std::memcpy(&v, val, sizeof v);
-    rc = ::setsockopt(static_cast<int>(s), hl, ho, &v, sizeof v);
-  }
-  if (rc != 0) return FailErrno();
-  return 0;
-}
-
-int WsIoctlFionread(TSocket s, unsigned long* count) {
-  int v = 0;
-  if (::ioctl(static_cast<int>(s), FIONREAD, &v) != 0) return FailErrno();
-  if (count) *count = static_cast<unsigned long>(v < 0 ? 0 : v);
-  return 0;
-}
-
-int WsIoctlKeepAliveVals(TSocket s, bool onoff, std::uint32_t timeMs, std::uint32_t intervalMs) {
-  int fd = static_cast<int>(s);
-  int on = onoff ? 1 : 0;
-  if (::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) return FailErrno();
-  if (!onoff) return 0;
-  int idle = static_cast<int>((timeMs + 999) / 1000);
-  int intv = static_cast<int>((intervalMs + 999) / 1000);
-  if (idle < 1) idle = 1;
-  if (intv < 1) intv = 1;
-  if (::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) != 0) return FailErrno();
-  if (::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intv, sizeof intv) != 0) return FailErrno();
-  return 0;
-}
-
-int WsGetPeerName(TSocket s, TSockAddrIn* addr, int* len) {
-  sockaddr_in h{};
-  socklen_t hl = sizeof h;
-  if (::getpeername(static_cast<int>(s), reinterpret_cast<sockaddr*>(&h), &hl) != 0) return FailErrno();
-  FromHost(h, addr);
-  if (len) *len = static_cast<int>(sizeof(TSockAddrIn));
-  return 0;
-}
-
-int WsGetSockName(TSocket s, TSockAddrIn* addr, int* len) {
-  sockaddr_in h{};
-  socklen_t hl = sizeof h;
-  if (::getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&h), &hl) != 0) return FailErrno();
-  FromHost(h, addr);
-  if (len) *len = static_cast<int>(sizeof(TSockAddrIn));
-  return 0;
-}
-
-std::uint32_t WsInetAddr(const std::string& text) {
-  // inet_addr semantics: the classic forms a, a.b, a.b.c, a.b.c.d.
-  in_addr a{};
-  if (::inet_aton(text.c_str(), &a) == 0) return WS_INADDR_NONE;
-  return a.s_addr;
-}
-
-std::string WsInetNtoa(std::uint32_t addrNet) {
-  in_addr a{};
-  a.s_addr = addrNet;
-  char buf[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &a, buf, sizeof buf);
-  return buf;
-}
-
-int WsGetHostByName(const std::string& name, std::vector<std::uint32_t>& addrsNet) {
-  addrsNet.clear();
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* res = nullptr;
-  int g = ::getaddrinfo(name.c_str(), nullptr, &hints, &res);
-  if (g != 0) {
-    int code = WsMapGaiError(g);
-    t_lastError = code;
-    return code;
-  }
-  for (addrinfo* p = res; p; p = p->ai_next) {
-    if (p->ai_family != AF_INET || !p->ai_addr) continue;
-    std::uint32_t a = reinterpret_cast<sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
-    bool dup = false;
-    for (std::uint32_t x : addrsNet) dup = dup || x == a;
-    if (!dup) addrsNet.push_back(a);
-  }
-  ::freeaddrinfo(res);
-  if (addrsNet.empty()) {
-    t_lastError = WSANO_DATA;
-    return WSANO_DATA;
-  }
-  return 0;
-}
-
-int WsGetHostByAddr(std::uint32_t addrNet, std::string& name, std::vector<std::string>& aliases) {
-  name.clear();
-  aliases.clear();
-  in_addr a{};
-  a.s_addr = addrNet;
-  hostent he{};
-  hostent* res = nullptr;
-  int herr = 0;
-  std::vector<char> buf(8192);
-  int rc = ::gethostbyaddr_r(&a, sizeof a, AF_INET, &he, buf.data(), buf.size(), &res, &herr);
-  if (rc != 0 || !res) {
-    int code = WSAHOST_NOT_FOUND;
-    if (herr == TRY_AGAIN) code = WSATRY_AGAIN;
-    else if (herr == NO_RECOVERY) code = WSANO_RECOVERY;
-    else if (herr == NO_DATA) code = WSANO_DATA;
-    t_lastError = code;
-    return code;
-  }
-  if (res->h_name) name = res->h_name;
-  for (char** p = res->h_aliases; p && *p; ++p) aliases.emplace_back(*p);
-  return 0;
-}
-
-int WsGetServByName(const std::string& name, const std::string& proto, std::uint16_t& portNet) {
-  servent se{};
-  servent* res = nullptr;
-  std::vector<char> buf(4096);
-  int rc = ::getservbyname_r(name.c_str(), proto.empty() ? nullptr : proto.c_str(), &se, buf.data(), buf.size(),
-                             &res);
-  if (rc != 0 || !res) {
-    t_lastError = WSANO_DATA;
-    return WSANO_DATA;
-  }
-  portNet = static_cast<std::uint16_t>(res->s_port);
-  return 0;
-}
-
-int WsGetProtoByName(const std::string& name, int& proto) {
-  protoent pe{};
-  protoent* res = nullptr;
-  std::vector<char> buf(4096);
-  int rc = ::getprotobyname_r(name.c_str(), &pe, buf.data(), buf.size(), &res);
-  if (rc != 0 || !res) {
-    t_lastError = WSANO_DATA;
-    return WSANO_DATA;
-  }
-  proto = res->p_proto;
-  return 0;
-}
-
-int WsGetHostName(char* buf, int len) {
-  if (!buf || len <= 0) return Fail(WSAEFAULT);
-  if (::gethostname(buf, static_cast<size_t>(len)) != 0) return FailErrno();
-  buf[len - 1] = 0;
-  return 0;
-}
-
 int WSAAsyncSelect(TSocket s, HWND wnd, UINT msg, long mask) {
   std::lock_guard<std::recursive_mutex> lock(g_mutex);
   SockRec* r = Find(s);
-  if (!r) return Fail(WSAENOTSOCK);
+  if (!r) {
+    WSASetLastError(WSAENOTSOCK);
+    return SOCKET_ERROR;
+  }
   if (wnd == 0 || msg == 0 || mask == 0) {
     r->wnd = 0;
     r->msg = 0;
@@ -700,7 +242,10 @@ int WSAAsyncSelect(TSocket s, HWND wnd, UINT msg, long mask) {
     DropNotifiers(r);
     return 0;
   }
-  if (!IsWindow(wnd)) return Fail(WSAEINVAL);
+  if (!IsWindow(wnd)) {
+    WSASetLastError(WSAEINVAL);
+    return SOCKET_ERROR;
+  }
   r->wnd = wnd;
   r->msg = msg;
   r->mask = mask;

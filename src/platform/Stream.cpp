@@ -18,8 +18,15 @@ std::int64_t TStream::GetSize() {
   return size;
 }
 
+namespace {
+
+// A full disk must read as such, not as a vague stream failure.
+std::string WriteErrorText(int err) { return err != 0 ? std::strerror(err) : "Stream write error"; }
+
+}  // namespace
+
 void TStream::WriteBuffer(const void* buffer, std::int64_t count) {
-  if (count > 0 && Write(buffer, count) != count) throw EWriteError("Stream write error");
+  if (count > 0 && Write(buffer, count) != count) throw EWriteError(WriteErrorText(LastWriteError()));
 }
 
 void TStream::ReadBuffer(void* buffer, std::int64_t count) {
@@ -84,9 +91,11 @@ std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
   if (count <= 0) return 0;
   std::int64_t done = 0;
   auto* p = static_cast<const char*>(buffer);
+  FLastWriteError = 0;
   while (done < count) {
     ssize_t n = ::write(FHandle, p + done, static_cast<size_t>(count - done));
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0) FLastWriteError = errno;
     if (n <= 0) break;
     done += n;
   }
@@ -134,7 +143,7 @@ void TBufferedFileStream::FlushBuffer() {
     std::memmove(FBuffer.data(), FBuffer.data() + n, static_cast<std::size_t>(want - n));
     FFill -= static_cast<std::size_t>(n);
   }
-  throw EWriteError("Stream write error");
+  throw EWriteError(WriteErrorText(LastWriteError()));
 }
 
 std::int64_t TBufferedFileStream::Write(const void* buffer, std::int64_t count) {

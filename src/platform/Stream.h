@@ -48,7 +48,12 @@ class TStream {
 
   std::int64_t GetPosition() { return Seek(0, soCurrent); }
   void SetPosition(std::int64_t pos) { Seek(pos, soBeginning); }
-  // Whole-block transfers: a short transfer raises EWriteError / EReadError.
+  // The system's error number of the last write that fell short; 0 when
+  // none is known.
+  virtual int LastWriteError() const { return 0; }
+
+  // Whole-block transfers: a short transfer raises EWriteError (with the
+  // system's text when the write's error is known) / EReadError.
   void WriteBuffer(const void* buffer, std::int64_t count);
   void ReadBuffer(void* buffer, std::int64_t count);
 };
@@ -75,6 +80,7 @@ class TFileStream : public TStream {
   std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
   std::int64_t GetSize() override;
   void SetSize(std::int64_t newSize) override;
+  int LastWriteError() const override { return FLastWriteError; }
 
   const std::string& FileName() const { return FFileName; }
   int Handle() const { return FHandle; }
@@ -82,6 +88,7 @@ class TFileStream : public TStream {
  private:
   std::string FFileName;
   int FHandle = -1;
+  int FLastWriteError = 0;
 };
 
 // A file stream that gathers writes into blocks of `bufferSize` bytes, for

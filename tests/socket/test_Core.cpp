@@ -2,10 +2,13 @@
 // listening and accepting, background exceptions.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
 #include <memory>
 
 #include "SocketTestUtil.h"
 #include "platform/AsyncDns.h"
+#include "support/NetNamespace.h"
 
 using namespace socktest;
 
@@ -116,6 +119,92 @@ TEST(SocketCore, RefusedConnectionOrder) {
                                      "ChangeState wsConnected->wsClosed",     "SessionClosed 0"};
   EXPECT_EQ(r.ev, expect) << r.Dump();
   EXPECT_EQ(s.GetState(), wsClosed);
+}
+
+TEST(SocketCore, ConnectWithoutRouteEndsLikeARefusedOne) {
+  if (!netns::InEmptyNetNamespace()) return;
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(80);
+  int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  int err = errno;
+  ::close(fd);
+  ASSERT_TRUE(rc == -1 && err == ENETUNREACH) << "the system should refuse at once here";
+
+  const int openBefore = plat::WsOpenSocketCount();
+  Recorder r;
+  TWSocket s;
+  r.Attach(s);
+  int errors = 0;
+  s.OnError = [&](TObject*) { ++errors; };  // as the HTTP client has it
+  s.SetAddr("127.0.0.1");
+  s.SetPort("80");
+  s.Connect();
+  ASSERT_TRUE(PumpUntil([&] { return r.Has("SessionClosed 0"); })) << r.Dump();
+  PumpFor(50);
+  std::vector<std::string> expect = {"ChangeState wsClosed->wsOpened",        "ChangeState wsOpened->wsConnecting",
+                                     "ChangeState wsConnecting->wsConnected", "SessionConnected 10051",
+                                     "ChangeState wsConnected->wsClosed",     "SessionClosed 0"};
+  EXPECT_EQ(r.ev, expect) << r.Dump();
+  EXPECT_EQ(errors, 0);
+  EXPECT_EQ(s.GetHSocket(), INVALID_SOCKET);
+  EXPECT_EQ(plat::WsOpenSocketCount(), openBefore);
+}
+
+TEST(SocketCore, ReconnectFromACloseNotificationKeepsAndReportsTheNewConnection) {
+  // The handler connects again while the old connection's close is being
+  // reported: after the peer closed, and after its own Close. The new
+  // connection (likely the same descriptor number) must live on, get its
+  // data only once connected, and have its own close reported.
+  for (bool localClose : {false, true}) {
+    std::atomic<int> conn{0};
+    RawServer srv([&](int fd) {
+      if (++conn == 1) {
+        SendAll(fd, "bye");
+        if (localClose) RecvAll(fd, 2000);
+        return;
+      }
+      SendAll(fd, "second");
+      SleepMs(300);
+    }, 2);
+    Recorder r;
+    TWSocket s;
+    r.Attach(s);
+    int closes = 0;
+    s.OnDataAvailable = [&](TObject*, std::uint16_t) {
+      char b[64];
+      int n = s.Receive(b, sizeof b);
+      if (n <= 0) return;
+      std::string got(b, static_cast<std::size_t>(n));
+      r.ev.push_back("Data " + got);
+      if (got == "bye" && localClose) s.Close();
+    };
+    s.OnSessionClosed = [&](TObject*, std::uint16_t e) {
+      r.ev.push_back("SessionClosed " + std::to_string(e));
+      if (++closes > 1) return;
+      if (!localClose) s.Close();
+      s.SetAddr("127.0.0.1");
+      s.SetPort(srv.PortStr());
+      s.Connect();
+      SleepMs(100);  // the new peer's data is there before the old event ends
+    };
+    s.SetAddr("127.0.0.1");
+    s.SetPort(srv.PortStr());
+    s.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return closes == 2; })) << localClose << "\n" << r.Dump();
+    auto at = [&](const std::string& e, int nth) {
+      for (std::size_t i = 0; i < r.ev.size(); ++i)
+        if (r.ev[i] == e && --nth == 0) return static_cast<int>(i);
+      return -1;
+    };
+    const int connected = at("SessionConnected 0", 2);
+    const int data = at("Data second", 1);
+    EXPECT_GE(connected, 0) << localClose << "\n" << r.Dump();
+    EXPECT_GT(data, connected) << localClose << "\n" << r.Dump();
+    EXPECT_EQ(s.GetState(), wsClosed);
+  }
 }
 
 TEST(SocketCore, SecondConnectAndPropertyChangesRefusedWhileOpen) {

@@ -1,7 +1,9 @@
 // The block send queue, OnDataSent, the receive loop, pause and resume,
 // WaitForClose.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <atomic>
 #include <memory>
 
 #include "SocketTestUtil.h"
@@ -412,5 +414,40 @@ TEST(PauseResume, CloseNotificationDroppedWhilePausedComesAgain) {
   EXPECT_FALSE(r.Has("SessionClosed 0"));
   s.Resume();  // registers again: the close is reported once more
   EXPECT_TRUE(PumpUntil([&] { return r.Has("SessionClosed 0"); }, 2000)) << r.Dump();
+  plat::DeallocateHWnd(w);
+}
+
+TEST(AsyncSelect, CloseWithoutReadWaitsQuietlyForTheDataToBeRead) {
+  std::atomic<bool> go{false};
+  RawServer srv([&](int fd) {
+    while (!go) SleepMs(5);
+    SendAll(fd, "unread");
+  });
+  Recorder r;
+  TWSocket s;
+  r.Attach(s);
+  ConnectTo(s, srv, r);
+  s.Pause();  // the socket itself neither reads nor closes
+  go = true;
+  ASSERT_TRUE(PumpUntil([&] { return srv.Done(); }));  // sent and closed
+  bool closed = false;
+  plat::HWND w = plat::AllocateHWnd([&](plat::UINT m, plat::WPARAM, plat::LPARAM l) -> plat::LRESULT {
+    if (m == plat::WM_USER + 100 && plat::WSAGetSelectEvent(l) == plat::FD_CLOSE) closed = true;
+    return 0;
+  });
+  ASSERT_EQ(plat::WSAAsyncSelect(s.GetHSocket(), w, plat::WM_USER + 100, plat::FD_CLOSE), 0);
+  auto cpuMs = [] {
+    rusage u{};
+    ::getrusage(RUSAGE_THREAD, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+  };
+  const double before = cpuMs();
+  PumpFor(1000);
+  const double used = cpuMs() - before;
+  EXPECT_LT(used, 150.0) << "ms of CPU time while waiting one second";
+  // Once the data is read, the peer's close is reported.
+  char b[16];
+  EXPECT_EQ(plat::WsRecv(s.GetHSocket(), b, sizeof b, 0), 6);
+  EXPECT_TRUE(PumpUntil([&] { return closed; }, 2000));
   plat::DeallocateHWnd(w);
 }

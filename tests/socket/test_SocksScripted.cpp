@@ -440,3 +440,50 @@ TEST(SocksScripted, LevelsProtocolAndOversizedRequestsRefusedBeforeSending) {
   }
   EXPECT_EQ(text, "tcp is the only protocol supported thru socks server");
 }
+
+TEST(SocksScripted, DirectFallbackAfterAFailedProxyReachesItsOwnAddress) {
+  // The close handler falls back to a direct connection with the same Addr
+  // and Port texts: once after the proxy refused the destination, once after
+  // the proxy could not be reached at all.
+  RawServer refusing([](int fd) {
+    RecvN(fd, 3);
+    SendAll(fd, B({5, 0}));
+    RecvN(fd, 10);
+    SendAll(fd, B({5, 5, 0, 1, 0, 0, 0, 0, 0, 0}));
+    RecvAll(fd, 300);
+  }, 2);
+  for (const std::string& proxyPort : {refusing.PortStr(), std::to_string(ClosedPort())}) {
+    std::string directGot;
+    RawServer direct([&](int fd) {
+      SendAll(fd, "direct");
+      directGot = RecvAll(fd, 1000);
+    });
+    Recorder r;
+    TWSocket s;
+    r.Attach(s);
+    std::string data;
+    s.OnDataAvailable = [&](TObject*, std::uint16_t) {
+      char b[64];
+      int n = s.Receive(b, sizeof b);
+      if (n > 0) data.append(b, static_cast<std::size_t>(n));
+    };
+    int closes = 0;
+    s.OnSessionClosed = [&](TObject*, std::uint16_t e) {
+      r.ev.push_back("SessionClosed " + std::to_string(e));
+      if (++closes > 1) return;
+      s.SetSocksServer("");
+      s.Connect();
+    };
+    s.SetAddr("127.0.0.1");
+    s.SetPort(direct.PortStr());
+    s.SetSocksServer("127.0.0.1");
+    s.SetSocksPort(proxyPort);
+    s.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return data == "direct"; })) << proxyPort << "\n" << r.Dump();
+    EXPECT_EQ(r.Count("SessionConnected 0"), 1) << r.Dump();
+    s.Close();
+    ASSERT_TRUE(PumpUntil([&] { return direct.Done(); }));
+    EXPECT_EQ(directGot, "");  // no SOCKS greeting went to the server itself
+  }
+  EXPECT_EQ(refusing.Accepted(), 1);
+}

@@ -7,14 +7,30 @@
 
 using namespace httpcli;
 
-void THttpCli::BodyFailed(const std::string& Reason) {
-  FRequestDoneError = kErrBadChunk;
+void THttpCli::MarkFailed(std::uint16_t Error, const std::string& Reason) {
+  FAnswerFailed = true;
+  FRequestDoneError = Error;
   FReasonPhrase = Reason;
+}
+
+void THttpCli::AnswerFailed(std::uint16_t Error, const std::string& Reason) {
+  MarkFailed(Error, Reason);
   FLocationFlag = false;
   FNext = nxNone;
   FReceiveBufferLen = 0;
   FBodyDataTaken = 0;
   SockAbort();
+}
+
+bool THttpCli::WriteBody(const char* Data, std::int32_t Len) {
+  try {
+    FContentCodingHnd->InputWriteBuffer(Data, Len);
+  } catch (const plat::EStreamError& E) {
+    // A full disk or a file-size limit: the system's reason, not a network one.
+    AnswerFailed(kErrWriteFailed, E.what());
+    return false;
+  }
+  return true;
 }
 
 void THttpCli::DocEndCommon() {
@@ -40,10 +56,10 @@ void THttpCli::GetBodyLineNext() {
   ++FBodyLineCount;
   if (TraceEnabled(loProtSpecDump)) TraceLog(loProtSpecDump, "GetBodyLineNext FBodyDataLen=" + std::to_string(FBodyDataLen));
 
-  if (FTransferEncoding != "chunked") {
+  if (!FChunked) {
     if (FBodyDataLen > 0) {
       FReceivedCount += FBodyDataLen;
-      FContentCodingHnd->InputWriteBuffer(FBodyData, FBodyDataLen);
+      if (!WriteBody(FBodyData, FBodyDataLen)) return;
       if (FState == httpReady) return;  // aborted from OnDocData
     }
     if (FReceivedCount == FContentLength) {
@@ -68,14 +84,14 @@ void THttpCli::GetBodyLineNext() {
         FBodyData, FBodyDataLen,
         [this](const char* Data, std::int32_t Len) {
           FReceivedCount += Len;
-          FContentCodingHnd->InputWriteBuffer(Data, Len);
-          return FState != httpReady;  // aborted from OnDocData
+          return WriteBody(Data, Len) && FState != httpReady;  // failed, or aborted from OnDocData
         },
         [this](std::int64_t Length) {
           if (TraceEnabled(loProtSpecDump)) TraceLog(loProtSpecDump, "ChunkLength = " + std::to_string(Length));
         });
+    if (FAnswerFailed) return;
     if (FChunkDecoder.Failed()) {
-      BodyFailed("Invalid chunk size");
+      AnswerFailed(kErrBadChunk, "Invalid chunk size");
       return;
     }
     FBodyDataTaken = used;
@@ -94,18 +110,22 @@ void THttpCli::GetBodyLineNext() {
 void THttpCli::SocketSessionClosed(TObject* Sender, std::uint16_t ErrCode) {
   (void)Sender;
   HTTP_TRACE(loProtSpecInfo, "SessionClosed Error: " + std::to_string(ErrCode));
-  if (ErrCode != 0) FRequestDoneError = ErrCode;
-  if (ErrCode == sslSessionFailed) FReasonPhrase = TlsFailureText(ErrCode);
+  // The first failure of an answer keeps its number and text.
+  if (ErrCode != 0 && !FAnswerFailed) FRequestDoneError = ErrCode;
   FConnected = false;
   FProxyConnected = false;
   // An answer the connection cut short is a failed request, not a success.
   const bool answerRunning =
       FState == httpWaitingHeader || FState == httpWaitingBody || FState == httpWaitingProxyConnect;
-  const bool bodyByClose = FState == httpWaitingBody && FContentLength < 0 && FTransferEncoding != "chunked";
-  if (answerRunning && !FAnswerDone && !bodyByClose && !FLocationFlag && FRequestDoneError == 0 &&
-      FRequestType != httpHEAD) {
-    FRequestDoneError = kErrIncomplete;
-    FReasonPhrase = "Connection closed before the end of the answer";
+  const bool cutShort = answerRunning && !FAnswerDone && !FLocationFlag && !FAnswerFailed && FRequestType != httpHEAD;
+  const bool bodyByClose = FState == httpWaitingBody && FContentLength < 0 && !FChunked;
+  if (cutShort && ErrCode != 0) {
+    // A reset is no orderly end, not even of a body that runs to the close.
+    MarkFailed(ErrCode, ErrCode == sslSessionFailed
+                            ? TlsFailureText(ErrCode)
+                            : WinsockErrorText(ErrCode) + " (Error #" + std::to_string(ErrCode) + ")");
+  } else if (cutShort && !bodyByClose && FRequestDoneError == 0) {
+    MarkFailed(kErrIncomplete, "Connection closed before the end of the answer");
   }
   if (FInsideHeader) {
     FireHeaderEnd();

@@ -10,6 +10,7 @@ void THttpChunkDecoder::Reset() {
   FState = chkSize;
   FChunkLength = 0;
   FChunkReceived = 0;
+  FSizeDigits = 0;
   FTrailerLineLen = 0;
 }
 
@@ -22,6 +23,12 @@ std::int32_t THttpChunkDecoder::Decode(const char* Data, std::int32_t Len, const
       case chkSize: {
         const int d = httptext::HexValue(c);
         if (d < 0) {
+          // No digit at all ("zz", an empty line) is no size, least of all
+          // the last chunk's.
+          if (FSizeDigits == 0) {
+            FState = chkBadSize;
+            return i;
+          }
           // The byte is not consumed: the size line's rest decides.
           FState = chkSizeLine;
           if (OnSize) OnSize(FChunkLength);
@@ -32,6 +39,7 @@ std::int32_t THttpChunkDecoder::Decode(const char* Data, std::int32_t Len, const
           return i;
         }
         FChunkLength = FChunkLength * 16 + d;
+        ++FSizeDigits;
         ++i;
         break;
       }
@@ -56,6 +64,7 @@ std::int32_t THttpChunkDecoder::Decode(const char* Data, std::int32_t Len, const
             FState = chkSize;
             FChunkLength = 0;
             FChunkReceived = 0;
+            FSizeDigits = 0;
           } else if (FTrailerLineLen == 0) {
             FState = chkDone;  // the empty line after the last chunk and its trailer
           } else {

@@ -12,7 +12,7 @@ enum TChunkState : std::uint8_t {
   chkData,      // handing out the chunk's data
   chkDataEnd,   // skipping to the line feed after the data, or the trailer
   chkDone,      // the last chunk and its trailer ended the body
-  chkBadSize    // a size beyond 64 bits
+  chkBadSize    // a size line without a digit, or a size beyond 64 bits
 };
 
 class THttpChunkDecoder {
@@ -35,5 +35,6 @@ class THttpChunkDecoder {
   TChunkState FState = chkSize;
   std::int64_t FChunkLength = 0;
   std::int64_t FChunkReceived = 0;
+  std::int32_t FSizeDigits = 0;  // digits of the current size
   std::int32_t FTrailerLineLen = 0;  // bytes of the current trailer line
 };

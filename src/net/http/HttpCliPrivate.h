@@ -10,7 +10,8 @@ constexpr std::uintptr_t kBandwidthTimerId = 1;
 // Client's own request-done errors beside the socket error numbers.
 constexpr std::uint16_t kErrAborted = 3;
 constexpr std::uint16_t kErrIncomplete = 4;  // connection closed before the answer's end
-constexpr std::uint16_t kErrBadChunk = 5;    // chunk size beyond 64 bits
+constexpr std::uint16_t kErrBadChunk = 5;    // chunk size without a digit or beyond 64 bits
+constexpr std::uint16_t kErrWriteFailed = 7;  // the receive stream refused the body
 
 }  // namespace httpcli
 

@@ -277,8 +277,7 @@ void THttpCli::ExecuteRequest(THttpRequest Rq) {
   }
   if (FStatusCode > 399 && FStatusCode != 401 && FStatusCode != 407)
     throw EHttpException(FReasonPhrase, static_cast<std::uint16_t>(FStatusCode));
-  if (FRequestDoneError == kErrIncomplete || FRequestDoneError == kErrBadChunk)
-    throw EHttpException(FReasonPhrase, FRequestDoneError);
+  if (FAnswerFailed) throw EHttpException(FReasonPhrase, FRequestDoneError);
 }
 
 void THttpCli::StartRequest(THttpRequest Rq) {
@@ -370,6 +369,7 @@ void THttpCli::ResetResponse() {
   FBodyLineCount = 0;
   FContentType.clear();
   FTransferEncoding.clear();
+  FChunked = false;
   FContentEncoding.clear();
   FAllowedToSend = false;
   FContentLength = -1;
@@ -377,6 +377,7 @@ void THttpCli::ResetResponse() {
   FAuthChallenges.clear();
   FCloseReq = FRequestVer == "1.0";
   FAnswerDone = false;
+  FAnswerFailed = false;
 }
 
 void THttpCli::DeriveDocName() {

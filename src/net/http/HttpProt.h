@@ -335,6 +335,7 @@ class THttpCli : public TComponent {
   std::int32_t FLocationChangeCurCount = 0;
 
   std::string FContentType, FTransferEncoding, FContentEncoding, FAcceptRanges;
+  bool FChunked = false;  // the body is framed by chunks
   std::int32_t FHeaderLineCount = 0;
   bool FInsideHeader = false;
   std::int32_t FBodyLineCount = 0;
@@ -346,6 +347,7 @@ class THttpCli : public TComponent {
   std::string FLastLine;  // the line handed to ReadHeaderLine
   std::int32_t FBodyDataTaken = 0;  // bytes of the slice GetBodyLineNext consumed
   bool FAnswerDone = false;  // the answer was read to its end
+  bool FAnswerFailed = false;  // the request failed though its status may say otherwise
   std::string FProxyPortInUse;  // port of the proxy connection
   // Every request gets a serial; posted messages carry it, so a message left
   // over from an aborted or finished request cannot touch the next one.
@@ -358,6 +360,8 @@ class THttpCli : public TComponent {
 
  private:
   void RunNext();
+  // The empty line: interim answer, or the decision whether a body follows.
+  void EndOfHeader();
   // Hands the buffered bytes to the body reader (never beyond an announced
   // length) and keeps what it left; false when the request was aborted.
   bool TakeBufferedBody();
@@ -365,7 +369,13 @@ class THttpCli : public TComponent {
   void FinishIfDocumentEnded();
   void TakeLocation(const std::string& Value);
   void DocEndCommon();
-  void BodyFailed(const std::string& Reason);
+  // The request fails with Error and Reason (Get raises them).
+  void MarkFailed(std::uint16_t Error, const std::string& Reason);
+  // The same, and the rest of the answer is dropped with the connection.
+  void AnswerFailed(std::uint16_t Error, const std::string& Reason);
+  // Body bytes into the decoding chain and the receive stream; false when
+  // the stream refused them (the request has then failed).
+  bool WriteBody(const char* Data, std::int32_t Len);
   void BandwidthTick();
   void SetBandwidthTimer(bool On);
   void ApplyAuthPresets(bool NewConnection);

@@ -77,6 +77,7 @@ void THttpCli::ClearAnswer() {
   FContentLength = -1;
   FContentType.clear();
   FTransferEncoding.clear();
+  FChunked = false;
   FContentEncoding.clear();
   FAnswerDone = false;
   // Nothing read before belongs to the next answer.

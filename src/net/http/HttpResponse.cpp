@@ -103,7 +103,7 @@ bool THttpCli::TakeBufferedBody() {
   FBodyData = FReceiveBuffer;
   FBodyDataLen = FReceiveBufferLen;
   // A chunked body is delimited by its chunks, whatever length was announced.
-  if (FContentLength >= 0 && FTransferEncoding != "chunked" && FBodyDataLen > FContentLength - FReceivedCount)
+  if (FContentLength >= 0 && !FChunked && FBodyDataLen > FContentLength - FReceivedCount)
     FBodyDataLen = static_cast<std::int32_t>(std::max<std::int64_t>(FContentLength - FReceivedCount, 0));
   FBodyDataTaken = FBodyDataLen;
   GetBodyLineNext();
@@ -152,64 +152,7 @@ void THttpCli::ReadHeaderLine() {
   }
 
   if (line.empty()) {
-    HTTP_TRACE(loProtSpecInfo, "End of header");
-    if (FResponseVer == "1.1" && FStatusCode == 100) {
-      // Interim answer: the real one follows without a second OnHeaderBegin.
-      FReceivedHeader.clear();
-      FHeaderLineCount = -1;
-      return;
-    }
-    FireHeaderEnd();
-    if (FState == httpWaitingProxyConnect && FStatusCode >= 200 && FStatusCode < 300) {
-      TunnelEstablished();
-      return;
-    }
-    if (FState == httpReady) {
-      FReceiveBufferLen = 0;
-      return;
-    }
-    const bool noBody =
-        FContentLength == 0 || FRequestType == httpHEAD ||
-        (FContentLength == -1 && (FStatusCode < 200 || FStatusCode == 204 || FStatusCode == 301 ||
-                                  FStatusCode == 302 || FStatusCode == 304 || FStatusCode == 401 ||
-                                  FStatusCode == 407));
-    if (noBody) {
-      FAnswerDone = true;
-      if (FCloseReq) {
-        if (FLocationFlag) {
-          StartRelocation();
-        } else {
-          if (FRequestType == httpHEAD) {
-            FReceiveBufferLen = 0;
-            ChangeState(httpWaitingBody);
-            FNext = nxNone;
-          }
-          SockPostClose();
-        }
-      } else if (FLocationFlag) {
-        // Kept connection: a bodiless redirect is followed like one with a body.
-        StartRelocation();
-      } else {
-        PostReady();
-      }
-      return;
-    }
-    // A body follows.
-    if (FContentType == "text/html") {
-      std::size_t dot = FDocName.rfind('.');
-      std::string ext = dot == std::string::npos ? std::string() : LowerCase(FDocName.substr(dot));
-      if (ext == ".exe" || ext.empty()) {
-        if (dot == std::string::npos)
-          FDocName += ".htm";
-        else
-          FDocName = FDocName.substr(0, dot + 1) + "htm";
-      }
-    }
-    ChangeState(httpWaitingBody);
-    FNext = nxGetBodyLineNext;
-    // Body bytes that came with the header.
-    if (FReceiveBufferLen > 0 && !TakeBufferedBody()) return;
-    FinishIfDocumentEnded();
+    EndOfHeader();
     return;
   }
 
@@ -244,6 +187,8 @@ void THttpCli::ReadHeaderLine() {
         FContentLength = ParseLength(value);
       } else if (name == "transfer-encoding") {
         FTransferEncoding = LowerCase(value);
+        // Only a list that ends in chunked is framed by chunks.
+        FChunked = LowerCase(LastListItem(value)) == "chunked";
       } else if (name == "content-range") {
         std::size_t dash = value.find('-');
         if (dash != std::string::npos && dash >= 6) {
@@ -272,4 +217,68 @@ void THttpCli::ReadHeaderLine() {
     }
   }
   if (OnHeaderData) OnHeaderData(this);
+}
+
+void THttpCli::EndOfHeader() {
+  HTTP_TRACE(loProtSpecInfo, "End of header");
+  if (FResponseVer == "1.1" && FStatusCode == 100) {
+    // Interim answer: the real one follows without a second OnHeaderBegin.
+    FReceivedHeader.clear();
+    FHeaderLineCount = -1;
+    return;
+  }
+  // Chunks frame the body: an announced length plays no part at all, neither
+  // for the body's end nor for the request's success.
+  if (FChunked) FContentLength = -1;
+  FireHeaderEnd();
+  if (FState == httpWaitingProxyConnect && FStatusCode >= 200 && FStatusCode < 300) {
+    TunnelEstablished();
+    return;
+  }
+  if (FState == httpReady) {
+    FReceiveBufferLen = 0;
+    return;
+  }
+  const bool noBody =
+      FContentLength == 0 || FRequestType == httpHEAD ||
+      (FContentLength == -1 && (FStatusCode < 200 || FStatusCode == 204 || FStatusCode == 301 ||
+                                FStatusCode == 302 || FStatusCode == 304 || FStatusCode == 401 ||
+                                FStatusCode == 407));
+  if (noBody) {
+    FAnswerDone = true;
+    if (FCloseReq) {
+      if (FLocationFlag) {
+        StartRelocation();
+      } else {
+        if (FRequestType == httpHEAD) {
+          FReceiveBufferLen = 0;
+          ChangeState(httpWaitingBody);
+          FNext = nxNone;
+        }
+        SockPostClose();
+      }
+    } else if (FLocationFlag) {
+      // Kept connection: a bodiless redirect is followed like one with a body.
+      StartRelocation();
+    } else {
+      PostReady();
+    }
+    return;
+  }
+  // A body follows.
+  if (FContentType == "text/html") {
+    std::size_t dot = FDocName.rfind('.');
+    std::string ext = dot == std::string::npos ? std::string() : LowerCase(FDocName.substr(dot));
+    if (ext == ".exe" || ext.empty()) {
+      if (dot == std::string::npos)
+        FDocName += ".htm";
+      else
+        FDocName = FDocName.substr(0, dot + 1) + "htm";
+    }
+  }
+  ChangeState(httpWaitingBody);
+  FNext = nxGetBodyLineNext;
+  // Body bytes that came with the header.
+  if (FReceiveBufferLen > 0 && !TakeBufferedBody()) return;
+  FinishIfDocumentEnded();
 }

@@ -1,5 +1,5 @@
 // ASCII text helpers of the HTTP client's units: case, prefixes, trimming,
-// decimal lengths, hexadecimal digits and the host-and-port form.
+// list items, decimal lengths, hexadecimal digits and the host-and-port form.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +32,12 @@ inline std::string Trim(const std::string& s) {
   while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
   while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
   return s.substr(b, e - b);
+}
+
+// The last item of a comma-separated list, trimmed.
+inline std::string LastListItem(const std::string& list) {
+  const std::size_t comma = list.rfind(',');
+  return Trim(comma == std::string::npos ? list : list.substr(comma + 1));
 }
 
 // A decimal length: digits only, no sign, no overflow; -1 otherwise.

@@ -231,6 +231,16 @@ class TCustomWSocket : public TComponent {
   virtual void HandleAcceptEvent(std::uint16_t Error);
   virtual void HandleCloseEvent(std::uint16_t Error);
 
+  // Which connection the handle stands for: descriptor numbers are reused
+  // at once, so a handler may close the connection and open another under
+  // the same number while an event of the old one is still being handled.
+  struct TConnectionId {
+    TSocket Handle;
+    std::uint32_t Serial;
+  };
+  TConnectionId CurrentConnection() const;
+  bool IsCurrent(const TConnectionId& Id) const;
+
   void SetState(TSocketState NewState);
   void ReportSocketError(const std::string& Operation);
   void DiscardSendQueue();

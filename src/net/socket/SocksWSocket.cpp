@@ -64,14 +64,17 @@ void TCustomSocksWSocket::Listen() {
 }
 
 void TCustomSocksWSocket::Connect() {
-  if (!FSocksServerAssigned) {
-    TCustomWSocket::Connect();
-    return;
-  }
   // Refused before the negotiation state is touched: a second Connect must
   // not turn the live tunnel's data into "replies".
   if (FHSocket != INVALID_SOCKET && FState != wsClosed) {
     RaiseSocketException("Connect: Socket already in use");
+    return;
+  }
+  // A proxy that could not be reached leaves its negotiation waiting when a
+  // close handler connects again at once.
+  FSocksState = SocksIdle;
+  if (!FSocksServerAssigned) {
+    TCustomWSocket::Connect();
     return;
   }
   std::string p = Trim(FProtoStr);
@@ -99,15 +102,14 @@ void TCustomSocksWSocket::Connect() {
     RaiseSocketException("connect: " + tooLong);
     return;
   }
+  // The address record takes the proxy's address, which Addr and Port do
+  // not name: they count as unresolved whenever this call returns, so that
+  // a later direct connect with the same texts resolves them again.
+  FAddrResolved = false;
+  FPortResolved = false;
   try {
-    if (!FPortResolved) {
-      Fsin.sin_port = plat::WsHtons(WSocketResolvePort(FSocksPort, FProtoStr));
-      FPortResolved = true;
-    }
-    if (!FAddrResolved) {
-      Fsin.sin_addr = WSocketResolveHost(FSocksServer);
-      FAddrResolved = true;
-    }
+    Fsin.sin_port = plat::WsHtons(WSocketResolvePort(FSocksPort, FProtoStr));
+    Fsin.sin_addr = WSocketResolveHost(FSocksServer);
     FSocksDestPort = WSocketResolvePort(FPortStr, FProtoStr);
   } catch (const ESocketException& e) {
     RaiseSocketException("connect: " + e.Message());
@@ -115,7 +117,11 @@ void TCustomSocksWSocket::Connect() {
   }
   FSocksState = SocksAwaitMethod;
   FRcvCnt = 0;
+  FAddrResolved = true;  // keeps the core on the proxy's address
+  FPortResolved = true;
   TCustomWSocket::Connect();
+  FAddrResolved = false;
+  FPortResolved = false;
 }
 
 void TCustomSocksWSocket::SessionConnectedHook(std::uint16_t Error) {
@@ -307,10 +313,7 @@ bool TCustomSocksWSocket::TriggerDataAvailable(std::uint16_t Error) {
         }
         switch (FRcvBuf[1]) {
           case 90:
-            FSocksState = SocksIdle;
-            SessionConnectedHook(0);  // a layer above may start its own session (TLS)
-            if (FHSocket == INVALID_SOCKET) return true;
-            return TriggerDataAvailable(0);
+            return SocksTunnelUp();
           case 91: SocksFail(socksRejectedOrFailed, "request rejected or failed"); break;
           case 92: SocksFail(socksConnectionRefused, "connection refused"); break;
           case 93: SocksFail(socksAuthenticationFailed, "authentification failed"); break;
@@ -365,14 +368,20 @@ bool TCustomSocksWSocket::TriggerDataAvailable(std::uint16_t Error) {
       FSocksRcvdCnt = FRcvCnt - need;
       FSocksRcvdPtr = need;
       FRcvCnt = 0;
-      SessionConnectedHook(0);  // a layer above may start its own session (TLS)
-      if (FHSocket == INVALID_SOCKET) return true;
-      return TriggerDataAvailable(0);
+      return SocksTunnelUp();
     }
     default:
       SocksFail(socksInternalError, "internal error");
       return false;
   }
+}
+
+bool TCustomSocksWSocket::SocksTunnelUp() {
+  FSocksState = SocksIdle;
+  const TConnectionId conn = CurrentConnection();
+  SessionConnectedHook(0);  // a layer above may start its own session (TLS)
+  if (!IsCurrent(conn)) return true;  // the handler closed or replaced the connection
+  return TriggerDataAvailable(0);
 }
 
 int TCustomSocksWSocket::GetRcvdCount() {

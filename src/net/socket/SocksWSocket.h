@@ -81,6 +81,9 @@ class TCustomSocksWSocket : public TCustomWSocket {
   void SocksFail(int Code, const std::string& Msg);
   // Receives up to `Max` more reply bytes into FRcvBuf; false ends the call.
   bool SocksReceive(int Max);
+  // The proxy connected us: the session starts and bytes that came with the
+  // reply are offered.
+  bool SocksTunnelUp();
 
   TSocksState FSocksState = SocksIdle;
   std::string FSocksServer;

@@ -108,6 +108,9 @@ void TCustomWSocket::Connect() {
     ReportSocketError("Connect (socket)");
     return;
   }
+  // A handler that connects again from a close notification comes here
+  // before the old connection's reset: this one's close is still to report.
+  FCloseInvoked = false;
   {
     LiveCountGuard live;
     int len = sizeof(int);
@@ -190,10 +193,16 @@ void TCustomWSocket::Connect() {
   int rc = plat::WsConnect(FHSocket, Fsin);
   if (rc == 0 || plat::WSAGetLastError() == plat::WSAEWOULDBLOCK) {
     SetState(wsConnecting);
-  } else {
-    FLastError = plat::WSAGetLastError();
-    ReportSocketError("Connect");
+    return;
   }
+  // Refused at once (no route, network down, not permitted): end it the way
+  // a refused connect ends, through the connect notification, so that its
+  // handlers see the error and the socket closes.
+  FLastError = plat::WSAGetLastError();
+  SetState(wsConnecting);
+  if (FHSocket != INVALID_SOCKET && FState == wsConnecting)
+    plat::PostMessage(FWindowHandle, WM_ASYNCSELECT, static_cast<plat::WPARAM>(FHSocket),
+                      plat::WSAMakeSelectReplyFor(FHSocket, plat::FD_CONNECT, static_cast<unsigned>(FLastError)));
 }
 
 void TCustomWSocket::Listen() {
@@ -242,6 +251,7 @@ void TCustomWSocket::Listen() {
     ReportSocketError("socket");
     return;
   }
+  FCloseInvoked = false;
   if (FType == plat::WS_SOCK_DGRAM && FReuseAddr) {
     int on = 1;
     if (plat::WsSetSockOpt(FHSocket, plat::WS_SOL_SOCKET, plat::WS_SO_REUSEADDR, &on, sizeof on) != 0) {
@@ -331,6 +341,7 @@ void TCustomWSocket::Dup(TSocket NewHSocket) {
   }
   WSocketLoad();
   FHSocket = NewHSocket;
+  FCloseInvoked = false;
   {
     LiveCountGuard live;
     int len = sizeof(int);

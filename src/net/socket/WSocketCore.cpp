@@ -142,6 +142,7 @@ void TCustomWSocket::WMAsyncSelect(plat::WPARAM WParam, plat::LPARAM LParam) {
   // Same number, other socket: a late message for a closed one.
   const std::uint32_t serial = plat::WSAGetSelectSerial(LParam);
   if (serial != 0 && serial != plat::WsSocketSerial(FHSocket)) return;
+  const TConnectionId conn = CurrentConnection();
   struct Step {
     unsigned bit;
     void (TCustomWSocket::*fn)(std::uint16_t);
@@ -153,7 +154,7 @@ void TCustomWSocket::WMAsyncSelect(plat::WPARAM WParam, plat::LPARAM LParam) {
                                {plat::FD_CLOSE, &TCustomWSocket::HandleCloseEvent}};
   for (const Step& st : steps) {
     if (!(ev & st.bit)) continue;
-    if (sock != FHSocket) break;  // an earlier handler closed the connection
+    if (!IsCurrent(conn)) break;  // an earlier handler closed the connection
     FHandlingEvent = st.bit;
     (this->*st.fn)(err);
     FHandlingEvent = 0;
@@ -162,15 +163,18 @@ void TCustomWSocket::WMAsyncSelect(plat::WPARAM WParam, plat::LPARAM LParam) {
 
 void TCustomWSocket::HandleConnectEvent(std::uint16_t Error) {
   if (FState == wsConnected) return;
+  const TConnectionId conn = CurrentConnection();
   SetState(wsConnected);
   SessionConnectedHook(Error);
-  if (Error != 0 && FState != wsClosed) Close();
+  if (Error != 0 && FState != wsClosed && IsCurrent(conn)) Close();
 }
 
 void TCustomWSocket::HandleReadEvent(std::uint16_t Error) {
   if (FState != wsConnected) {
+    const TConnectionId conn = CurrentConnection();
     SetState(wsConnected);
     SessionConnectedHook(Error);
+    if (!IsCurrent(conn)) return;
   }
   ReceiveLoop(FComponentOptions, Error);
 }
@@ -184,16 +188,25 @@ void TCustomWSocket::HandleAcceptEvent(std::uint16_t Error) { TriggerSessionAvai
 
 void TCustomWSocket::HandleCloseEvent(std::uint16_t Error) {
   if (FState == wsConnecting || FHSocket == INVALID_SOCKET) return;
-  const TSocket h = FHSocket;
+  const TConnectionId conn = CurrentConnection();
   ReceiveLoop(FComponentOptions - wsoNoReceiveLoop, 0);
   // A handler that closed the connection has reported it already, and the
   // reset that followed cleared the close-reported flag.
-  if (FHSocket != h) return;
+  if (!IsCurrent(conn)) return;
   if (!FCloseInvoked) {
     FCloseInvoked = true;
     TriggerSessionClosed(Error);
   }
-  if (FState != wsClosed) Close();
+  // A handler that closed and connected again owns the new connection.
+  if (FState != wsClosed && IsCurrent(conn)) Close();
+}
+
+TCustomWSocket::TConnectionId TCustomWSocket::CurrentConnection() const {
+  return {FHSocket, FHSocket == INVALID_SOCKET ? 0u : plat::WsSocketSerial(FHSocket)};
+}
+
+bool TCustomWSocket::IsCurrent(const TConnectionId& Id) const {
+  return FHSocket != INVALID_SOCKET && FHSocket == Id.Handle && plat::WsSocketSerial(FHSocket) == Id.Serial;
 }
 
 void TCustomWSocket::SetState(TSocketState NewState) {

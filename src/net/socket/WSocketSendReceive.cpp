@@ -241,6 +241,7 @@ void TCustomWSocket::WaitForClose() {
 }
 
 void TCustomWSocket::ReceiveLoop(TWSocketOptions Options, std::uint16_t Error) {
+  const TConnectionId conn = CurrentConnection();
   try {
     for (;;) {
       FLastError = 0;
@@ -257,7 +258,7 @@ void TCustomWSocket::ReceiveLoop(TWSocketOptions Options, std::uint16_t Error) {
         if (FLastError == -1) FLastError = 0;
         break;
       }
-      if (FHSocket == INVALID_SOCKET) break;  // closed by the handler
+      if (!IsCurrent(conn)) break;  // closed (and perhaps replaced) by the handler
       unsigned long pending = 0;
       if (PendingCount(pending) == plat::SOCKET_ERROR) {
         FLastError = plat::WSAGetLastError();

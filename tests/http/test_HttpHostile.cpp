@@ -1,0 +1,139 @@
+// Hostile answers through Get, each scripted to the byte: a request either
+// delivers the complete document or fails with a clear reason, never a
+// truncated or corrupted file reported as success.
+#include <gtest/gtest.h>
+
+#include "http/HttpPeer.h"
+
+using namespace httptest;
+
+namespace {
+
+enum TEnd { endClose, endReset, endKeep };
+
+// One connection: read the request, send `parts` as separate reads, then end
+// the connection as `end` says.
+ScriptedServer::Script Answer(std::vector<std::string> parts, TEnd end = endClose) {
+  return [parts, end](PeerConn& c, int) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    for (const auto& p : parts) c.SendSlowly(p);
+    if (end == endReset)
+      c.Reset();
+    else if (end == endClose)
+      c.Close();
+    else
+      c.WaitForClientClose();
+  };
+}
+
+// What a Get came to.
+struct TOutcome {
+  bool Raised = false;
+  std::uint16_t Code = 0;
+  std::string Text;
+  std::string Stream;  // what reached the receive stream
+  std::int64_t Counted = 0;
+  int DocEnds = 0;
+};
+
+TOutcome Fetch(ScriptedServer::Script script, const std::string& ver = "1.0") {
+  ScriptedServer server(std::move(script));
+  RecordingClient rc;
+  plat::TMemoryStream ms;
+  rc.cli.ReceiveStream = &ms;
+  rc.cli.SetRequestVer(ver);
+  rc.cli.URL = server.Url("/video.flv");
+  TOutcome o;
+  try {
+    rc.cli.Get();
+  } catch (const EHttpException& e) {
+    o.Raised = true;
+    o.Code = e.ErrorCode;
+    o.Text = e.what();
+  }
+  o.Stream = ms.DataString();
+  o.Counted = rc.cli.ReceivedCount();
+  o.DocEnds = rc.Count("DocEnd");
+  return o;
+}
+
+}  // namespace
+
+TEST(HttpHostile, ResetEndingABodyFailsWithOrWithoutLength) {
+  for (const char* length : {"Content-Length: 100\r\n", ""}) {
+    TOutcome o = Fetch(Answer({std::string("HTTP/1.0 200 OK\r\n") + length + "\r\n", "abc"}, endReset));
+    EXPECT_TRUE(o.Raised) << length;
+    EXPECT_EQ(o.Code, 10054) << length;
+    EXPECT_EQ(o.Text, "Connection reset by peer (Error #10054)") << length;
+  }
+  // An orderly close still ends a body without length as a success.
+  TOutcome ok = Fetch(Answer({"HTTP/1.0 200 OK\r\n\r\n", "abc"}));
+  EXPECT_FALSE(ok.Raised);
+  EXPECT_EQ(ok.Stream, "abc");
+}
+
+TEST(HttpHostile, RefusedWriteFailsWithTheSystemsText) {
+  // /dev/full refuses every byte with ENOSPC, like a full disk.
+  for (const char* framing : {"Content-Length: 10\r\n", "", "Transfer-Encoding: chunked\r\n"}) {
+    const bool chunked = std::string(framing).find("chunked") != std::string::npos;
+    ScriptedServer server(Answer({std::string("HTTP/1.0 200 OK\r\n") + framing + "\r\n",
+                                  chunked ? "A\r\n0123456789\r\n0\r\n\r\n" : "0123456789"}));
+    RecordingClient rc;
+    plat::TFileStream full("/dev/full", plat::fmOpenWrite);
+    rc.cli.ReceiveStream = &full;
+    rc.cli.URL = server.Url("/video.flv");
+    try {
+      rc.cli.Get();
+      ADD_FAILURE() << "no failure with " << framing;
+    } catch (const EHttpException& e) {
+      EXPECT_STREQ(e.what(), "No space left on device") << framing;
+      EXPECT_EQ(e.ErrorCode, 7) << framing;
+    }
+    EXPECT_EQ(rc.doneError, 7) << framing;
+    EXPECT_EQ(rc.Count("DocData"), 0) << framing;  // nothing handed on that the stream refused
+  }
+}
+
+TEST(HttpHostile, ChunkSizeWithoutADigitIsInvalid) {
+  for (const char* body : {"zz\r\nabc\r\n0\r\n\r\n", "\r\nabc\r\n0\r\n\r\n", "3\r\nabc\r\n\r\n0\r\n\r\n"}) {
+    TOutcome o = Fetch(Answer({"HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", body}));
+    EXPECT_TRUE(o.Raised) << body;
+    EXPECT_EQ(o.Code, 5) << body;
+    EXPECT_EQ(o.Text, "Invalid chunk size") << body;
+  }
+}
+
+TEST(HttpHostile, TransferEncodingEndingInChunkedIsRecognised) {
+  for (const char* coding : {"chunked ", " Chunked", "gzip, chunked", "gzip,CHUNKED  "}) {
+    TOutcome o = Fetch(Answer({std::string("HTTP/1.0 200 OK\r\nTransfer-Encoding: ") + coding + "\r\n\r\n",
+                               "5\r\nHello\r\n6\r\n, you!\r\n0\r\n\r\n"}));
+    EXPECT_FALSE(o.Raised) << coding << ": " << o.Text;
+    EXPECT_EQ(o.Stream, "Hello, you!") << coding;
+    EXPECT_EQ(o.Counted, 11) << coding;
+  }
+  // Chunked not last: the body is not framed by chunks and runs to the close.
+  TOutcome o = Fetch(Answer({"HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked, gzip\r\n\r\n", "5\r\nHello\r\n"}));
+  EXPECT_FALSE(o.Raised);
+  EXPECT_EQ(o.Stream, "5\r\nHello\r\n");
+}
+
+TEST(HttpHostile, ChunkedBodyIgnoresAnyContentLength) {
+  for (const char* length : {"0", "3", "99999", "abc"}) {
+    TOutcome o = Fetch(Answer({std::string("HTTP/1.0 200 OK\r\nContent-Length: ") + length +
+                                   "\r\nTransfer-Encoding: chunked\r\n\r\n",
+                               "5\r\nHello\r\n6\r\n, you!\r\n0\r\n\r\n"}));
+    EXPECT_FALSE(o.Raised) << length << ": " << o.Text;
+    EXPECT_EQ(o.Stream, "Hello, you!") << length;
+    EXPECT_EQ(o.DocEnds, 1) << length;
+  }
+  // After the chunks the length is no longer announced, so a caller that
+  // compares the count with it finds nothing amiss.
+  ScriptedServer server(Answer({"HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 0\r\n\r\n",
+                                "3\r\nabc\r\n0\r\n\r\n"}));
+  THttpCli cli;
+  cli.URL = server.Url("/video.flv");
+  cli.Get();
+  EXPECT_EQ(cli.ContentLength(), -1);
+  EXPECT_EQ(cli.ReceivedCount(), 3);
+}
