@@ -22,6 +22,7 @@
 #include "app/core/Service.h"
 #include "cli/CliDesktop.h"
 #include "cli/CliHost.h"
+#include "net/http/HttpProt.h"
 #include "platform/Desktop.h"
 #include "platform/FileUtil.h"
 #include "platform/MessageLoop.h"
@@ -52,6 +53,9 @@ void PrintUsage(std::FILE* f) {
                "  --no             answer No to every question\n"
                "  --user NAME      account for age-restricted videos; the password comes from\n"
                "  --password PW    --password or CLIPHARBOR_PASSWORD, else it is asked for\n"
+               "  --cacert FILE    trust the certificates in FILE (PEM) instead of the system's\n"
+               "                   for https servers\n"
+               "  -k, --insecure   do not check the certificates and names of https servers\n"
                "  --help           show this text\n"
                "\n"
                "Without --yes or --no, questions are read from standard input; when it\n"
@@ -70,6 +74,8 @@ struct TOptions {
   std::optional<int> Answer;
   std::optional<std::string> User, Password;
   std::optional<std::string> Input;
+  std::string CaCert;
+  bool Insecure = false;
   bool Help = false;
 };
 
@@ -120,6 +126,11 @@ std::optional<std::string> ParseOptions(int argc, char** argv, TOptions& o) {
       std::string v;
       if (!value(v)) return "--user needs a name";
       o.User = v;
+    } else if (a == "--cacert") {
+      if (!value(o.CaCert) || o.CaCert.empty()) return "--cacert needs a file";
+      if (!plat::FileExists(o.CaCert)) return "--cacert: cannot read " + o.CaCert;
+    } else if (a == "--insecure" || a == "-k") {
+      o.Insecure = true;
     } else if (a == "--password") {
       std::string v;
       if (!value(v)) return "--password needs a value";
@@ -236,6 +247,10 @@ int main(int argc, char** argv) {
     host.SetAccount(*options.User, password);
   }
 
+  if (options.Insecure)
+    std::fprintf(stderr, "clipharbor-cli: warning: --insecure: the certificates and names of https servers "
+                         "are not checked\n");
+
   CreateConvertProcess();
   bool succeeded = false;
   std::string target, converted;
@@ -244,6 +259,11 @@ int main(int argc, char** argv) {
     job.FJobMode = jobMode;
     job.FTargetExt = ExtensionForLabel(FormatAt(format)->Label);
     job.FConvertArgs = PresetForIndex(format);
+    // https for the get_video address and where it leads (the window keeps it off).
+    THttpCli& cli = job.HttpCli1();
+    cli.HttpsEnabled = true;
+    cli.SslTrust.CaFile = options.CaCert;
+    cli.SslTrust.VerifyPeer = !options.Insecure;
     if (const char* limit = std::getenv("CLIPHARBOR_TEST_POLL_LIMIT_MS")) {
       const long ms = std::strtol(limit, nullptr, 10);
       if (ms > 0) job.FPollLimitMs = static_cast<std::uint32_t>(ms);
