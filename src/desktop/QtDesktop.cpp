@@ -12,11 +12,15 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+
+#include <initializer_list>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QUrl>
 
 namespace plat {
@@ -53,6 +57,15 @@ namespace {
 
 QWidget* ActiveOwner() { return QApplication::activeModalWidget() ? QApplication::activeModalWidget()
                                                                     : QApplication::activeWindow(); }
+
+// The first of `places` that is a folder; the home folder when none is.
+QString FirstFolder(std::initializer_list<QStandardPaths::StandardLocation> places) {
+  for (QStandardPaths::StandardLocation place : places) {
+    const QString dir = QStandardPaths::writableLocation(place);
+    if (!dir.isEmpty() && QFileInfo(dir).isDir()) return dir;
+  }
+  return QDir::homePath();
+}
 
 struct ButtonSpec {
   QMessageBox::StandardButton Button;
@@ -123,7 +136,8 @@ bool QtDesktop::BrowseForFolder(const std::string& caption, const std::wstring& 
   QFileDialog dlg(ActiveOwner(), ToQ(caption));
   dlg.setFileMode(QFileDialog::Directory);
   dlg.setOption(QFileDialog::ShowDirsOnly, true);
-  if (!root.empty()) dlg.setDirectory(QString::fromStdWString(root));
+  // Without a root the dialog starts at the desktop: the Desktop folder, or home.
+  dlg.setDirectory(root.empty() ? FirstFolder({QStandardPaths::DesktopLocation}) : QString::fromStdWString(root));
   // Centred on the screen by its own size, whatever its owner.
   dlg.adjustSize();
   TSize screen = ScreenSize();
@@ -142,7 +156,10 @@ bool QtDesktop::OpenFileDialog(const TOpenDialogOptions& options, std::vector<st
   dlg.setOption(QFileDialog::ReadOnly, false);
   dlg.setSizeGripEnabled(options.EnableSizing);
   if (!options.Filter.empty()) dlg.setNameFilter(QtFilter(options.Filter));
-  if (!options.InitialDir.empty()) dlg.setDirectory(ToQ(options.InitialDir));
+  // Never the working folder: where videos are kept, else the desktop, else home.
+  dlg.setDirectory(options.InitialDir.empty()
+                       ? FirstFolder({QStandardPaths::MoviesLocation, QStandardPaths::DesktopLocation})
+                       : ToQ(options.InitialDir));
   if (!options.FileName.empty()) dlg.selectFile(ToQ(options.FileName));
   if (dlg.exec() != QDialog::Accepted) return false;
   files.clear();

@@ -8,15 +8,56 @@
 #include <QLocalSocket>
 #include <QPointer>
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 namespace plat {
 
 namespace {
 
-// One server name per user, the socket file in the temporary folder.
+// A folder of this user's that nobody else can enter.
+bool PrivateFolder(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+         (st.st_mode & 077) == 0;
+}
+
+// The user's runtime folder; where a session has none, a private folder of
+// the user's in /tmp. Never the temporary folder of the environment: starts
+// with different TMPDIR values are still one user on one display.
+std::string RuntimeFolder() {
+  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+  if (xdg && *xdg == '/' && PrivateFolder(xdg)) return xdg;
+  const std::string own = "/tmp/clipharbor-" + std::to_string(::getuid());
+  ::mkdir(own.c_str(), 0700);  // may exist already; checked below
+  return PrivateFolder(own) ? own : std::string();
+}
+
+// The display the windows go to: X before Wayland (a Wayland session that
+// sets both hands both to every start), the screen number left out.
+std::string DisplayName() {
+  std::string display;
+  if (const char* x = std::getenv("DISPLAY"); x && *x) {
+    display = x;
+    const std::string::size_type colon = display.rfind(':');
+    const std::string::size_type dot = display.find('.', colon == std::string::npos ? 0 : colon);
+    if (colon != std::string::npos && dot != std::string::npos) display.erase(dot);
+  } else if (const char* w = std::getenv("WAYLAND_DISPLAY"); w && *w) {
+    display = w;
+  }
+  for (char& c : display)
+    if (c == '/') c = '_';
+  return display;
+}
+
+// One socket per user and display: "<class name>-<uid>-<display>" in the
+// runtime folder.
 QString InstanceServerName(const std::string& className) {
-  return ToQ(className) + QString("-%1").arg(static_cast<qulonglong>(::getuid()));
+  const std::string name = className + "-" + std::to_string(::getuid()) + "-" + DisplayName();
+  const std::string folder = RuntimeFolder();
+  return ToQ(folder.empty() ? name : folder + "/" + name);
 }
 
 struct InstanceServer {

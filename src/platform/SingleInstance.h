@@ -1,6 +1,6 @@
 // The single-instance handshake: a second start finds the running instance
 // by its main window's class name and delivers a message to that window,
-// over a local socket in the temporary folder (one per user).
+// over a local socket in the user's runtime folder, one per user and display.
 #pragma once
 
 #include "platform/MessageLoop.h"
@@ -15,8 +15,8 @@ namespace plat {
 bool PostToRunningInstance(const std::string& className, UINT msg, WPARAM wParam, LPARAM lParam,
                            int timeoutMs = 3000);
 // Registers this process under `className`; what a later instance delivers
-// is sent to `wnd` from the main loop. False when the name cannot be taken.
-// The socket lives in the temporary folder (TMPDIR), one per user.
+// is sent to `wnd` from the main loop. False when the name cannot be taken;
+// a socket that a killed instance left behind is taken over.
 bool RegisterInstance(const std::string& className, HWND wnd);
 void UnregisterInstance();
 

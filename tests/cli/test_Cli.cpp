@@ -301,7 +301,7 @@ TEST_F(CliTest, ConverterFailures) {
   // No converter on PATH.
   TTempDir empty;
   const std::string noConverter = StandInConverterDir(empty, false);
-  TRunResult missing = RunCli(s, {"--output", Out_.Path, "--format", "8", flv}, "",
+  TRunResult missing = RunCli(s, {"--output", Out_.Path, "--format", "8", "--yes", flv}, "",
                               {{"PATH", PathWithout(noConverter)}});
   EXPECT_EQ(missing.ExitCode, 1);
   EXPECT_NE(missing.Err.find("Error while creating convert process!2"), std::string::npos) << missing.Err;

@@ -12,34 +12,32 @@ namespace {
 std::string Cli() { return BinaryDir() + "/clipharbor-cli"; }
 const std::string kClip = "Sample Clip";
 
-TEST(CliAnswers, PasswordIsAskedOnTheTerminalWithoutEcho) {
+TEST(CliAnswers, PasswordIsAskedOnTheTerminalWithoutEchoAndOnlyThere) {
   TService s({"--age-gate", "--password", "s3cret pw"});
   ASSERT_TRUE(s.Running());
   TTempDir out;
-  auto env = s.Env();
-  env["CLIPHARBOR_PASSWORD"] = std::nullopt;
-  TRunResult r = RunProcess({"python3", SourceDir() + "/tests/cli/pty_run.py", "Password for user: ", "s3cret pw",
-                             Cli(), "--output", out.Path, "--user", "user", s.WatchUrl()},
-                            Environment(env));
+  auto serviceEnv = s.Env();
+  serviceEnv["CLIPHARBOR_PASSWORD"] = std::nullopt;
+  const std::vector<std::string> env = Environment(serviceEnv);
+  const std::vector<std::string> args = {Cli(), "--output", out.Path, "--user", "user", s.WatchUrl()};
+
+  // Standard input is no terminal: nothing is tried with an empty password.
+  TRunResult refused = RunProcess(args, env, "s3cret pw\n");
+  EXPECT_EQ(refused.ExitCode, 2);
+  EXPECT_NE(refused.Err.find("clipharbor-cli: --user user needs a password: give --password or CLIPHARBOR_PASSWORD, "
+                             "or run on a terminal to be asked for it"),
+            std::string::npos)
+      << refused.Err;
+  EXPECT_EQ(s.Requests().find("/watch"), std::string::npos);
+
+  std::vector<std::string> onTerminal = {"python3", SourceDir() + "/tests/cli/pty_run.py", "Password for user: ",
+                                         "s3cret pw"};
+  onTerminal.insert(onTerminal.end(), args.begin(), args.end());
+  TRunResult r = RunProcess(onTerminal, env);
   ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
   EXPECT_EQ(r.Out.find("s3cret"), std::string::npos) << "the password was echoed: " << r.Out;
   EXPECT_EQ(ReadFile(out / (kClip + ".flv")), s.Flv());
   EXPECT_NE(s.Requests().find("&username=user&password=s3cret%20pw&"), std::string::npos);
-}
-
-TEST(CliAnswers, PasswordWithoutATerminalIsRefusedClearly) {
-  TService s({"--age-gate", "--password", "pw"});
-  ASSERT_TRUE(s.Running());
-  TTempDir out;
-  auto env = s.Env();
-  env["CLIPHARBOR_PASSWORD"] = std::nullopt;
-  TRunResult r = RunProcess({Cli(), "--output", out.Path, "--user", "user", s.WatchUrl()}, Environment(env), "pw\n");
-  EXPECT_EQ(r.ExitCode, 2);
-  EXPECT_NE(r.Err.find("clipharbor-cli: --user user needs a password: give --password or CLIPHARBOR_PASSWORD, or "
-                       "run on a terminal to be asked for it"),
-            std::string::npos)
-      << r.Err;
-  EXPECT_EQ(s.Requests().find("/watch"), std::string::npos);  // nothing was tried with an empty password
 }
 
 TEST(CliAnswers, UnreadableAnswersAreNoForEveryQuestion) {

@@ -158,3 +158,16 @@ TEST_F(CliHostile, ChunkedWithAContentLengthSavesTheDocument) {
   ASSERT_TRUE(s.Running());
   for (const char* id : {"lengthZero", "lengthWrong"}) ExpectSaved(Run(s, id), id, doc);
 }
+
+TEST_F(CliHostile, DifferingContentLengthsEndTheJobAsAFailure) {
+  const std::string doc = Document();
+  THostileCache cache({
+      {"lengthsDiffer",
+       Send({"HTTP/1.0 200 OK\r\nContent-Length: 20000\r\nContent-Length: 5000\r\n\r\n", doc})},
+      {"lengthsEqual", Send({"HTTP/1.0 200 OK\r\nContent-Length: 20000\r\nContent-Length: 20000\r\n\r\n", doc})},
+  });
+  TService s({"--cache-redirect-port", std::to_string(cache.Port())});
+  ASSERT_TRUE(s.Running());
+  ExpectFailed(Run(s, "lengthsDiffer"), "lengthsDiffer");
+  ExpectSaved(Run(s, "lengthsEqual"), "lengthsEqual", doc);
+}

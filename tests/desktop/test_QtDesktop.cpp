@@ -1,5 +1,6 @@
 // The Qt desktop: it is the default once linked, its message box maps the
-// flags and answers, and the system clipboard feeds the viewer chain.
+// flags and answers, the system clipboard feeds the viewer chain, and the
+// file dialogs start at the user's places.
 #include "desktop/QtDesktop.h"
 #include "platform/ClipboardViewers.h"
 #include "platform/ScriptedDesktop.h"
@@ -8,9 +9,14 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
+
+#include <functional>
 
 using namespace plat;
 
@@ -100,4 +106,69 @@ TEST(QtDesktop, ClipboardChangesReachTheViewerChain) {
   EXPECT_EQ(*text, "http://example.com/a");
   ChangeClipboardChain(w, next);
   DeallocateHWnd(w);
+}
+
+namespace {
+
+// The folder a file dialog opened by `run` starts in; the dialog is cancelled.
+QString StartFolderOf(const std::function<void()>& run) {
+  QString seen;
+  QTimer poll;
+  int turns = 0;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (dialog) {
+      seen = dialog->directory().absolutePath();
+      dialog->reject();
+    } else if (++turns == 250) {
+      ADD_FAILURE() << "no file dialog";
+      if (QWidget* w = QApplication::activeModalWidget()) w->close();
+    }
+  });
+  poll.start(20);
+  run();
+  return seen;
+}
+
+class ScopedVar {
+ public:
+  ScopedVar(const char* name, const QByteArray& value) : FName(name), FOld(qgetenv(name)), FHad(qEnvironmentVariableIsSet(name)) {
+    qputenv(name, value);
+  }
+  ~ScopedVar() {
+    if (FHad) qputenv(FName, FOld); else qunsetenv(FName);
+  }
+
+ private:
+  const char* FName;
+  QByteArray FOld;
+  bool FHad;
+};
+
+}  // namespace
+
+TEST(QtDesktop, DialogsStartAtTheDesktopNeverInTheWorkingFolder) {
+  QTemporaryDir home, work;
+  ASSERT_TRUE(home.isValid() && work.isValid());
+  ScopedVar homeVar("HOME", home.path().toLocal8Bit());
+  ScopedVar config("XDG_CONFIG_HOME", (home.path() + "/.config").toLocal8Bit());  // no user-dirs.dirs
+  const QString before = QDir::currentPath();
+  QDir::setCurrent(work.path());
+  QtDesktop desk;
+  std::string folder;
+  std::vector<std::string> files;
+  const TOpenDialogOptions options;
+  const QString homePath = QDir(home.path()).canonicalPath();
+
+  // No Desktop folder: both start at home.
+  EXPECT_EQ(StartFolderOf([&] { desk.BrowseForFolder("Pick", std::wstring(), folder); }), homePath);
+  EXPECT_EQ(StartFolderOf([&] { desk.OpenFileDialog(options, files); }), homePath);
+  // A Desktop folder: there; the file dialog prefers the Videos folder where there is one.
+  ASSERT_TRUE(QDir(home.path()).mkpath("Desktop") && QDir(home.path()).mkpath("Videos"));
+  EXPECT_EQ(StartFolderOf([&] { desk.BrowseForFolder("Pick", std::wstring(), folder); }), homePath + "/Desktop");
+  EXPECT_EQ(StartFolderOf([&] { desk.OpenFileDialog(options, files); }), homePath + "/Videos");
+  // A root or a start folder given by the caller still holds.
+  EXPECT_EQ(StartFolderOf([&] { desk.BrowseForFolder("Pick", work.path().toStdWString(), folder); }),
+            QDir(work.path()).canonicalPath());
+  QDir::setCurrent(before);
 }

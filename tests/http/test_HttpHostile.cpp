@@ -137,3 +137,22 @@ TEST(HttpHostile, ChunkedBodyIgnoresAnyContentLength) {
   EXPECT_EQ(cli.ContentLength(), -1);
   EXPECT_EQ(cli.ReceivedCount(), 3);
 }
+
+TEST(HttpHostile, DifferingContentLengthsFailEqualRepeatsDoNot) {
+  for (const char* second : {"3", "50", "x"}) {
+    TOutcome o = Fetch(Answer(
+        {std::string("HTTP/1.0 200 OK\r\nContent-Length: 5\r\nContent-Length: ") + second + "\r\n\r\n", "Hello"}));
+    EXPECT_TRUE(o.Raised) << second;
+    EXPECT_EQ(o.Code, 8) << second;
+    EXPECT_EQ(o.Text, "Content-Length values differ") << second;
+    EXPECT_EQ(o.Stream, "") << second;
+  }
+  TOutcome same = Fetch(Answer({"HTTP/1.0 200 OK\r\nContent-Length: 5\r\ncontent-length:  5 \r\n\r\n", "Hello"}));
+  EXPECT_FALSE(same.Raised) << same.Text;
+  EXPECT_EQ(same.Stream, "Hello");
+  // An interim answer's length is not the real answer's.
+  TOutcome interim = Fetch(Answer({"HTTP/1.1 100 Continue\r\nContent-Length: 9\r\n\r\n",
+                                   "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nHello"}));
+  EXPECT_FALSE(interim.Raised) << interim.Text;
+  EXPECT_EQ(interim.Stream, "Hello");
+}

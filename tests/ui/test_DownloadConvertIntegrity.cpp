@@ -19,30 +19,14 @@
 #include "app/ui/QuitOnSignal.h"
 #include "cli/E2eSupport.h"
 #include "platform/Desktop.h"
+#include "platform/ScriptedDesktop.h"
 #include "platform/QtText.h"
 #include "support/SizeLimitedConverter.h"
+#include "ui/MainFixture.h"
 
 using namespace e2e;
 
 namespace {
-
-class TScopedEnv {
- public:
-  TScopedEnv(const char* name, const std::string& value) : FName(name) {
-    if (const char* old = std::getenv(name)) FOld = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~TScopedEnv() {
-    if (FOld) ::setenv(FName, FOld->c_str(), 1);
-    else ::unsetenv(FName);
-  }
-  TScopedEnv(const TScopedEnv&) = delete;
-  TScopedEnv& operator=(const TScopedEnv&) = delete;
-
- private:
-  const char* FName;
-  std::optional<std::string> FOld;
-};
 
 class DownloadConvertIntegrity : public ::testing::Test {
  protected:
@@ -99,7 +83,7 @@ TEST_F(DownloadConvertIntegrity, FullDiskShowsTheReasonAndLeavesNoFile) {
   ASSERT_TRUE(MakeFlv(flv));
   const std::string bin = testsupport::SizeLimitedConverterDir(FDir.Path, 8);
   ASSERT_FALSE(bin.empty());
-  TScopedEnv path("PATH", PathWithout(bin));
+  ScopedEnv path("PATH", PathWithout(bin).c_str());
   FDesktop.ExpectBox(plat::IDOK);
   bool stopped = false;
   EXPECT_EQ(Convert(flv, 8,
@@ -135,8 +119,8 @@ TEST_F(DownloadConvertIntegrity, StopSignalStopsTheConverterAndClosesTheWindows)
   WriteFile(flv, "FLV");
   const std::string pids = FDir / "pids.json";
   WriteFile(FDir / "steps.json", R"([["output", "half"], ["pids", ")" + pids + R"("], ["hang"]])");
-  TScopedEnv steps("CONVERT_STANDIN", FDir / "steps.json");
-  TScopedEnv path("PATH", PathWithout(StandInConverterDir(FDir)));
+  ScopedEnv steps("CONVERT_STANDIN", (FDir / "steps.json").c_str());
+  ScopedEnv path("PATH", PathWithout(StandInConverterDir(FDir)).c_str());
   int quitWith = 0;
   TQuitOnSignal quitOnSignal(FMain.get(), [&](int signal) { quitWith = signal; });
   FMain->show();

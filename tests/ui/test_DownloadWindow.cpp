@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -407,4 +408,86 @@ TEST_F(DownloadWindowTest, ConverterFailuresShowABoxAndWaitForStop) {
     EXPECT_EQ(FDesktop.Boxes.back().Flags, plat::MB_OK | plat::MB_ICONERROR);
     EXPECT_EQ(ReadFile(FOut / "in.mp3"), "in use");
   }
+}
+
+TEST_F(DownloadWindowTest, WithoutALengthTheBarIsBusyAndTheSizeStandsAlone) {
+  TService s({"--content-length", "none", "--rate", "60000"});
+  ASSERT_TRUE(s.Running());
+  UseService(s);
+  TfrmDownload& f = Make(s.WatchUrl(), 0);
+  bool sawBusy = false, sawFull = false;
+  RunModal([&] {
+    if (!f.Panel2->isVisible() || Text(f.lReceiveData).empty()) return;
+    const QProgressBar* bar = f.suiProgressBar1;
+    sawBusy = sawBusy || (bar->minimum() == 0 && bar->maximum() == 0);
+    sawFull = sawFull || (bar->maximum() > 0 && bar->value() == bar->maximum());
+    EXPECT_EQ(Text(f.lReceiveData).find(" of "), std::string::npos) << Text(f.lReceiveData);
+  });
+  EXPECT_TRUE(sawBusy);
+  EXPECT_FALSE(sawFull) << "a full bar while the end is not known";
+  const std::string flv = s.Flv();
+  EXPECT_EQ(ReadFile(FOut / "Sample Clip.flv"), flv);
+  EXPECT_EQ(Text(f.lReceiveData), std::to_string((flv.size() + 512) / 1024) + " KB received");
+}
+
+TEST_F(DownloadWindowTest, EscapeDoesNothingAndModeTwoIsCentredForItsPanel) {
+  // Retrieval: the page takes a while; Escape neither stops nor closes.
+  {
+    TService s({"--page-delay", "1.5"});
+    ASSERT_TRUE(s.Running());
+    UseService(s);
+    TfrmDownload& f = Make(s.WatchUrl(), 0);
+    bool escaped = false;
+    EXPECT_EQ(RunModal([&] {
+                if (!escaped && f.Panel1->isVisible()) {
+                  escaped = true;
+                  QTest::keyClick(&f, Qt::Key_Escape);
+                  EXPECT_EQ(f.Job().ModalResult(), mrNone);
+                }
+              }),
+              mrCancel);
+    EXPECT_TRUE(escaped);
+    EXPECT_EQ(ReadFile(FOut / "Sample Clip.flv"), s.Flv()) << "the job went on to its end";
+  }
+  // Conversion of a local file: Escape leaves the converter running, and the
+  // window is centred on the main window with the conversion panel's size.
+  const std::string flv = FOut / "local.flv";
+  WriteFile(flv, "FLV");
+  UseStandInConverter(R"([
+    ["err", "  Duration: 00:00:10.00, start: 0.000000, bitrate: 364 kb/s\n"],
+    ["err", "size= 10kB time=00:00:05.00 bitrate= 32.0kbits/s\r"],
+    ["sleep", 1.0],
+    ["output", "converted"],
+    ["exit", 0]
+  ])");
+  FMain->setGeometry(230, 170, 407, 362);
+  TfrmDownload& f = Make(flv, 2, 7);
+  bool escaped = false;
+  EXPECT_EQ(RunModal([&] {
+              if (escaped || f.suiProgressBar2->value() != 50) return;
+              escaped = true;
+              const QRect m = FMain->frameGeometry(), w = f.frameGeometry();
+              EXPECT_EQ(f.size(), f.Panel3->size());
+              EXPECT_EQ(w.left(), m.left() + (m.width() - w.width()) / 2);
+              EXPECT_EQ(w.top(), m.top() + (m.height() - w.height()) / 2);
+              QTest::keyClick(&f, Qt::Key_Escape);
+              EXPECT_TRUE(ConvertProcess->FActive);
+            }),
+            mrCancel);
+  EXPECT_TRUE(escaped);
+  EXPECT_EQ(ReadFile(FOut / "local.mp3"), "converted") << "the conversion ran to its end";
+}
+
+TEST_F(DownloadWindowTest, DemoSetupCacheHostUnderAnotherNameLetsACopiedAddressIn) {
+  // As scripts/demo --gui runs it: the service on 127.0.0.1, its cache host as "localhost".
+  TService s({"--cache-host", "localhost"});
+  ASSERT_TRUE(s.Running());
+  FEnv.push_back(std::make_unique<TEnv>("CLIPHARBOR_SERVICE", s.Host()));
+  FEnv.push_back(std::make_unique<TEnv>("CLIPHARBOR_CACHE_HOST", "localhost"));
+  FDesktop.CopyText("  " + s.WatchUrl() + "\n");
+  EXPECT_EQ(plat::FromQ(FMain->eUrl->text()), s.WatchUrl());
+  FMain->rbDownload->setChecked(true);
+  FMain->bStart->click();  // the whole job, the file fetched from the cache host by its name
+  EXPECT_EQ(ReadFile(FOut / "Sample Clip.flv"), s.Flv());
+  EXPECT_TRUE(FDesktop.Boxes.empty());
 }

@@ -11,6 +11,7 @@
 #include "platform/FileUtil.h"
 
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QEnterEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -121,6 +122,26 @@ TEST_F(MainWindowTest, MenuPictureShiftsWhilePressedAndPopsUpTheMenuAtTheCursor)
   QTest::mouseRelease(f.WlmShiftImage1, Qt::RightButton, Qt::NoModifier, QPoint(5, 5));
   EXPECT_EQ(f.WlmShiftImage1->pos(), home);
   EXPECT_FALSE(f.suiPopupMenu1->isVisible());
+}
+
+TEST_F(MainWindowTest, MenuPictureMovesBackWhenTheMenuTakesTheRightButtonsRelease) {
+  TfrmMain& f = Open();
+  const QPoint home = f.WlmShiftImage1->pos();
+  for (bool releaseOnMenu : {true, false, true}) {
+    QTest::mousePress(f.WlmShiftImage1, Qt::RightButton, Qt::NoModifier, QPoint(5, 5));
+    EXPECT_EQ(f.WlmShiftImage1->pos(), home + QPoint(2, 2));
+    // A desktop opens the context menu on the press; the open menu then takes the release.
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(5, 5), f.WlmShiftImage1->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(f.WlmShiftImage1, &menu);
+    ASSERT_TRUE(f.suiPopupMenu1->isVisible());
+    EXPECT_EQ(f.WlmShiftImage1->pos(), home + QPoint(2, 2)) << "pressed while the menu opens";
+    if (releaseOnMenu) {
+      QTest::mouseRelease(f.suiPopupMenu1, Qt::RightButton, Qt::NoModifier, QPoint(-20, -20));
+      EXPECT_EQ(f.WlmShiftImage1->pos(), home) << "the release reached the menu, not the picture";
+    }
+    f.suiPopupMenu1->hide();  // closing the menu without a release (Escape) moves it back too
+    EXPECT_EQ(f.WlmShiftImage1->pos(), home);
+  }
 }
 
 TEST_F(MainWindowTest, WebAddressesOpenedByTheShell) {

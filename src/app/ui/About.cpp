@@ -11,48 +11,45 @@
 #include <QPushButton>
 #include <QShowEvent>
 
+#include <algorithm>
+
 TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {
   setObjectName("frmAbout");
   setWindowTitle("About Clipharbor");
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setFixedSize(360, 249);
-  QFont small = font();
-  small.setPixelSize(11);
-  setFont(small);
+  const qreal dpr = pics::DisplayRatio();
 
   Image2 = new QLabel(this);
   Image2->setObjectName("Image2");
   Image2->setGeometry(0, 0, 360, 50);
-  Image2->setPixmap(pics::Banner(360, 50));
+  Image2->setPixmap(pics::Banner(360, 50, dpr));
 
   Image1 = new QLabel(this);
   Image1->setObjectName("Image1");
   Image1->setGeometry(20, 64, 40, 40);
-  Image1->setPixmap(pics::Logo(40));
+  Image1->setPixmap(pics::Logo(40, dpr));
 
   Label1 = new QLabel(kProductName, this);
   Label1->setObjectName("Label1");
-  Label1->setGeometry(76, 62, 260, 18);
-  QFont bold = small;
+  QFont bold = font();
   bold.setBold(true);
   Label1->setFont(bold);
-
   Label2 = new QLabel("Version: 1.0   Build 20080723", this);
   Label2->setObjectName("Label2");
-  Label2->setGeometry(76, 84, 260, 16);
-
   lPoweredBy = new QLabel("Powered by:", this);
   lPoweredBy->setObjectName("lPoweredBy");
-  lPoweredBy->setGeometry(76, 104, 260, 16);
-
   lCopywrite = new QLabel(kCopyright, this);
   lCopywrite->setObjectName("lCopywrite");
-  lCopywrite->setGeometry(76, 124, 280, 16);
-
   Label3 = new QLabel(QString("Email: ") + kMakerEmail, this);
   Label3->setObjectName("Label3");
-  Label3->setGeometry(76, 144, 260, 16);
+  // The texts one under the other beside the logo, each line as high as the font needs.
+  int y = 60;
+  for (QLabel* l : {Label1, Label2, lPoweredBy, lCopywrite, Label3}) {
+    l->setGeometry(76, y, width() - 76 - 12, l->sizeHint().height());
+    y += l->height() + 4;
+  }
 
   Bevel1 = new QFrame(this);
   Bevel1->setObjectName("bvSeparator");
@@ -63,7 +60,7 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {
   lbEAddress = new TClickLabel(this);
   lbEAddress->setObjectName("lbEAddress");
   lbEAddress->setText(kMakerAddress);
-  QFont link = small;
+  QFont link = font();
   link.setUnderline(true);
   lbEAddress->setFont(link);
   QPalette pal = lbEAddress->palette();
@@ -75,7 +72,7 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {
 
   bOK = new QPushButton("&OK", this);
   bOK->setObjectName("bOK");
-  bOK->setGeometry(273, 212, 75, 25);
+  bOK->setGeometry(273, 212, 75, std::max(25, bOK->sizeHint().height()));
   bOK->setDefault(true);
 
   connect(bOK, &QPushButton::clicked, this, [this] { done(QDialog::Accepted); });

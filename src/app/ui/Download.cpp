@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -10,6 +11,7 @@
 
 #include <climits>
 
+#include "app/ui/ElidedLabel.h"
 #include "app/ui/Login.h"
 #include "app/ui/Main.h"
 #include "platform/Desktop.h"
@@ -20,24 +22,23 @@ using plat::ToQ;
 
 namespace {
 
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int x, int y, int w, int h) {
-  auto* l = new QLabel(text, parent);
+template <class Label = QLabel>
+Label* MakeLabel(QWidget* parent, const char* name, const QString& text = QString()) {
+  auto* l = new Label(parent);
+  l->setText(text);
   l->setObjectName(name);
-  l->setGeometry(x, y, w, h);
   return l;
 }
 
-QPushButton* MakeStop(QWidget* parent, const char* name, int x, int y) {
+QPushButton* MakeStop(QWidget* parent, const char* name) {
   auto* b = new QPushButton("Stop", parent);
   b->setObjectName(name);
-  b->setGeometry(x, y, 75, 25);
   return b;
 }
 
-QProgressBar* MakeBar(QWidget* parent, const char* name, int x, int y, int w) {
+QProgressBar* MakeBar(QWidget* parent, const char* name) {
   auto* p = new QProgressBar(parent);
   p->setObjectName(name);
-  p->setGeometry(x, y, w, 20);
   p->setRange(0, 100);
   p->setValue(0);
   p->setTextVisible(true);  // the percentage as caption
@@ -79,43 +80,38 @@ TfrmDownload::TfrmDownload(QWidget* owner, const TStringList& inputList)
 
   Panel1 = new QFrame(this);
   Panel1->setObjectName("Panel1");
-  Panel1->setGeometry(0, 0, 268, 129);
-  Label1 = MakeLabel(Panel1, "Label1", "Get html from the URL, please wait...", 16, 16, 240, 17);
-  lUrl = MakeLabel(Panel1, "lUrl", QString(), 16, 44, 240, 17);
-  bStop1 = MakeStop(Panel1, "bStop1", 96, 88);
+  Label1 = MakeLabel(Panel1, "Label1", "Get html from the URL, please wait...");
+  Label1->setWordWrap(true);  // a failure may say more than one line holds
+  lUrl = MakeLabel<TElidedLabel>(Panel1, "lUrl");
+  bStop1 = MakeStop(Panel1, "bStop1");
 
   Panel2 = new QFrame(this);
   Panel2->setObjectName("Panel2");
-  Panel2->setGeometry(0, 0, 353, 202);
-  lFileName = MakeLabel(Panel2, "lFileName", QString(), 12, 10, 329, 17);
-  suiProgressBar1 = MakeBar(Panel2, "suiProgressBar1", 12, 34, 329);
+  lFileName = MakeLabel<TElidedLabel>(Panel2, "lFileName");
+  suiProgressBar1 = MakeBar(Panel2, "suiProgressBar1");
   gbDetails = new QGroupBox("Details", Panel2);
   gbDetails->setObjectName("gbDetails");
-  gbDetails->setGeometry(12, 62, 329, 96);
-  lReceiveDataCaption = MakeLabel(gbDetails, "lReceiveDataCaption", "Download Size: ", 10, 20, 160, 17);
-  lReceiveData = MakeLabel(gbDetails, "lReceiveData", QString(), 170, 20, 150, 17);
-  lEstimateTimeCaption =
-      MakeLabel(gbDetails, "lEstimateTimeCaption", "Estimating time remaining: ", 10, 44, 160, 17);
-  lEstimateTime = MakeLabel(gbDetails, "lEstimateTime", QString(), 170, 44, 150, 17);
-  lReceiveSpeedCaption = MakeLabel(gbDetails, "lReceiveSpeedCaption",
-                                   QString::fromUtf8("Download Speed\xEF\xBC\x9A"), 10, 68, 160, 17);
-  lReceiveSpeed = MakeLabel(gbDetails, "lReceiveSpeed", QString(), 170, 68, 150, 17);
-  bStop2 = MakeStop(Panel2, "bStop2", 139, 166);
+  lReceiveDataCaption = MakeLabel(gbDetails, "lReceiveDataCaption", "Download Size: ");
+  lReceiveData = MakeLabel(gbDetails, "lReceiveData");
+  lEstimateTimeCaption = MakeLabel(gbDetails, "lEstimateTimeCaption", "Estimating time remaining: ");
+  lEstimateTime = MakeLabel(gbDetails, "lEstimateTime");
+  lReceiveSpeedCaption =
+      MakeLabel(gbDetails, "lReceiveSpeedCaption", QString::fromUtf8("Download Speed\xEF\xBC\x9A"));
+  lReceiveSpeed = MakeLabel(gbDetails, "lReceiveSpeed");
+  bStop2 = MakeStop(Panel2, "bStop2");
 
   Panel3 = new QFrame(this);
   Panel3->setObjectName("Panel3");
-  Panel3->setGeometry(0, 0, 348, 145);
   gbConverting = new QGroupBox("Converting", Panel3);
   gbConverting->setObjectName("gbConverting");
-  gbConverting->setGeometry(12, 8, 324, 96);
-  lConvertName = MakeLabel(gbConverting, "lConvertName", QString(), 10, 20, 304, 17);
-  suiProgressBar2 = MakeBar(gbConverting, "suiProgressBar2", 10, 42, 304);
-  lTimeElapsedCaption = MakeLabel(gbConverting, "lTimeElapsedCaption", "Time elapsed: ", 10, 70, 90, 17);
-  lTimeElapsed = MakeLabel(gbConverting, "lTimeElapsed", "00:00", 100, 70, 50, 17);
-  lTimeEstimatedCaption =
-      MakeLabel(gbConverting, "lTimeEstimatedCaption", "Time estimated: ", 160, 70, 100, 17);
-  lTimeEstimated = MakeLabel(gbConverting, "lTimeEstimated", "00:00", 260, 70, 50, 17);
-  bStop3 = MakeStop(Panel3, "bStop3", 136, 112);
+  lConvertName = MakeLabel<TElidedLabel>(gbConverting, "lConvertName");
+  suiProgressBar2 = MakeBar(gbConverting, "suiProgressBar2");
+  lTimeElapsedCaption = MakeLabel(gbConverting, "lTimeElapsedCaption", "Time elapsed: ");
+  lTimeElapsed = MakeLabel(gbConverting, "lTimeElapsed", "00:00");
+  lTimeEstimatedCaption = MakeLabel(gbConverting, "lTimeEstimatedCaption", "Time estimated: ");
+  lTimeEstimated = MakeLabel(gbConverting, "lTimeEstimated", "00:00");
+  bStop3 = MakeStop(Panel3, "bStop3");
+  LayoutPanels();
 
   for (QPushButton* b : {bStop1, bStop2, bStop3})
     connect(b, &QPushButton::clicked, this, [this] { bStopClick(); });
@@ -136,13 +132,9 @@ int TfrmDownload::ShowModal() {
   setWindowModality(Qt::ApplicationModal);
   FInModal = true;
   show();
-  // Centred on the owner when shown.
-  if (FOwner) {
-    const QRect o = FOwner->frameGeometry();
-    move(o.left() + (o.width() - frameGeometry().width()) / 2,
-         o.top() + (o.height() - frameGeometry().height()) / 2);
-  }
   FJob->FormShow();
+  // Centred on the owner for the panel the job shows first, not the design one.
+  CenterOn(FOwner);
   while (FJob->ModalResult() == mrNone && !plat::ApplicationTerminated()) plat::WaitForInput(50);
   FJob->FormClose();
   FInModal = false;
@@ -156,6 +148,11 @@ void TfrmDownload::closeEvent(QCloseEvent* e) {
   // The modal run ends once the running stage has returned.
   e->ignore();
   if (FInModal && FJob) FJob->Close();
+}
+
+void TfrmDownload::keyPressEvent(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Escape) return;
+  QDialog::keyPressEvent(e);
 }
 
 void TfrmDownload::reject() {
@@ -182,7 +179,11 @@ void TfrmDownload::DisplayChanged(const TDownloadDisplay& d) {
   eFileName->setText(ToQ(d.FileName));
   eDownloadUrl->setText(ToQ(d.DownloadUrl));
   SetWithHint(lFileName, d.FileLabel);
-  SetBar(suiProgressBar1, d.Bar1Max, d.Bar1Pos);
+  // Without a length the count has no end to measure against: a busy bar.
+  if (d.TotalText.empty() && !d.ReceiveData.empty())
+    suiProgressBar1->setRange(0, 0);
+  else
+    SetBar(suiProgressBar1, d.Bar1Max, d.Bar1Pos);
   lReceiveData->setText(ToQ(d.ReceiveData));
   lEstimateTime->setText(ToQ(d.EstimateTime));
   lReceiveSpeed->setText(ToQ(d.ReceiveSpeed));
@@ -192,10 +193,11 @@ void TfrmDownload::DisplayChanged(const TDownloadDisplay& d) {
   lTimeEstimated->setText(ToQ(d.TimeEstimated));
 }
 
-void TfrmDownload::CenterOnOwner() {
-  QWidget* main = frmMain ? static_cast<QWidget*>(frmMain) : FOwner;
-  if (!main) return;
-  const QRect o = main->frameGeometry();
+void TfrmDownload::CenterOnOwner() { CenterOn(frmMain ? static_cast<QWidget*>(frmMain) : FOwner); }
+
+void TfrmDownload::CenterOn(const QWidget* other) {
+  if (!other) return;
+  const QRect o = other->frameGeometry();
   const QRect own = frameGeometry();
   move(o.left() + (o.width() - own.width()) / 2, o.top() + (o.height() - own.height()) / 2);
 }

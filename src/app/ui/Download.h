@@ -11,6 +11,7 @@
 
 #include "app/core/DownloadJob.h"
 #include "app/ui/DownloadHandOver.h"
+#include "app/ui/ElidedLabel.h"
 
 class QFrame;
 class QGroupBox;
@@ -27,6 +28,8 @@ class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownlo
 
   int ShowModal() override;
   void bStopClick();
+  // Shows a state of the job: the job calls it after every change.
+  void DisplayChanged(const TDownloadDisplay& d) override;
 
   TDownloadJob& Job() { return *FJob; }
   plat::HWND Handle() const { return FJob->Handle(); }
@@ -36,10 +39,10 @@ class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownlo
   QLineEdit* eDownloadUrl;  // hidden
   QFrame* Panel1;
   QLabel* Label1;
-  QLabel* lUrl;
+  TElidedLabel* lUrl;
   QPushButton* bStop1;
   QFrame* Panel2;
-  QLabel* lFileName;
+  TElidedLabel* lFileName;
   QProgressBar* suiProgressBar1;
   QGroupBox* gbDetails;
   QLabel* lReceiveDataCaption;
@@ -51,7 +54,7 @@ class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownlo
   QPushButton* bStop2;
   QFrame* Panel3;
   QGroupBox* gbConverting;
-  QLabel* lConvertName;
+  TElidedLabel* lConvertName;
   QProgressBar* suiProgressBar2;
   QLabel* lTimeElapsedCaption;
   QLabel* lTimeElapsed;
@@ -61,13 +64,14 @@ class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownlo
 
  protected:
   void closeEvent(QCloseEvent* e) override;
+  // Escape does nothing: only Stop and the close box end a job.
+  void keyPressEvent(QKeyEvent* e) override;
 
  public slots:
   void reject() override;  // Escape: as the close box
 
  private:
   // IDownloadHost
-  void DisplayChanged(const TDownloadDisplay& d) override;
   void CenterOnOwner() override;
   std::string OutputFolder() override;
   std::string AccountUser() override;
@@ -77,6 +81,9 @@ class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownlo
   void ShowError(const std::string& text) override;
 
   void ShowPanel(TDownloadPanel panel);
+  void CenterOn(const QWidget* other);
+  // Sizes the panels and places their controls for the window's font (DownloadLayout.cpp).
+  void LayoutPanels();
 
   QWidget* FOwner;
   std::unique_ptr<TDownloadJob> FJob;

@@ -7,15 +7,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
+#include <tuple>
+
 TfrmLogin::TfrmLogin(QWidget* owner) : QDialog(owner) {
   setObjectName("frmLogin");
   setWindowTitle("Member Login");
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setFixedSize(241, 150);
-  QFont small = font();
-  small.setPixelSize(11);
-  setFont(small);
   move(286, 304);
 
   GroupBox1 = new QGroupBox(this);
@@ -24,25 +24,32 @@ TfrmLogin::TfrmLogin(QWidget* owner) : QDialog(owner) {
   GroupBox1->setGeometry(8, 6, 225, 100);
 
   lUsername = new QLabel("Username:", GroupBox1);
-  lUsername->setGeometry(14, 22, 64, 16);
   eUsername = new QLineEdit(GroupBox1);
   eUsername->setObjectName("eUsername");
-  eUsername->setGeometry(82, 19, 128, 22);
-
   lPassword = new QLabel("Password:", GroupBox1);
-  lPassword->setGeometry(14, 60, 64, 16);
   ePassword = new QLineEdit(GroupBox1);
   ePassword->setObjectName("ePassword");
-  ePassword->setGeometry(82, 57, 128, 22);
+  // '*' also where the program's style sheet is not installed (which sets it for every box).
+  ePassword->setStyleSheet("lineedit-password-character: 42;");
   ePassword->setEchoMode(QLineEdit::Password);
-  ePassword->setStyleSheet("lineedit-password-character: 42;");  // '*'
+
+  // The captions as wide as the wider of them, the boxes take the rest.
+  const int captionWidth = std::max(lUsername->sizeHint().width(), lPassword->sizeHint().width());
+  const int boxX = 14 + captionWidth + 6;
+  const int boxHeight = std::max(22, eUsername->sizeHint().height());
+  for (auto [label, box, y] : {std::tuple{lUsername, eUsername, 19}, std::tuple{lPassword, ePassword, 57}}) {
+    box->setGeometry(boxX, y, GroupBox1->width() - 14 - boxX, boxHeight);
+    label->setGeometry(14, y, captionWidth, boxHeight);
+  }
 
   bOK = new QPushButton("&OK", this);
   bOK->setObjectName("bOK");
-  bOK->setGeometry(42, 116, 75, 25);
   bCancel = new QPushButton("&Cancel", this);
   bCancel->setObjectName("bCancel");
-  bCancel->setGeometry(125, 116, 75, 25);
+  const int buttonWidth = std::max({75, bOK->sizeHint().width(), bCancel->sizeHint().width()});
+  const int buttonHeight = std::max(25, bOK->sizeHint().height());
+  bOK->setGeometry(120 - 4 - buttonWidth, 116, buttonWidth, buttonHeight);
+  bCancel->setGeometry(125, 116, buttonWidth, buttonHeight);
 
   setTabOrder(eUsername, ePassword);
   setTabOrder(ePassword, bOK);

@@ -25,8 +25,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QFontInfo>
-#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -47,23 +45,19 @@ constexpr int kClientWidth = 407;
 constexpr int kClientHeight = 362;
 const char* const kSection = "Options";
 const char* const kCaption = "Clipharbor";
-const char* const kEnterUrl = "Enter video URL (Example: ";
 const char* const kSelectFile = "Select video file:";
 
 int Box(const std::string& text, plat::UINT flags) { return plat::Desktop().MessageBox(text, kCaption, flags); }
 
-QLabel* NewLabel(QWidget* parent, const char* name, const QString& text, int x, int y) {
+QLabel* NewLabel(QWidget* parent, const char* name, const QString& text) {
   auto* l = new QLabel(text, parent);
   l->setObjectName(name);
-  l->move(x, y);
-  l->adjustSize();
   return l;
 }
 
-QPushButton* NewButton(QWidget* parent, const char* name, const QString& text, const QRect& r) {
+QPushButton* NewButton(QWidget* parent, const char* name, const QString& text) {
   auto* b = new QPushButton(text, parent);
   b->setObjectName(name);
-  b->setGeometry(r);
   b->setAutoDefault(false);
   return b;
 }
@@ -80,9 +74,17 @@ class TMenuPicture : public TWlmShiftImage {
   using TWlmShiftImage::TWlmShiftImage;
   std::function<void(QPoint)> OnContextMenu;
 
+  // A menu that opens on a press takes the mouse: the button goes up on the
+  // menu, or the menu closes first, and either moves the picture back.
+  void WatchMenu(QMenu* menu) { menu->installEventFilter(this); }
+
  protected:
   void contextMenuEvent(QContextMenuEvent* e) override {
     if (OnContextMenu) OnContextMenu(e->globalPos());
+  }
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    if (e->type() == QEvent::MouseButtonRelease || e->type() == QEvent::Hide) Unpress();
+    return TWlmShiftImage::eventFilter(watched, e);
   }
 };
 
@@ -95,65 +97,49 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   setObjectName("frmMain");
   setFixedSize(kClientWidth, kClientHeight);
   if (!frmMain) frmMain = this;
-  // The small dialog font of the desktop of its day.
-  QFont small = font();
-  small.setPixelSize(11);
-  setFont(small);
+  const qreal dpr = pics::DisplayRatio();
 
   // Banner with logo, titles, update link and the menu picture.
   iBanner = new QLabel(this);
   iBanner->setObjectName("iBanner");
-  iBanner->setGeometry(0, 0, kClientWidth, 50);
-  iBanner->setPixmap(pics::Banner(kClientWidth, 50));
 
   Image1 = new TClickLabel(this);
   Image1->setObjectName("Image1");
   Image1->setGeometry(8, 5, 40, 40);
-  Image1->setPixmap(pics::Logo(40));
+  Image1->setPixmap(pics::Logo(40, dpr));
   Image1->setCursor(Qt::PointingHandCursor);
 
   lTitle = new TClickLabel(this);
   lTitle->setObjectName("lTitle");
   lTitle->setText(kMakerName);
-  // Labels with a style sheet of their own get their fonts set explicitly:
-  // they would not inherit the window's.
-  QFont titleFont = small;
+  QFont titleFont = font();
   titleFont.setBold(true);
-  titleFont.setPixelSize(14);
   lTitle->setFont(titleFont);
   SetTextColor(lTitle, Qt::white);
   lTitle->setCursor(Qt::PointingHandCursor);
-  lTitle->move(56, 7);
-  lTitle->adjustSize();
 
-  lTitleHint = NewLabel(this, "lTitleHint", "Download any video from YouTube.", 56, 28);
+  lTitleHint = NewLabel(this, "lTitleHint", "Download any video from YouTube.");
   SetTextColor(lTitleHint, Qt::white);
-  lTitleHint->setFont(small);
-  lTitleHint->adjustSize();
 
   iUpdate = new QLabel(this);
   iUpdate->setObjectName("iUpdate");
-  iUpdate->setPixmap(pics::UpdateIcon());
-  iUpdate->setGeometry(0, 6, 16, 16);
+  iUpdate->setPixmap(pics::UpdateIcon(dpr));
+  iUpdate->resize(16, 16);
 
   lUpdate = new TsuiURLLabel(this);
   lUpdate->setObjectName("lUpdate");
-  QFont linkFont = small;
-  linkFont.setUnderline(true);
-  lUpdate->setFont(linkFont);
   lUpdate->SetCaption("Check for updates...");
   lUpdate->SetURL(kUpdatePage);
   lUpdate->SetFontHoverColor(QColor(Qt::red));
   lUpdate->SetFontLinkColor(QColor(Qt::white));
-  lUpdate->move(0, 6);
 
   auto* menuPicture = new TMenuPicture(this);
   WlmShiftImage1 = menuPicture;
   WlmShiftImage1->setObjectName("WlmShiftImage1");
-  WlmShiftImage1->SetFocusedPicture(pics::MenuPicture(true));
-  WlmShiftImage1->SetNoFocusedPicture(pics::MenuPicture(false));
+  WlmShiftImage1->SetFocusedPicture(pics::MenuPicture(true, dpr));
+  WlmShiftImage1->SetNoFocusedPicture(pics::MenuPicture(false, dpr));
   WlmShiftImage1->setPixmap(WlmShiftImage1->NoFocusedPicture());
-  WlmShiftImage1->setGeometry(kClientWidth - 10 - 28, 26, 28, 20);
+  WlmShiftImage1->resize(28, 20);
   WlmShiftImage1->setCursor(Qt::PointingHandCursor);
   WlmShiftImage1->setToolTip("Click to popup the menu");
 
@@ -172,49 +158,41 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   About1->setObjectName("About1");
 
   // The job.
-  lVideo = NewLabel(this, "lVideo", kEnterUrl, 12, 60);
-  lUrl = NewLabel(this, "lUrl", ToQ(ExampleWatchUrl()), 0, 60);
-  QFont underlined = small;
+  lVideo = NewLabel(this, "lVideo", kEnterUrl);
+  lUrl = NewLabel(this, "lUrl", ToQ(ExampleWatchUrl()));
+  QFont underlined = font();
   underlined.setUnderline(true);
   lUrl->setFont(underlined);
   SetTextColor(lUrl, Qt::blue);
-  lUrl->adjustSize();
-  lUrlEnd = NewLabel(this, "lUrlEnd", ")", 0, 60);
+  lUrlEnd = NewLabel(this, "lUrlEnd", ")");
   lUrlEnd->setVisible(false);
 
   eUrl = new QLineEdit(this);
   eUrl->setObjectName("eUrl");
-  eUrl->setGeometry(12, 78, 383, 22);
 
   eFileName = new QLineEdit(this);
   eFileName->setObjectName("eFileName");
-  eFileName->setGeometry(12, 78, 383, 22);
-  bSelectFile = NewButton(this, "bSelectFile", "Browser...", QRect(320, 77, 75, 24));
+  bSelectFile = NewButton(this, "bSelectFile", "Browser...");
   bSelectFile->setToolTip("Select local video file");
 
-  lOutputFolder = NewLabel(this, "lOutputFolder", "Output Folder:", 12, 110);
+  lOutputFolder = NewLabel(this, "lOutputFolder", "Output Folder:");
   eOutputFolder = new QLineEdit(this);
   eOutputFolder->setObjectName("eOutputFolder");
-  eOutputFolder->setGeometry(12, 128, 300, 22);
-  bBrowser = NewButton(this, "bBrowser", "Browser...", QRect(320, 127, 75, 24));
+  bBrowser = NewButton(this, "bBrowser", "Browser...");
   bBrowser->setToolTip("Set your default output folder");
 
   rbDownload = new QRadioButton("Download video from YouTube", this);
   rbDownload->setObjectName("rbDownload");
-  rbDownload->setGeometry(12, 162, 383, 20);
   rbDownload->setChecked(true);
   rbDownloadConvert = new QRadioButton("Download and convert video from YouTube", this);
   rbDownloadConvert->setObjectName("rbDownloadConvert");
-  rbDownloadConvert->setGeometry(12, 184, 383, 20);
   rbConvert = new QRadioButton("Convert video from local FLV file", this);
   rbConvert->setObjectName("rbConvert");
-  rbConvert->setGeometry(12, 206, 383, 20);
 
-  lConvertTo = NewLabel(this, "lConvertTo", "Convert to:", 12, 236);
+  lConvertTo = NewLabel(this, "lConvertTo", "Convert to:");
   cbFormat = new QComboBox(this);
   cbFormat->setObjectName("cbFormat");
   cbFormat->setEditable(false);
-  cbFormat->setGeometry(12, 254, 383, 22);
   for (int i = 0; i < FormatCount; ++i) cbFormat->addItem(FormatAt(i)->Label);
   cbFormat->setCurrentIndex(0);
 
@@ -222,11 +200,10 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   bvSeparator->setObjectName("bvSeparator");
   bvSeparator->setFrameShape(QFrame::HLine);
   bvSeparator->setFrameShadow(QFrame::Sunken);
-  bvSeparator->setGeometry(12, 294, 383, 4);
 
-  bStart = NewButton(this, "bStart", "Start...", QRect(100, 316, 90, 30));
-  bShowFiles = NewButton(this, "bShowFiles", "Show Files...", QRect(200, 316, 100, 30));
-  bExit = NewButton(this, "bExit", "Exit", QRect(310, 316, 85, 30));
+  bStart = NewButton(this, "bStart", "Start...");
+  bShowFiles = NewButton(this, "bShowFiles", "Show Files...");
+  bExit = NewButton(this, "bExit", "Exit");
 
   setTabOrder(eUrl, eFileName);
   setTabOrder(eFileName, bSelectFile);
@@ -238,7 +215,7 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   setTabOrder(bStart, bShowFiles);
   setTabOrder(bShowFiles, bExit);
 
-  FitUrlSentence();
+  LayoutControls();
 
   connect(rbDownload, &QRadioButton::clicked, this, [this] { ApplyMode(0); });
   connect(rbDownloadConvert, &QRadioButton::clicked, this, [this] { ApplyMode(1); });
@@ -256,6 +233,7 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   connect(About1, &QAction::triggered, this, [this] { About1Click(); });
   WlmShiftImage1->OnClick = [this] { iAboutClick(); };
   menuPicture->OnContextMenu = [this](QPoint at) { suiPopupMenu1->popup(at); };
+  menuPicture->WatchMenu(suiPopupMenu1);
 
   // Creation, in this order: join the viewer chain, caption, credentials, converter.
   FHandle = plat::AllocateHWnd([this](plat::UINT m, plat::WPARAM w, plat::LPARAM l) { return WndProc(m, w, l); });
@@ -360,46 +338,18 @@ void TfrmMain::FormShow() {
   LayoutControls();
 }
 
-void TfrmMain::FitUrlSentence() {
-  // lUrl and lUrlEnd continue the sentence of lVideo on one line; with a wide
-  // system font the three labels shrink until the sentence fits the address box.
-  QFont f = lVideo->font();
-  int px = f.pixelSize() > 0 ? f.pixelSize() : QFontInfo(f).pixelSize();
-  const QString sentence = QString(kEnterUrl) + lUrl->text() + lUrlEnd->text();
-  while (px > 8 && QFontMetrics([&] { QFont t = f; t.setPixelSize(px); return t; }()).horizontalAdvance(sentence) >
-                       eUrl->width())
-    --px;
-  for (QLabel* l : {lVideo, lUrl, lUrlEnd}) {
-    QFont lf = l->font();
-    lf.setPixelSize(px);
-    l->setFont(lf);
-    l->adjustSize();
-  }
-  lUrl->move(lVideo->x() + lVideo->width(), lVideo->y());
-  lUrlEnd->move(lUrl->x() + lUrl->width(), lVideo->y());
-}
-
-void TfrmMain::LayoutControls() {
-  iBanner->setGeometry(0, 0, width(), 50);
-  lUpdate->move(width() - 10 - lUpdate->width(), lUpdate->y());
-  iUpdate->move(lUpdate->x() - 20, iUpdate->y());
-  eFileName->setGeometry(eUrl->x(), eUrl->y(), eOutputFolder->width(), eUrl->height());
-}
-
 void TfrmMain::ApplyMode(int mode) {
   const bool convertsToo = mode == 1 || mode == 2;
   const bool local = mode == 2;
   lConvertTo->setEnabled(convertsToo);
   cbFormat->setEnabled(convertsToo);
   lVideo->setText(local ? kSelectFile : kEnterUrl);
-  lVideo->adjustSize();
-  lUrl->move(lVideo->x() + lVideo->width(), lVideo->y());
-  lUrlEnd->move(lUrl->x() + lUrl->width(), lVideo->y());
   lUrl->setVisible(!local);
   lUrlEnd->setVisible(!local);
   eUrl->setVisible(!local);
   eFileName->setVisible(local);
   bSelectFile->setVisible(local);
+  LayoutControls();
 }
 
 int TfrmMain::CheckedMode() const {

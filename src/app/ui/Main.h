@@ -25,6 +25,8 @@ class TsuiURLLabel;
 
 // A second instance finds the first by this name.
 constexpr const char* kMainWindowClassName = "Clipharbor Made by Norvale Software";
+// The caption of lVideo in the download modes.
+constexpr const char* kEnterUrl = "Enter video URL (Example: ";
 
 class TfrmMain : public QWidget {
   Q_OBJECT
@@ -107,8 +109,8 @@ class TfrmMain : public QWidget {
   void WMDrawClipboard(plat::WPARAM wParam, plat::LPARAM lParam);
   void WMChangeCBChain(plat::WPARAM wParam, plat::LPARAM lParam);
   void WMShowRunning();
+  // Places every control for the current font and mode (MainLayout.cpp).
   void LayoutControls();
-  void FitUrlSentence();
   void CenterOnScreen();
   int CheckedMode() const;  // 0, 1, 2; -1 when no radio button is checked
 

@@ -3,17 +3,30 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QGuiApplication>
 #include <QRadialGradient>
 
 namespace pics {
 
-QPixmap Banner(int width, int height) {
-  QPixmap pm(width, height);
+namespace {
+
+// A transparent canvas of `width` by `height` logical pixels at `dpr`.
+QPixmap Canvas(int width, int height, qreal dpr) {
+  QPixmap pm(QSize(width, height) * dpr);
+  pm.setDevicePixelRatio(dpr);
+  pm.fill(Qt::transparent);
+  return pm;
+}
+
+}  // namespace
+
+QPixmap Banner(int width, int height, qreal dpr) {
+  QPixmap pm = Canvas(width, height, dpr);
   QPainter p(&pm);
   QLinearGradient g(0, 0, width, height);
   g.setColorAt(0.0, QColor(0x12, 0x3a, 0x6b));
   g.setColorAt(1.0, QColor(0x2f, 0x7f, 0xc1));
-  p.fillRect(pm.rect(), g);
+  p.fillRect(QRect(0, 0, width, height), g);
   // A faint harbour line of waves along the bottom.
   p.setRenderHint(QPainter::Antialiasing);
   p.setPen(QPen(QColor(255, 255, 255, 40), 2));
@@ -24,17 +37,19 @@ QPixmap Banner(int width, int height) {
   return pm;
 }
 
-QPixmap Logo(int size) {
-  QPixmap pm(size, size);
-  pm.fill(Qt::transparent);
+QPixmap Logo(int size, qreal dpr) {
+  QPixmap pm = Canvas(size, size, dpr);
   QPainter p(&pm);
   p.setRenderHint(QPainter::Antialiasing);
   QRadialGradient g(size * 0.35, size * 0.3, size * 0.7);
   g.setColorAt(0, QColor(0xff, 0x9a, 0x3c));
   g.setColorAt(1, QColor(0xd9, 0x3b, 0x12));
   p.setBrush(g);
-  p.setPen(QPen(Qt::white, size / 16.0));
-  p.drawEllipse(QRectF(1.5, 1.5, size - 3, size - 3));
+  // Every measure follows the size, so the logo at 2x is the logo at twice the size.
+  const qreal ring = size / 16.0;
+  const qreal inset = ring / 2 + size / 64.0;
+  p.setPen(QPen(Qt::white, ring));
+  p.drawEllipse(QRectF(inset, inset, size - 2 * inset, size - 2 * inset));
   QPolygonF play;
   play << QPointF(size * 0.40, size * 0.28) << QPointF(size * 0.74, size * 0.50) << QPointF(size * 0.40, size * 0.72);
   p.setBrush(Qt::white);
@@ -43,9 +58,8 @@ QPixmap Logo(int size) {
   return pm;
 }
 
-QPixmap UpdateIcon() {
-  QPixmap pm(16, 16);
-  pm.fill(Qt::transparent);
+QPixmap UpdateIcon(qreal dpr) {
+  QPixmap pm = Canvas(16, 16, dpr);
   QPainter p(&pm);
   p.setRenderHint(QPainter::Antialiasing);
   p.setBrush(QColor(0x3c, 0xb3, 0x4a));
@@ -60,9 +74,8 @@ QPixmap UpdateIcon() {
   return pm;
 }
 
-QPixmap MenuPicture(bool focused) {
-  QPixmap pm(28, 20);
-  pm.fill(Qt::transparent);
+QPixmap MenuPicture(bool focused, qreal dpr) {
+  QPixmap pm = Canvas(28, 20, dpr);
   QPainter p(&pm);
   p.setRenderHint(QPainter::Antialiasing);
   p.setBrush(focused ? QColor(255, 255, 255, 90) : QColor(255, 255, 255, 40));
@@ -72,5 +85,18 @@ QPixmap MenuPicture(bool focused) {
   for (int y : {6, 10, 14}) p.drawLine(QPointF(7, y), QPointF(21, y));
   return pm;
 }
+
+const QList<int>& IconSizes() {
+  static const QList<int> sizes{16, 22, 24, 32, 48, 64, 128, 256};
+  return sizes;
+}
+
+QIcon AppIcon() {
+  QIcon icon;
+  for (int size : IconSizes()) icon.addPixmap(Logo(size));
+  return icon;
+}
+
+qreal DisplayRatio() { return qApp ? qApp->devicePixelRatio() : 1.0; }
 
 }  // namespace pics

@@ -26,7 +26,11 @@ void TWlmShiftImage::leaveEvent(QEvent* e) {
 void TWlmShiftImage::mousePressEvent(QMouseEvent* e) {
   QLabel::mousePressEvent(e);
   if (e->button() == Qt::LeftButton) FLeftDown = true;
-  move(x() + 2, y() + 2);
+  // A second button while one is held leaves the control where it is.
+  if (!FPressed) {
+    FPressed = true;
+    move(x() + 2, y() + 2);
+  }
 }
 
 void TWlmShiftImage::mouseReleaseEvent(QMouseEvent* e) {
@@ -35,6 +39,12 @@ void TWlmShiftImage::mouseReleaseEvent(QMouseEvent* e) {
   const bool inside = rect().contains(e->position().toPoint());
   const bool click = FLeftDown && e->button() == Qt::LeftButton && inside;
   if (e->button() == Qt::LeftButton) FLeftDown = false;
-  move(x() - 2, y() - 2);
+  Unpress();
   if (click && OnClick) OnClick();
+}
+
+void TWlmShiftImage::Unpress() {
+  if (!FPressed) return;
+  FPressed = false;
+  move(x() - 2, y() - 2);
 }

@@ -19,6 +19,12 @@ class TWlmShiftImage : public QLabel {
   const QPixmap& NoFocusedPicture() const { return FNoFocusedPicture; }
   void SetNoFocusedPicture(const QPixmap& p) { FNoFocusedPicture = p; }
 
+  // True while the control is moved by a held button.
+  bool Pressed() const { return FPressed; }
+  // The button went up where the control cannot see it (a popup took the
+  // mouse): moves the control back, once.
+  void Unpress();
+
   std::function<void()> OnMouseEnter;
   std::function<void()> OnMouseLeave;
   std::function<void()> OnClick;
@@ -33,4 +39,5 @@ class TWlmShiftImage : public QLabel {
   QPixmap FFocusedPicture;
   QPixmap FNoFocusedPicture;
   bool FLeftDown = false;
+  bool FPressed = false;
 };

@@ -13,10 +13,12 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Clipharbor");
+  // Ties the windows to the installed desktop entry (clipharbor.desktop).
+  QApplication::setDesktopFileName("clipharbor");
 
   if (plat::PostToRunningInstance(kMainWindowClassName, WM_SHOWRUNNING, 0, 0)) return 0;
 
-  app.setStyleSheet(FlatStyleSheet());
+  InstallDesktopLook(app);
   int rc = 0;
   {
     TfrmMain mainWindow;

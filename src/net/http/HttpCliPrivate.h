@@ -12,6 +12,7 @@ constexpr std::uint16_t kErrAborted = 3;
 constexpr std::uint16_t kErrIncomplete = 4;  // connection closed before the answer's end
 constexpr std::uint16_t kErrBadChunk = 5;    // chunk size without a digit or beyond 64 bits
 constexpr std::uint16_t kErrWriteFailed = 7;  // the receive stream refused the body
+constexpr std::uint16_t kErrBadLength = 8;    // Content-Length lines that disagree
 
 }  // namespace httpcli
 

@@ -370,6 +370,7 @@ void THttpCli::ResetResponse() {
   FContentType.clear();
   FTransferEncoding.clear();
   FChunked = false;
+  FContentLengthSeen = FLengthConflict = false;
   FContentEncoding.clear();
   FAllowedToSend = false;
   FContentLength = -1;

@@ -336,6 +336,8 @@ class THttpCli : public TComponent {
 
   std::string FContentType, FTransferEncoding, FContentEncoding, FAcceptRanges;
   bool FChunked = false;  // the body is framed by chunks
+  bool FContentLengthSeen = false;
+  bool FLengthConflict = false;  // two Content-Length lines disagree
   std::int32_t FHeaderLineCount = 0;
   bool FInsideHeader = false;
   std::int32_t FBodyLineCount = 0;

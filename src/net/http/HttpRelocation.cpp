@@ -78,6 +78,7 @@ void THttpCli::ClearAnswer() {
   FContentType.clear();
   FTransferEncoding.clear();
   FChunked = false;
+  FContentLengthSeen = FLengthConflict = false;
   FContentEncoding.clear();
   FAnswerDone = false;
   // Nothing read before belongs to the next answer.

@@ -184,7 +184,11 @@ void THttpCli::ReadHeaderLine() {
       if (name == "location") {
         TakeLocation(value);
       } else if (name == "content-length") {
-        FContentLength = ParseLength(value);
+        const std::int64_t length = ParseLength(value);
+        // Lines that disagree leave the body's end unknown.
+        if (FContentLengthSeen && length != FContentLength) FLengthConflict = true;
+        FContentLengthSeen = true;
+        FContentLength = length;
       } else if (name == "transfer-encoding") {
         FTransferEncoding = LowerCase(value);
         // Only a list that ends in chunked is framed by chunks.
@@ -225,6 +229,7 @@ void THttpCli::EndOfHeader() {
     // Interim answer: the real one follows without a second OnHeaderBegin.
     FReceivedHeader.clear();
     FHeaderLineCount = -1;
+    FContentLengthSeen = FLengthConflict = false;
     return;
   }
   // Chunks frame the body: an announced length plays no part at all, neither
@@ -237,6 +242,10 @@ void THttpCli::EndOfHeader() {
   }
   if (FState == httpReady) {
     FReceiveBufferLen = 0;
+    return;
+  }
+  if (FLengthConflict && !FChunked && FRequestType != httpHEAD) {
+    AnswerFailed(kErrBadLength, "Content-Length values differ");
     return;
   }
   const bool noBody =

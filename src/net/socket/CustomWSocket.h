@@ -244,6 +244,8 @@ class TCustomWSocket : public TComponent {
   void SetState(TSocketState NewState);
   void ReportSocketError(const std::string& Operation);
   void DiscardSendQueue();
+  // Reads the system's send and receive buffer sizes; false when refused.
+  bool ReadBufferSizes();
   void SetLingerOption();
   void SetKeepAliveOption();
   void ReceiveLoop(TWSocketOptions Options, std::uint16_t Error);
@@ -251,6 +253,16 @@ class TCustomWSocket : public TComponent {
   void WMAsyncGetHostByName(plat::WPARAM WParam, plat::LPARAM LParam);
   void WMAsyncGetHostByAddr(plat::WPARAM WParam, plat::LPARAM LParam);
   void FillDnsResultsByAddr(const plat::THostEntry& Entry);
+  // Steps shared by the lookups: refuse or cancel and clear, keep the
+  // handle of a started one, take its answer when it is ours.
+  struct TLookupAnswer {
+    std::uint16_t Error = 0;
+    bool Have = false;
+    plat::THostEntry Entry;
+  };
+  bool BeginLookup(bool Valid, const char* Refusal);
+  void TrackLookup(const std::string& Name, plat::TAsyncHandle Handle);
+  bool TakeLookupAnswer(plat::UINT Msg, plat::WPARAM WParam, plat::LPARAM LParam, TLookupAnswer& Answer);
 
   // --- per-socket state
   TSocket FHSocket = INVALID_SOCKET;

@@ -29,6 +29,21 @@ void TCustomWSocket::BindLocal() {
   FLocalPortStr = std::to_string(FLocalPortNum);
 }
 
+bool TCustomWSocket::ReadBufferSizes() {
+  LiveCountGuard live;
+  int len = sizeof(int);
+  if (plat::WsGetSockOpt(FHSocket, plat::WS_SOL_SOCKET, plat::WS_SO_SNDBUF, &FSocketSndBufSize, &len) != 0) {
+    ReportSocketError("getsockopt(SO_SNDBUF)");
+    return false;
+  }
+  len = sizeof(int);
+  if (plat::WsGetSockOpt(FHSocket, plat::WS_SOL_SOCKET, plat::WS_SO_RCVBUF, &FSocketRcvBufSize, &len) != 0) {
+    ReportSocketError("getsockopt(SO_RCVBUF)");
+    return false;
+  }
+  return true;
+}
+
 void TCustomWSocket::SetLingerOption() {
   if (FLingerOnOff == wsLingerNoSet) return;
   if (FHSocket == INVALID_SOCKET) {
@@ -111,19 +126,7 @@ void TCustomWSocket::Connect() {
   // A handler that connects again from a close notification comes here
   // before the old connection's reset: this one's close is still to report.
   FCloseInvoked = false;
-  {
-    LiveCountGuard live;
-    int len = sizeof(int);
-    if (plat::WsGetSockOpt(FHSocket, plat::WS_SOL_SOCKET, plat::WS_SO_SNDBUF, &FSocketSndBufSize, &len) != 0) {
-      ReportSocketError("getsockopt(SO_SNDBUF)");
-      return;
-    }
-    len = sizeof(int);
-    if (plat::WsGetSockOpt(FHSocket, plat::WS_SOL_SOCKET, plat::WS_SO_RCVBUF, &FSocketRcvBufSize, &len) != 0) {
-      ReportSocketError("getsockopt(SO_RCVBUF)");
-      return;
-    }
-  }
+  if (!ReadBufferSizes()) return;
   SetState(wsOpened);
   if (FState != wsOpened) {
     plat::WSASetLastError(plat::WSAEINVAL);
@@ -342,19 +345,7 @@ void TCustomWSocket::Dup(TSocket NewHSocket) {
   WSocketLoad();
   FHSocket = NewHSocket;
   FCloseInvoked = false;
-  {
-    LiveCountGuard live;
-    int len = sizeof(int);
-    if (plat::WsGetSockOpt(FHSocket, plat::WS_SOL_SOCKET, plat::WS_SO_SNDBUF, &FSocketSndBufSize, &len) != 0) {
-      ReportSocketError("getsockopt(SO_SNDBUF)");
-      return;
-    }
-    len = sizeof(int);
-    if (plat::WsGetSockOpt(FHSocket, plat::WS_SOL_SOCKET, plat::WS_SO_RCVBUF, &FSocketRcvBufSize, &len) != 0) {
-      ReportSocketError("getsockopt(SO_RCVBUF)");
-      return;
-    }
-  }
+  if (!ReadBufferSizes()) return;
   SetLingerOption();
   if (plat::WSAAsyncSelect(FHSocket, FWindowHandle, WM_ASYNCSELECT, kDupMask) != 0) {
     ReportSocketError("WSAAsyncSelect");

@@ -4,11 +4,11 @@
 
 using namespace wsocket_internal;
 
-void TCustomWSocket::DnsLookup(const std::string& HostName) {
-  if (HostName.empty()) {
-    RaiseSocketException("DNS lookup: invalid host name.");
+bool TCustomWSocket::BeginLookup(bool Valid, const char* Refusal) {
+  if (!Valid) {
+    RaiseSocketException(Refusal);
     TriggerDnsLookupDone(plat::WSAEINVAL);
-    return;
+    return false;
   }
   if (FDnsLookupHandle != 0) {
     plat::WSACancelAsyncRequest(FDnsLookupHandle);
@@ -17,6 +17,39 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
   FDnsResult.clear();
   FDnsResultList.clear();
   WSocketLoad();
+  return true;
+}
+
+void TCustomWSocket::TrackLookup(const std::string& Name, plat::TAsyncHandle Handle) {
+  if (Handle == 0) {
+    RaiseSocketExceptionFmt("%s: can't start DNS lookup, error #%d", Name.c_str(), plat::WSAGetLastError());
+    return;
+  }
+  FDnsLookupHandle = Handle;
+  if (FDnsLookupCheckMsg) {  // the completion came before the handle was known
+    FDnsLookupCheckMsg = false;
+    WndProc(FDnsLookupTempMsg, FDnsLookupTempWParam, FDnsLookupTempLParam);
+  }
+}
+
+bool TCustomWSocket::TakeLookupAnswer(plat::UINT Msg, plat::WPARAM WParam, plat::LPARAM LParam,
+                                      TLookupAnswer& Answer) {
+  if (FDnsLookupHandle == 0) {  // kept until the handle is known
+    FDnsLookupTempMsg = Msg;
+    FDnsLookupTempWParam = WParam;
+    FDnsLookupTempLParam = LParam;
+    FDnsLookupCheckMsg = true;
+    return false;
+  }
+  if (WParam != FDnsLookupHandle) return false;
+  FDnsLookupHandle = 0;
+  Answer.Error = static_cast<std::uint16_t>(plat::WSAGetSelectError(LParam));
+  Answer.Have = plat::WSAAsyncTakeResult(WParam, Answer.Entry);
+  return true;
+}
+
+void TCustomWSocket::DnsLookup(const std::string& HostName) {
+  if (!BeginLookup(!HostName.empty(), "DNS lookup: invalid host name.")) return;
   if (IsDottedQuad(HostName)) {
     std::uint32_t a = plat::WsInetAddr(Trim(HostName));
     if (a != plat::WS_INADDR_NONE) {
@@ -31,37 +64,18 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
     return;
   }
   FDnsLookupCheckMsg = false;
-  plat::TAsyncHandle h = plat::WSAAsyncGetHostByName(FWindowHandle, WM_ASYNCGETHOSTBYNAME, HostName);
-  if (h == 0) {
-    RaiseSocketExceptionFmt("%s: can't start DNS lookup, error #%d", HostName.c_str(), plat::WSAGetLastError());
-    return;
-  }
-  FDnsLookupHandle = h;
-  if (FDnsLookupCheckMsg) {  // the completion came before the handle was known
-    FDnsLookupCheckMsg = false;
-    WndProc(FDnsLookupTempMsg, FDnsLookupTempWParam, FDnsLookupTempLParam);
-  }
+  TrackLookup(HostName, plat::WSAAsyncGetHostByName(FWindowHandle, WM_ASYNCGETHOSTBYNAME, HostName));
 }
 
 void TCustomWSocket::WMAsyncGetHostByName(plat::WPARAM WParam, plat::LPARAM LParam) {
-  if (FDnsLookupHandle == 0) {
-    FDnsLookupTempMsg = WM_ASYNCGETHOSTBYNAME;
-    FDnsLookupTempWParam = WParam;
-    FDnsLookupTempLParam = LParam;
-    FDnsLookupCheckMsg = true;
-    return;
-  }
-  if (WParam != FDnsLookupHandle) return;
-  FDnsLookupHandle = 0;
-  const auto err = static_cast<std::uint16_t>(plat::WSAGetSelectError(LParam));
-  plat::THostEntry e;
-  bool have = plat::WSAAsyncTakeResult(WParam, e);
-  if (err == 0 && have) {
+  TLookupAnswer a;
+  if (!TakeLookupAnswer(WM_ASYNCGETHOSTBYNAME, WParam, LParam, a)) return;
+  if (a.Error == 0 && a.Have) {
     LiveCountGuard live;
-    for (std::uint32_t a : e.Addrs) FDnsResultList.push_back(plat::WsInetNtoa(a));
+    for (std::uint32_t addr : a.Entry.Addrs) FDnsResultList.push_back(plat::WsInetNtoa(addr));
     if (!FDnsResultList.empty()) FDnsResult = FDnsResultList.front();
   }
-  TriggerDnsLookupDone(err);
+  TriggerDnsLookupDone(a.Error);
 }
 
 void TCustomWSocket::FillDnsResultsByAddr(const plat::THostEntry& Entry) {
@@ -72,66 +86,25 @@ void TCustomWSocket::FillDnsResultsByAddr(const plat::THostEntry& Entry) {
 }
 
 void TCustomWSocket::WMAsyncGetHostByAddr(plat::WPARAM WParam, plat::LPARAM LParam) {
-  if (FDnsLookupHandle == 0) {
-    FDnsLookupTempMsg = WM_ASYNCGETHOSTBYADDR;
-    FDnsLookupTempWParam = WParam;
-    FDnsLookupTempLParam = LParam;
-    FDnsLookupCheckMsg = true;
-    return;
-  }
-  if (WParam != FDnsLookupHandle) return;
-  FDnsLookupHandle = 0;
-  const auto err = static_cast<std::uint16_t>(plat::WSAGetSelectError(LParam));
-  plat::THostEntry e;
-  bool have = plat::WSAAsyncTakeResult(WParam, e);
-  if (err == 0 && have) FillDnsResultsByAddr(e);
-  TriggerDnsLookupDone(err);
+  TLookupAnswer a;
+  if (!TakeLookupAnswer(WM_ASYNCGETHOSTBYADDR, WParam, LParam, a)) return;
+  if (a.Error == 0 && a.Have) FillDnsResultsByAddr(a.Entry);
+  TriggerDnsLookupDone(a.Error);
 }
 
 void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
-  if (HostAddr.empty() || HostAddr.size() > 256) {
-    RaiseSocketException("ReverseDnsLookup: Invalid host name.");
-    TriggerDnsLookupDone(plat::WSAEINVAL);
-    return;
-  }
-  if (FDnsLookupHandle != 0) {
-    plat::WSACancelAsyncRequest(FDnsLookupHandle);
-    FDnsLookupHandle = 0;
-  }
-  FDnsResult.clear();
-  FDnsResultList.clear();
-  WSocketLoad();
+  if (!BeginLookup(!HostAddr.empty() && HostAddr.size() <= 256, "ReverseDnsLookup: Invalid host name.")) return;
   std::uint32_t a = plat::WsInetAddr(HostAddr);
   if (FWindowHandle == 0) {
     RaiseSocketException("ReverseDnsLookup: Window not assigned");
     return;
   }
   FDnsLookupCheckMsg = false;
-  plat::TAsyncHandle h = plat::WSAAsyncGetHostByAddr(FWindowHandle, WM_ASYNCGETHOSTBYADDR, a);
-  if (h == 0) {
-    RaiseSocketExceptionFmt("%s: can't start DNS lookup, error #%d", HostAddr.c_str(), plat::WSAGetLastError());
-    return;
-  }
-  FDnsLookupHandle = h;
-  if (FDnsLookupCheckMsg) {
-    FDnsLookupCheckMsg = false;
-    WndProc(FDnsLookupTempMsg, FDnsLookupTempWParam, FDnsLookupTempLParam);
-  }
+  TrackLookup(HostAddr, plat::WSAAsyncGetHostByAddr(FWindowHandle, WM_ASYNCGETHOSTBYADDR, a));
 }
 
 void TCustomWSocket::ReverseDnsLookupSync(const std::string& HostAddr) {
-  if (HostAddr.empty() || HostAddr.size() > 256) {
-    RaiseSocketException("ReverseDnsLookup: Invalid host name.");
-    TriggerDnsLookupDone(plat::WSAEINVAL);
-    return;
-  }
-  if (FDnsLookupHandle != 0) {
-    plat::WSACancelAsyncRequest(FDnsLookupHandle);
-    FDnsLookupHandle = 0;
-  }
-  FDnsResult.clear();
-  FDnsResultList.clear();
-  WSocketLoad();
+  if (!BeginLookup(!HostAddr.empty() && HostAddr.size() <= 256, "ReverseDnsLookup: Invalid host name.")) return;
   std::uint32_t a = plat::WsInetAddr(HostAddr);
   plat::THostEntry e;
   int err = plat::WsGetHostByAddr(a, e.Name, e.Aliases);

@@ -1,0 +1,50 @@
+# Installs the build into a fresh prefix and checks what a desktop finds
+# there: the programs, the desktop entry naming the installed program and
+# the icon, and the icon as a PNG of the right size at every size.
+# Run as: cmake -DBUILD=<build dir> -DPREFIX=<empty folder> -DSIZES="16;22;..." -P CheckInstall.cmake
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREFIX}"
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed (${rc}):\n${out}${err}")
+endif()
+
+foreach(program clipharbor clipharbor-cli)
+  if(NOT EXISTS "${PREFIX}/bin/${program}" OR IS_DIRECTORY "${PREFIX}/bin/${program}")
+    message(FATAL_ERROR "no ${PREFIX}/bin/${program}")
+  endif()
+  file(READ "${PREFIX}/bin/${program}" magic LIMIT 4 HEX)
+  if(NOT magic STREQUAL "7f454c46")
+    message(FATAL_ERROR "${program} is not a program (${magic})")
+  endif()
+endforeach()
+
+set(entry_file "${PREFIX}/share/applications/clipharbor.desktop")
+if(NOT EXISTS "${entry_file}")
+  message(FATAL_ERROR "no desktop entry at ${entry_file}")
+endif()
+file(STRINGS "${entry_file}" entry)
+foreach(line "[Desktop Entry]" "Type=Application" "Name=Clipharbor" "Exec=${PREFIX}/bin/clipharbor" "Icon=clipharbor")
+  list(FIND entry "${line}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "the desktop entry lacks '${line}':\n${entry}")
+  endif()
+endforeach()
+
+foreach(size ${SIZES})
+  set(icon "${PREFIX}/share/icons/hicolor/${size}x${size}/apps/clipharbor.png")
+  if(NOT EXISTS "${icon}")
+    message(FATAL_ERROR "no icon at ${icon}")
+  endif()
+  # PNG: signature, then the header chunk with width and height as 32-bit big-endian numbers.
+  file(READ "${icon}" head LIMIT 24 HEX)
+  string(SUBSTRING "${head}" 0 16 signature)
+  string(SUBSTRING "${head}" 32 8 width_hex)
+  string(SUBSTRING "${head}" 40 8 height_hex)
+  math(EXPR width "0x${width_hex}")
+  math(EXPR height "0x${height_hex}")
+  if(NOT signature STREQUAL "89504e470d0a1a0a" OR NOT width EQUAL size OR NOT height EQUAL size)
+    message(FATAL_ERROR "${icon}: ${width}x${height}, wanted ${size}x${size}")
+  endif()
+endforeach()
+message(STATUS "installed: programs, desktop entry, icons at ${SIZES}")
