@@ -18,63 +18,24 @@ ninja -C "$build" -j2 http_download clipharbor-cli >/dev/null
 
 work="$(mktemp -d /tmp/clipharbor-bench-XXXXXX)"
 chmod 755 "$work"
-nginx_pid=""
 service_pid=""
+source bench/nginx_loopback.sh
 cleanup() {
-  if [ -n "$nginx_pid" ]; then kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
+  stop_nginx
   if [ -n "$service_pid" ]; then kill "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-mkdir -p "$work/www" "$work/tls"
-( cd "$work/tls"
-  ec="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
-  openssl req -x509 $ec -keyout ca.key -out ca.pem -days 2 -subj "/CN=Clipharbor Bench CA" \
-    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign
-  openssl req $ec -keyout server.key -out server.csr -subj "/CN=localhost"
-  printf 'subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' >server.ext
-  openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 \
-    -extfile server.ext ) >"$work/tls/make.log" 2>&1
+mkdir -p "$work/www"
+make_tls_ca "$work/tls"
 echo "generating ${size_mib} MiB of random data"
 head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$work/www/big.flv"
 ln "$work/www/big.flv" "$work/www/get_video.flv"
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-port="$(free_port)"
-tls_port="$(free_port)"
-cat >"$work/nginx.conf" <<CONF
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $work/body;
-  proxy_temp_path $work/proxy;
-  fastcgi_temp_path $work/fastcgi;
-  uwsgi_temp_path $work/uwsgi;
-  scgi_temp_path $work/scgi;
-  sendfile on;
-  server { listen 127.0.0.1:$port; root $work/www; }
-  server {
-    listen 127.0.0.1:$tls_port ssl;
-    ssl_certificate $work/tls/server.pem;
-    ssl_certificate_key $work/tls/server.key;
-    root $work/www;
-  }
-}
-CONF
-user_directive=""
-[ "$(id -u)" = 0 ] && user_directive="user root;"
-/usr/sbin/nginx -c "$work/nginx.conf" -p "$work" -g "daemon off; $user_directive" &
-nginx_pid=$!
-for p in "$port" "$tls_port"; do
-  for _ in $(seq 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null && break
-    sleep 0.05
-  done
-done
+start_nginx "$work/www" "$work" "$work/tls"
+port=$nginx_port
+tls_port=$nginx_tls_port
 
 echo "== http"
 "$build/http_download" "http://127.0.0.1:$port/big.flv" "$work/www/big.flv" "$work" "$rounds" "$stream"

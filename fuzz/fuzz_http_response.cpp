@@ -3,9 +3,16 @@
 // are served from the input: reads hand out slices of it (of sizes chosen by
 // the input), a delayed close or an abort ends the connection, and a new
 // connection cannot be made. Relocations, authentication passes and
-// kept-connection requests therefore run their real code.
+// kept-connection requests therefore run their real code. The receive
+// stream may refuse bytes beyond a size chosen by the input.
+//
+// Beside the sanitizers, an oracle: a request reported as success (Get
+// would not raise) delivered exactly the announced length when one was
+// announced, ended on the last chunk when chunked, and wrote to the stream
+// exactly the bytes it counted.
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -47,6 +54,10 @@ class FuzzCli : public THttpCli {
   bool Exhausted() const { return pos >= size; }
   void Feed() { SocketDataAvailable(CtrlSocket(), 0); }
 
+  bool Failed() const { return FRequestFailed; }
+  bool Chunked() const { return FChunked; }
+  bool ChunksDone() const { return FChunkDecoder.Done(); }
+
  protected:
   int SockReceive(void* Buffer, int Len) override {
     if (closed || pos >= size) return 0;
@@ -72,6 +83,16 @@ class FuzzCli : public THttpCli {
   int SockLastError() override { return 0; }
 };
 
+// A memory stream that takes no more than `cap` bytes, like a full disk.
+class CappedStream : public plat::TMemoryStream {
+ public:
+  std::int64_t cap = -1;  // -1: no limit
+  std::int64_t Write(const void* buffer, std::int64_t count) override {
+    if (cap >= 0 && GetPosition() + count > cap) count = std::max<std::int64_t>(cap - GetPosition(), 0);
+    return plat::TMemoryStream::Write(buffer, count);
+  }
+};
+
 QCoreApplication* App() {
   static int argc = 1;
   static char name[] = "fuzz_http_response";
@@ -90,7 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   cli.rng = Data[1] + 1u;
   cli.data = Data + 2;
   cli.size = Size - 2;
-  plat::TMemoryStream stream;
+  CappedStream stream;
+  if (((Data[1] >> 2) & 3) == 3) stream.cap = (Data[1] >> 4) * 97;
   cli.ReceiveStream = &stream;
   cli.SetRequestVer(flags & 1 ? "1.1" : "1.0");
   if (flags & 2) {
@@ -117,6 +139,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     seen += n;
     if (abortInEvent && seen > 100) s->Abort();
   };
+  bool done = false;
+  bool docBegun = false;  // in the last answer
+  cli.OnHeaderBegin = [&](THttpCli*) { docBegun = false; };
+  cli.OnDocBegin = [&](THttpCli*) { docBegun = true; };
+  cli.OnRequestDone = [&](THttpCli*, THttpRequest, std::uint16_t) { done = true; };
   THttpRequest rq = (Data[1] & 3) == 3 ? httpHEAD : httpGET;
   cli.Begin(rq);
 
@@ -136,5 +163,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   }
   plat::ProcessMessages();
   if (cli.ReceivedCount() < 0) __builtin_trap();
+
+  const int status = cli.StatusCode();
+  const bool success = done && cli.State() == httpReady && !cli.Failed() &&
+                       !(status > 399 && status != 401 && status != 407);
+  if (success) {
+    if (rq != httpHEAD && cli.ContentLength() >= 0 && cli.ReceivedCount() != cli.ContentLength())
+      __builtin_trap();  // a short or long document under a length
+    if (cli.Chunked() && docBegun && !cli.ChunksDone()) __builtin_trap();  // chunks without their end
+    if (stream.GetSize() != cli.ReceivedCount()) __builtin_trap();  // counted what the stream lacks
+  }
   return 0;
 }

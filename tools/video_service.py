@@ -18,8 +18,10 @@ Addresses:
                               an age cookie and a 303 to the watch page
   /get_video?video_id=ID&t=TOKEN
                               redirects (see --redirects) to the cache host,
-                              which serves the FLV byte for byte; a wrong
-                              token gives 404
+                              which serves the FLV byte for byte (from N on
+                              for "Range: bytes=N-", as a 206), or to
+                              --file-url; a wrong token gives 404
+  /get_video.flv              on the cache host: the FLV, a direct address
   /__requests                 the requests seen so far, as JSON (method,
                               path, host, cookie, agent), for tests
   /__flv                      the FLV itself, for comparing downloads
@@ -90,6 +92,10 @@ def parse_args(argv):
                    help="redirects from get_video to the file: 0 serves it "
                         "from get_video itself, 1 (default) sends to the "
                         "cache host, more add hops on the service first")
+    p.add_argument("--file-url", default=None,
+                   help="the last redirect goes to this address, with ?id=ID "
+                        "appended, instead of the cache host (e.g. a web "
+                        "server holding a large file, for benchmarks)")
     p.add_argument("--redirect-status", type=int, default=303,
                    help="status of the get_video redirects (default 303)")
     p.add_argument("--cache-redirect-port", type=int, default=0,
@@ -117,6 +123,22 @@ def parse_args(argv):
     p.add_argument("--rate", type=int, default=0,
                    help="send the FLV at about this many bytes per second "
                         "(default: as fast as possible)")
+    p.add_argument("--reset-half-way", type=int, default=0, metavar="N",
+                   help="the first N FLV answers send half the file, then "
+                        "reset the connection")
+    p.add_argument("--busy", type=int, default=0, metavar="N",
+                   help="the first N FLV requests are answered 503 with "
+                        "'Retry-After: 1'")
+    p.add_argument("--stall", type=int, default=0, metavar="N",
+                   help="the first N FLV answers send half the file, then "
+                        "send nothing more for a minute")
+    p.add_argument("--ignore-range", action="store_true",
+                   help="answer every FLV request with the whole file (200), "
+                        "whatever range it asks for; without it a 'Range: "
+                        "bytes=N-' gets 206 with its Content-Range, or 416")
+    p.add_argument("--disposition",
+                   help="send 'Content-Disposition: attachment; "
+                        "filename=\"NAME\"' with the FLV")
     p.add_argument("--duration", type=float, default=3.0,
                    help="seconds of test pattern and tone in the FLV (default 3)")
     p.add_argument("--flv", help="serve this file instead of a generated one")
@@ -169,6 +191,7 @@ class State:
         self.logged_in = set()
         self.adult = set()
         self.requests = []
+        self.flv_answers = 0  # FLV requests seen, for the first-N switches
         self.service_port = 0
         self.cache_port = 0
 
@@ -208,6 +231,7 @@ class Handler(BaseHTTPRequestHandler):
                 "cookie": self.headers.get("Cookie", ""),
                 "agent": self.headers.get("User-Agent", ""),
                 "server": self.server.role,
+                "range": self.headers.get("Range", ""),
             })
 
     def send_body(self, status, body, ctype="text/html; charset=utf-8", extra=()):
@@ -409,6 +433,8 @@ class Handler(BaseHTTPRequestHandler):
         vid = urllib.parse.quote(video_id, safe="")
         if left > 0:
             target = "%s/hop?id=%s&left=%d" % (self.service_base(), vid, left - 1)
+        elif st.args.file_url:
+            target = "%s?id=%s" % (st.args.file_url, vid)
         else:
             port = st.args.cache_redirect_port or st.cache_port
             target = "%s://%s:%d/get_video.flv?id=%s" % (st.args.cache_scheme, st.args.cache_host, port, vid)
@@ -428,29 +454,62 @@ class Handler(BaseHTTPRequestHandler):
             return self.send_body(404, "<html><body>Not Found</body></html>")
         self.serve_flv()
 
+    def range_start(self, size):
+        """First byte of a 'Range: bytes=N-' request; None without one."""
+        value = (self.headers.get("Range") or "").strip().lower()
+        if not value.startswith("bytes=") or not value.endswith("-"):
+            return None
+        first = value[6:-1]
+        return int(first) if first.isdigit() else None
+
     def serve_flv(self):
         st = self.server.state
         a = st.args
         data = st.flv
-        length = len(data)
-        if a.cut_after >= 0:
-            data = data[:a.cut_after]
-        self.send_response(200)
+        with st.lock:
+            st.flv_answers += 1
+            number = st.flv_answers
+        if number <= a.busy:
+            return self.send_body(503, "<html><body>Busy</body></html>", extra=[("Retry-After", "1")])
+        start = None if a.ignore_range else self.range_start(len(data))
+        if start is not None and start >= len(data):
+            return self.send_body(416, "<html><body>Range Not Satisfiable</body></html>",
+                                  extra=[("Content-Range", "bytes */%d" % len(data))])
+        if start is not None:
+            self.send_response(206)
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))
+        else:
+            start = 0
+            self.send_response(200)
         self.send_header("Content-Type", "video/x-flv")
+        self.send_header("Accept-Ranges", "none" if a.ignore_range else "bytes")
+        if a.disposition:
+            self.send_header("Content-Disposition", 'attachment; filename="%s"' % a.disposition)
+        body = data[start:]
         if a.content_length == "normal":
-            self.send_header("Content-Length", str(length))
+            self.send_header("Content-Length", str(len(body)))
         elif a.content_length == "lower":
-            self.send_header("content-length", str(length))
+            self.send_header("content-length", str(len(body)))
         self.end_headers()
         if self.command == "HEAD":
             return
+        if a.cut_after >= 0:
+            body = body[:max(0, a.cut_after - start)]
         try:
+            if number <= a.reset_half_way or number <= a.stall:
+                self.wfile.write(body[:max(0, len(data) // 2 - start)])
+                self.wfile.flush()
+                if number <= a.reset_half_way:
+                    time.sleep(1.0)  # let the client read what was sent
+                    return self.end_connection(True)
+                time.sleep(60)
+                return
             if a.rate <= 0:
-                self.wfile.write(data)
+                self.wfile.write(body)
                 return
             step = max(512, a.rate // 20)
-            for off in range(0, len(data), step):
-                self.wfile.write(data[off:off + step])
+            for off in range(0, len(body), step):
+                self.wfile.write(body[off:off + step])
                 self.wfile.flush()
                 time.sleep(step / a.rate)
         except (BrokenPipeError, ConnectionResetError):

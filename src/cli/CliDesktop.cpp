@@ -5,6 +5,8 @@
 
 #include <cctype>
 
+#include "cli/CliOptions.h"
+
 std::string PrintableText(const std::string& text) {
   std::string out;
   out.reserve(text.size());
@@ -49,7 +51,7 @@ void TCliDesktop::EndIfStopRequested() {
   RestoreTerminal();
   static const char text[] = "\nStopped.\n";
   (void)!::write(STDERR_FILENO, text, sizeof text - 1);
-  ::_exit(1);
+  ::_exit(kExitInterrupted);
 }
 
 void TCliDesktop::RequestStop() {

@@ -21,8 +21,8 @@ std::string Percent(int p) {
 
 }  // namespace
 
-TCliHost::TCliHost(TCliDesktop& desktop, std::FILE* out, bool terminal, std::string outputFolder)
-    : FDesktop(desktop), FOut(out), FTerminal(terminal), FOutputFolder(std::move(outputFolder)) {}
+TCliHost::TCliHost(TCliDesktop& desktop, std::FILE* out, bool terminal, std::string outputFolder, bool quiet)
+    : FDesktop(desktop), FOut(out), FTerminal(terminal), FOutputFolder(std::move(outputFolder)), FQuiet(quiet) {}
 
 void TCliHost::EndLine() {
   if (FLineOpen) {
@@ -63,6 +63,7 @@ void TCliHost::Draw(const std::string& line, bool force) {
 }
 
 void TCliHost::DisplayChanged(const TDownloadDisplay& d) {
+  if (FQuiet) return;
   if (d.Panel != FPanel) {
     Finish();
     FPanel = d.Panel;
@@ -146,6 +147,13 @@ bool TCliHost::AskLogin(std::string& user, std::string& password) {
 void TCliHost::ShowError(const std::string& text) {
   EndLine();
   FDesktop.MessageBox(text, "Clipharbor", plat::MB_OK | plat::MB_ICONERROR);
+}
+
+void TCliHost::Notice(const std::string& line) {
+  if (FQuiet) return;
+  EndLine();
+  std::fprintf(stderr, "%s\n", line.c_str());
+  std::fflush(stderr);
 }
 
 void TCliHost::StageStalled(const std::string& why) {

@@ -1,6 +1,7 @@
 // The command line's side of the download job: the job's display as a
-// progress bar on a terminal or as plain lines otherwise, the output folder
-// and account given on the command line, the login asked on the terminal.
+// progress bar on a terminal or as plain lines otherwise (nothing when
+// quiet), the job's notices on standard error, the output folder and
+// account given on the command line, the login asked on the terminal.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,7 @@ class TCliDesktop;
 
 class TCliHost final : public IDownloadHost {
  public:
-  TCliHost(TCliDesktop& desktop, std::FILE* out, bool terminal, std::string outputFolder);
+  TCliHost(TCliDesktop& desktop, std::FILE* out, bool terminal, std::string outputFolder, bool quiet = false);
 
   void DisplayChanged(const TDownloadDisplay& d) override;
   std::string OutputFolder() override { return FOutputFolder; }
@@ -26,6 +27,7 @@ class TCliHost final : public IDownloadHost {
   bool AskLogin(std::string& user, std::string& password) override;
   void ShowError(const std::string& text) override;
   void StageStalled(const std::string& why) override;
+  void Notice(const std::string& line) override;
 
   // The job cannot go on by itself (the window would wait for Stop).
   bool Stalled() const { return FStalled; }
@@ -44,6 +46,7 @@ class TCliHost final : public IDownloadHost {
   std::FILE* FOut;
   bool FTerminal;
   std::string FOutputFolder;
+  bool FQuiet;
   std::string FUser, FPassword;
   bool FStalled = false;
 

@@ -120,8 +120,15 @@ void TFileStream::SetSize(std::int64_t newSize) {
   if (GetPosition() > newSize) Seek(newSize, soBeginning);
 }
 
-TBufferedFileStream::TBufferedFileStream(const std::string& fileName, unsigned mode, std::size_t bufferSize)
-    : TFileStream(fileName, mode), FBuffer(bufferSize > 0 ? bufferSize : 1) {}
+TBufferedFileStream::TBufferedFileStream(const std::string& fileName, unsigned mode, std::size_t bufferSize,
+                                         std::size_t directFrom)
+    : TFileStream(fileName, mode),
+      FBuffer(bufferSize > 0 ? bufferSize : 1),
+      FDirectFrom(directFrom > 0 && directFrom < FBuffer.size() ? directFrom : FBuffer.size()) {}
+
+std::int64_t TBufferedFileStream::WriteThrough(const void* buffer, std::int64_t count) {
+  return TFileStream::Write(buffer, count);
+}
 
 TBufferedFileStream::~TBufferedFileStream() {
   try {
@@ -133,7 +140,7 @@ TBufferedFileStream::~TBufferedFileStream() {
 void TBufferedFileStream::FlushBuffer() {
   if (FFill == 0) return;
   std::int64_t want = static_cast<std::int64_t>(FFill);
-  std::int64_t n = TFileStream::Write(FBuffer.data(), want);
+  std::int64_t n = WriteThrough(FBuffer.data(), want);
   if (n == want) {
     FFill = 0;
     return;
@@ -148,9 +155,9 @@ void TBufferedFileStream::FlushBuffer() {
 
 std::int64_t TBufferedFileStream::Write(const void* buffer, std::int64_t count) {
   if (count <= 0) return 0;
-  if (static_cast<std::uint64_t>(count) >= FBuffer.size()) {
+  if (static_cast<std::uint64_t>(count) >= FDirectFrom) {
     FlushBuffer();
-    return TFileStream::Write(buffer, count);
+    return WriteThrough(buffer, count);
   }
   if (FFill + static_cast<std::size_t>(count) > FBuffer.size()) FlushBuffer();
   std::memcpy(FBuffer.data() + FFill, buffer, static_cast<std::size_t>(count));

@@ -92,12 +92,15 @@ class TFileStream : public TStream {
 };
 
 // A file stream that gathers writes into blocks of `bufferSize` bytes, for
-// data that arrives in small pieces (a download). Reads, seeks and size
+// data that arrives in small pieces (a download). Pieces of `directFrom`
+// bytes or more (default: a whole block) go to the file at once, after what
+// was gathered, so that large pieces are not copied. Reads, seeks and size
 // queries see the gathered bytes. FlushBuffer raises EWriteError when the
 // file takes less than given; the destructor flushes and cannot report.
 class TBufferedFileStream : public TFileStream {
  public:
-  TBufferedFileStream(const std::string& fileName, unsigned mode, std::size_t bufferSize = 1 << 20);
+  TBufferedFileStream(const std::string& fileName, unsigned mode, std::size_t bufferSize = 1 << 20,
+                      std::size_t directFrom = 0);
   ~TBufferedFileStream() override;
 
   std::int64_t Read(void* buffer, std::int64_t count) override;
@@ -107,9 +110,14 @@ class TBufferedFileStream : public TFileStream {
   void SetSize(std::int64_t newSize) override;
   void FlushBuffer();
 
+ protected:
+  // Every write to the file itself goes through here.
+  virtual std::int64_t WriteThrough(const void* buffer, std::int64_t count);
+
  private:
   std::vector<char> FBuffer;
   std::size_t FFill = 0;
+  std::size_t FDirectFrom;
 };
 
 class TMemoryStream : public TStream {

@@ -6,6 +6,7 @@
 
 #include "app/core/WebBrowser.h"
 #include "appcore/VideoServiceProcess.h"
+#include "http/HttpPeer.h"
 #include "test_ConvertSupport.h"
 
 using namespace convtest;
@@ -257,6 +258,43 @@ TEST(WebBrowserUrls, WireFormAndResolution) {
   EXPECT_EQ(TWebBrowser::ResolveUrl("http://h/a/b", "?q"), "http://h/a/b?q");
   EXPECT_EQ(TWebBrowser::ResolveUrl("http://h/a", "HTTP://other/z"), "HTTP://other/z");
   EXPECT_EQ(TWebBrowser::ResolveUrl("http://h/a", "//cache:8/z"), "http://cache:8/z");
+}
+
+// Every request of a load, relocations included, is handed to PrepareClient
+// (the route and bandwidth); a page that goes quiet completes empty within
+// the limit, and says why.
+TEST(WebBrowserLimits, EachRequestPreparedAndSilenceEndsTheLoad) {
+  httptest::ScriptedServer server([&](httptest::PeerConn& c, int index) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    server.Record(head);
+    if (index == 0) {
+      c.Send("HTTP/1.0 302 Found\r\nLocation: /quiet\r\nContent-Length: 0\r\n\r\n");
+    } else {
+      c.Send("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n<html>");
+      c.WaitForClientClose();
+    }
+  });
+  TWebBrowser b;
+  b.IdleTimeoutMs = 300;
+  std::vector<std::string> prepared;
+  b.PrepareClient = [&](THttpCli& cli, const std::string& url) {
+    prepared.push_back(url);
+    cli.Agent = "prepared";
+  };
+  const auto start = std::chrono::steady_clock::now();
+  b.Navigate(server.Url("/start"));
+  ASSERT_TRUE(WaitReady(b, 10000));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(Saved(b), "");
+  EXPECT_EQ(b.LastError(), "Timed out: nothing received for 0.3 seconds");
+  EXPECT_EQ(prepared, (std::vector<std::string>{server.Url("/start"), server.Url("/quiet")}));
+  const std::vector<std::string> heads = server.Requests();
+  ASSERT_EQ(heads.size(), 2u);
+  EXPECT_NE(heads[1].find("\r\nUser-Agent: prepared\r\n"), std::string::npos) << heads[1];
+  // A new navigation forgets the last failure.
+  b.Navigate(std::string("about:blank"));
+  EXPECT_EQ(b.LastError(), "");
 }
 
 }  // namespace

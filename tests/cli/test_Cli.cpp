@@ -59,7 +59,8 @@ TEST_F(CliTest, StartChecksInOrderWithTheirTexts) {
   EXPECT_EQ(no.Err.find("Please enter the url like"), std::string::npos);
   EXPECT_FALSE(Exists(missing));
 
-  TRunResult wrong = RunCli(s, {"--output", missing, "--yes", "http://elsewhere.example/watch?v=x"});
+  // Another http address is a direct download; what is not http is refused.
+  TRunResult wrong = RunCli(s, {"--output", missing, "--yes", "ftp://elsewhere.example/watch?v=x"});
   EXPECT_EQ(wrong.ExitCode, 1);
   EXPECT_TRUE(Exists(missing));
   EXPECT_NE(wrong.Err.find("Please enter the url like http://" + s.Host() + "/watch?v=piEWjpA_51Q"),
@@ -247,7 +248,7 @@ TEST_F(CliTest, LockedTargetKeepsItsBytes) {
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
   TRunResult r = RunCli(s, {"--output", Out_.Path, "--yes", s.WatchUrl()});
   ::close(fd);
-  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.ExitCode, 4);  // a local file problem
   EXPECT_NE(r.Err.find("Cannot open file \"" + Out(kClip + ".flv") + "\""), std::string::npos) << r.Err;
   EXPECT_EQ(ReadFile(Out(kClip + ".flv")), "held by another program");
 }
@@ -277,7 +278,7 @@ TEST_F(CliTest, ConverterFailures) {
   Steps(R"([["err", "Input #0, flv\n  Duration: 00:00:10.00, start: 0\n"],
             ["err", "Unknown encoder 'bogus'\n"], ["exit", 1]])");
   TRunResult failed = RunCli(s, {"--output", Out_.Path, "--format", "8", flv});
-  EXPECT_EQ(failed.ExitCode, 1);
+  EXPECT_EQ(failed.ExitCode, 3);
   EXPECT_NE(failed.Err.find("Unknown encoder 'bogus'"), std::string::npos) << failed.Err;
 
   // An output file in use: nothing runs.
@@ -288,14 +289,14 @@ TEST_F(CliTest, ConverterFailures) {
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
   TRunResult locked = RunCli(s, {"--output", Out_.Path, "--format", "8", "--yes", flv});
   ::close(fd);
-  EXPECT_EQ(locked.ExitCode, 1);
+  EXPECT_EQ(locked.ExitCode, 3);
   EXPECT_NE(locked.Err.find("in.wav has existed,overite it?"), std::string::npos);
   EXPECT_NE(locked.Err.find("Video file will be created may be used, convert process failed!"), std::string::npos);
   EXPECT_EQ(ReadFile(Out("in.wav")), "busy");
 
   // Declining to overwrite the output is no success either.
   TRunResult declined = RunCli(s, {"--output", Out_.Path, "--format", "8", "--no", flv});
-  EXPECT_EQ(declined.ExitCode, 1);
+  EXPECT_EQ(declined.ExitCode, 3);
   EXPECT_EQ(ReadFile(Out("in.wav")), "busy");
 
   // No converter on PATH.
@@ -303,7 +304,7 @@ TEST_F(CliTest, ConverterFailures) {
   const std::string noConverter = StandInConverterDir(empty, false);
   TRunResult missing = RunCli(s, {"--output", Out_.Path, "--format", "8", "--yes", flv}, "",
                               {{"PATH", PathWithout(noConverter)}});
-  EXPECT_EQ(missing.ExitCode, 1);
+  EXPECT_EQ(missing.ExitCode, 3);
   EXPECT_NE(missing.Err.find("Error while creating convert process!2"), std::string::npos) << missing.Err;
 }
 
@@ -393,7 +394,7 @@ s.serve_forever()
   }
 }
 
-// Ctrl-C is the Stop button: in each stage the job ends at once, not as a success.
+// Ctrl-C is the Stop button: in each stage the job ends at once, with 130.
 TEST_F(CliTest, StopInEachStage) {
   {
     TService s({"--page-delay", "20"});
@@ -404,7 +405,7 @@ TEST_F(CliTest, StopInEachStage) {
     }, 20000));
     c.Signal(SIGINT);
     TRunResult r = c.Finish(10000);
-    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.ExitCode, 130);
     EXPECT_NE(r.Err.find("Stopped."), std::string::npos);
     EXPECT_FALSE(Exists(Out(kClip + ".flv")));
   }
@@ -418,7 +419,7 @@ TEST_F(CliTest, StopInEachStage) {
     }, 20000)) << c.ErrText;
     c.Signal(SIGINT);
     TRunResult r = c.Finish(10000);
-    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.ExitCode, 130);
     EXPECT_NE(r.Err.find("Stopped."), std::string::npos);
   }
   {
@@ -430,7 +431,7 @@ TEST_F(CliTest, StopInEachStage) {
     }, 20000)) << c.OutText << c.ErrText;
     c.Signal(SIGINT);
     TRunResult r = c.Finish(10000);
-    EXPECT_EQ(r.ExitCode, 1) << r.Err;
+    EXPECT_EQ(r.ExitCode, 130) << r.Err;
     // The partly written file stays as the ".part".
     EXPECT_FALSE(Exists(Out(kClip + ".flv")));
     EXPECT_TRUE(Exists(Out(kClip + ".flv.part")));
@@ -449,7 +450,7 @@ TEST_F(CliTest, StopInEachStage) {
     }, 20000));
     c.Signal(SIGINT);
     TRunResult r = c.Finish(10000);
-    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.ExitCode, 130);
     const std::string info = ReadFile(pids);
     const int pid = std::atoi(info.substr(info.find(':') + 1).c_str());
     ASSERT_GT(pid, 0);

@@ -47,7 +47,7 @@ TEST_F(CliConvert, FullDiskFailsWithTheConvertersReason) {
   const std::string bin = testsupport::SizeLimitedConverterDir(Dir.Path, 8);
   ASSERT_FALSE(bin.empty());
   TRunResult r = Run(bin, {"--output", Dir.Path, "--format", "8", Flv});
-  EXPECT_EQ(r.ExitCode, 1) << r.Out << r.Err;
+  EXPECT_EQ(r.ExitCode, 3) << r.Out << r.Err;
   EXPECT_NE(r.Err.find("File too large"), std::string::npos) << r.Err;
   EXPECT_EQ(r.Out.find("Saved"), std::string::npos) << r.Out;
   EXPECT_FALSE(Exists(Dir / "clip.wav"));
@@ -57,7 +57,7 @@ TEST_F(CliConvert, FullDiskFailsWithTheConvertersReason) {
 TEST_F(CliConvert, ConverterThatWritesNothingFails) {
   WriteFile(Dir / "steps.json", R"([["err", "Duration: 00:00:01.00\n"], ["exit", 0]])");
   TRunResult r = Run(StandInConverterDir(Dir), {"--output", Dir.Path, "--format", "7", Flv});
-  EXPECT_EQ(r.ExitCode, 1) << r.Out << r.Err;
+  EXPECT_EQ(r.ExitCode, 3) << r.Out << r.Err;
   EXPECT_NE(r.Err.find("ffmpeg wrote nothing into " + Dir / "clip.mp3"), std::string::npos) << r.Err;
   EXPECT_FALSE(Exists(Dir / "clip.mp3"));
 }
@@ -111,7 +111,7 @@ TEST_F(CliConvert, EverySignalThatEndsTheProgramEndsItsConverter) {
     EXPECT_TRUE(GoneWithin(converter, 5000)) << "ffmpeg outlived the program";
     EXPECT_FALSE(Exists(Dir / "clip.mp3"));
     if (sig == SIGKILL) continue;  // nothing of ours runs after it
-    EXPECT_EQ(r.ExitCode, 1) << r.Err;
+    EXPECT_EQ(r.ExitCode, 130) << r.Err;
     EXPECT_NE(r.Err.find("Stopped."), std::string::npos) << r.Err;
     EXPECT_FALSE(Exists(Dir / "clip.part.mp3"));
   }

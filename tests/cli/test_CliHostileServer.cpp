@@ -48,7 +48,7 @@ class THostileCache {
     if (!c.ReadRequest(head)) return;
     FServer.Record(head);
     const std::size_t at = head.find("?id=");
-    const std::size_t end = head.find(' ', at == std::string::npos ? 0 : at);
+    const std::size_t end = head.find_first_of("& ", at == std::string::npos ? 0 : at);
     if (at == std::string::npos || end == std::string::npos) return;
     auto it = FCases.find(head.substr(at + 4, end - at - 4));
     if (it != FCases.end()) it->second(c, head);
@@ -65,15 +65,34 @@ TCase Send(std::vector<std::string> parts, bool reset = false) {
   };
 }
 
+// Serves the document only to a request whose line is exactly `line`.
+TCase Expect(std::string line, std::string document) {
+  return [line, document](PeerConn& c, const std::string& head) {
+    if (head.compare(0, line.size() + 2, line + "\r\n") != 0) {
+      c.Send("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+      return;
+    }
+    c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(document.size()) + "\r\n\r\n");
+    c.Send(document);
+  };
+}
+
+TCase Relocate(std::string location) {
+  return Send({"HTTP/1.0 302 Found\r\nLocation: " + location + "\r\nContent-Length: 0\r\n\r\n"});
+}
+
 class CliHostile : public ::testing::Test {
  protected:
   // Runs the program on the watch page of `id`, through `wrapper` when given.
-  TRunResult Run(const TService& s, const std::string& id, std::vector<std::string> wrapper = {}) {
+  TRunResult Run(const TService& s, const std::string& id, std::vector<std::string> wrapper = {},
+                 std::map<std::string, std::optional<std::string>> extraEnv = {}) {
     std::filesystem::remove(Out / kFile);  // no overwrite question between the cases
     std::vector<std::string> argv = std::move(wrapper);
     for (const std::string& a : {BinaryDir() + "/clipharbor-cli", std::string("--output"), Out.Path, s.WatchUrl(id)})
       argv.push_back(a);
-    return RunProcess(argv, Environment(s.Env()));
+    auto env = s.Env();
+    env.insert(extraEnv.begin(), extraEnv.end());
+    return RunProcess(argv, Environment(env));
   }
   void ExpectFailed(const TRunResult& r, const std::string& what) {
     EXPECT_EQ(r.ExitCode, 1) << what << "\n" << r.Out << r.Err;
@@ -170,4 +189,39 @@ TEST_F(CliHostile, DifferingContentLengthsEndTheJobAsAFailure) {
   ASSERT_TRUE(s.Running());
   ExpectFailed(Run(s, "lengthsDiffer"), "lengthsDiffer");
   ExpectSaved(Run(s, "lengthsEqual"), "lengthsEqual", doc);
+}
+
+TEST_F(CliHostile, AddressesAreEncodedFollowedAndNeverInject) {
+  const std::string doc = Document();
+  std::map<std::string, TCase> cases = {
+      // A video id with a blank reaches the service encoded, and comes back.
+      {"a%20b", Expect("GET /get_video.flv?id=a%20b HTTP/1.0", doc)},
+      {"locBlank", Relocate("/get_video.flv?id=blankTarget&x=a b")},
+      {"blankTarget", Expect("GET /get_video.flv?id=blankTarget&x=a%20b HTTP/1.0", doc)},
+      {"locFragment", Relocate("/get_video.flv?id=fragmentTarget#frag")},
+      {"fragmentTarget", Expect("GET /get_video.flv?id=fragmentTarget HTTP/1.0", doc)},
+      {"locCr", Relocate("/get_video.flv?id=crTarget\rX-Injected: 1")},
+      {"crTarget", Expect("GET never", doc)},
+  };
+  // The network-path reference names the cache host itself, so that only
+  // the request line tells whether it was taken as a path.
+  std::unique_ptr<THostileCache> cache;
+  int port = 0;
+  cases["locNetPath"] = [&port](PeerConn& c, const std::string& head) {
+    Relocate("//127.0.0.1:" + std::to_string(port) + "/get_video.flv?id=netPathTarget")(c, head);
+  };
+  cases["netPathTarget"] = Expect("GET /get_video.flv?id=netPathTarget HTTP/1.0", doc);
+  cache = std::make_unique<THostileCache>(cases);
+  port = cache->Port();
+  TService s({"--cache-redirect-port", std::to_string(port)});
+  ASSERT_TRUE(s.Running());
+
+  for (const char* id : {"a b", "locBlank", "locFragment", "locNetPath"}) ExpectSaved(Run(s, id), id, doc);
+  ExpectFailed(Run(s, "locCr"), "locCr");
+  // A line break in the video id: the get_video address is refused.
+  ExpectFailed(Run(s, "a\rb", {}, {{"CLIPHARBOR_TEST_POLL_LIMIT_MS", std::string("1500")}}), "CR in the id");
+  for (const std::string& head : cache->Requests()) {
+    EXPECT_EQ(head.find("crTarget"), std::string::npos);
+    EXPECT_EQ(head.find('#'), std::string::npos);
+  }
 }

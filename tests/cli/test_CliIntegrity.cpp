@@ -22,10 +22,10 @@ class CliIntegrityTest : public CliTest {
  protected:
   void SetUp() override { Steps(kConversion); }
 
-  // A failed download in mode 1: the reason on standard error, exit 1, no
-  // conversion, no final file, the ".part" kept.
-  void ExpectFailure(const TRunResult& r, const std::string& why) {
-    EXPECT_EQ(r.ExitCode, 1) << r.Out << r.Err;
+  // A failed download in mode 1: the reason on standard error, exit 1 (4
+  // when this side failed), no conversion, no final file, the ".part" kept.
+  void ExpectFailure(const TRunResult& r, const std::string& why, int status = 1) {
+    EXPECT_EQ(r.ExitCode, status) << r.Out << r.Err;
     EXPECT_NE(r.Err.find("Download failed: " + why), std::string::npos) << r.Err;
     EXPECT_EQ(r.Out.find("Converting:"), std::string::npos) << r.Out;
     EXPECT_EQ(r.Out.find("Saved"), std::string::npos) << r.Out;
@@ -76,7 +76,7 @@ TEST_F(CliIntegrityTest, FullDiskSaysWhyAndKeepsThePart) {
   TRunResult r = RunProcess({Bin + "/python3", "-c", limited, Cli(), "--output", Out_.Path, "--format", "7",
                              s.WatchUrl()},
                             Env(s));
-  ExpectFailure(r, "File too large");
+  ExpectFailure(r, "File too large", 4);
   EXPECT_TRUE(ReadFile(Out(kPart)) == s.Flv().substr(0, 20000));
 }
 
@@ -89,7 +89,7 @@ TEST_F(CliIntegrityTest, StopKeepsThePartAndConvertsNothing) {
   }, 20000)) << c.OutText << c.ErrText;
   c.Signal(SIGINT);
   TRunResult r = c.Finish(10000);
-  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.ExitCode, 130);
   EXPECT_NE(r.Err.find("Stopped."), std::string::npos);
   EXPECT_EQ(r.Out.find("Converting:"), std::string::npos);
   EXPECT_FALSE(Exists(Out(kFinal)));

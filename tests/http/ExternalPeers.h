@@ -75,7 +75,7 @@ inline std::vector<std::string> LogLines(const std::string& path) {
 }
 
 // nginx.conf for a server living in `dir`, logging access lines in
-// `logFormat`, with the given server blocks.
+// `logFormat` and ranges as "<status> <Range>", with the given server blocks.
 inline std::string NginxConf(const std::string& d, const std::string& logFormat, const std::string& servers) {
   return "worker_processes 1;\n"
          "pid " + d + "/nginx.pid;\n"
@@ -84,6 +84,8 @@ inline std::string NginxConf(const std::string& d, const std::string& logFormat,
          "http {\n"
          "  log_format conn '" + logFormat + "';\n"
          "  access_log " + d + "/access.log conn;\n"
+         "  log_format ranges '$status $http_range';\n"
+         "  access_log " + d + "/ranges.log ranges;\n"
          "  client_body_temp_path " + d + "/body;\n"
          "  proxy_temp_path " + d + "/proxy;\n"
          "  fastcgi_temp_path " + d + "/fastcgi;\n"
@@ -106,7 +108,8 @@ inline bool RunNginx(ChildProcess& proc, const TempDir& dir, std::initializer_li
   return true;
 }
 
-// nginx serving DIR/www on a free port; access log lines "<connection> <request>".
+// nginx serving DIR/www on a free port; access log lines "<connection> <request>",
+// range log lines "<status> <Range>".
 class Nginx {
  public:
   TempDir dir;
@@ -116,6 +119,8 @@ class Nginx {
 
   std::string Www() const { return dir / "www"; }
   std::string AccessLog() const { return dir / "access.log"; }
+  // "<status> <Range header or ->" per request.
+  std::string RangeLog() const { return dir / "ranges.log"; }
   std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
 
   bool Start() {

@@ -3,6 +3,8 @@
 // truncated or corrupted file reported as success.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "http/HttpPeer.h"
 
 using namespace httptest;
@@ -24,6 +26,30 @@ ScriptedServer::Script Answer(std::vector<std::string> parts, TEnd end = endClos
       c.Close();
     else
       c.WaitForClientClose();
+  };
+}
+
+// Request heads as a server read them, one per connection.
+struct THeads {
+  std::mutex Lock;
+  std::vector<std::string> List;
+  std::vector<std::string> Get() {
+    std::lock_guard<std::mutex> l(Lock);
+    return List;
+  }
+};
+
+// Records each request's head, then answers `answer` and closes.
+ScriptedServer::Script Recorded(std::shared_ptr<THeads> heads, std::string answer) {
+  return [heads, answer](PeerConn& c, int) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    {
+      std::lock_guard<std::mutex> l(heads->Lock);
+      heads->List.push_back(head);
+    }
+    c.Send(answer);
+    c.Close();
   };
 }
 
@@ -155,4 +181,103 @@ TEST(HttpHostile, DifferingContentLengthsFailEqualRepeatsDoNot) {
                                    "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nHello"}));
   EXPECT_FALSE(interim.Raised) << interim.Text;
   EXPECT_EQ(interim.Stream, "Hello");
+}
+
+TEST(HttpHostile, RequestTargetIsEncodedAndNeverInjects) {
+  const std::string ok = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok";
+  {  // Blanks and other control bytes are encoded; the fragment stays home.
+    auto heads = std::make_shared<THeads>();
+    ScriptedServer server(Recorded(heads, ok));
+    THttpCli cli;
+    cli.URL = server.Url("/a b/c\td.flv?x=1 2#frag ment");
+    cli.Get();
+    ASSERT_EQ(heads->Get().size(), 1u);
+    EXPECT_EQ(HeadLines(heads->Get()[0]).at(0), "GET /a%20b/c%09d.flv?x=1%202 HTTP/1.0");
+  }
+  for (const char* bad : {"/x\rInjected: 1", "/x\nInjected: 1"}) {  // refused before any connection
+    auto heads = std::make_shared<THeads>();
+    ScriptedServer server(Recorded(heads, ok));
+    RecordingClient rc;
+    rc.cli.URL = server.Url(bad);
+    try {
+      rc.cli.Get();
+      ADD_FAILURE() << "sent";
+    } catch (const EHttpException& e) {
+      EXPECT_EQ(e.ErrorCode, 9);
+      EXPECT_STREQ(e.what(), "Refused address: it holds CR or LF");
+    }
+    EXPECT_EQ(rc.doneError, 9);
+    EXPECT_EQ(rc.cli.State(), httpReady);
+    EXPECT_EQ(server.Connections(), 0);
+  }
+}
+
+TEST(HttpHostile, LocationIsEncodedFollowedToItsHostAndNeverInjects) {
+  const std::string ok = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok";
+  auto second = std::make_shared<THeads>();
+  ScriptedServer other(Recorded(second, ok));
+  for (const std::string& location :
+       {std::string("/new place.flv#part2"), "//127.0.0.1:" + other.PortText() + "/y z.flv#f"}) {
+    auto heads = std::make_shared<THeads>();
+    ScriptedServer server([&](PeerConn& c, int index) {
+      if (index == 0) {
+        std::string head;
+        if (!c.ReadRequest(head)) return;
+        c.Send("HTTP/1.0 302 Found\r\nLocation: " + location + "\r\n\r\n");
+        c.Close();
+      } else {
+        Recorded(heads, ok)(c, index);
+      }
+    });
+    THttpCli cli;
+    cli.URL = server.Url("/start.flv");
+    cli.Get();
+    EXPECT_EQ(cli.StatusCode(), 200) << location;
+    const bool elsewhere = location[1] == '/';
+    const std::vector<std::string> seen = elsewhere ? second->Get() : heads->Get();
+    ASSERT_EQ(seen.size(), 1u) << location;
+    const std::vector<std::string> lines = HeadLines(seen[0]);
+    EXPECT_EQ(lines.at(0), elsewhere ? "GET /y%20z.flv HTTP/1.0" : "GET /new%20place.flv HTTP/1.0");
+    if (elsewhere) {
+      EXPECT_NE(std::find(lines.begin(), lines.end(), "Host: 127.0.0.1:" + other.PortText()), lines.end());
+      EXPECT_EQ(server.Connections(), 1);
+    }
+  }
+  {  // A bare CR in a Location would inject a header line: refused.
+    auto heads = std::make_shared<THeads>();
+    ScriptedServer server([&](PeerConn& c, int index) {
+      if (index > 0) return Recorded(heads, ok)(c, index);
+      std::string head;
+      if (!c.ReadRequest(head)) return;
+      c.Send("HTTP/1.0 302 Found\r\nLocation: /x\rInjected: 1\r\nContent-Length: 0\r\n\r\n");
+      c.WaitForClientClose();
+    });
+    RecordingClient rc;
+    rc.cli.URL = server.Url("/start.flv");
+    try {
+      rc.cli.Get();
+      ADD_FAILURE() << "followed";
+    } catch (const EHttpException& e) {
+      EXPECT_EQ(e.ErrorCode, 9);
+      EXPECT_STREQ(e.what(), "Refused Location: it holds CR or LF");
+    }
+    EXPECT_EQ(rc.CountPrefix("LocationChange"), 0);
+    EXPECT_TRUE(heads->Get().empty());
+  }
+}
+
+TEST(HttpHostile, BytesAfterABodilessAnswerAreNotItsHeader) {
+  // Before, the lines after the empty line were read as more header of the
+  // same answer: a length appeared that no body had matched.
+  ScriptedServer server(Answer({"HTTP/1.1 204 No Content\r\n\r\nContent-Length: 6\r\n\r\n"}, endKeep));
+  RecordingClient rc;
+  int pushes = 0;
+  rc.cli.OnDataPush = [&](THttpCli*, std::uint16_t) { ++pushes; };
+  rc.cli.SetRequestVer("1.1");
+  rc.cli.URL = server.Url("/none");
+  rc.cli.Get();
+  EXPECT_EQ(rc.cli.StatusCode(), 204);
+  EXPECT_EQ(rc.cli.ContentLength(), -1);
+  EXPECT_EQ(rc.cli.ReceivedHeader(), (std::vector<std::string>{"HTTP/1.1 204 No Content"}));
+  EXPECT_TRUE(PumpUntil([&] { return pushes == 2; }, 3000));  // the two lines, as lines of no answer
 }

@@ -3,6 +3,8 @@
 // of events, HEAD, interim answers, over-long lines and cut-short answers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "http/HttpPeer.h"
 
 using namespace httptest;
@@ -469,4 +471,64 @@ TEST(HttpResponse, ChunkedBodyWinsOverAnAnnouncedLength) {
   rc.cli.Get();
   EXPECT_EQ(rc.body, chunk);
   EXPECT_EQ(rc.Count("DocEnd"), 1);
+}
+
+// A header handler that throws aborts the answer with bytes still unread;
+// the next request of the same client must not take them for its answer.
+TEST(HttpResponse, BytesOfAnAbortedAnswerDoNotLeakIntoTheNext) {
+  ScriptedServer server([](PeerConn& c, int index) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    if (index == 0) {
+      c.Send("HTTP/1.0 200 OK\r\nX-Bad: 1\r\nServer: t\r\nContent-Length: 9\r\n\r\nleftover!");
+      c.Close();
+    } else {
+      c.Send("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nfresh");
+      c.Close();
+    }
+  });
+  RecordingClient rc;
+  plat::TMemoryStream ms;
+  rc.cli.ReceiveStream = &ms;
+  rc.cli.OnHeaderData = [](THttpCli* s) {
+    if (s->ReceivedHeader().back() == "X-Bad: 1") throw std::runtime_error("bad header");
+  };
+  rc.cli.URL = server.Url("/first");
+  try {
+    rc.cli.Get();
+  } catch (const EHttpException&) {
+  }
+  EXPECT_EQ(ms.GetSize(), 0);
+  rc.cli.URL = server.Url("/second");
+  rc.cli.Get();
+  EXPECT_EQ(rc.cli.StatusCode(), 200);
+  EXPECT_EQ(ms.DataString(), "fresh");
+  EXPECT_EQ(rc.cli.ReceivedHeader(), (std::vector<std::string>{"HTTP/1.0 200 OK", "Content-Length: 5"}));
+}
+
+TEST(HttpResponse, LargeBodyArrivesInLargePiecesAndStopsAtTheLength) {
+  std::string body(600 * 1024, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 131) >> 3);
+  ScriptedServer server(Parts({"HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+                               body + "EXTRA"}));
+  RecordingClient rc;
+  std::int64_t delivered = 0;
+  int largest = 0;
+  bool countExact = true;
+  rc.cli.OnDocData = [&](THttpCli* h, const void* b, int n) {
+    rc.body.append(static_cast<const char*>(b), static_cast<std::size_t>(n));
+    delivered += n;
+    largest = std::max(largest, n);
+    countExact = countExact && h->ReceivedCount() == delivered;
+  };
+  plat::TMemoryStream ms;
+  rc.cli.ReceiveStream = &ms;
+  rc.cli.URL = server.Url("/big.flv");
+  rc.cli.Get();
+  EXPECT_TRUE(rc.body == body);
+  EXPECT_TRUE(ms.DataString() == body);
+  EXPECT_EQ(rc.cli.ReceivedCount(), static_cast<std::int64_t>(body.size()));
+  EXPECT_TRUE(countExact);
+  EXPECT_GT(largest, THttpCli::kMaxRecvData);  // more than the line buffer per receive
+  EXPECT_EQ(rc.doneError, 0);
 }

@@ -2,18 +2,17 @@
 // conversion, nothing under the final name and the ".part" kept; a success
 // writes into the ".part" and ends with the whole file under its final name.
 // Also the age gate after a refused login.
-#include <signal.h>
-#include <sys/resource.h>
-
 #include <QApplication>
 
 #include <gtest/gtest.h>
 
 #include "app/core/ConvertThread.h"
 #include "app/ui/Login.h"
+#include "support/FileSizeLimit.h"
 #include "ui/DownloadWindowFixture.h"
 
 using namespace e2e;
+using testsupport::TFileSizeLimit;
 
 namespace {
 
@@ -47,29 +46,6 @@ class DownloadIntegrityTest : public DownloadWindowTest {
     FMain->FAccountUser = "user";
     FMain->FAccountPassword = "wrong";
   }
-};
-
-// A file-size limit on this process for the life of the object: writes
-// beyond it fail with EFBIG, as on a full disk.
-class TFileSizeLimit {
- public:
-  explicit TFileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &FOld);
-    FOldHandler = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = FOld;
-    limit.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~TFileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &FOld);
-    ::signal(SIGXFSZ, FOldHandler);
-  }
-  TFileSizeLimit(const TFileSizeLimit&) = delete;
-  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
-
- private:
-  rlimit FOld{};
-  sighandler_t FOldHandler;
 };
 
 }  // namespace

@@ -11,12 +11,13 @@
 
 std::string PartPath(const std::string& finalPath) { return finalPath + kPartSuffix; }
 
-TDownloadFile::TDownloadFile(const std::string& path)
-    : plat::TFileStream(path, plat::fmCreate | plat::fmShareExclusive) {}
+TDownloadFile::TDownloadFile(const std::string& path, bool keepContents)
+    : plat::TBufferedFileStream(path, (keepContents ? plat::fmOpenReadWrite : plat::fmCreate) | plat::fmShareExclusive,
+                                kBlockSize, kDirectFrom) {}
 
-std::int64_t TDownloadFile::Write(const void* buffer, std::int64_t count) {
+std::int64_t TDownloadFile::WriteThrough(const void* buffer, std::int64_t count) {
   errno = 0;
-  const std::int64_t written = plat::TFileStream::Write(buffer, count);
+  const std::int64_t written = plat::TBufferedFileStream::WriteThrough(buffer, count);
   if (written < count && FWriteError.empty()) FWriteError = errno != 0 ? std::strerror(errno) : "Stream write error";
   return written;
 }

@@ -11,15 +11,23 @@
 // `finalPath` followed by ".part".
 std::string PartPath(const std::string& finalPath);
 
-class TDownloadFile final : public plat::TFileStream {
+// The body arrives in pieces of any size; small ones are gathered into
+// large writes. A failed write raises EWriteError at the piece that caused
+// it or at FlushBuffer, which the owner calls once the body has ended.
+class TDownloadFile final : public plat::TBufferedFileStream {
  public:
-  // Creates or empties `path`, locked against other writers; raises as
-  // TFileStream does.
-  explicit TDownloadFile(const std::string& path);
+  static constexpr std::size_t kBlockSize = 256 * 1024;
+  static constexpr std::size_t kDirectFrom = 64 * 1024;
 
-  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  // Creates or empties `path` (opens it as it is with `keepContents`, to be
+  // continued), locked against other writers; raises as TFileStream does.
+  explicit TDownloadFile(const std::string& path, bool keepContents = false);
+
   // The system's text of the first write that fell short ("" when none).
   const std::string& WriteError() const { return FWriteError; }
+
+ protected:
+  std::int64_t WriteThrough(const void* buffer, std::int64_t count) override;
 
  private:
   std::string FWriteError;

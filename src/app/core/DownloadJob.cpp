@@ -8,12 +8,13 @@
 
 #include "app/core/AppMessages.h"
 #include "app/core/ConvertThread.h"
+#include "app/core/DirectTarget.h"
 #include "app/core/DownloadFile.h"
 #include "app/core/DownloadName.h"
 #include "app/core/Global.h"
 #include "app/core/PageParse.h"
+#include "app/core/ResumableGet.h"
 #include "app/core/Service.h"
-#include "app/core/TransferResult.h"
 #include "app/core/WebBrowser.h"
 #include "net/http/HttpProt.h"
 #include "net/socket/WSocket.h"
@@ -72,6 +73,9 @@ TDownloadJob::TDownloadJob(IDownloadHost& host, const std::vector<std::string>& 
   FHandle = plat::AllocateHWnd(
       [this](plat::UINT msg, plat::WPARAM w, plat::LPARAM l) { return WndProc(msg, w, l); });
   FWebBrowser = std::make_unique<TWebBrowser>();
+  // Page reads take the job's route and bandwidth; a proxy that cannot be
+  // read is reported by the transfer.
+  FWebBrowser->PrepareClient = [this](THttpCli& cli, const std::string& url) { PrepareRequest(cli, FNet, url); };
 
   // The client's settings are fixed by the window's design.
   FHttpCli = std::make_unique<THttpCli>();
@@ -192,7 +196,15 @@ void TDownloadJob::FormShow() {
       FHost.StageStalled(e.what());
     }
     --FStageDepth;
+  } else if (FDirect && !FInputList.empty()) {
+    // No page to read: the address is the file.
+    FDisplay.Url = FInputList.front();
+    FDisplay.DownloadUrl = FInputList.front();
+    FDisplay.FileName = DocNameOf(FInputList.front());
+    plat::PostMessage(FHandle, WM_FETCHVIDEO, 0, 0);
   } else {
+    FWebBrowser->ConnectTimeoutMs = FNet.ConnectTimeoutMs;
+    FWebBrowser->IdleTimeoutMs = FNet.IdleTimeoutMs;
     FDisplay.Panel = dpRetrieval;
     Changed();
     plat::PostMessage(FHandle, WM_FETCHPAGE, 0, 0);
@@ -323,6 +335,7 @@ void TDownloadJob::FetchPage() {
     if (!IsVideoPageUrl(line)) continue;
 
     std::string pageText;
+    std::string loadError;
     for (int attempt = 0; attempt < 3; ++attempt) {
       Navigate(line);
       if (WaitReadyState() == wrStopped) return;
@@ -333,10 +346,14 @@ void TDownloadJob::FetchPage() {
         const TPollResult r = PollTurn(line, pageText);
         if (r == prLeave) return;
         if (r != prNextTurn) break;
+        // A load that failed shows nothing however long it is polled.
+        loadError = FWebBrowser->LastError();
+        if (pageText.empty() && !loadError.empty()) break;
       }
       BlankPage();
       if (!pageText.empty()) break;
     }
+    if (pageText.empty() && !loadError.empty()) FHost.Notice(loadError);
     plat::PostMessage(FHandle, WM_FETCHVIDEO, 0, 0);
     posted = true;
   }
@@ -344,6 +361,14 @@ void TDownloadJob::FetchPage() {
 }
 
 // ---------------------------------------------------------------- transfer
+
+bool OnlyTransferProgressDiffers(TDownloadDisplay a, const TDownloadDisplay& b) {
+  a.Bar1Pos = b.Bar1Pos;
+  a.ReceiveData = b.ReceiveData;
+  a.ReceiveSpeed = b.ReceiveSpeed;
+  a.EstimateTime = b.EstimateTime;
+  return a == b;
+}
 
 void TDownloadJob::FetchVideo() {
   if (FDisplay.DownloadUrl.empty()) {
@@ -363,7 +388,7 @@ void TDownloadJob::FetchVideo() {
   FTargetPath = IncludeTrailingPathDelimiter(FHost.OutputFolder()) +
                 DownloadFileName(FDisplay.FileName, FVideoId);
   // Only a final file that was there at the question may be replaced.
-  const bool replaceAgreed = plat::FileExists(FTargetPath);
+  bool replaceAgreed = plat::FileExists(FTargetPath);
   if (replaceAgreed) {
     if (Box(FTargetPath + " has existed,overite it?",
             plat::MB_YESNO | plat::MB_ICONINFORMATION | plat::MB_DEFBUTTON2) != plat::IDYES) {
@@ -371,38 +396,75 @@ void TDownloadJob::FetchVideo() {
       return;
     }
   }
-  FHttpCli->URL = FDisplay.DownloadUrl;
+  const std::string routeError = PrepareRequest(*FHttpCli, FNet, FDisplay.DownloadUrl);
+  if (!routeError.empty()) {
+    Box("Download failed: " + routeError, plat::MB_OK | plat::MB_ICONERROR);
+    plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
+    return;
+  }
   // The body goes to "<name>.part" until it is complete. The final file, if
   // any, must not be held by another program and is held by this one until
-  // it is replaced.
+  // it is replaced. With --continue the part's bytes are kept and the rest
+  // is asked for.
   std::unique_ptr<plat::TFileStream> finalLock;
-  if (replaceAgreed)
-    finalLock = std::make_unique<plat::TFileStream>(FTargetPath, plat::fmOpenReadWrite | plat::fmShareExclusive);
   const std::string partPath = PartPath(FTargetPath);
-  FFileStream = std::make_unique<TDownloadFile>(partPath);
-  FHttpCli->ReceiveStream = FFileStream.get();
+  const bool resume = FNet.Continue && plat::FileExists(partPath);
+  try {
+    if (replaceAgreed)
+      finalLock = std::make_unique<plat::TFileStream>(FTargetPath, plat::fmOpenReadWrite | plat::fmShareExclusive);
+    FFileStream = std::make_unique<TDownloadFile>(partPath, resume);
+  } catch (const plat::EStreamError&) {
+    FLocalFailure = true;
+    throw;
+  }
   FDisplay.FileLabel = "Downloading: " + ExtractFileName(FTargetPath) + " ...";
   Changed();
+  if (resume)
+    FHost.Notice("Continuing " + ExtractFileName(partPath) + " after its " + std::to_string(FFileStream->GetSize()) +
+                 " bytes");
 
+  // What is still gathered reaches the file before a result is judged; a
+  // failure leaves its reason in WriteError.
+  const auto flushGathered = [this] {
+    try {
+      FFileStream->FlushBuffer();
+    } catch (const plat::EStreamError&) {
+    }
+  };
+  TResumableGet get(*FHttpCli, *FFileStream,
+                    {[this](const std::string& line) { FHost.Notice(line); }, [this] { return Stopped(); },
+                     [this] { return FHeaderError.empty() ? FFileStream->WriteError() : FHeaderError; },
+                     flushGathered});
+  get.Policy = TRetryPolicy(FNet.Retries);
+  get.ConnectTimeoutMs = FNet.ConnectTimeoutMs;
+  get.IdleTimeoutMs = FNet.IdleTimeoutMs;
+  get.ContinueFirst = resume;
   std::exception_ptr error;
+  TGetOutcome outcome;
   try {
-    FHttpCli->Get();
-  } catch (const EHttpException&) {
-    // An error status or Stop: judged below from the client's state.
+    outcome = get.Run(FDisplay.DownloadUrl);
   } catch (...) {
     error = std::current_exception();
   }
-  const std::string localError = FHeaderError.empty() ? FFileStream->WriteError() : FHeaderError;
+  flushGathered();
+  const std::string writeError = FFileStream->WriteError();
   FHttpCli->ReceiveStream = nullptr;
   FFileStream.reset();
   if (error) std::rethrow_exception(error);
   // Stop ends the modal run; nothing is converted.
   if (Stopped()) return;
 
-  std::optional<std::string> failure = TransferFailure(TTransferResult::Of(*FHttpCli, localError));
+  std::optional<std::string> failure;
+  if (!outcome.Complete) failure = FailureText(outcome.Failure);
+  FLocalFailure = !writeError.empty();
+  if (!failure && FLocalFailure) failure = writeError;
   finalLock.reset();
+  if (!failure && FDirect) NameDirectDownload(replaceAgreed);
   std::string moveError;
-  if (!failure && !MoveToFinalName(partPath, FTargetPath, replaceAgreed, moveError)) failure = moveError;
+  if (!failure && !MoveToFinalName(partPath, FTargetPath, replaceAgreed, moveError)) {
+    failure = moveError;
+    FLocalFailure = true;
+  }
   FTransferOk = !failure;
   if (failure) {
     Box("Download failed: " + *failure, plat::MB_OK | plat::MB_ICONERROR);
@@ -412,6 +474,22 @@ void TDownloadJob::FetchVideo() {
   } else {
     StartConversion(FTargetPath);
   }
+}
+
+// A direct download takes the name the answer's Content-Disposition gives,
+// when it gives one. A file already under that name is replaced only when
+// the user agrees; otherwise the address's name stays.
+void TDownloadJob::NameDirectDownload(bool& mayReplace) {
+  const std::string named = IncludeTrailingPathDelimiter(FHost.OutputFolder()) +
+                            DownloadFileName(DirectFileName(FDisplay.DownloadUrl, FHttpCli->ReceivedHeader()),
+                                             DocNameOf(FDisplay.DownloadUrl));
+  if (named == FTargetPath) return;
+  const bool exists = plat::FileExists(named);
+  if (exists && Box(named + " has existed,overite it?",
+                    plat::MB_YESNO | plat::MB_ICONINFORMATION | plat::MB_DEFBUTTON2) != plat::IDYES)
+    return;
+  FTargetPath = named;
+  mayReplace = exists;
 }
 
 void TDownloadJob::HttpCli1HeaderData() {

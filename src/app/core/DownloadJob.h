@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/NetOptions.h"
 #include "app/core/TransferDisplay.h"
 #include "platform/MessageLoop.h"
 
@@ -43,7 +44,13 @@ struct TDownloadDisplay {
   int Bar2Pos = 0;                      // suiProgressBar2
   std::string TimeElapsed = "00:00";    // lTimeElapsed
   std::string TimeEstimated = "00:00";  // lTimeEstimated
+
+  bool operator==(const TDownloadDisplay&) const = default;
 };
+
+// True when `a` and `b` differ at most in the transfer's progress (bar
+// position, size, speed and time remaining): a change a display may pace.
+bool OnlyTransferProgressDiffers(TDownloadDisplay a, const TDownloadDisplay& b);
 
 class IDownloadHost {
  public:
@@ -65,6 +72,8 @@ class IDownloadHost {
   virtual void ShowError(const std::string& text) = 0;
   // A stage ended silently without moving on: the window waits for Stop.
   virtual void StageStalled(const std::string& why) { (void)why; }
+  // A line for the user beside the display: a retry and why.
+  virtual void Notice(const std::string& line) { (void)line; }
 };
 
 class TDownloadJob {
@@ -79,6 +88,10 @@ class TDownloadJob {
   int FJobMode = 0;  // 0 download, 1 download and convert, 2 convert a local file
   std::string FTargetExt;
   std::string FConvertArgs;
+  // The input is an http address downloaded as it is (no watch page).
+  bool FDirect = false;
+  // Route, bandwidth, time limits and retries of every request.
+  TNetOptions FNet;
   // Length of one retrieval attempt's polling; shortened by tests.
   std::uint32_t FPollLimitMs = 60000;
   // Longest block of one wait turn: waits block for input instead of spinning.
@@ -106,6 +119,9 @@ class TDownloadJob {
   // Outcome, for front ends that report one.
   bool TransferSucceeded() const { return FTransferOk; }
   bool ConversionSucceeded() const { return FConvertOk; }
+  // The download failed on this side: its file could not be made, written
+  // or given its final name.
+  bool LocalFailure() const { return FLocalFailure; }
   // True when everything the job mode asks for was done and not stopped.
   bool Succeeded() const;
   // Paths of the last transfer target and conversion output ("" until known).
@@ -121,6 +137,7 @@ class TDownloadJob {
   // Stages.
   void FetchPage();
   void FetchVideo();
+  void NameDirectDownload(bool& mayReplace);
   void ConvertInfo(TProcessInfo* info);
   void StartConversion(const std::string& inputFile);
 
@@ -154,6 +171,7 @@ class TDownloadJob {
   std::unique_ptr<TWebBrowser> FWebBrowser;
   std::unique_ptr<TDownloadFile> FFileStream;
   bool FTransferOk = false;
+  bool FLocalFailure = false;
   bool FConvertOk = false;
   bool FConvertLaunched = false;
   std::string FVideoId;      // of the address the retrieval built

@@ -4,6 +4,7 @@
 
 #include "net/common/UrlParse.h"
 #include "net/http/HttpProt.h"
+#include "net/http/HttpTimeLimits.h"
 
 namespace {
 
@@ -179,6 +180,7 @@ void TWebDocument::Save(plat::TStream& stream, bool /*clearDirty*/) {
 
 struct TWebBrowser::TLoad {
   std::unique_ptr<THttpCli> Cli;
+  std::unique_ptr<THttpTimeLimits> Limits;  // goes before the client it watches
   std::unique_ptr<plat::TMemoryStream> Body;
   std::string Url;
   std::uintptr_t Serial = 0;
@@ -259,6 +261,7 @@ void TWebBrowser::Navigate(const std::string& url) {
   FDocument.reset();
   FRedirects = 0;
   FStatusCode = 0;
+  FLastError.clear();
   std::string wire = WireUrl(url);
   FLocationURL = wire;
   if (LowerAscii(wire) == "about:blank") {
@@ -294,6 +297,9 @@ void TWebBrowser::StartLoad(const std::string& url) {
   cli->OnRequestDone = [wnd, serial](THttpCli*, THttpRequest, std::uint16_t error) {
     plat::PostMessage(wnd, WM_BROWSER_LOADDONE, serial, static_cast<plat::LPARAM>(error));
   };
+  if (PrepareClient) PrepareClient(*cli, url);
+  if (ConnectTimeoutMs > 0 || IdleTimeoutMs > 0)
+    load->Limits = std::make_unique<THttpTimeLimits>(*cli, ConnectTimeoutMs, IdleTimeoutMs);
   FLoad = std::move(load);
   if (parts.Proto != "http" || parts.Host.empty()) {
     plat::PostMessage(FWnd, WM_BROWSER_LOADDONE, serial, 1);
@@ -311,6 +317,10 @@ void TWebBrowser::LoadDone(std::uintptr_t serial, std::uint16_t error) {
   THttpCli* cli = FLoad->Cli.get();
   const int status = error == 0 ? cli->StatusCode() : 0;
   const std::string url = FLoad->Url;
+  if (FLoad->Limits && FLoad->Limits->Expired())
+    FLastError = FLoad->Limits->Reason();
+  else if (error != 0)
+    FLastError = cli->ReasonPhrase();
   std::string location;
   for (const std::string& line : cli->ReceivedHeader()) {
     std::size_t colon = line.find(':');
@@ -366,6 +376,7 @@ plat::LRESULT TWebBrowser::WndProc(plat::UINT msg, plat::WPARAM wParam, plat::LP
       if (wParam == kTimeoutTimer && FReadyState == READYSTATE_LOADING) {
         std::string url = FLoad ? FLoad->Url : FLocationURL;
         Retire();
+        FLastError = "Timed out: the page did not load within " + SecondsText(TimeoutMs);
         Complete(url, std::string(), 0);
       }
       return 0;

@@ -104,8 +104,17 @@ class TWebBrowser {
   int MaxRedirects = 10;
   std::uint32_t TimeoutMs = 30000;  // a load that takes longer completes empty
   std::string Agent = "Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 5.1)";
+  // Time limits of each request (0: none): getting connected, and silence
+  // once connected. A load that runs out completes empty.
+  std::uint32_t ConnectTimeoutMs = 0;
+  std::uint32_t IdleTimeoutMs = 0;
+  // Called for the client of every request before it starts, with the
+  // address it fetches: the route (proxy) and the bandwidth are set here.
+  std::function<void(THttpCli& cli, const std::string& url)> PrepareClient;
   // Raised when a load has completed (ReadyState 4).
   std::function<void(TWebBrowser* Sender)> OnDocumentComplete;
+  // Why the last load completed empty ("" when it did not fail).
+  const std::string& LastError() const { return FLastError; }
 
   // Addresses as they go on the wire: blanks, controls and bytes above 127
   // percent-encoded; a wide text is first written as UTF-8.
@@ -131,4 +140,5 @@ class TWebBrowser {
   int FRedirects = 0;
   int FStatusCode = 0;
   std::string FLocationURL;
+  std::string FLastError;
 };

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 
 #include <climits>
 
@@ -64,8 +65,14 @@ void SetWithHint(QLabel* label, const std::string& text) {
 }  // namespace
 
 TfrmDownload::TfrmDownload(QWidget* owner, const TStringList& inputList)
-    : QDialog(owner), FOwner(owner) {
+    : QDialog(owner), FOwner(owner), FRedrawTimer(new QTimer(this)) {
   setObjectName("frmDownload");
+  FRedrawTimer->setSingleShot(true);
+  connect(FRedrawTimer, &QTimer::timeout, this, [this] {
+    if (!FPacer.Pending()) return;
+    FPacer.Drawn();
+    Draw(FLatest);
+  });
   setWindowTitle("Download");
   // Dialog border with a close box only.
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -137,6 +144,10 @@ int TfrmDownload::ShowModal() {
   CenterOn(FOwner);
   while (FJob->ModalResult() == mrNone && !plat::ApplicationTerminated()) plat::WaitForInput(50);
   FJob->FormClose();
+  if (FPacer.Pending()) {
+    FPacer.Drawn();
+    Draw(FLatest);
+  }
   FInModal = false;
   hide();
   return FJob->ModalResult();
@@ -172,6 +183,18 @@ void TfrmDownload::ShowPanel(TDownloadPanel panel) {
 }
 
 void TfrmDownload::DisplayChanged(const TDownloadDisplay& d) {
+  FLatest = d;
+  const bool urgent = !FDrawn || !OnlyTransferProgressDiffers(*FDrawn, d) || d.Bar1Pos >= d.Bar1Max;
+  if (FPacer.Change(urgent)) {
+    Draw(d);
+  } else if (!FRedrawTimer->isActive()) {
+    FRedrawTimer->start(static_cast<int>(FPacer.DueIn()));
+  }
+}
+
+void TfrmDownload::Draw(const TDownloadDisplay& d) {
+  FRedrawTimer->stop();
+  FDrawn = d;
   ShowPanel(d.Panel);
   setWindowTitle(ToQ(d.Caption));
   Label1->setText(ToQ(d.Label1));

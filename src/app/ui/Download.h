@@ -7,9 +7,11 @@
 #include <QDialog>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/core/DownloadJob.h"
+#include "app/core/RedrawPacer.h"
 #include "app/ui/DownloadHandOver.h"
 #include "app/ui/ElidedLabel.h"
 
@@ -19,6 +21,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 
 class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownloadHost {
   Q_OBJECT
@@ -81,6 +84,7 @@ class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownlo
   void ShowError(const std::string& text) override;
 
   void ShowPanel(TDownloadPanel panel);
+  void Draw(const TDownloadDisplay& d);
   void CenterOn(const QWidget* other);
   // Sizes the panels and places their controls for the window's font (DownloadLayout.cpp).
   void LayoutPanels();
@@ -88,6 +92,11 @@ class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownlo
   QWidget* FOwner;
   std::unique_ptr<TDownloadJob> FJob;
   TDownloadPanel FShownPanel = dpNone;
+  // The labels follow the data events at most ten times a second.
+  TRedrawPacer FPacer;
+  QTimer* FRedrawTimer;
+  TDownloadDisplay FLatest;           // the newest display, drawn or held
+  std::optional<TDownloadDisplay> FDrawn;
   bool FInModal = false;
   // Credentials when there is no main window (kept for the job's life).
   std::string FUser, FPassword;

@@ -1,6 +1,8 @@
 // THttpCli's document body: by announced length, by chunks (through the
 // chunk decoder) or up to the close of the connection, and the end of the
 // connection with the failures it reveals.
+#include <algorithm>
+
 #include "net/http/HttpCliPrivate.h"
 #include "net/http/HttpContCod.h"
 #include "net/http/HttpProt.h"
@@ -8,7 +10,7 @@
 using namespace httpcli;
 
 void THttpCli::MarkFailed(std::uint16_t Error, const std::string& Reason) {
-  FAnswerFailed = true;
+  FRequestFailed = true;
   FRequestDoneError = Error;
   FReasonPhrase = Reason;
 }
@@ -89,7 +91,7 @@ void THttpCli::GetBodyLineNext() {
         [this](std::int64_t Length) {
           if (TraceEnabled(loProtSpecDump)) TraceLog(loProtSpecDump, "ChunkLength = " + std::to_string(Length));
         });
-    if (FAnswerFailed) return;
+    if (FRequestFailed) return;
     if (FChunkDecoder.Failed()) {
       AnswerFailed(kErrBadChunk, "Invalid chunk size");
       return;
@@ -107,17 +109,43 @@ void THttpCli::GetBodyLineNext() {
   HTTP_TRACE(loProtSpecDump, "GetBodyLineNext end");
 }
 
+bool THttpCli::BodyReadsDirect() const {
+  return FState == httpWaitingBody && FReceiveBufferLen == 0 && FRequestType != httpHEAD &&
+         FRequestType != httpABORT && !FChunked &&
+         !FOptions.Contains(httpoBandwidthControl) && (FContentLength < 0 || FReceivedCount < FContentLength);
+}
+
+void THttpCli::ReceiveBodyDirect() {
+  if (FBodyBuffer.empty()) FBodyBuffer.resize(kBodyReadSize);
+  int want = kBodyReadSize;
+  // Never beyond the document: what follows belongs to the next answer.
+  if (FContentLength >= 0) want = static_cast<int>(std::min<std::int64_t>(want, FContentLength - FReceivedCount));
+  const int Len = SockReceive(FBodyBuffer.data(), want);
+  if (TraceEnabled(loProtSpecDump)) TraceLog(loProtSpecDump, "Data available. Len=" + std::to_string(Len));
+  if (Len <= 0) {
+    if (TraceEnabled(loProtSpecDump)) TraceLog(loProtSpecDump, "**data available. Len=" + std::to_string(Len));
+    return;
+  }
+  FBandwidthCount += Len;
+  FBodyData = FBodyBuffer.data();
+  FBodyDataLen = Len;
+  FBodyDataTaken = Len;
+  GetBodyLineNext();
+  FBodyDataLen = 0;
+  if (FState != httpReady) FinishIfDocumentEnded();
+}
+
 void THttpCli::SocketSessionClosed(TObject* Sender, std::uint16_t ErrCode) {
   (void)Sender;
   HTTP_TRACE(loProtSpecInfo, "SessionClosed Error: " + std::to_string(ErrCode));
   // The first failure of an answer keeps its number and text.
-  if (ErrCode != 0 && !FAnswerFailed) FRequestDoneError = ErrCode;
+  if (ErrCode != 0 && !FRequestFailed) FRequestDoneError = ErrCode;
   FConnected = false;
   FProxyConnected = false;
   // An answer the connection cut short is a failed request, not a success.
   const bool answerRunning =
       FState == httpWaitingHeader || FState == httpWaitingBody || FState == httpWaitingProxyConnect;
-  const bool cutShort = answerRunning && !FAnswerDone && !FLocationFlag && !FAnswerFailed && FRequestType != httpHEAD;
+  const bool cutShort = answerRunning && !FAnswerDone && !FLocationFlag && !FRequestFailed && FRequestType != httpHEAD;
   const bool bodyByClose = FState == httpWaitingBody && FContentLength < 0 && !FChunked;
   if (cutShort && ErrCode != 0) {
     // A reset is no orderly end, not even of a body that runs to the close.

@@ -13,6 +13,7 @@ constexpr std::uint16_t kErrIncomplete = 4;  // connection closed before the ans
 constexpr std::uint16_t kErrBadChunk = 5;    // chunk size without a digit or beyond 64 bits
 constexpr std::uint16_t kErrWriteFailed = 7;  // the receive stream refused the body
 constexpr std::uint16_t kErrBadLength = 8;    // Content-Length lines that disagree
+constexpr std::uint16_t kErrBadTarget = 9;    // an address with a line break
 
 }  // namespace httpcli
 

@@ -6,8 +6,10 @@
 #include "net/common/UrlParse.h"
 #include "net/http/HttpCliPrivate.h"
 #include "net/http/HttpContCod.h"
+#include "net/http/HttpText.h"
 
 using namespace httpcli;
+using namespace httptext;
 
 // ---------------------------------------------------------------------------
 // Construction
@@ -277,7 +279,7 @@ void THttpCli::ExecuteRequest(THttpRequest Rq) {
   }
   if (FStatusCode > 399 && FStatusCode != 401 && FStatusCode != 407)
     throw EHttpException(FReasonPhrase, static_cast<std::uint16_t>(FStatusCode));
-  if (FAnswerFailed) throw EHttpException(FReasonPhrase, FRequestDoneError);
+  if (FRequestFailed) throw EHttpException(FReasonPhrase, FRequestDoneError);
 }
 
 void THttpCli::StartRequest(THttpRequest Rq) {
@@ -301,15 +303,24 @@ void THttpCli::StartRequest(THttpRequest Rq) {
 
   FRequestType = Rq;
   ResetResponse();
+  // Bytes left unread by an answer that ended early (an aborted one) are no
+  // part of this request's answer.
+  FReceiveBufferLen = 0;
   FCurrUsername = Username;
   FCurrPassword = Password;
   FCurrConnection = Connection;
   FCurrProxyConnection = ProxyConnection;
+  if (HasLineBreak(URL)) {
+    MarkFailed(kErrBadTarget, "Refused address: it holds CR or LF");
+    PostRequestDone();
+    return;
+  }
+  const std::string url = WithoutFragment(URL);
 
   std::string proto, user, pass, host, port, path;
   std::string connHost, connPort;
   if (!Proxy.empty()) {
-    ParseURL(URL, proto, user, pass, host, port, path);
+    ParseURL(url, proto, user, pass, host, port, path);
     FTargetHost = host;
     FTargetPort = port.empty() ? DefaultPortOf(proto) : port;
     FDocName = path;
@@ -323,7 +334,7 @@ void THttpCli::StartRequest(THttpRequest Rq) {
     connPort = pport.empty() ? ProxyPort : pport;
     FProxyPortInUse = connPort;
   } else {
-    ParseURL(URL, proto, user, pass, host, port, FPath);
+    ParseURL(url, proto, user, pass, host, port, FPath);
     FTargetHost = host;
     FDocName = FPath;
     FProtocol = proto;
@@ -357,7 +368,6 @@ void THttpCli::StartRequest(THttpRequest Rq) {
   Login();
 }
 
-
 void THttpCli::ResetResponse() {
   FReceivedHeader.clear();
   FRequestDoneError = 0;
@@ -369,16 +379,21 @@ void THttpCli::ResetResponse() {
   FBodyLineCount = 0;
   FContentType.clear();
   FTransferEncoding.clear();
-  FChunked = false;
-  FContentLengthSeen = FLengthConflict = false;
   FContentEncoding.clear();
   FAllowedToSend = false;
   FContentLength = -1;
   FLocation = URL;
   FAuthChallenges.clear();
   FCloseReq = FRequestVer == "1.0";
+  ResetAnswerChecks();
+}
+
+void THttpCli::ResetAnswerChecks() {
+  FChunked = false;
+  FContentLengthSeen = FLengthConflict = false;
+  FLocationRefused = false;
   FAnswerDone = false;
-  FAnswerFailed = false;
+  FRequestFailed = false;
 }
 
 void THttpCli::DeriveDocName() {

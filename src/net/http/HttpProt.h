@@ -89,6 +89,7 @@ class THttpCli : public TComponent {
 
   static constexpr int kBufSize = 8193;  // send and receive buffers
   static constexpr int kMaxRecvData = kBufSize - 3;  // 8190 data bytes, then a zero
+  static constexpr int kBodyReadSize = 256 * 1024;  // one receive of a plain body
 
   explicit THttpCli(TComponent* AOwner = nullptr);
   ~THttpCli() override;
@@ -207,7 +208,11 @@ class THttpCli : public TComponent {
   // Asynchronous start; the end is signalled by OnRequestDone.
   virtual void StartRequest(THttpRequest Rq);
   // StartRequest, wait until ready, then EHttpException(ReasonPhrase,
-  // StatusCode) for a status above 399 other than 401 and 407.
+  // StatusCode) for a status above 399 other than 401 and 407, else
+  // EHttpException(ReasonPhrase, RequestDoneError()) for a request that
+  // failed whatever its status said: an answer cut short or reset, an
+  // invalid chunk size, lengths that differ, a write the receive stream
+  // refused, an address with a line break.
   virtual void ExecuteRequest(THttpRequest Rq);
 
   // "If-Modified-Since:" date text (without " GMT") of a day count.
@@ -338,6 +343,7 @@ class THttpCli : public TComponent {
   bool FChunked = false;  // the body is framed by chunks
   bool FContentLengthSeen = false;
   bool FLengthConflict = false;  // two Content-Length lines disagree
+  bool FLocationRefused = false;  // a Location to follow held a line break
   std::int32_t FHeaderLineCount = 0;
   bool FInsideHeader = false;
   std::int32_t FBodyLineCount = 0;
@@ -348,8 +354,9 @@ class THttpCli : public TComponent {
   std::int64_t FDocBeginSize = 0;
   std::string FLastLine;  // the line handed to ReadHeaderLine
   std::int32_t FBodyDataTaken = 0;  // bytes of the slice GetBodyLineNext consumed
+  std::vector<char> FBodyBuffer;    // kBodyReadSize once a plain body is read
   bool FAnswerDone = false;  // the answer was read to its end
-  bool FAnswerFailed = false;  // the request failed though its status may say otherwise
+  bool FRequestFailed = false;  // the request failed though its status may say otherwise
   std::string FProxyPortInUse;  // port of the proxy connection
   // Every request gets a serial; posted messages carry it, so a message left
   // over from an aborted or finished request cannot touch the next one.
@@ -367,10 +374,16 @@ class THttpCli : public TComponent {
   // Hands the buffered bytes to the body reader (never beyond an announced
   // length) and keeps what it left; false when the request was aborted.
   bool TakeBufferedBody();
+  // A body that is neither chunked nor paced, with nothing buffered before
+  // it, is received in large pieces straight into FBodyBuffer.
+  bool BodyReadsDirect() const;
+  void ReceiveBodyDirect();
   // Relocation or ready step once the document has ended.
   void FinishIfDocumentEnded();
   void TakeLocation(const std::string& Value);
   void DocEndCommon();
+  // The flags an answer's framing and checks set, cleared for a new answer.
+  void ResetAnswerChecks();
   // The request fails with Error and Reason (Get raises them).
   void MarkFailed(std::uint16_t Error, const std::string& Reason);
   // The same, and the rest of the answer is dropped with the connection.

@@ -8,12 +8,19 @@
 using namespace httpcli;
 using namespace httptext;
 
-void THttpCli::TakeLocation(const std::string& V) {
+void THttpCli::TakeLocation(const std::string& Value) {
   if (FRequestType == httpPUT) {
-    FLocation = V;
+    FLocation = Value;
     return;
   }
   if (!FollowRelocation) return;
+  if (HasLineBreak(Value)) {
+    FLocationRefused = true;  // the end of the header fails the request
+    return;
+  }
+  std::string V = WithoutFragment(Value);
+  // A network-path reference names another server with the current scheme.
+  if (V.compare(0, 2, "//") == 0) V = (FProtocol.empty() ? std::string("http") : FProtocol) + ":" + V;
   FLocationFlag = true;
   const bool absolute = StartsNoCase(V, "http://") || StartsNoCase(V, "https://");
   // Off, only "http" gets this far.
@@ -77,10 +84,8 @@ void THttpCli::ClearAnswer() {
   FContentLength = -1;
   FContentType.clear();
   FTransferEncoding.clear();
-  FChunked = false;
-  FContentLengthSeen = FLengthConflict = false;
   FContentEncoding.clear();
-  FAnswerDone = false;
+  ResetAnswerChecks();
   // Nothing read before belongs to the next answer.
   FReceiveBufferLen = 0;
   FReceivedCount = 0;

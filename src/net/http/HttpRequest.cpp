@@ -8,8 +8,10 @@
 #include "net/http/HttpCliPrivate.h"
 #include "net/http/HttpContCod.h"
 #include "net/http/HttpProt.h"
+#include "net/http/HttpText.h"
 
 using namespace httpcli;
+using httptext::EncodeTargetBytes;
 
 // ---------------------------------------------------------------------------
 // Connecting
@@ -279,7 +281,7 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
     ParseURL(FPath, proto, user, pass, host, port, path);
     target = path.empty() ? "/" : path;
   }
-  h.push_back(Method + " " + target + " HTTP/" + Version);
+  h.push_back(Method + " " + EncodeTargetBytes(target) + " HTTP/" + Version);
   if (!Sender.empty()) h.push_back("From: " + Sender);
   if (!Accept.empty()) h.push_back("Accept: " + Accept);
   if (!Reference.empty()) h.push_back("Referer: " + Reference);

@@ -21,6 +21,10 @@ void THttpCli::RunNext() {
 
 void THttpCli::SocketDataAvailable(TObject* Sender, std::uint16_t ErrCode) {
   (void)Sender;
+  if (BodyReadsDirect()) {
+    ReceiveBodyDirect();
+    return;
+  }
   int Len;
   const int room = kMaxRecvData - FReceiveBufferLen;
   if (room > 0) {
@@ -71,7 +75,8 @@ void THttpCli::SocketDataAvailable(TObject* Sender, std::uint16_t ErrCode) {
       if (rest > 0) std::memmove(FReceiveBuffer, FReceiveBuffer + lineLen + 1, static_cast<std::size_t>(rest));
       FReceiveBufferLen = rest;
       FReceiveBuffer[FReceiveBufferLen] = 0;
-      if (inAnswer) {
+      // Lines after a complete answer without body are not its header.
+      if (inAnswer && !FAnswerDone) {
         if (FNext != nxNone)
           RunNext();
         else
@@ -246,6 +251,10 @@ void THttpCli::EndOfHeader() {
   }
   if (FLengthConflict && !FChunked && FRequestType != httpHEAD) {
     AnswerFailed(kErrBadLength, "Content-Length values differ");
+    return;
+  }
+  if (FLocationRefused) {
+    AnswerFailed(kErrBadTarget, "Refused Location: it holds CR or LF");
     return;
   }
   const bool noBody =

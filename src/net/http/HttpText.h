@@ -1,5 +1,6 @@
 // ASCII text helpers of the HTTP client's units: case, prefixes, trimming,
-// list items, decimal lengths, hexadecimal digits and the host-and-port form.
+// list items, decimal lengths, hexadecimal digits, request targets and the
+// host-and-port form.
 #pragma once
 
 #include <cstdint>
@@ -59,6 +60,32 @@ inline int HexValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+// The address without its "#fragment", which is never sent.
+inline std::string WithoutFragment(const std::string& address) { return address.substr(0, address.find('#')); }
+
+// A line break in an address would end the request line and start a header
+// line of the sender's choosing.
+inline bool HasLineBreak(const std::string& address) { return address.find_first_of("\r\n") != std::string::npos; }
+
+// A request target as it may stand in the request line: blanks and the other
+// control bytes percent-encoded (line breaks are refused before).
+inline std::string EncodeTargetBytes(const std::string& target) {
+  static const char* kHex = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(target.size());
+  for (char c : target) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= ' ' || b == 0x7F) {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 0x0F];
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 // Host part of an address with the port when it is not the default one.

@@ -310,6 +310,9 @@ class TCustomWSocket : public TComponent {
   std::vector<std::string> FDnsResultList;
   TSocketState FState = wsClosed;
   std::int32_t FReadCount = 0;
+  // The last receive from the system in this pass of the receive loop came
+  // back short: nothing was left pending, so there is no need to ask.
+  bool FRecvDrained = false;
   int FLastError = 0;
   bool FMultiThreaded = false;
   bool FMultiCast = false;

@@ -163,6 +163,7 @@ int TCustomWSocket::DoRecv(void* Buffer, int BufferSize, int Flags) {
     FLastError = plat::WSAGetLastError();
   else
     FReadCount = WrapAdd(FReadCount, n);  // 32 bits, wraps on long transfers
+  if (BufferSize > 0) FRecvDrained = n >= 0 && n < BufferSize;
   return n;
 }
 
@@ -245,6 +246,7 @@ void TCustomWSocket::ReceiveLoop(TWSocketOptions Options, std::uint16_t Error) {
   try {
     for (;;) {
       FLastError = 0;
+      FRecvDrained = false;
       if (!TriggerDataAvailable(Error)) {
         char scratch[1024];
         int n = DoRecv(scratch, sizeof scratch, 0);
@@ -259,6 +261,8 @@ void TCustomWSocket::ReceiveLoop(TWSocketOptions Options, std::uint16_t Error) {
         break;
       }
       if (!IsCurrent(conn)) break;  // closed (and perhaps replaced) by the handler
+      // Bytes that arrive after a short receive re-arm the read notification.
+      if (FRecvDrained) break;
       unsigned long pending = 0;
       if (PendingCount(pending) == plat::SOCKET_ERROR) {
         FLastError = plat::WSAGetLastError();

@@ -1,0 +1,26 @@
+#include "app/core/NetOptions.h"
+
+#include "net/http/HttpProt.h"
+
+namespace {
+
+// Short enough periods that a limited transfer flows evenly.
+constexpr std::int32_t kBandwidthSamplingMs = 250;
+
+}  // namespace
+
+std::string PrepareRequest(THttpCli& cli, const TNetOptions& options, const std::string& url) {
+  const TProxyChoice choice = ChooseProxy(HostOfUrl(url), options.Proxy, options.Env);
+  ApplyProxy(cli, choice.Proxy);
+  cli.HttpsEnabled = options.Https;
+  cli.SslTrust = options.Trust;
+  if (options.RateLimit > 0) {
+    cli.BandwidthLimit = options.RateLimit;
+    cli.BandwidthSampling = kBandwidthSamplingMs;
+    THttpCliOptions o = cli.GetOptions();
+    o.Include(httpoBandwidthControl);
+    cli.SetOptions(o);
+  }
+  if (!choice.Error.empty()) return choice.Source + ": " + choice.Error;
+  return std::string();
+}

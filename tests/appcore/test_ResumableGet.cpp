@@ -1,0 +1,278 @@
+// A GET into a file against scripted servers that fail the way real ones
+// do: a reset half-way (continued with a range), 503 with Retry-After, a
+// server that ignores the range, 416 for a file already whole, an error
+// page while continuing, a range that does not fit, an unreadable length,
+// a stall, and Stop.
+#include <gtest/gtest.h>
+
+#include "app/core/ResumableGet.h"
+#include "http/HttpPeer.h"
+#include "platform/Stream.h"
+
+using namespace httptest;
+
+namespace {
+
+// 20000 bytes that differ from position to position.
+std::string Document() {
+  std::string d;
+  for (int i = 0; i < 20000; ++i) d += static_cast<char>('A' + (i * 7 + i / 26) % 26);
+  return d;
+}
+
+std::string Header(const std::string& status, const std::string& extra, std::size_t length) {
+  return "HTTP/1.1 " + status + "\r\nConnection: close\r\n" + extra + "Content-Length: " + std::to_string(length) +
+         "\r\n\r\n";
+}
+
+// The first byte a request asks for (0 without a Range line).
+std::size_t RangeStart(const std::string& head) {
+  const std::string::size_type p = head.find("\r\nRange: bytes=");
+  return p == std::string::npos ? 0 : std::stoul(head.substr(p + 15));
+}
+
+// Serves the document from where the range asks, as a 206 or, unasked, a 200.
+void ServeFrom(PeerConn& c, const std::string& head, const std::string& doc) {
+  const std::size_t from = RangeStart(head);
+  if (from == 0) {
+    c.Send(Header("200 OK", "", doc.size()) + doc);
+  } else {
+    c.Send(Header("206 Partial Content",
+                  "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(doc.size() - 1) + "/" +
+                      std::to_string(doc.size()) + "\r\n",
+                  doc.size() - from) +
+           doc.substr(from));
+  }
+  c.WaitForClientClose();
+}
+
+// Announces the whole document, sends half of it and resets the connection.
+void ResetHalfWay(PeerConn& c, const std::string& doc) {
+  c.Send(Header("200 OK", "", doc.size()) + doc.substr(0, doc.size() / 2));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  c.Reset();
+}
+
+struct TGetRun {
+  THttpCli cli;
+  plat::TMemoryStream file;
+  std::vector<std::string> said;
+  bool stop = false;
+  TResumableGet get{cli, file, {[this](const std::string& l) { said.push_back(l); }, [this] { return stop; }, {}}};
+  TGetRun() {
+    get.MsPerSecond = 20;
+    get.IdleTimeoutMs = 3000;
+  }
+  std::string Saved() const { return file.DataString(); }
+};
+
+}  // namespace
+
+TEST(ResumableGet, ResetHalfWayIsContinuedWithARangeAlsoAfterARelocation) {
+  const std::string doc = Document();
+  ScriptedServer server([&](PeerConn& c, int index) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    server.Record(head);
+    if (index == 0) {
+      ResetHalfWay(c, doc);
+    } else if (index == 1) {
+      c.Send("HTTP/1.0 302 Found\r\nLocation: /moved.flv\r\nContent-Length: 0\r\n\r\n");
+      c.WaitForClientClose();
+    } else {
+      ServeFrom(c, head, doc);
+    }
+  });
+  TGetRun r;
+  const TGetOutcome out = r.get.Run(server.Url("/clip.flv"));
+  EXPECT_TRUE(out.Complete) << FailureText(out.Failure);
+  EXPECT_EQ(out.Attempts, 2);
+  EXPECT_EQ(r.Saved(), doc);
+  const std::vector<std::string> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].find("Range:"), std::string::npos);
+  EXPECT_NE(requests[1].find("\r\nRange: bytes=10000-\r\n"), std::string::npos) << requests[1];
+  EXPECT_NE(requests[2].find("GET /moved.flv"), std::string::npos) << requests[2];
+  EXPECT_NE(requests[2].find("\r\nRange: bytes=10000-\r\n"), std::string::npos) << requests[2];
+  ASSERT_EQ(r.said.size(), 1u);
+  EXPECT_EQ(r.said[0], "Connection reset by peer (Error #10054); retry 1 of 3 in 1 second");
+}
+
+TEST(ResumableGet, BusyServerIsAskedAgainAfterRetryAfter) {
+  const std::string doc = Document();
+  ScriptedServer server([&](PeerConn& c, int index) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    server.Record(head);
+    if (index == 0) {
+      const std::string page = "<html>busy</html>";
+      c.Send(Header("503 Service Unavailable", "Retry-After: 7\r\n", page.size()) + page);
+      c.WaitForClientClose();
+    } else {
+      ServeFrom(c, head, doc);
+    }
+  });
+  TGetRun r;
+  const auto start = std::chrono::steady_clock::now();
+  const TGetOutcome out = r.get.Run(server.Url("/clip.flv"));
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_TRUE(out.Complete);
+  EXPECT_EQ(r.Saved(), doc);  // the error page never reached the file
+  ASSERT_EQ(r.said.size(), 1u);
+  EXPECT_EQ(r.said[0], "503 Service Unavailable; retry 1 of 3 in 7 seconds");
+  EXPECT_GE(ms, 7 * 20);
+}
+
+TEST(ResumableGet, ServerIgnoringTheRangeStartsTheFileAgain) {
+  const std::string doc = Document();
+  ScriptedServer server([&](PeerConn& c, int index) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    server.Record(head);
+    if (index == 0) {
+      ResetHalfWay(c, doc);
+    } else {
+      c.Send(Header("200 OK", "", doc.size()) + doc);  // the whole file, whatever was asked
+      c.WaitForClientClose();
+    }
+  });
+  TGetRun r;
+  const TGetOutcome out = r.get.Run(server.Url("/clip.flv"));
+  EXPECT_TRUE(out.Complete);
+  EXPECT_EQ(r.Saved(), doc);
+  EXPECT_NE(server.Requests().at(1).find("Range: bytes=10000-"), std::string::npos);
+  ASSERT_EQ(r.said.size(), 2u);
+  EXPECT_EQ(r.said[1], "the server sent the whole file; starting again from zero");
+}
+
+TEST(ResumableGet, ContinuingAWholeFileEndsOn416) {
+  const std::string doc = Document();
+  ScriptedServer server([&](PeerConn& c, int) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    server.Record(head);
+    const std::string page = "<html>Range Not Satisfiable</html>";
+    c.Send(Header("416 Range Not Satisfiable", "Content-Range: bytes */" + std::to_string(doc.size()) + "\r\n",
+                  page.size()) +
+           page);
+    c.WaitForClientClose();
+  });
+  TGetRun r;
+  r.file.WriteBuffer(doc.data(), static_cast<std::int64_t>(doc.size()));
+  r.get.ContinueFirst = true;
+  const TGetOutcome out = r.get.Run(server.Url("/clip.flv"));
+  EXPECT_TRUE(out.Complete);
+  EXPECT_EQ(out.Attempts, 1);
+  EXPECT_EQ(r.Saved(), doc);
+  EXPECT_NE(server.Requests().at(0).find("Range: bytes=20000-"), std::string::npos);
+}
+
+TEST(ResumableGet, AnswersThatCannotServeTheFileLeaveItAlone) {
+  const std::string doc = Document();
+  const std::string half = doc.substr(0, 5000);
+  struct Case {
+    std::string answer;
+    TFailureKind kind;
+    std::string reason;
+  };
+  const std::string page = "<html>gone</html>";
+  const Case cases[] = {
+      {Header("404 Not Found", "", page.size()) + page, fkStatus, "404 Not Found"},
+      {Header("206 Partial Content", "Content-Range: bytes 0-19999/20000\r\n", doc.size()) + doc, fkOther,
+       "cannot continue the partial file: the server sent another part of the file (Content-Range: bytes "
+       "0-19999/20000)"},
+      {Header("416 Range Not Satisfiable", "Content-Range: bytes */4000\r\n", page.size()) + page, fkOther,
+       "cannot continue the partial file: the file on the server has 4000 bytes, the partial file 5000"},
+      {Header("416 Range Not Satisfiable", "", page.size()) + page, fkStatus, "416 Range Not Satisfiable"},
+      // Where the body ends cannot be known.
+      {"HTTP/1.0 200 OK\r\nContent-Length: abc\r\n\r\n" + doc, fkOther, "the answer's Content-Length cannot be read"},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 20000\r\ncontent-length: 100\r\n\r\n" + doc, fkOther,
+       "the answer's Content-Length cannot be read"},
+  };
+  for (const Case& k : cases) {
+    ScriptedServer server([&](PeerConn& c, int) {
+      std::string head;
+      if (!c.ReadRequest(head)) return;
+      c.Send(k.answer);
+      c.WaitForClientClose();
+    });
+    TGetRun r;
+    r.file.WriteBuffer(half.data(), static_cast<std::int64_t>(half.size()));
+    r.get.ContinueFirst = true;
+    const TGetOutcome out = r.get.Run(server.Url("/clip.flv"));
+    EXPECT_FALSE(out.Complete) << k.reason;
+    EXPECT_EQ(out.Attempts, 1) << k.reason;  // none of these is worth a retry
+    EXPECT_EQ(out.Failure.Kind, k.kind) << k.reason;
+    EXPECT_EQ(FailureText(out.Failure), k.reason);
+    EXPECT_EQ(r.Saved(), half) << k.reason;
+  }
+}
+
+TEST(ResumableGet, RetriesRunOutOnAServerThatAlwaysResets) {
+  const std::string doc = Document();
+  ScriptedServer server([&](PeerConn& c, int) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    server.Record(head);
+    const std::size_t from = RangeStart(head);
+    c.Send(from == 0 ? Header("200 OK", "", doc.size()) : Header("206 Partial Content",
+           "Content-Range: bytes " + std::to_string(from) + "-19999/20000\r\n", doc.size() - from));
+    c.Send(doc.substr(from, 1000));  // a little further each time
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    c.Reset();
+  });
+  TGetRun r;
+  r.get.Policy = TRetryPolicy(2);
+  const TGetOutcome out = r.get.Run(server.Url("/clip.flv"));
+  EXPECT_FALSE(out.Complete);
+  EXPECT_EQ(out.Attempts, 3);
+  EXPECT_EQ(out.Failure.Kind, fkReset);
+  EXPECT_EQ(r.Saved(), doc.substr(0, 3000));  // every piece kept, in order
+  ASSERT_EQ(r.said.size(), 2u);
+  EXPECT_NE(r.said[1].find("retry 2 of 2 in 2 seconds"), std::string::npos);
+}
+
+TEST(ResumableGet, StallIsRetriedAndStopEndsTheWait) {
+  const std::string doc = Document();
+  ScriptedServer server([&](PeerConn& c, int index) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    server.Record(head);
+    if (index == 0) {
+      c.Send(Header("200 OK", "", doc.size()) + doc.substr(0, 4000));
+      c.WaitForClientClose();  // stalls
+    } else {
+      ServeFrom(c, head, doc);
+    }
+  });
+  TGetRun r;
+  r.get.IdleTimeoutMs = 300;
+  const TGetOutcome out = r.get.Run(server.Url("/clip.flv"));
+  EXPECT_TRUE(out.Complete);
+  EXPECT_EQ(r.Saved(), doc);
+  ASSERT_FALSE(r.said.empty());
+  EXPECT_EQ(r.said[0], "Timed out: nothing received for 0.3 seconds; retry 1 of 3 in 1 second");
+
+  // Stop pressed while waiting for the next attempt.
+  ScriptedServer busy([&](PeerConn& c, int) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    c.Send(Header("503 Service Unavailable", "Retry-After: 60\r\n", 0));
+    c.WaitForClientClose();
+  });
+  TGetRun s;
+  s.get.MsPerSecond = 1000;
+  plat::HWND w = plat::AllocateHWnd([&](plat::UINT m, plat::WPARAM, plat::LPARAM) {
+    if (m == plat::WM_TIMER) s.stop = true;
+    return plat::LRESULT{0};
+  });
+  plat::SetTimer(w, 1, 300);
+  const auto start = std::chrono::steady_clock::now();
+  const TGetOutcome stopped = s.get.Run(busy.Url("/clip.flv"));
+  plat::KillTimer(w, 1);
+  plat::DeallocateHWnd(w);
+  EXPECT_FALSE(stopped.Complete);
+  EXPECT_EQ(stopped.Failure.Kind, fkStopped);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(busy.Connections(), 1);
+}
