@@ -1,12 +1,16 @@
-// clipharbor-cli with a watch page whose get_video relocates to an https
-// cache host (nginx with a throw-away certificate authority): refused with
-// the certificate's reason by the system's store, accepted with --cacert and
-// with --insecure / -k (which warn).
+// clipharbor-cli over https against nginx with a throw-away certificate
+// authority: a watch page whose get_video relocates to https (refused by the
+// system's store with the certificate's reason, accepted with --cacert and
+// with --insecure / -k, which warn); direct https addresses named by the
+// answer, retried and continued with a range; https through squid's CONNECT
+// and danted's SOCKS 5, each proven by the peer's log.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
 #include <thread>
+
+#include <regex>
 
 #include "cli/CliFixture.h"
 #include "http/TlsPeers.h"
@@ -17,9 +21,11 @@ namespace {
 
 class CliTlsTest : public CliTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(certs.Make()) << certs.error;
-    ASSERT_TRUE(nginx.Start(certs)) << nginx.error;
+  void SetUp() override { ASSERT_TRUE(certs.Make()) << certs.error; }
+  // The program trusting the test authority.
+  TRunResult RunTrusting(const TService& s, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--cacert", certs.CaFile(), "--yes", "--output", Out_.Path});
+    return RunCli(s, args);
   }
   httptest::TestCertificates certs;
   httptest::TlsNginx nginx;
@@ -30,7 +36,18 @@ const char* kWarning = "clipharbor-cli: warning: --insecure: the certificates an
 
 }  // namespace
 
+// Waits until the file holds `needle` (peers log a little after the answer).
+std::string WaitForLog(const std::string& path, const std::string& needle) {
+  std::string text = ReadFile(path);
+  for (int i = 0; i < 100 && text.find(needle) == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    text = ReadFile(path);
+  }
+  return text;
+}
+
 TEST_F(CliTlsTest, GetVideoRelocatedToHttps) {
+  ASSERT_TRUE(nginx.Start(certs)) << nginx.error;
   TService s({"--cache-scheme", "https", "--cache-host", "localhost", "--cache-redirect-port",
               std::to_string(nginx.tlsPort)});
   ASSERT_TRUE(s.Running());
@@ -75,4 +92,68 @@ TEST(CliTlsOptions, CacertNeedsAReadableFile) {
     EXPECT_EQ(r.ExitCode, 2) << bad.size();
     EXPECT_NE(r.Err.find("--cacert"), std::string::npos) << r.Err;
   }
+}
+
+// nginx ends TLS in front of the service's cache server, which names the
+// file and resets the first transfer half-way; the retry asks for the rest.
+// A ".part" of a static file is continued with a range.
+TEST_F(CliTlsTest, DirectHttpsAddressNamedRetriedAndContinued) {
+  TService s({"--disposition", "Named: Clip.flv", "--reset-half-way", "1"});
+  ASSERT_TRUE(s.Running());
+  ASSERT_TRUE(nginx.Start(certs, "    location /cache/ { proxy_pass http://127.0.0.1:" + std::to_string(s.CachePort) +
+                                     "/; proxy_buffering off; }\n"))
+      << nginx.error;
+  TRunResult r = RunTrusting(s, {nginx.Https("/cache/get_video.flv?id=1")});
+  ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+  EXPECT_EQ(ReadFile(Out("Named Clip.flv")), s.Flv());
+  EXPECT_NE(r.Err.find("retry 1 of 3"), std::string::npos) << r.Err;
+  std::smatch m;
+  const std::string requests = s.Requests();
+  ASSERT_TRUE(std::regex_search(requests, m, std::regex("\"range\": \"bytes=([0-9]+)-\""))) << requests;
+  EXPECT_GT(std::stol(m[1]), 0);
+
+  std::string data = s.Flv();
+  data += data;  // larger than one TLS record, not a multiple of one
+  httptest::WriteFile(nginx.Www() + "/clip.flv", data);
+  httptest::WriteFile(Out("clip.flv.part"), data.substr(0, 70001));
+  r = RunTrusting(s, {"--continue", nginx.Https("/clip.flv")});
+  ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+  EXPECT_EQ(ReadFile(Out("clip.flv")), data);
+  EXPECT_FALSE(Exists(Out("clip.flv.part")));
+  EXPECT_NE(WaitForLog(nginx.dir / "ranges.log", "206").find("206 bytes=70001-"), std::string::npos)
+      << ReadFile(nginx.dir / "ranges.log");
+}
+
+TEST_F(CliTlsTest, DirectHttpsThroughSquidAndDanted) {
+  ASSERT_TRUE(nginx.Start(certs)) << nginx.error;
+  const std::string data = httptest::Pattern(300000);
+  httptest::WriteFile(nginx.Www() + "/clip.flv", data);
+  TService s({});  // the program's environment only; not asked
+  const std::string target = "localhost:" + std::to_string(nginx.tlsPort);
+  for (const char* auth : {"", "basic"}) {
+    httptest::Squid squid;
+    ASSERT_TRUE(squid.Start(auth, "puser", "p@ss")) << squid.error;
+    const std::string user = *auth ? "puser:p%40ss@" : "";
+    TRunResult r = RunTrusting(s, {"--proxy", "http://" + user + "127.0.0.1:" + std::to_string(squid.port),
+                                   nginx.Https("/clip.flv")});
+    ASSERT_EQ(r.ExitCode, 0) << auth << r.Out << r.Err;
+    EXPECT_EQ(ReadFile(Out("clip.flv")), data) << auth;
+    const std::string want = "CONNECT " + target + (*auth ? " puser" : " -");
+    EXPECT_NE(WaitForLog(squid.AccessLog(), want).find(want), std::string::npos) << ReadFile(squid.AccessLog());
+  }
+  httptest::Dante dante;
+  ASSERT_TRUE(dante.Start()) << dante.error;
+  TRunResult r =
+      RunTrusting(s, {"--proxy", "socks5://127.0.0.1:" + std::to_string(dante.port), nginx.Https("/clip.flv")});
+  ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+  EXPECT_EQ(ReadFile(Out("clip.flv")), data);
+  const std::string want = "127.0.0.1." + std::to_string(nginx.tlsPort);
+  EXPECT_NE(WaitForLog(dante.Log(), want).find(want), std::string::npos) << ReadFile(dante.Log());
+  // Three tunnels, three requests at the server.
+  auto lines = httptest::LogLines(nginx.AccessLog());
+  for (int i = 0; i < 100 && lines.size() < 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    lines = httptest::LogLines(nginx.AccessLog());
+  }
+  EXPECT_EQ(lines.size(), 3u) << ReadFile(nginx.AccessLog());
 }

@@ -49,7 +49,8 @@ class TestCertificates {
 // nginx with a TLS server and a plain one on the same folder. Log lines:
 // "<connection> <server port> <request>". /to-tls/NAME on the plain port
 // redirects to https://localhost:<tls>/NAME, /to-plain/NAME on the TLS port
-// to http://127.0.0.1:<plain>/NAME.
+// to http://127.0.0.1:<plain>/NAME. `tlsExtra` goes into the TLS server
+// block (more locations).
 class TlsNginx {
  public:
   TempDir dir{"clipharbor-nginx-tls"};
@@ -64,7 +65,7 @@ class TlsNginx {
   }
   std::string Http(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(plainPort) + path; }
 
-  bool Start(const TestCertificates& certs) {
+  bool Start(const TestCertificates& certs, const std::string& tlsExtra = "") {
     std::filesystem::create_directories(Www());
     for (int attempt = 0; attempt < 3; ++attempt) {
       tlsPort = FreePort();
@@ -77,7 +78,8 @@ class TlsNginx {
                           "    ssl_certificate " + certs.ChainFile() + ";\n"
                           "    ssl_certificate_key " + certs.KeyFile() + ";\n"
                           "    root " + Www() + ";\n"
-                          "    location /to-plain/ { rewrite ^/to-plain/(.*)$ http://127.0.0.1:" + plain + "/$1 redirect; }\n"
+                          "    location /to-plain/ { rewrite ^/to-plain/(.*)$ http://127.0.0.1:" + plain + "/$1 redirect; }\n" +
+                          tlsExtra +
                           "  }\n"
                           "  server {\n"
                           "    listen 127.0.0.1:" + plain + ";\n"
