@@ -7,6 +7,12 @@
 
 #include "net/socket/WSocketLibrary.h"
 
+namespace {
+
+constexpr std::size_t kSslReadBufferLen = 256 * 1024;
+
+}  // namespace
+
 SSL_CTX* MakeSslClientContext(const TSslTrust& Trust) {
   SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
   if (!ctx) throw ESocketException("TLS: cannot create a context: " + TakeSslErrorReason());
@@ -14,7 +20,9 @@ SSL_CTX* MakeSslClientContext(const TSslTrust& Trust) {
   // A server asking to renegotiate would need reads in the middle of a
   // write; nothing here needs it.
   SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION);
-  SSL_CTX_set_mode(ctx, SSL_MODE_RELEASE_BUFFERS);
+  // Read-ahead into a buffer of several records: one receive on the socket
+  // brings many of them, and the buffer stays (no allocation per record).
+  SSL_CTX_set_default_read_buffer_len(ctx, kSslReadBufferLen);
   if (Trust.VerifyPeer) {
     const bool loaded = Trust.CaFile.empty() ? SSL_CTX_set_default_verify_paths(ctx) == 1
                                              : SSL_CTX_load_verify_locations(ctx, Trust.CaFile.c_str(), nullptr) == 1;

@@ -116,7 +116,7 @@ void TCustomSslWSocket::StartSslHandshake() {
     return;
   }
   SSL_set_bio(FSsl, bio, bio);
-  // Whole records are read at once: fewer calls on the socket.
+  // As much as the socket holds is read at once: fewer calls on it.
   SSL_set_read_ahead(FSsl, 1);
   const bool ip = IsIpLiteral(name);
   if (!ip) SSL_set_tlsext_host_name(FSsl, name.c_str());
