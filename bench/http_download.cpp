@@ -3,12 +3,10 @@
 // memory are the download's alone; checks both copies against the original
 // and prints throughput, CPU time and peak memory with the ratios.
 //
-//   http_download URL ORIGINAL WORKDIR [ROUNDS] [plain|buffered] [CAFILE] [CLI WATCH-URL]
+//   http_download URL ORIGINAL WORKDIR [ROUNDS] [plain|buffered] [CAFILE]
 // THttpCli writes through a TBufferedFileStream (1 MiB blocks); with
 // "plain" through an unbuffered TFileStream (one write per received slice).
-// An https URL is fetched with TLS on, both sides trusting CAFILE. With CLI
-// (the clipharbor-cli program) and a watch page whose get_video leads to
-// URL, the program runs the whole job in place of THttpCli.
+// An https URL is fetched with TLS on, both sides trusting CAFILE.
 #include <QCoreApplication>
 
 #include <fcntl.h>
@@ -56,7 +54,6 @@ Figures Measure(pid_t pid, std::chrono::steady_clock::time_point t0) {
 // The THttpCli side, in the child: as the download window does it.
 bool gPlainStream = false;
 std::string gCaFile;
-std::string gCli, gWatchUrl;
 
 int ClientDownload(const std::string& url, const std::string& out) {
   int argc = 1;
@@ -93,28 +90,6 @@ Figures RunClient(const std::string& url, const std::string& out) {
   pid_t pid = fork();
   if (pid == 0) _exit(ClientDownload(url, out));
   return Measure(pid, t0);
-}
-
-// The program saves "<title>.flv" into a folder of its own, moved to `out`.
-Figures RunCli(const std::string& out) {
-  const std::string folder = out + ".d";
-  std::vector<std::string> args = {gCli, "--yes", "--output", folder, gWatchUrl};
-  if (!gCaFile.empty()) args.insert(args.begin() + 1, {"--cacert", gCaFile});
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  auto t0 = std::chrono::steady_clock::now();
-  pid_t pid;
-  const bool started = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) == 0;
-  posix_spawn_file_actions_destroy(&fa);
-  if (!started) return Figures();
-  Figures f = Measure(pid, t0);
-  std::rename((folder + "/big.flv").c_str(), out.c_str());
-  rmdir(folder.c_str());
-  return f;
 }
 
 Figures RunCurl(const std::string& url, const std::string& out) {
@@ -170,15 +145,7 @@ int main(int argc, char** argv) {
   const int rounds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 3;
   gPlainStream = argc > 5 && std::string(argv[5]) == "plain";
   if (argc > 6) gCaFile = argv[6];
-  if (argc > 8) {
-    gCli = argv[7];
-    gWatchUrl = argv[8];
-  }
-  const char* who = gCli.empty() ? "THttpCli" : "cli";
-  if (gCli.empty())
-    std::printf("THttpCli writes through %s\n", gPlainStream ? "TFileStream" : "TBufferedFileStream (1 MiB)");
-  else
-    std::printf("clipharbor-cli runs the whole job from %s\n", gWatchUrl.c_str());
+  std::printf("THttpCli writes through %s\n", gPlainStream ? "TFileStream" : "TBufferedFileStream (1 MiB)");
   const std::string outCli = work + "/thttpcli.out", outCurl = work + "/curl.out";
   Figures bestCli, bestCurl;
   std::vector<double> wallCli, wallCurl;
@@ -187,17 +154,17 @@ int main(int argc, char** argv) {
     // Alternate the order so that neither side always meets a warm cache first.
     Figures cli, curl;
     if (r % 2) {
-      cli = gCli.empty() ? RunClient(url, outCli) : RunCli(outCli);
+      cli = RunClient(url, outCli);
       curl = RunCurl(url, outCurl);
     } else {
       curl = RunCurl(url, outCurl);
-      cli = gCli.empty() ? RunClient(url, outCli) : RunCli(outCli);
+      cli = RunClient(url, outCli);
     }
     cli.bytes = SameAs(outCli, original);
     curl.bytes = SameAs(outCurl, original);
     cli.ok = cli.ok && cli.bytes > 0;
     curl.ok = curl.ok && curl.bytes > 0;
-    Print(who, r, cli);
+    Print("THttpCli", r, cli);
     Print("curl", r, curl);
     allOk = allOk && cli.ok && curl.ok;
     if (cli.ok) wallCli.push_back(cli.wall);
@@ -214,15 +181,15 @@ int main(int argc, char** argv) {
   double mib = static_cast<double>(bestCli.bytes) / (1 << 20);
   std::printf("\nbest of %d, %.0f MiB, both copies identical to the original\n", rounds, mib);
   std::printf("%-10s %12s %10s %12s\n", "", "MiB/s", "CPU s", "peak MiB");
-  std::printf("%-10s %12.1f %10.2f %12.1f\n", who, mib / bestCli.wall, bestCli.cpu, bestCli.peakKiB / 1024.0);
+  std::printf("%-10s %12.1f %10.2f %12.1f\n", "THttpCli", mib / bestCli.wall, bestCli.cpu, bestCli.peakKiB / 1024.0);
   std::printf("%-10s %12.1f %10.2f %12.1f\n", "curl", mib / bestCurl.wall, bestCurl.cpu, bestCurl.peakKiB / 1024.0);
-  std::printf("%-10s %12.2f %10.2f %12.2f   (%s / curl)\n", "ratio", bestCurl.wall / bestCli.wall,
-              bestCli.cpu / bestCurl.cpu, static_cast<double>(bestCli.peakKiB) / bestCurl.peakKiB, who);
+  std::printf("%-10s %12.2f %10.2f %12.2f   (THttpCli / curl)\n", "ratio", bestCurl.wall / bestCli.wall,
+              bestCli.cpu / bestCurl.cpu, static_cast<double>(bestCli.peakKiB) / bestCurl.peakKiB);
   auto median = [](std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
   };
-  std::printf("median     %12.1f %10s %12s   %s\n", mib / median(wallCli), "", "", who);
+  std::printf("median     %12.1f %10s %12s   THttpCli\n", mib / median(wallCli), "", "");
   std::printf("median     %12.1f %10s %12s   curl (ratio %.2f)\n", mib / median(wallCurl), "", "",
               median(wallCurl) / median(wallCli));
   return allOk ? 0 : 1;
