@@ -36,14 +36,15 @@ const char* kWarning = "clipharbor-cli: warning: --insecure: the certificates an
 
 }  // namespace
 
-// Waits until the file holds `needle` (peers log a little after the answer).
-std::string WaitForLog(const std::string& path, const std::string& needle) {
-  std::string text = ReadFile(path);
-  for (int i = 0; i < 100 && text.find(needle) == std::string::npos; ++i) {
+// The log's lines once it has `n` of them (nginx logs a little after the
+// answer), or after 5 seconds.
+std::vector<std::string> WaitForLines(const std::string& path, std::size_t n) {
+  auto lines = httptest::LogLines(path);
+  for (int i = 0; i < 100 && lines.size() < n; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    text = ReadFile(path);
+    lines = httptest::LogLines(path);
   }
-  return text;
+  return lines;
 }
 
 TEST_F(CliTlsTest, GetVideoRelocatedToHttps) {
@@ -74,12 +75,8 @@ TEST_F(CliTlsTest, GetVideoRelocatedToHttps) {
     EXPECT_EQ(ReadFile(Out(kFile)), flv) << args[0];
     EXPECT_EQ(r.Err.find(kWarning) != std::string::npos, args[0] != "--cacert") << args[0] << r.Err;
   }
-  // Only the accepted runs reached the server (nginx logs a little after).
-  auto lines = httptest::LogLines(nginx.AccessLog());
-  for (int i = 0; i < 100 && lines.size() < accepted.size(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    lines = httptest::LogLines(nginx.AccessLog());
-  }
+  // Only the accepted runs reached the server.
+  const auto lines = WaitForLines(nginx.AccessLog(), accepted.size());
   EXPECT_EQ(lines.size(), accepted.size());
   for (const auto& l : lines) EXPECT_NE(l.find(" GET /get_video.flv?id="), std::string::npos) << l;
 }
@@ -150,10 +147,5 @@ TEST_F(CliTlsTest, DirectHttpsThroughSquidAndDanted) {
   const std::string want = "127.0.0.1." + std::to_string(nginx.tlsPort);
   EXPECT_NE(WaitForLog(dante.Log(), want).find(want), std::string::npos) << ReadFile(dante.Log());
   // Three tunnels, three requests at the server.
-  auto lines = httptest::LogLines(nginx.AccessLog());
-  for (int i = 0; i < 100 && lines.size() < 3; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    lines = httptest::LogLines(nginx.AccessLog());
-  }
-  EXPECT_EQ(lines.size(), 3u) << ReadFile(nginx.AccessLog());
+  EXPECT_EQ(WaitForLines(nginx.AccessLog(), 3).size(), 3u) << ReadFile(nginx.AccessLog());
 }
