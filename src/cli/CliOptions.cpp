@@ -210,6 +210,6 @@ std::string CliHelpText(const std::string& serviceHost) {
        "  2    wrong command line\n"
        "  3    a conversion failed\n"
        "  4    a local file or folder problem (cannot create, disk full)\n"
-       "  130  stopped by Ctrl-C\n";
+       "  130  stopped by Ctrl-C (or a closed terminal or output, SIGTERM)\n";
   return t;
 }

@@ -129,7 +129,7 @@ TEST_F(CliConvert, ClosedOutputPipeEndsTheConverter) {
                                          {"CONVERT_STANDIN", Dir / "steps.json"}}),
                             "", 30000);
   EXPECT_FALSE(r.TimedOut);
-  EXPECT_EQ(ReadFile(Dir / "status"), "1\n") << ReadFile(Dir / "err");
+  EXPECT_EQ(ReadFile(Dir / "status"), "130\n") << ReadFile(Dir / "err");
   const int converter = PidIn(ReadFile(pids));
   ASSERT_GT(converter, 0);
   EXPECT_TRUE(GoneWithin(converter, 5000)) << "ffmpeg outlived the program";
