@@ -5,9 +5,12 @@
 # windows offscreen (bench/window_download.cpp). Alternating rounds; every
 # copy is compared with the original byte for byte. Prints per round and the
 # medians: wall time, CPU (user+system), peak RSS, and the machine's load.
+# The https row repeats the program's and curl's runs with get_video leading
+# to the same file over TLS (a throw-away certificate authority made here).
 #   bench/cli_download.sh [SIZE_MIB] [ROUNDS]      (defaults: 1024, 5)
 # CLI=path measures another clipharbor-cli build (e.g. an older one) against
-# the same peers; WINDOW=0 leaves the window's run out.
+# the same peers; WINDOW=0 leaves the window's run out, HTTPS=0 the https row,
+# HTTP=0 the plain rows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 size_mib="${1:-1024}"
@@ -15,6 +18,9 @@ rounds="${2:-5}"
 build=build/default
 cli="${CLI:-$build/clipharbor-cli}"
 window="${WINDOW:-1}"
+https="${HTTPS:-1}"
+http="${HTTP:-1}"
+[ "$http" = 1 ] || window=0
 
 targets=()
 [ -n "${CLI:-}" ] || targets+=(clipharbor-cli)
@@ -27,10 +33,11 @@ fi
 work="$(mktemp -d /tmp/clipharbor-cli-bench-XXXXXX)"
 chmod 755 "$work"
 service_pid=""
+tls_service_pid=""
 source bench/nginx_loopback.sh
 cleanup() {
   stop_nginx
-  if [ -n "$service_pid" ]; then kill "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; fi
+  for pid in $service_pid $tls_service_pid; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -39,20 +46,30 @@ mkdir -p "$work/www" "$work/out"
 echo "generating ${size_mib} MiB of random data"
 head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$work/www/get_video.flv"
 original="$work/www/get_video.flv"
-start_nginx "$work/www" "$work"
+make_tls_ca "$work/tls"
+start_nginx "$work/www" "$work" "$work/tls"
 file_url="http://127.0.0.1:$nginx_port/get_video.flv"
+tls_file_url="https://localhost:$nginx_tls_port/get_video.flv"
 
-python3 tools/video_service.py --title "Bench Clip" --duration 1 --file-url "$file_url" \
-  >"$work/ports" 2>"$work/service.log" &
-service_pid=$!
-for _ in $(seq 1 300); do
-  [ "$(wc -l <"$work/ports")" -ge 2 ] && break
-  kill -0 "$service_pid" 2>/dev/null || { cat "$work/service.log" >&2; exit 1; }
-  sleep 0.1
-done
+# start_service PORTS_FILE FILE_URL: the stand-in service whose get_video
+# leads to FILE_URL; prints its process id.
+start_service() {
+  python3 tools/video_service.py --title "Bench Clip" --duration 1 --file-url "$2" \
+    >"$1" 2>"$1.log" &
+  local pid=$!
+  for _ in $(seq 1 300); do
+    [ "$(wc -l <"$1")" -ge 2 ] && break
+    kill -0 "$pid" 2>/dev/null || { cat "$1.log" >&2; exit 1; }
+    sleep 0.1
+  done
+  echo "$pid"
+}
+service_pid=$(start_service "$work/ports" "$file_url")
+tls_service_pid=$(start_service "$work/tls-ports" "$tls_file_url")
 export CLIPHARBOR_SERVICE="127.0.0.1:$(sed -n 1p "$work/ports")"
 export CLIPHARBOR_CACHE_HOST="127.0.0.1"
 watch="http://$CLIPHARBOR_SERVICE/watch?v=piEWjpA_51Q"
+tls_service="127.0.0.1:$(sed -n 1p "$work/tls-ports")"
 result="$work/out/Bench Clip.flv"
 
 # run NAME OUTPUT COMMAND...: times the command, checks OUTPUT against the
@@ -78,9 +95,16 @@ run() {
 }
 
 for i in $(seq "$rounds"); do
-  run curl "$work/out/curl.flv" curl -s -o "$work/out/curl.flv" "$file_url"
-  run clipharbor-cli "$result" "$cli" --yes --output "$work/out" "$watch"
-  [ "$window" = 0 ] || run window "$result" env QT_QPA_PLATFORM=offscreen "$build/window_download" "$work/out" "$watch"
+  if [ "$http" = 1 ]; then
+    run curl "$work/out/curl.flv" curl -s -o "$work/out/curl.flv" "$file_url"
+    run clipharbor-cli "$result" "$cli" --yes --output "$work/out" "$watch"
+    [ "$window" = 0 ] || run window "$result" env QT_QPA_PLATFORM=offscreen "$build/window_download" "$work/out" "$watch"
+  fi
+  if [ "$https" = 1 ]; then
+    run curl-https "$work/out/curl.flv" curl -s --cacert "$work/tls/ca.pem" -o "$work/out/curl.flv" "$tls_file_url"
+    run cli-https "$result" env CLIPHARBOR_SERVICE="$tls_service" "$cli" --cacert "$work/tls/ca.pem" --yes \
+      --output "$work/out" "http://$tls_service/watch?v=piEWjpA_51Q"
+  fi
 done
 
 python3 - "$work/figures" "$size_mib" <<'PY'
@@ -93,7 +117,7 @@ for name, wall, user, system, rss in rows:
 med = lambda xs: statistics.median(xs)
 print()
 print("%-15s %9s %9s %9s %12s" % ("", "wall s", "MiB/s", "cpu s", "peak RSS MiB"))
-for name in ("curl", "clipharbor-cli", "window", "window-job"):
+for name in ("curl", "clipharbor-cli", "window", "window-job", "curl-https", "cli-https"):
     f = by.get(name)
     if not f:
         continue
@@ -102,12 +126,14 @@ for name in ("curl", "clipharbor-cli", "window", "window-job"):
     if name != "window-job":  # timed inside the process: no CPU or memory figures
         line += " %9.2f %12.1f" % (med([x[1] for x in f]), med([x[2] for x in f]) / 1024)
     print(line)
-ratios = [c[0] / k[0] for c, k in zip(by["curl"], by["clipharbor-cli"]) if k[0] > 0]
-wratios = [w[0] / k[0] for w, k in zip(by.get("window", []), by["clipharbor-cli"]) if k[0] > 0]
 print()
-print("median time ratio curl/clipharbor-cli: %.2f  (rounds: %s)" %
-      (med(ratios), " ".join("%.2f" % r for r in ratios)))
-jratios = [w[0] / k[0] for w, k in zip(by.get("window-job", []), by["clipharbor-cli"]) if k[0] > 0]
+for curl, ours in (("curl", "clipharbor-cli"), ("curl-https", "cli-https")):
+    ratios = [c[0] / k[0] for c, k in zip(by.get(curl, []), by.get(ours, [])) if k[0] > 0]
+    if ratios:
+        print("median time ratio %s/%s: %.2f  (rounds: %s)" %
+              (curl, ours, med(ratios), " ".join("%.2f" % r for r in ratios)))
+wratios = [w[0] / k[0] for w, k in zip(by.get("window", []), by.get("clipharbor-cli", [])) if k[0] > 0]
+jratios = [w[0] / k[0] for w, k in zip(by.get("window-job", []), by.get("clipharbor-cli", [])) if k[0] > 0]
 if wratios:
     print("median time ratio window/clipharbor-cli: %.2f (whole process), %.2f (the job alone)" %
           (med(wratios), med(jratios)))

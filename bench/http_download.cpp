@@ -3,9 +3,10 @@
 // memory are the download's alone; checks both copies against the original
 // and prints throughput, CPU time and peak memory with the ratios.
 //
-//   http_download URL ORIGINAL WORKDIR [ROUNDS] [plain]
+//   http_download URL ORIGINAL WORKDIR [ROUNDS] [plain|buffered] [CAFILE]
 // THttpCli writes through a TBufferedFileStream (1 MiB blocks); with
 // "plain" through an unbuffered TFileStream (one write per received slice).
+// An https URL is fetched with TLS on, both sides trusting CAFILE.
 #include <QCoreApplication>
 
 #include <fcntl.h>
@@ -52,6 +53,7 @@ Figures Measure(pid_t pid, std::chrono::steady_clock::time_point t0) {
 
 // The THttpCli side, in the child: as the download window does it.
 bool gPlainStream = false;
+std::string gCaFile;
 
 int ClientDownload(const std::string& url, const std::string& out) {
   int argc = 1;
@@ -69,6 +71,8 @@ int ClientDownload(const std::string& url, const std::string& out) {
     cli.Agent = "Mozilla/3.0 (compatible)";
     cli.SetRequestVer("1.0");
     cli.URL = url;
+    cli.HttpsEnabled = true;
+    cli.SslTrust.CaFile = gCaFile;
     cli.ReceiveStream = file.get();
     cli.Get();
     cli.ReceiveStream = nullptr;
@@ -90,6 +94,7 @@ Figures RunClient(const std::string& url, const std::string& out) {
 
 Figures RunCurl(const std::string& url, const std::string& out) {
   std::vector<std::string> args = {"/usr/bin/curl", "-s", "-S", "-f", "-o", out, url};
+  if (!gCaFile.empty()) args.insert(args.begin() + 1, {"--cacert", gCaFile});
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -133,12 +138,13 @@ void Print(const char* who, int round, const Figures& f) {
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: %s URL ORIGINAL WORKDIR [ROUNDS]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s URL ORIGINAL WORKDIR [ROUNDS] [plain|buffered] [CAFILE]\n", argv[0]);
     return 2;
   }
   const std::string url = argv[1], original = argv[2], work = argv[3];
   const int rounds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 3;
   gPlainStream = argc > 5 && std::string(argv[5]) == "plain";
+  if (argc > 6) gCaFile = argv[6];
   std::printf("THttpCli writes through %s\n", gPlainStream ? "TFileStream" : "TBufferedFileStream (1 MiB)");
   const std::string outCli = work + "/thttpcli.out", outCurl = work + "/curl.out";
   Figures bestCli, bestCurl;

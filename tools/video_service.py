@@ -102,6 +102,9 @@ def parse_args(argv):
                    help="name this port in the redirect to the cache host "
                         "instead of the own cache host's (a test server "
                         "listening there answers in its place)")
+    p.add_argument("--cache-scheme", choices=["http", "https"], default="http",
+                   help="scheme of the redirect to the cache host (https: "
+                        "a TLS server at --cache-redirect-port serves it)")
     p.add_argument("--get-video-status", type=int, default=0,
                    help="answer get_video with this error status instead")
     p.add_argument("--get-video-reason", default=None,
@@ -434,7 +437,7 @@ class Handler(BaseHTTPRequestHandler):
             target = "%s?id=%s" % (st.args.file_url, vid)
         else:
             port = st.args.cache_redirect_port or st.cache_port
-            target = "http://%s:%d/get_video.flv?id=%s" % (st.args.cache_host, port, vid)
+            target = "%s://%s:%d/get_video.flv?id=%s" % (st.args.cache_scheme, st.args.cache_host, port, vid)
         self.redirect(target, status=st.args.redirect_status)
 
     def serve_requests(self, url, query):

@@ -58,6 +58,10 @@ TCliJobs::TCliJobs(const TCliOptions& options, TCliDesktop& desktop, std::FILE* 
   FNet.IdleTimeoutMs = options.TimeoutMs;
   FNet.Retries = options.Retries;
   FNet.Continue = options.Continue;
+  // https for every request of the job (the window keeps it off).
+  FNet.Https = true;
+  FNet.Trust.CaFile = options.CaCert;
+  FNet.Trust.VerifyPeer = !options.Insecure;
   FFolder = options.Output.empty() ? CurrentFolder() : options.Output;
 }
 

@@ -8,6 +8,7 @@
 
 #include "app/core/AsciiText.h"
 #include "app/core/Formats.h"
+#include "platform/FileUtil.h"
 
 #ifndef CLIPHARBOR_VERSION
 #define CLIPHARBOR_VERSION "1.0"
@@ -51,6 +52,8 @@ const TOptionRow kOptions[] = {
      "close before the end, a time-out, or an answer 408, 429, 500, 502, 503,\n"
      "504; waits 1, 2, 4 ... seconds (at most 30), or as Retry-After says (at\n"
      "most 60), and continues from the bytes already in NAME.part"},
+    {"", "cacert", "FILE", "trust the certificates in FILE (PEM) instead of the system's for https servers"},
+    {"k", "insecure", "", "do not check the certificates and names of https servers"},
     {"c", "continue", "", "continue an existing NAME.part instead of starting it again"},
     {"q", "quiet", "", "print errors only"},
     {"", "version", "", "print the version and end"},
@@ -152,6 +155,12 @@ std::optional<std::string> ParseCliOptions(const std::vector<std::string>& args,
     o.Retries = std::stoi(v);
   }
   o.Continue = has("continue");
+  if (has("cacert")) {
+    o.CaCert = value("cacert");
+    if (o.CaCert.empty()) return std::string("--cacert needs a file");
+    if (!plat::FileExists(o.CaCert)) return "--cacert: cannot read " + o.CaCert;
+  }
+  o.Insecure = has("insecure");
   o.Quiet = has("quiet");
   for (const QString& p : parser.positionalArguments()) o.Inputs.push_back(S(p));
   if (!o.Help && !o.Version && o.Inputs.empty() && !o.BatchFile) return std::string("an address or a file is needed");
@@ -166,7 +175,7 @@ std::string CliHelpText(const std::string& serviceHost) {
       "\n"
       "Downloads the video of a watch page (http://" + serviceHost + "/watch?v=...) into the\n"
       "output folder as \"<title>.flv\"; with --format it then converts it. Another\n"
-      "http:// address is downloaded as it is, named after the server's\n"
+      "http:// or https:// address is downloaded as it is, named after the server's\n"
       "Content-Disposition or the address, and converted with --format. Given a\n"
       "local FLV file instead, converts that file (--format is needed). Several\n"
       "addresses and files run one after the other; a download goes to\n"

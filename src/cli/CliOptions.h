@@ -31,6 +31,8 @@ struct TCliOptions {
   std::uint32_t ConnectTimeoutMs = 30000;
   int Retries = 3;
   bool Continue = false;
+  std::string CaCert;                  // trust these certificates instead of the system's
+  bool Insecure = false;               // do not check https certificates
   bool Quiet = false;
   bool Help = false;
   bool Version = false;

@@ -3,9 +3,9 @@
 //   clipharbor-cli [--format N] [--output DIR] [--yes|--no] [OPTION]... ADDRESS-OR-FLV-FILE...
 //
 // A watch-page address is downloaded (and converted when a format is
-// given), another http address is downloaded as it is, a local FLV file is
-// converted. The checks and texts are the main window's; --help lists the
-// options and the exit statuses.
+// given), another http or https address is downloaded as it is, a local FLV
+// file is converted. The checks and texts are the main window's; --help lists
+// the options and the exit statuses.
 #include <QCoreApplication>
 
 #include <unistd.h>
@@ -101,6 +101,10 @@ int main(int argc, char** argv) {
     }
     jobs.SetAccount(*options.User, password);
   }
+
+  if (options.Insecure)
+    std::fprintf(stderr, "clipharbor-cli: warning: --insecure: the certificates and names of https servers "
+                         "are not checked\n");
 
   const int status = jobs.Run(inputs);
   if (Interrupted()) std::fprintf(stderr, "Stopped.\n");

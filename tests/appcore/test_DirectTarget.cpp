@@ -64,6 +64,7 @@ TEST(DirectTarget, DocumentNameAsTheClientDerivesIt) {
             "x.flv");
   EXPECT_EQ(DirectFileName("http://h/get.flv?id=1", {"HTTP/1.1 200 OK"}), "get.flv");
   EXPECT_TRUE(IsDirectAddress("HTTP://h/clip.flv"));
+  EXPECT_TRUE(IsDirectAddress("Https://h/clip.flv"));
   EXPECT_FALSE(IsDirectAddress("ftp://h/clip.flv"));
   EXPECT_FALSE(IsDirectAddress("clip.flv"));
   EXPECT_FALSE(IsDirectAddress("http://www.youtube.com/watch?v=abc"));

@@ -1,5 +1,6 @@
 // What a job's network settings do to each request: the route chosen for
-// the request's own host, and the bandwidth, measured on a real transfer.
+// the request's own host, https and its trust, and the bandwidth, measured
+// on a real transfer.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -31,6 +32,14 @@ TEST(NetOptions, RoutePerHostAndUnreadableProxy) {
   // The design's bandwidth settings stay unless a rate is given.
   EXPECT_FALSE(cli.GetOptions().Contains(httpoBandwidthControl));
   EXPECT_EQ(cli.BandwidthLimit, 10000);
+  // https stays off by default (the window); a job that speaks it gives its
+  // trust to every request.
+  EXPECT_FALSE(cli.HttpsEnabled);
+  o.Https = true;
+  o.Trust = {"/etc/ca.pem", false};
+  EXPECT_EQ(PrepareRequest(cli, o, "https://a.cache.test/get_video.flv"), "");
+  EXPECT_TRUE(cli.HttpsEnabled);
+  EXPECT_TRUE(cli.SslTrust == o.Trust);
 
   o.Env = Env({{"all_proxy", "socks9://x:1"}});
   EXPECT_EQ(PrepareRequest(cli, o, "http://video.test/"),

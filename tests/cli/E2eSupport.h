@@ -39,6 +39,18 @@ inline std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
+// Waits until the file holds `needle` (peers write their logs a little
+// after the answer); returns the file's text.
+inline std::string WaitForLog(const std::string& path, const std::string& needle, int ms = 5000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  std::string text = ReadFile(path);
+  while (text.find(needle) == std::string::npos && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    text = ReadFile(path);
+  }
+  return text;
+}
+
 inline void WriteFile(const std::string& path, const std::string& data) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   f << data;

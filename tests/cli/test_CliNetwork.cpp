@@ -24,18 +24,6 @@ using TEnvChanges = std::map<std::string, std::optional<std::string>>;
 
 std::string Cli() { return BinaryDir() + "/clipharbor-cli"; }
 
-// Waits until the file holds `needle` (peers write their logs a little
-// after the answer); returns the file's text.
-std::string WaitForLog(const std::string& path, const std::string& needle, int ms = 5000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  std::string text = ReadFile(path);
-  while (text.find(needle) == std::string::npos && std::chrono::steady_clock::now() < end) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    text = ReadFile(path);
-  }
-  return text;
-}
-
 int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
 // 200 KB that differ from place to place.

@@ -15,10 +15,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -51,6 +53,61 @@ inline void WriteFile(const std::string& path, const std::string& text) {
   f << text;
 }
 
+// Bytes that are not text, the same for the same seed.
+inline std::string Pattern(std::size_t n, std::uint32_t seed = 12345) {
+  std::string s(n, '\0');
+  std::uint32_t x = seed;
+  for (auto& c : s) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  return s;
+}
+
+// The non-empty lines of a log file.
+inline std::vector<std::string> LogLines(const std::string& path) {
+  std::vector<std::string> out;
+  std::istringstream s(ReadFile(path));
+  std::string l;
+  while (std::getline(s, l))
+    if (!l.empty()) out.push_back(l);
+  return out;
+}
+
+// nginx.conf for a server living in `dir`, logging access lines in
+// `logFormat` and ranges as "<status> <Range>", with the given server blocks.
+inline std::string NginxConf(const std::string& d, const std::string& logFormat, const std::string& servers) {
+  return "worker_processes 1;\n"
+         "pid " + d + "/nginx.pid;\n"
+         "error_log " + d + "/error.log;\n"
+         "events { worker_connections 64; }\n"
+         "http {\n"
+         "  log_format conn '" + logFormat + "';\n"
+         "  access_log " + d + "/access.log conn;\n"
+         "  log_format ranges '$status $http_range';\n"
+         "  access_log " + d + "/ranges.log ranges;\n"
+         "  client_body_temp_path " + d + "/body;\n"
+         "  proxy_temp_path " + d + "/proxy;\n"
+         "  fastcgi_temp_path " + d + "/fastcgi;\n"
+         "  uwsgi_temp_path " + d + "/uwsgi;\n"
+         "  scgi_temp_path " + d + "/scgi;\n"
+         "  keepalive_timeout 30;\n"
+         "  sendfile on;\n" +
+         servers + "}\n";
+}
+
+// Runs nginx on DIR/nginx.conf until all `ports` answer; stopped otherwise.
+inline bool RunNginx(ChildProcess& proc, const TempDir& dir, std::initializer_list<int> ports) {
+  proc.Start({"/usr/sbin/nginx", "-c", dir / "nginx.conf", "-p", dir.Path(), "-g", "daemon off; user root;"},
+             dir / "stdout.log");
+  for (int port : ports)
+    if (!WaitForPort(proc, port)) {
+      proc.Stop();
+      return false;
+    }
+  return true;
+}
+
 // nginx serving DIR/www on a free port; access log lines "<connection> <request>",
 // range log lines "<status> <Range>".
 class Nginx {
@@ -70,33 +127,12 @@ class Nginx {
     std::filesystem::create_directories(Www());
     for (int attempt = 0; attempt < 3; ++attempt) {
       port = FreePort();
-      std::string d = dir.Path();
-      WriteFile(dir / "nginx.conf",
-                "worker_processes 1;\n"
-                "pid " + d + "/nginx.pid;\n"
-                "error_log " + d + "/error.log;\n"
-                "events { worker_connections 64; }\n"
-                "http {\n"
-                "  log_format conn '$connection $request';\n"
-                "  access_log " + d + "/access.log conn;\n"
-                "  log_format ranges '$status $http_range';\n"
-                "  access_log " + d + "/ranges.log ranges;\n"
-                "  client_body_temp_path " + d + "/body;\n"
-                "  proxy_temp_path " + d + "/proxy;\n"
-                "  fastcgi_temp_path " + d + "/fastcgi;\n"
-                "  uwsgi_temp_path " + d + "/uwsgi;\n"
-                "  scgi_temp_path " + d + "/scgi;\n"
-                "  keepalive_timeout 30;\n"
-                "  sendfile on;\n"
-                "  server {\n"
-                "    listen 127.0.0.1:" + std::to_string(port) + ";\n"
-                "    root " + Www() + ";\n"
-                "  }\n"
-                "}\n");
-      proc.Start({"/usr/sbin/nginx", "-c", dir / "nginx.conf", "-p", d, "-g", "daemon off; user root;"},
-                 dir / "stdout.log");
-      if (WaitForPort(proc, port)) return true;
-      proc.Stop();
+      WriteFile(dir / "nginx.conf", NginxConf(dir.Path(), "$connection $request",
+                                              "  server {\n"
+                                              "    listen 127.0.0.1:" + std::to_string(port) + ";\n"
+                                              "    root " + Www() + ";\n"
+                                              "  }\n"));
+      if (RunNginx(proc, dir, {port})) return true;
     }
     error = ReadFile(dir / "stdout.log") + ReadFile(dir / "error.log");
     return false;

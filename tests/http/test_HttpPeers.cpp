@@ -10,16 +10,6 @@ using namespace httptest;
 
 namespace {
 
-std::string Pattern(std::size_t n) {
-  std::string s(n, '\0');
-  std::uint32_t x = 12345;
-  for (auto& c : s) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return s;
-}
-
 class NginxTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -31,15 +21,6 @@ class NginxTest : public ::testing::Test {
   Nginx nginx;
   std::string data;
 };
-
-std::vector<std::string> LogLines(const std::string& path) {
-  std::vector<std::string> out;
-  std::istringstream s(ReadFile(path));
-  std::string l;
-  while (std::getline(s, l))
-    if (!l.empty()) out.push_back(l);
-  return out;
-}
 
 }  // namespace
 

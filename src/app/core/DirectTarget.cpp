@@ -5,7 +5,7 @@
 #include "net/common/UrlParse.h"
 
 bool IsDirectAddress(const std::string& input) {
-  return StartsWithNoCase(input, "http://") && !IsVideoPageUrl(input);
+  return (StartsWithNoCase(input, "http://") || StartsWithNoCase(input, "https://")) && !IsVideoPageUrl(input);
 }
 
 std::string DocNameOf(const std::string& url) {

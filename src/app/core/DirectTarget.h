@@ -1,12 +1,12 @@
-// Direct addresses: an http address that is not a watch page is downloaded
-// as it is, named after the answer's Content-Disposition or else after the
-// address's document name (the HTTP client's DocName rule).
+// Direct addresses: an http or https address that is not a watch page is
+// downloaded as it is, named after the answer's Content-Disposition or else
+// after the address's document name (the HTTP client's DocName rule).
 #pragma once
 
 #include <string>
 #include <vector>
 
-// "http://" (any letter case) and not a watch page.
+// "http://" or "https://" (any letter case) and not a watch page.
 bool IsDirectAddress(const std::string& input);
 // The client's DocName of an address: the last part of its path without the
 // query, "document.htm" for an empty path or one ending in "/".

@@ -12,6 +12,8 @@ constexpr std::int32_t kBandwidthSamplingMs = 250;
 std::string PrepareRequest(THttpCli& cli, const TNetOptions& options, const std::string& url) {
   const TProxyChoice choice = ChooseProxy(HostOfUrl(url), options.Proxy, options.Env);
   ApplyProxy(cli, choice.Proxy);
+  cli.HttpsEnabled = options.Https;
+  cli.SslTrust = options.Trust;
   if (options.RateLimit > 0) {
     cli.BandwidthLimit = options.RateLimit;
     cli.BandwidthSampling = kBandwidthSamplingMs;

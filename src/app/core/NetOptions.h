@@ -1,14 +1,16 @@
 // The network settings a job gives every request it makes (page reads,
 // get_video, a direct address): the proxy route, the bandwidth, the time
-// limits, the retries and whether an earlier partial file is continued.
-// The window uses the defaults: its design settings, with the proxy
-// environment variables honoured.
+// limits, the retries, whether an earlier partial file is continued and
+// whether https is spoken, with which trust. The window uses the defaults:
+// its design settings (https off), with the proxy environment variables
+// honoured.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "app/core/ProxySettings.h"
+#include "net/socket/SslContext.h"
 
 class THttpCli;
 
@@ -20,9 +22,11 @@ struct TNetOptions {
   std::uint32_t IdleTimeoutMs = 0;     // 0: no limit
   int Retries = 0;                     // further attempts of a failed transfer
   bool Continue = false;               // continue an existing ".part"
+  bool Https = false;                  // off: an https address ends with 501
+  TSslTrust Trust;                     // the certificates trusted over https
 };
 
-// Sets the route (proxy or none, chosen for the address's host) and the
-// bandwidth of the client for a request to `url`. Returns an error text
+// Sets the route (proxy or none, chosen for the address's host), the
+// bandwidth and https with its trust on the client for a request to `url`. Returns an error text
 // when the proxy in force cannot be read ("http_proxy: ..."), else "".
 std::string PrepareRequest(THttpCli& cli, const TNetOptions& options, const std::string& url);

@@ -143,12 +143,15 @@ void THttpCli::SocketSessionClosed(TObject* Sender, std::uint16_t ErrCode) {
   FConnected = false;
   FProxyConnected = false;
   // An answer the connection cut short is a failed request, not a success.
-  const bool answerRunning = FState == httpWaitingHeader || FState == httpWaitingBody;
+  const bool answerRunning =
+      FState == httpWaitingHeader || FState == httpWaitingBody || FState == httpWaitingProxyConnect;
   const bool cutShort = answerRunning && !FAnswerDone && !FLocationFlag && !FRequestFailed && FRequestType != httpHEAD;
   const bool bodyByClose = FState == httpWaitingBody && FContentLength < 0 && !FChunked;
   if (cutShort && ErrCode != 0) {
     // A reset is no orderly end, not even of a body that runs to the close.
-    MarkFailed(ErrCode, WinsockErrorText(ErrCode) + " (Error #" + std::to_string(ErrCode) + ")");
+    MarkFailed(ErrCode, ErrCode == sslSessionFailed
+                            ? TlsFailureText(ErrCode)
+                            : WinsockErrorText(ErrCode) + " (Error #" + std::to_string(ErrCode) + ")");
   } else if (cutShort && !bodyByClose && FRequestDoneError == 0) {
     MarkFailed(kErrIncomplete, "Connection closed before the end of the answer");
   }

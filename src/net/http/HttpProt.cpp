@@ -160,6 +160,8 @@ int THttpCli::SockLastError() { return FCtrlSocket->GetLastError(); }
 void THttpCli::SockAddReceiveLoopOption() {
   FCtrlSocket->SetComponentOptions(FCtrlSocket->GetComponentOptions() + wsoNoReceiveLoop);
 }
+void THttpCli::SockStartTls() { FCtrlSocket->StartSslHandshake(); }
+std::string THttpCli::SockTlsErrorText() { return FCtrlSocket->SslErrorText(); }
 
 // ---------------------------------------------------------------------------
 // Messages
@@ -320,7 +322,7 @@ void THttpCli::StartRequest(THttpRequest Rq) {
   if (!Proxy.empty()) {
     ParseURL(url, proto, user, pass, host, port, path);
     FTargetHost = host;
-    FTargetPort = port.empty() ? "80" : port;
+    FTargetPort = port.empty() ? DefaultPortOf(proto) : port;
     FDocName = path;
     if (!user.empty()) FCurrUsername = user;
     if (!pass.empty()) FCurrPassword = pass;
@@ -338,7 +340,7 @@ void THttpCli::StartRequest(THttpRequest Rq) {
     FProtocol = proto;
     if (!user.empty()) FCurrUsername = user;
     if (!pass.empty()) FCurrPassword = pass;
-    if (port.empty()) port = "80";
+    if (port.empty()) port = DefaultPortOf(proto);
     FTargetPort = port;
     connHost = host;
     connPort = port;
@@ -350,7 +352,7 @@ void THttpCli::StartRequest(THttpRequest Rq) {
   FPort = connPort;
 
   bool samePlace = SockIsConnected() && FHostName == FCurrentHost && FPort == FCurrentPort &&
-                   FProtocol == FCurrentProtocol;
+                   FProtocol == FCurrentProtocol && TunnelTarget() == FCurrentTunnel;
   FAuthNTLMState = FProxyAuthNTLMState = FAuthBasicState = FProxyAuthBasicState = 0;
   ApplyAuthPresets(!samePlace);
 

@@ -135,6 +135,13 @@ class THttpCli : public TComponent {
   TSocksAuthentication SocksAuthentication = socksNoAuthentication;
   THttpAuthMethod FServerAuthMethod = httpAuthNone;
   THttpAuthMethod FProxyAuthMethod = httpAuthNone;
+  // TLS. Off, an "https" address ends with 501 before any connection is
+  // made. On, "https" is known with port 443: directly or through SOCKS the
+  // connection starts with TLS; through an HTTP proxy a CONNECT tunnel
+  // comes first. SslTrust says which certificates are trusted and whether
+  // they are checked at all; the host name is always checked when they are.
+  bool HttpsEnabled = false;
+  TSslTrust SslTrust;
 
   const std::string& GetRequestVer() const { return FRequestVer; }
   void SetRequestVer(const std::string& Value);  // "1.0" or "1.1", else EHttpException 5
@@ -280,6 +287,8 @@ class THttpCli : public TComponent {
   virtual void SockConnect();
   virtual int SockLastError();
   virtual void SockAddReceiveLoopOption();
+  virtual void SockStartTls();
+  virtual std::string SockTlsErrorText();
   void InstallSocketCloseHandler(bool Location);
 
   // Working fields.
@@ -314,6 +323,7 @@ class THttpCli : public TComponent {
   std::string FCurrConnection, FCurrProxyConnection;
   std::string FDnsResult;
   std::string FCurrentHost, FCurrentPort, FCurrentProtocol;
+  std::string FCurrentTunnel;  // where the open connection's proxy tunnel leads; "" without one
   bool FConnected = false;
   bool FProxyConnected = false;
   bool FCloseReq = false;
@@ -393,4 +403,16 @@ class THttpCli : public TComponent {
   void BasicStep(std::uint8_t& State, std::uint8_t& NtlmState, const char* StartText, const char* UnexpectedText);
   void CleanUpForAuth();
   bool RelocationAllowed();
+  // "http", or "https" when HttpsEnabled.
+  bool ProtocolKnown() const;
+  // "443" for https when HttpsEnabled, else "80".
+  std::string DefaultPortOf(const std::string& Protocol) const;
+  // https through an HTTP proxy: a CONNECT tunnel to the document's server.
+  bool TunnelWanted() const;
+  std::string TunnelTarget() const;
+  void SendProxyConnect();
+  void TunnelEstablished();
+  // Forgets the answer read so far, before another one on the connection.
+  void ClearAnswer();
+  std::string TlsFailureText(std::uint16_t ErrCode);
 };

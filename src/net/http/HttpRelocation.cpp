@@ -23,13 +23,15 @@ void THttpCli::TakeLocation(const std::string& Value) {
   if (V.compare(0, 2, "//") == 0) V = (FProtocol.empty() ? std::string("http") : FProtocol) + ":" + V;
   FLocationFlag = true;
   const bool absolute = StartsNoCase(V, "http://") || StartsNoCase(V, "https://");
+  // Off, only "http" gets this far.
+  const std::string scheme = HttpsEnabled ? FProtocol : std::string("http");
   if (Proxy.empty()) {
     if (!V.empty() && V[0] == '/') {
       FPath = V;
-      FLocation = "http://" + HostAndPort(FHostName, FPort) + FPath;
+      FLocation = scheme + "://" + HostAndPort(FHostName, FPort, DefaultPortOf(scheme)) + FPath;
     } else if (!absolute) {
       FPath = UrlBase(FPath) + V;
-      FLocation = "http://" + HostAndPort(FHostName, FPort) + FPath;
+      FLocation = scheme + "://" + HostAndPort(FHostName, FPort, DefaultPortOf(scheme)) + FPath;
     } else {
       std::string proto, user, pass, host, port, path = FPath;
       ParseURL(V, proto, user, pass, host, port, path);
@@ -40,14 +42,12 @@ void THttpCli::TakeLocation(const std::string& Value) {
       if (host.empty()) host = FHostName;  // "http:///x": stay on the current server
       FHostName = host;
       FPath = path.empty() ? "/" : path;
-      FPort = port.empty() ? "80" : port;
       if (!proto.empty()) FProtocol = proto;
+      FPort = port.empty() ? DefaultPortOf(FProtocol) : port;
       FTargetHost = FHostName;
       FTargetPort = FPort;
-      if (path.empty())
-        FLocation = FProtocol + "://" + HostAndPort(FHostName, FPort);
-      else
-        FLocation = FProtocol + "://" + HostAndPort(FHostName, FPort) + FPath;
+      const std::string where = FProtocol + "://" + HostAndPort(FHostName, FPort, DefaultPortOf(FProtocol));
+      FLocation = path.empty() ? where : where + FPath;
     }
   } else {
     if (!V.empty() && V[0] == '/') {
@@ -68,12 +68,27 @@ void THttpCli::TakeLocation(const std::string& Value) {
       if (host.empty()) host = FTargetHost;
       if (proto.empty()) proto = "http";
       FTargetHost = host;
-      FTargetPort = port.empty() ? "80" : port;
+      FTargetPort = port.empty() ? DefaultPortOf(proto) : port;
       FProtocol = proto;
       FLocation = proto + "://" + host + (port.empty() ? "" : ":" + port) + (path.empty() ? "/" : path);
       FPath = FLocation;
     }
   }
+}
+
+void THttpCli::ClearAnswer() {
+  FReceivedHeader.clear();
+  FHeaderLineCount = 0;
+  FBodyLineCount = 0;
+  FStatusCode = 0;
+  FContentLength = -1;
+  FContentType.clear();
+  FTransferEncoding.clear();
+  FContentEncoding.clear();
+  ResetAnswerChecks();
+  // Nothing read before belongs to the next answer.
+  FReceiveBufferLen = 0;
+  FReceivedCount = 0;
 }
 
 bool THttpCli::RelocationAllowed() {
@@ -97,7 +112,8 @@ void THttpCli::StartRelocation() {
     PostReady();
     return;
   }
-  if (FHostName != FCurrentHost || FPort != FCurrentPort || FProtocol != FCurrentProtocol || FCloseReq) {
+  if (FHostName != FCurrentHost || FPort != FCurrentPort || FProtocol != FCurrentProtocol ||
+      TunnelTarget() != FCurrentTunnel || FCloseReq) {
     InstallSocketCloseHandler(true);
     SockPostClose();
     return;
@@ -146,18 +162,7 @@ void THttpCli::LocationSessionClosed(TObject* Sender, std::uint16_t ErrCode) {
     return;
   }
   if (OnLocationChange) OnLocationChange(this);
-  FReceivedHeader.clear();
-  FHeaderLineCount = 0;
-  FBodyLineCount = 0;
-  FStatusCode = 0;
-  FContentLength = -1;
-  FContentType.clear();
-  FTransferEncoding.clear();
-  FContentEncoding.clear();
-  ResetAnswerChecks();
-  // Nothing read from the old connection belongs to the new answer.
-  FReceiveBufferLen = 0;
-  FReceivedCount = 0;
+  ClearAnswer();
   if (!Proxy.empty()) FPort = FProxyPortInUse;
   if (ReceiveStream && ReceiveStream->GetSize() != FDocBeginSize) {
     ReceiveStream->SetSize(FDocBeginSize);

@@ -1,9 +1,10 @@
-// THttpCli's request side: connecting (name lookup, socket set-up, connect),
-// composing and sending the request header, sending a request body, the
-// "If-Modified-Since:" date and bandwidth control.
+// THttpCli's request side: connecting (name lookup, socket set-up, connect,
+// TLS and the proxy tunnel), composing and sending the request header,
+// sending a request body, the "If-Modified-Since:" date and bandwidth control.
 #include <algorithm>
 #include <cmath>
 
+#include "net/common/UrlParse.h"
 #include "net/http/HttpCliPrivate.h"
 #include "net/http/HttpContCod.h"
 #include "net/http/HttpProt.h"
@@ -45,6 +46,59 @@ void THttpCli::PrepareSocket() {
   FCtrlSocket->SetSocksUsercode(SocksUsercode);
   FCtrlSocket->SetSocksPassword(SocksPassword);
   FCtrlSocket->SetSocksAuthentication(SocksAuthentication);
+  // Through an HTTP proxy TLS starts once the tunnel stands.
+  FCtrlSocket->SetSslEnable(HttpsEnabled && FProtocol == "https" && !TunnelWanted());
+  FCtrlSocket->SetSslServerName(FTargetHost);
+  FCtrlSocket->SetSslTrust(SslTrust);
+}
+
+// ---------------------------------------------------------------------------
+// TLS and the proxy tunnel
+
+bool THttpCli::ProtocolKnown() const { return FProtocol == "http" || (HttpsEnabled && FProtocol == "https"); }
+
+std::string THttpCli::DefaultPortOf(const std::string& Protocol) const {
+  return HttpsEnabled && Protocol == "https" ? "443" : "80";
+}
+
+bool THttpCli::TunnelWanted() const { return HttpsEnabled && FProtocol == "https" && !Proxy.empty(); }
+
+std::string THttpCli::TunnelTarget() const {
+  return TunnelWanted() ? FTargetHost + ":" + FTargetPort : std::string();
+}
+
+void THttpCli::SendProxyConnect() {
+  const std::string target = TunnelTarget();
+  HTTP_TRACE(loProtSpecInfo, "CONNECT " + target);
+  FRequestBuffer.clear();
+  QueueRequestLine("CONNECT " + target + " HTTP/" + FRequestVer);
+  QueueRequestLine("Host: " + target);
+  if (!Agent.empty()) QueueRequestLine("User-Agent: " + Agent);
+  if (!FCurrProxyConnection.empty()) QueueRequestLine("Proxy-Connection: " + FCurrProxyConnection);
+  const std::string auth = ProxyAuthLine();
+  if (!auth.empty()) QueueRequestLine(auth);
+  QueueRequestLine("");
+  std::string out;
+  out.swap(FRequestBuffer);
+  SockSend(out.data(), static_cast<int>(out.size()));
+}
+
+// The proxy answered the CONNECT with 2xx: what follows is the server's TLS.
+void THttpCli::TunnelEstablished() {
+  HTTP_TRACE(loProtSpecInfo, "Tunnel to " + TunnelTarget() + " established");
+  FProxyConnected = true;
+  ClearAnswer();
+  FAuthChallenges.clear();
+  FReasonPhrase.clear();
+  FNext = nxNone;
+  // OnSessionConnected follows when the handshake has ended.
+  SockStartTls();
+}
+
+std::string THttpCli::TlsFailureText(std::uint16_t ErrCode) {
+  std::string why = SockTlsErrorText();
+  if (why.empty()) why = "TLS failure";
+  return "TLS with " + FTargetHost + " failed: " + why + " (Error #" + std::to_string(ErrCode) + ")";
 }
 
 void THttpCli::SocketDnsLookupDone(TObject* Sender, std::uint16_t ErrCode) {
@@ -70,7 +124,8 @@ void THttpCli::SocketDnsLookupDone(TObject* Sender, std::uint16_t ErrCode) {
   FCurrentHost = FHostName;
   FCurrentPort = FPort;
   FCurrentProtocol = FProtocol;
-  if (FProtocol != "http") {
+  FCurrentTunnel = TunnelTarget();
+  if (!ProtocolKnown()) {
     err = SockLastError();
     FRequestDoneError = static_cast<std::uint16_t>(err);
     FStatusCode = 501;
@@ -106,7 +161,10 @@ void THttpCli::SocketSessionConnected(TObject* Sender, std::uint16_t ErrCode) {
   if (ErrCode != 0) {
     FRequestDoneError = ErrCode;
     FStatusCode = 404;
-    FReasonPhrase = WinsockErrorText(ErrCode) + " (Error #" + std::to_string(ErrCode) + ")";
+    if (ErrCode == sslHandshakeFailed || ErrCode == sslCertificateRejected)
+      FReasonPhrase = TlsFailureText(ErrCode);
+    else
+      FReasonPhrase = WinsockErrorText(ErrCode) + " (Error #" + std::to_string(ErrCode) + ")";
     FireSessionConnected();
     return;
   }
@@ -115,6 +173,15 @@ void THttpCli::SocketSessionConnected(TObject* Sender, std::uint16_t ErrCode) {
   ChangeState(httpConnected);
   FireSessionConnected();
   FNext = nxReadHeaderLine;
+  if (TunnelWanted() && !FProxyConnected) {
+    ChangeState(httpWaitingProxyConnect);
+    try {
+      SendProxyConnect();
+    } catch (const std::exception&) {
+      DropConnection();
+    }
+    return;
+  }
   ChangeState(httpWaitingHeader);
   try {
     switch (FRequestType) {
@@ -206,7 +273,15 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
 
   const bool postOrPut = FRequestType == httpPOST || FRequestType == httpPUT;
   std::vector<std::string> h;
-  h.push_back(Method + " " + EncodeTargetBytes(FPath) + " HTTP/" + Version);
+  // Inside a tunnel the server itself is addressed: the path alone.
+  const bool tunnel = TunnelWanted();
+  std::string target = FPath;
+  if (tunnel) {
+    std::string proto, user, pass, host, port, path;
+    ParseURL(FPath, proto, user, pass, host, port, path);
+    target = path.empty() ? "/" : path;
+  }
+  h.push_back(Method + " " + EncodeTargetBytes(target) + " HTTP/" + Version);
   if (!Sender.empty()) h.push_back("From: " + Sender);
   if (!Accept.empty()) h.push_back("Accept: " + Accept);
   if (!Reference.empty()) h.push_back("Referer: " + Reference);
@@ -216,12 +291,12 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
   if (!ae.empty() && FRequestType != httpHEAD) h.push_back("Accept-Encoding: " + ae);
   if (postOrPut && !ContentTypePost.empty()) h.push_back("Content-Type: " + ContentTypePost);
   if (!Agent.empty()) h.push_back("User-Agent: " + Agent);
-  if (FTargetPort == "80" || FTargetPort.empty())
+  if (FTargetPort == DefaultPortOf(FProtocol) || FTargetPort.empty())
     h.push_back("Host: " + FTargetHost);
   else
     h.push_back("Host: " + FTargetHost + ":" + FTargetPort);
   if (NoCache) h.push_back("Pragma: no-cache");
-  if (!FCurrProxyConnection.empty()) h.push_back("Proxy-Connection: " + FCurrProxyConnection);
+  if (!FCurrProxyConnection.empty() && !tunnel) h.push_back("Proxy-Connection: " + FCurrProxyConnection);
   if (postOrPut) {
     if (FAuthNTLMState == 1 || FProxyAuthNTLMState == 1) {
       h.push_back("Content-Length: 0");
@@ -235,7 +310,7 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
     std::string a = ServerAuthLine();
     if (!a.empty()) h.push_back(a);
   }
-  {
+  if (!tunnel) {  // the proxy's credentials went with the CONNECT
     std::string a = ProxyAuthLine();
     if (!a.empty()) h.push_back(a);
   }

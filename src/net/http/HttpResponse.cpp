@@ -59,7 +59,8 @@ void THttpCli::SocketDataAvailable(TObject* Sender, std::uint16_t ErrCode) {
   FReceiveBuffer[FReceiveBufferLen] = 0;
 
   if (FState != httpWaitingBody) {
-    const bool inAnswer = FState == httpWaitingHeader || FState == httpWaitingBody;
+    const bool inAnswer =
+        FState == httpWaitingHeader || FState == httpWaitingBody || FState == httpWaitingProxyConnect;
     while (FReceiveBufferLen > 0) {
       // The whole data is searched: a zero byte must not hide the line end.
       const char* lf =
@@ -240,6 +241,10 @@ void THttpCli::EndOfHeader() {
   // for the body's end nor for the request's success.
   if (FChunked) FContentLength = -1;
   FireHeaderEnd();
+  if (FState == httpWaitingProxyConnect && FStatusCode >= 200 && FStatusCode < 300) {
+    TunnelEstablished();
+    return;
+  }
   if (FState == httpReady) {
     FReceiveBufferLen = 0;
     return;

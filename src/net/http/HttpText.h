@@ -89,8 +89,9 @@ inline std::string EncodeTargetBytes(const std::string& target) {
 }
 
 // Host part of an address with the port when it is not the default one.
-inline std::string HostAndPort(const std::string& host, const std::string& port) {
-  if (port.empty() || port == "80") return host;
+inline std::string HostAndPort(const std::string& host, const std::string& port,
+                               const std::string& defaultPort = "80") {
+  if (port.empty() || port == defaultPort) return host;
   return host + ":" + port;
 }
 

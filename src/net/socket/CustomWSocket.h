@@ -222,6 +222,9 @@ class TCustomWSocket : public TComponent {
   virtual void TriggerError();
   virtual int DoRecv(void* Buffer, int BufferSize, int Flags);
   virtual int DoRecvFrom(void* Buffer, int BufferSize, TSockAddrIn& From, int& FromLen);
+  // Bytes that a receive would find now, for the receive loop and
+  // WaitForClose; a layer that holds received bytes itself counts them too.
+  virtual int PendingCount(unsigned long& Count);
   virtual void HandleConnectEvent(std::uint16_t Error);
   virtual void HandleReadEvent(std::uint16_t Error);
   virtual void HandleWriteEvent(std::uint16_t Error);

@@ -38,7 +38,7 @@ void TCustomLineWSocket::SetLineMode(bool Value) {
 
 int TCustomLineWSocket::GetRcvdCount() {
   if (FLineMode) return FLineLength;
-  return TCustomSocksWSocket::GetRcvdCount();
+  return TCustomSslWSocket::GetRcvdCount();
 }
 
 int TCustomLineWSocket::SendLine(const std::string& Str) {
@@ -53,7 +53,7 @@ plat::LRESULT TCustomLineWSocket::WndProc(plat::UINT Msg, plat::WPARAM WParam, p
     WMTriggerDataAvailable();
     return 0;
   }
-  return TCustomSocksWSocket::WndProc(Msg, WParam, LParam);
+  return TCustomSslWSocket::WndProc(Msg, WParam, LParam);
 }
 
 void TCustomLineWSocket::WMTriggerDataAvailable() {
@@ -90,7 +90,7 @@ int TCustomLineWSocket::DoRecv(void* Buffer, int BufferSize, int Flags) {
     FLineSearched = 0;
     return n;
   }
-  return TCustomSocksWSocket::DoRecv(Buffer, BufferSize, Flags);
+  return TCustomSslWSocket::DoRecv(Buffer, BufferSize, Flags);
 }
 
 void TCustomLineWSocket::ApplyLineEditing(int& NewCount) {
@@ -157,9 +157,10 @@ void TCustomLineWSocket::ApplyLineEditing(int& NewCount) {
 }
 
 bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error) {
-  if (!FLineMode || FLineEnd.empty() || SocksNegotiating()) return TCustomSocksWSocket::TriggerDataAvailable(Error);
+  if (!FLineMode || FLineEnd.empty() || SocksNegotiating() || SslHandshaking())
+    return TCustomSslWSocket::TriggerDataAvailable(Error);
 
-  int count = TCustomSocksWSocket::GetRcvdCount();
+  int count = TCustomSslWSocket::GetRcvdCount();
   if (count < 0) return true;
   if (count == 0) count = 255;
   GrowRcvBuf(FRcvdCnt + count + 1);
@@ -200,7 +201,7 @@ bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error) {
     FLineLength = found + endLen;
     FLineFound = true;
     while (FLineMode && FLineLength > 0) {
-      if (!TCustomSocksWSocket::TriggerDataAvailable(0)) {
+      if (!TCustomSslWSocket::TriggerDataAvailable(0)) {
         // Nobody reads: the line is dropped.
         int drop = FLineLength;
         std::memmove(FRcvdPtr, FRcvdPtr + drop, static_cast<std::size_t>(FRcvdCnt - drop));
@@ -215,7 +216,7 @@ bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error) {
     FLineLength = 0;
     FRcvdPtr[FRcvdCnt] = 0;
     while (!FLineMode && FRcvdCnt > 0) {
-      if (!TCustomSocksWSocket::TriggerDataAvailable(0)) break;
+      if (!TCustomSslWSocket::TriggerDataAvailable(0)) break;
       if (!FRcvdPtr) return true;
     }
     searchFrom = 0;
@@ -244,12 +245,12 @@ void TCustomLineWSocket::TriggerSessionClosed(std::uint16_t Error) {
     if (FLineMode && FRcvdCnt > 0 && !FLineClearData) {
       FLineLength = FRcvdCnt;
       while (FRcvdPtr && FLineMode && FLineLength > 0) {
-        if (!TCustomSocksWSocket::TriggerDataAvailable(0)) break;
+        if (!TCustomSslWSocket::TriggerDataAvailable(0)) break;
       }
     }
     FreeRcvBuf();
   }
   FRcvdCnt = 0;
   FLineLength = 0;
-  TCustomSocksWSocket::TriggerSessionClosed(Error);
+  TCustomSslWSocket::TriggerSessionClosed(Error);
 }

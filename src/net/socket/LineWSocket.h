@@ -5,12 +5,12 @@
 #include <functional>
 #include <string>
 
-#include "net/socket/SocksWSocket.h"
+#include "net/socket/SslWSocket.h"
 
 using TLineLimitEvent = std::function<void(TObject* Sender, std::int32_t RcvdLength, bool& ClearData)>;
 
 // ---------------------------------------------------------------------------
-class TCustomLineWSocket : public TCustomSocksWSocket {
+class TCustomLineWSocket : public TCustomSslWSocket {
  public:
   TCustomLineWSocket();
   ~TCustomLineWSocket() override;

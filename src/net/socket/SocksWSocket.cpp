@@ -379,7 +379,7 @@ bool TCustomSocksWSocket::TriggerDataAvailable(std::uint16_t Error) {
 bool TCustomSocksWSocket::SocksTunnelUp() {
   FSocksState = SocksIdle;
   const TConnectionId conn = CurrentConnection();
-  TCustomWSocket::SessionConnectedHook(0);
+  SessionConnectedHook(0);  // a layer above may start its own session (TLS)
   if (!IsCurrent(conn)) return true;  // the handler closed or replaced the connection
   return TriggerDataAvailable(0);
 }

@@ -1,5 +1,5 @@
 // The socket layer's entry header: the whole class chain from TCustomWSocket
-// through SOCKS, line mode and the synchronous wait to TWSocket.
+// through SOCKS, TLS, line mode and the synchronous wait to TWSocket.
 //
 // Worth knowing when driving it:
 // - Properties are GetX()/SetX(); events are public std::function members
@@ -18,5 +18,6 @@
 #include "net/socket/CustomWSocket.h"
 #include "net/socket/LineWSocket.h"
 #include "net/socket/SocksWSocket.h"
+#include "net/socket/SslWSocket.h"
 #include "net/socket/SyncWSocket.h"
 #include "net/socket/WSocketLibrary.h"

@@ -195,6 +195,8 @@ int TCustomWSocket::GetRcvdCount() {
   return static_cast<int>(n);
 }
 
+int TCustomWSocket::PendingCount(unsigned long& Count) { return plat::WsIoctlFionread(FHSocket, &Count); }
+
 std::string TCustomWSocket::ReceiveText() {
   int n = GetRcvdCount();
   if (n < 0) return std::string();
@@ -227,7 +229,7 @@ void TCustomWSocket::WaitForClose() {
     PumpMessages();
     if (FHSocket == INVALID_SOCKET) break;
     unsigned long pending = 0;
-    if (plat::WsIoctlFionread(FHSocket, &pending) == plat::SOCKET_ERROR) break;
+    if (PendingCount(pending) == plat::SOCKET_ERROR) break;
     if (pending > 0) TriggerDataAvailable(0);
     if (FHSocket == INVALID_SOCKET) break;
     FLastError = 0;
@@ -262,7 +264,7 @@ void TCustomWSocket::ReceiveLoop(TWSocketOptions Options, std::uint16_t Error) {
       // Bytes that arrive after a short receive re-arm the read notification.
       if (FRecvDrained) break;
       unsigned long pending = 0;
-      if (plat::WsIoctlFionread(FHSocket, &pending) == plat::SOCKET_ERROR) {
+      if (PendingCount(pending) == plat::SOCKET_ERROR) {
         FLastError = plat::WSAGetLastError();
         break;
       }
