@@ -1,10 +1,7 @@
 // OpenSSL client contexts and the texts of OpenSSL's failures.
 #include "net/socket/SslContext.h"
 
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
-
+#include "net/socket/SslLibrary.h"
 #include "net/socket/WSocketLibrary.h"
 
 namespace {

@@ -2,11 +2,7 @@
 // decryption in the receive path, over a BIO that talks to the layer below.
 #include "net/socket/SslWSocket.h"
 
-#include <openssl/bio.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
-
+#include "net/socket/SslLibrary.h"
 #include "net/socket/WSocketInternal.h"
 
 using namespace wsocket_internal;
