@@ -51,8 +51,11 @@ def main():
         elif kind == "helper":
             helpers.append(subprocess.Popen(["sleep", str(step[1])]).pid)
         elif kind == "pids":
-            with open(step[1], "w", encoding="utf-8") as f:
+            # Renamed into place whole: a test polling for the file never
+            # reads it half written.
+            with open(step[1] + ".tmp", "w", encoding="utf-8") as f:
                 json.dump({"self": os.getpid(), "helpers": helpers}, f)
+            os.replace(step[1] + ".tmp", step[1])
         elif kind == "hang":
             while True:
                 time.sleep(1)
