@@ -149,3 +149,29 @@ TEST_F(CliTlsTest, DirectHttpsThroughSquidAndDanted) {
   // Three tunnels, three requests at the server.
   EXPECT_EQ(WaitForLines(nginx.AccessLog(), 3).size(), 3u) << ReadFile(nginx.AccessLog());
 }
+
+// OpenSSL is loaded by the first TLS connection; where it cannot be, the
+// download fails and says so. A private mount namespace hides libssl from
+// the program alone (needs root, as the network namespace tests do).
+TEST_F(CliTlsTest, MissingOpenSslFailsWithAClearText) {
+  TRunResult probe = RunProcess({"sh", "-c", "ldconfig -p | sed -n 's/.*libssl.so.3 .*=> //p' | head -1"},
+                                Environment({}));
+  std::string lib = probe.Out.substr(0, probe.Out.find('\n'));
+  if (lib.empty() || RunProcess({"unshare", "-m", "true"}, Environment({})).ExitCode != 0)
+    GTEST_SKIP() << "no libssl.so.3 to hide, or no mount namespace here";
+  ASSERT_TRUE(nginx.Start(certs)) << nginx.error;
+  httptest::WriteFile(nginx.Www() + "/clip.flv", "data");
+  TService s({});
+  const std::vector<std::string> hidden = {
+      "unshare", "-m", "/bin/sh", "-c", "/bin/mount --bind /dev/null \"$0\" && exec \"$@\"", std::filesystem::canonical(lib),
+      Cli(), "--cacert", certs.CaFile(), "--retries", "0", "--output", Out_.Path, nginx.Https("/clip.flv")};
+  TRunResult r = RunProcess(hidden, Env(s, {}));
+  EXPECT_EQ(r.ExitCode, 1) << r.Out << r.Err;
+  EXPECT_NE(r.Err.find("Download failed: TLS with localhost failed: TLS is not available: "), std::string::npos)
+      << r.Err;
+  EXPECT_FALSE(Exists(Out("clip.flv")));
+  // The same program outside the namespace has its library.
+  TRunResult ok = RunTrusting(s, {nginx.Https("/clip.flv")});
+  EXPECT_EQ(ok.ExitCode, 0) << ok.Err;
+  EXPECT_EQ(ReadFile(Out("clip.flv")), "data");
+}
