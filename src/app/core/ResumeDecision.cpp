@@ -17,12 +17,12 @@ bool ParseNumber(const std::string& s, std::int64_t& n) {
 std::optional<TContentRange> ParseContentRange(const std::string& text) {
   const std::string value = ascii::Trim(text);
   if (value.size() < 6 || !ascii::EqualNoCase(value.substr(0, 6), "bytes ")) return std::nullopt;
-  const std::string spec = ascii::Trim(value.substr(6));
-  const std::size_t slash = spec.find('/');
+  const std::string rangeAndTotal = ascii::Trim(value.substr(6));
+  const std::size_t slash = rangeAndTotal.find('/');
   if (slash == std::string::npos) return std::nullopt;
   TContentRange r;
-  const std::string range = ascii::Trim(spec.substr(0, slash));
-  const std::string total = ascii::Trim(spec.substr(slash + 1));
+  const std::string range = ascii::Trim(rangeAndTotal.substr(0, slash));
+  const std::string total = ascii::Trim(rangeAndTotal.substr(slash + 1));
   if (total != "*" && !ParseNumber(total, r.Total)) return std::nullopt;
   if (range == "*") {
     if (r.Total < 0) return std::nullopt;
