@@ -22,26 +22,19 @@
 #include "platform/ScriptedDesktop.h"
 #include "platform/QtText.h"
 #include "support/SizeLimitedConverter.h"
+#include "ui/DownloadWindowFixture.h"
 #include "ui/MainFixture.h"
 
 using namespace e2e;
 
 namespace {
 
-class DownloadConvertIntegrity : public ::testing::Test {
+// The download window's fixture, with the input FLV and the output in one folder.
+class DownloadConvertIntegrity : public DownloadWindowTest {
  protected:
   void SetUp() override {
-    FDesktop.OnUnexpected = [](const std::string& what) { ADD_FAILURE() << "unexpected " << what; };
-    FScope = std::make_unique<plat::ScopedDesktop>(FDesktop);
-    RegisterTfrmDownload();
-    FMain = std::make_unique<TfrmMain>(FDir / "settings.ini");
+    DownloadWindowTest::SetUp();
     FMain->eOutputFolder->setText(plat::ToQ(FDir.Path));
-  }
-  void TearDown() override {
-    FForm.reset();
-    FMain.reset();
-    FScope.reset();
-    EXPECT_TRUE(FDesktop.BoxAnswers.empty()) << "expected boxes that never came";
   }
   // A one-second FLV made by the real ffmpeg.
   bool MakeFlv(const std::string& path) {
@@ -53,29 +46,11 @@ class DownloadConvertIntegrity : public ::testing::Test {
   }
   // Converts `flv` in mode 2 to `format`; `tick` runs every 20 ms of the modal run.
   int Convert(const std::string& flv, int format, const std::function<void(TfrmDownload&)>& tick = nullptr) {
-    std::unique_ptr<TDownloadWindowIntf> w = CreateDownloadWindow(FMain.get(), {flv});
-    FForm.reset(dynamic_cast<TfrmDownload*>(w.release()));
-    FForm->FJobMode = 2;
-    FForm->FTargetExt = ExtensionForLabel(FormatAt(format)->Label);
-    FForm->FConvertArgs = PresetForIndex(format);
-    QTimer timer;
-    const std::uint32_t start = plat::GetTickCount();
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-      if (tick) tick(*FForm);
-      if (plat::GetTickCount() - start > 40000u) {
-        ADD_FAILURE() << "the window did not end in time";
-        FForm->bStopClick();
-      }
+    TfrmDownload& f = Make(flv, 2, format);
+    return RunModal([&] {
+      if (tick) tick(f);
     });
-    timer.start(20);
-    return FForm->ShowModal();
   }
-
-  TTempDir FDir;
-  plat::ScriptedDesktop FDesktop;
-  std::unique_ptr<plat::ScopedDesktop> FScope;
-  std::unique_ptr<TfrmMain> FMain;
-  std::unique_ptr<TfrmDownload> FForm;
 };
 
 TEST_F(DownloadConvertIntegrity, FullDiskShowsTheReasonAndLeavesNoFile) {

@@ -200,9 +200,7 @@ void THttpCli::NtlmStep(std::uint8_t& State, std::uint8_t& BasicState, std::stri
                              : std::string();
       if (!NtlmChallengeOf(text, Info)) {
         // No usable challenge: the answer is delivered as it came.
-        FAuthChallenges.clear();
-        State = 0;
-        PostRequestDone();
+        EndAuthStep(State);
         break;
       }
       State = 3;
@@ -210,13 +208,19 @@ void THttpCli::NtlmStep(std::uint8_t& State, std::uint8_t& BasicState, std::stri
       break;
     }
     case 3:
-      FAuthChallenges.clear();
-      State = 0;
-      PostRequestDone();
+      EndAuthStep(State);
       break;
     default:
       throw EHttpException(UnexpectedText, 6);
   }
+}
+
+// The exchange is over (answered, or nothing left to answer): the answer
+// in hand is the request's.
+void THttpCli::EndAuthStep(std::uint8_t& State) {
+  FAuthChallenges.clear();
+  State = 0;
+  PostRequestDone();
 }
 
 void THttpCli::BasicStep(std::uint8_t& State, std::uint8_t& NtlmState, const char* StartText,
@@ -229,9 +233,7 @@ void THttpCli::BasicStep(std::uint8_t& State, std::uint8_t& NtlmState, const cha
       plat::PostMessage(FWindowHandle, WM_HTTP_LOGIN, FRequestSerial, 0);
       break;
     case 1:
-      FAuthChallenges.clear();
-      State = 0;
-      PostRequestDone();
+      EndAuthStep(State);
       break;
     default:
       throw EHttpException(UnexpectedText, 6);

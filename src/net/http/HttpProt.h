@@ -400,6 +400,7 @@ class THttpCli : public TComponent {
   bool StartAuthPass();
   void NtlmStep(std::uint8_t& State, std::uint8_t& BasicState, std::string& ConnectionValue,
                 TNTLM_Msg2_Info& Info, const char* StartText, const char* UnexpectedText);
+  void EndAuthStep(std::uint8_t& State);
   void BasicStep(std::uint8_t& State, std::uint8_t& NtlmState, const char* StartText, const char* UnexpectedText);
   void CleanUpForAuth();
   bool RelocationAllowed();
