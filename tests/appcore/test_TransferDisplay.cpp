@@ -80,6 +80,54 @@ TEST(TransferDisplay, RelocationAnswerLengthDoesNotStand) {
   EXPECT_EQ(d.BarMax(), 100);
 }
 
+// A retry continues the file: the answer (206) carries the rest only, and
+// the display goes on from the bytes the file holds, never showing a whole
+// bar or an earlier attempt's speed; a restart from zero counts from zero.
+TEST(TransferDisplay, ContinuedAttemptCountsOnFromTheFile) {
+  Clock c;
+  TTransferDisplay d(c.Fn());
+  d.HeaderBegin();
+  d.HeaderData({"HTTP/1.0 200 OK", "Content-Length: 5000000"});
+  d.BodyFrom(0);
+  d.DocData(1000);
+  c.now += 2000;
+  d.DocData(2500000);  // then the connection is reset
+  EXPECT_EQ(d.ReceiveSpeed(), "1220.7 KB/S");
+
+  c.now += 1000;  // the retry's wait; its first answer is a relocation
+  d.HeaderBegin();
+  d.BodyFrom(2500000);
+  d.HeaderData({"HTTP/1.0 303 See Other", "Content-Length: 0"});
+  EXPECT_EQ(d.TotalText(), "0 KB");  // its own length, not a whole bar
+  d.HeaderBegin();
+  d.BodyFrom(2500000);
+  d.HeaderData({"HTTP/1.0 206 Partial Content", "Content-Length: 2500000"});
+  d.BodyFrom(2500000);
+  EXPECT_EQ(d.BarMax(), 5000000);
+  EXPECT_EQ(d.BarPos(), 2500000);
+  EXPECT_EQ(d.TotalText(), "4883 KB");
+  d.DocData(8192);
+  EXPECT_EQ(d.ReceiveData(), "2449 KB of 4883 KB received");
+  EXPECT_EQ(d.BarPos(), 2508192);
+  c.now += 2000;
+  d.DocData(8192 + 204800);  // this attempt's 208 KB over 2 s, not 2.6 MB
+  EXPECT_EQ(d.ReceiveSpeed(), "104.0 KB/S");
+  d.DocData(2500000);
+  EXPECT_EQ(d.ReceiveData(), "4883 KB of 4883 KB received");
+  EXPECT_EQ(d.BarPos(), d.BarMax());
+
+  // A server that ignores the range: the whole file, so the file starts
+  // again from zero.
+  d.HeaderBegin();
+  d.BodyFrom(2500000);
+  d.HeaderData({"HTTP/1.0 200 OK", "Content-Length: 5000000"});
+  EXPECT_EQ(d.BarMax(), 5000000);
+  d.BodyFrom(0);
+  EXPECT_EQ(d.BarPos(), 0);
+  d.DocData(4096);
+  EXPECT_EQ(d.ReceiveData(), "4 KB of 4883 KB received");
+}
+
 TEST(TransferDisplay, NoSampleWithinTwoSeconds) {
   Clock c;
   TTransferDisplay d(c.Fn());

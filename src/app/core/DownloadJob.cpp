@@ -98,10 +98,13 @@ TDownloadJob::TDownloadJob(IDownloadHost& host, const std::vector<std::string>& 
   c.SocksAuthentication = socksNoAuthentication;
   c.OnHeaderBegin = [this](THttpCli*) {
     FTransfer.HeaderBegin();
+    FTransfer.BodyFrom(FileHolds());
     FDisplay.Bar1Max = FTransfer.BarMax();
+    FDisplay.Bar1Pos = FTransfer.BarPos();
     FDisplay.TotalText.clear();
   };
   c.OnHeaderData = [this](THttpCli*) { HttpCli1HeaderData(); };
+  c.OnHeaderEnd = [this](THttpCli*) { HttpCli1HeaderEnd(); };
   c.OnDocData = [this](THttpCli*, const void*, int) { HttpCli1DocData(); };
 }
 
@@ -446,6 +449,8 @@ void TDownloadJob::FetchVideo() {
   } catch (...) {
     error = std::current_exception();
   }
+  // Each attempt ended with a flush; this one serves a Run that raised, so
+  // that the ".part" keeps every byte received.
   flushGathered();
   const std::string writeError = FFileStream->WriteError();
   FHttpCli->ReceiveStream = nullptr;
@@ -502,6 +507,19 @@ void TDownloadJob::HttpCli1HeaderData() {
     throw;
   }
   FDisplay.Bar1Max = FTransfer.BarMax();
+  FDisplay.TotalText = FTransfer.TotalText();
+  Changed();
+}
+
+std::int64_t TDownloadJob::FileHolds() { return FFileStream ? FFileStream->Seek(0, plat::soCurrent) : 0; }
+
+// A continued download's answer carries only the rest, so the display counts
+// on from what the file holds: at the header's begin (a retry continues the
+// file) and again at its end (an answer that is the whole file empties it).
+void TDownloadJob::HttpCli1HeaderEnd() {
+  FTransfer.BodyFrom(FileHolds());
+  FDisplay.Bar1Max = FTransfer.BarMax();
+  FDisplay.Bar1Pos = FTransfer.BarPos();
   FDisplay.TotalText = FTransfer.TotalText();
   Changed();
 }

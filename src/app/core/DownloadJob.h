@@ -154,6 +154,9 @@ class TDownloadJob {
 
   // Transfer events.
   void HttpCli1HeaderData();
+  void HttpCli1HeaderEnd();
+  // Bytes in the file before the body of the answer at hand.
+  std::int64_t FileHolds();
   void HttpCli1DocData();
 
   IDownloadHost& FHost;

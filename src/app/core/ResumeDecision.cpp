@@ -40,8 +40,8 @@ TResumeDecision DecideResume(std::int64_t have, int status, const std::vector<st
                              bool relocating) {
   if (relocating || status == 401 || status == 407 || (status >= 100 && status < 200)) return {raNotFinal, ""};
   std::string value;
-  const bool hasRange = ascii::HeaderValue(header, "Content-Range", value);
-  const std::optional<TContentRange> range = hasRange ? ParseContentRange(value) : std::nullopt;
+  const std::optional<TContentRange> range =
+      ParseContentRange(ascii::HeaderValue(header, "Content-Range", value) ? value : std::string());
   if (status == 200) {
     if (have == 0) return {raContinue, ""};
     return {raRestart, "the server sent the whole file; starting again from zero"};

@@ -66,6 +66,9 @@ TTransferDisplay::TTransferDisplay(TickFn tick) : FTick(std::move(tick)) {
 
 void TTransferDisplay::Reset() {
   FTotalText.clear();
+  FLength = -1;
+  FPartial = false;
+  FOffset = 0;
   FLastTick = 0;
   FLastCount = 0;
   FBarMax = kDesignMax;
@@ -78,16 +81,39 @@ void TTransferDisplay::Reset() {
 void TTransferDisplay::HeaderBegin() {
   FTotalText.clear();
   FBarMax = kDesignMax;
+  FLength = -1;
+  FPartial = false;
+  FOffset = 0;
 }
 
 void TTransferDisplay::HeaderData(const std::vector<std::string>& header) {
   const std::int64_t length = ContentLengthFromHeader(header);
   if (length < 0) return;
-  FBarMax = length;
-  FTotalText = std::to_string(KiloBytesHalfEven(length)) + " KB";
+  FLength = length;
+  // Only a partial answer's length is the rest after what the file holds;
+  // any other (a relocation, the whole file) stands for itself.
+  FPartial = !header.empty() && header[0].find(" 206") != std::string::npos;
+  SetTotal(length + (FPartial ? FOffset : 0));
 }
 
-void TTransferDisplay::DocData(std::int64_t receivedCount) {
+void TTransferDisplay::SetTotal(std::int64_t total) {
+  FBarMax = total;
+  FTotalText = std::to_string(KiloBytesHalfEven(total)) + " KB";
+}
+
+void TTransferDisplay::BodyFrom(std::int64_t offset) {
+  FOffset = offset;
+  if (FLength >= 0) SetTotal(FLength + (FPartial ? offset : 0));
+  // A first answer has no samples to drop; a later attempt's samples start
+  // here, not from what an earlier one had counted.
+  if (offset == 0 && FLastCount == 0) return;
+  FBarPos = offset;
+  FLastTick = 0;
+  FLastCount = offset;
+}
+
+void TTransferDisplay::DocData(std::int64_t bodyCount) {
+  const std::int64_t receivedCount = FOffset + bodyCount;
   // Without an announced length the total would be empty: show the count alone.
   FReceiveData = std::to_string(KiloBytesHalfEven(receivedCount)) + " KB" +
                  (HasTotal() ? " of " + FTotalText : std::string()) + " received";

@@ -31,8 +31,14 @@ class TTransferDisplay {
   void HeaderBegin();
   // On every header line: picks up the announced length (throws on a bad one).
   void HeaderData(const std::vector<std::string>& header);
-  // On every piece of body data; `receivedCount` includes the piece.
-  void DocData(std::int64_t receivedCount);
+  // The answer's body is written after `offset` bytes the file already
+  // holds (a continued download; 0 otherwise): the total and the count
+  // include them, and the speed is sampled afresh. Given after HeaderBegin
+  // and again at the header's end, when the answer may have emptied the file.
+  void BodyFrom(std::int64_t offset);
+  // On every piece of body data; `bodyCount` (the answer's received count)
+  // includes the piece.
+  void DocData(std::int64_t bodyCount);
 
   bool HasTotal() const { return !FTotalText.empty(); }
   std::int64_t BarMax() const { return FBarMax; }
@@ -46,7 +52,12 @@ class TTransferDisplay {
 
  private:
   TickFn FTick;
+  void SetTotal(std::int64_t total);
+
   std::string FTotalText;     // "<total KB> KB"; empty until a length is known
+  std::int64_t FLength = -1;  // the answer's announced length
+  bool FPartial = false;      // the answer is a 206: its length is the rest
+  std::int64_t FOffset = 0;   // bytes in the file before the answer's body
   std::uint32_t FLastTick = 0;  // 0: no sample yet
   std::int64_t FLastCount = 0;
   std::int64_t FBarMax = kDesignMax;
