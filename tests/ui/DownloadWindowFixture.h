@@ -27,24 +27,7 @@
 #include "platform/Desktop.h"
 #include "platform/ScriptedDesktop.h"
 #include "platform/QtText.h"
-
-class TEnv {
- public:
-  TEnv(const char* name, const std::string& value) : FName(name) {
-    if (const char* old = std::getenv(name)) FOld = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~TEnv() {
-    if (FOld) ::setenv(FName, FOld->c_str(), 1);
-    else ::unsetenv(FName);
-  }
-  TEnv(const TEnv&) = delete;
-  TEnv& operator=(const TEnv&) = delete;
-
- private:
-  const char* FName;
-  std::optional<std::string> FOld;
-};
+#include "ui/MainFixture.h"
 
 inline std::string Text(QLabel* l) { return plat::FromQ(l->text()); }
 
@@ -66,13 +49,13 @@ class DownloadWindowTest : public ::testing::Test {
   }
 
   void UseService(const e2e::TService& s) {
-    FEnv.push_back(std::make_unique<TEnv>("CLIPHARBOR_SERVICE", s.Host()));
-    FEnv.push_back(std::make_unique<TEnv>("CLIPHARBOR_CACHE_HOST", "127.0.0.1"));
+    FEnv.push_back(std::make_unique<ScopedEnv>("CLIPHARBOR_SERVICE", s.Host().c_str()));
+    FEnv.push_back(std::make_unique<ScopedEnv>("CLIPHARBOR_CACHE_HOST", "127.0.0.1"));
   }
   void UseStandInConverter(const std::string& steps) {
     e2e::WriteFile(FDir / "steps.json", steps);
-    FEnv.push_back(std::make_unique<TEnv>("CONVERT_STANDIN", FDir / "steps.json"));
-    FEnv.push_back(std::make_unique<TEnv>("PATH", e2e::PathWithout(e2e::StandInConverterDir(FDir))));
+    FEnv.push_back(std::make_unique<ScopedEnv>("CONVERT_STANDIN", (FDir / "steps.json").c_str()));
+    FEnv.push_back(std::make_unique<ScopedEnv>("PATH", e2e::PathWithout(e2e::StandInConverterDir(FDir)).c_str()));
   }
 
   // Made through the main window's hand-over seam, as Start makes it.
@@ -110,5 +93,5 @@ class DownloadWindowTest : public ::testing::Test {
   std::unique_ptr<plat::ScopedDesktop> FScope;
   std::unique_ptr<TfrmMain> FMain;
   std::unique_ptr<TfrmDownload> FForm;
-  std::vector<std::unique_ptr<TEnv>> FEnv;
+  std::vector<std::unique_ptr<ScopedEnv>> FEnv;
 };

@@ -365,7 +365,7 @@ TEST_F(DownloadWindowTest, ConverterFailuresShowABoxAndWaitForStop) {
   WriteFile(flv, "FLV");
   {
     // Not on PATH.
-    FEnv.push_back(std::make_unique<TEnv>("PATH", PathWithout(StandInConverterDir(FDir, false))));
+    FEnv.push_back(std::make_unique<ScopedEnv>("PATH", PathWithout(StandInConverterDir(FDir, false)).c_str()));
     FDesktop.ExpectBox("Error while creating convert process!2.", plat::IDOK);
     TfrmDownload& f = Make(flv, 2);
     int ticks = 0;
@@ -482,8 +482,8 @@ TEST_F(DownloadWindowTest, DemoSetupCacheHostUnderAnotherNameLetsACopiedAddressI
   // As scripts/demo --gui runs it: the service on 127.0.0.1, its cache host as "localhost".
   TService s({"--cache-host", "localhost"});
   ASSERT_TRUE(s.Running());
-  FEnv.push_back(std::make_unique<TEnv>("CLIPHARBOR_SERVICE", s.Host()));
-  FEnv.push_back(std::make_unique<TEnv>("CLIPHARBOR_CACHE_HOST", "localhost"));
+  FEnv.push_back(std::make_unique<ScopedEnv>("CLIPHARBOR_SERVICE", s.Host().c_str()));
+  FEnv.push_back(std::make_unique<ScopedEnv>("CLIPHARBOR_CACHE_HOST", "localhost"));
   FDesktop.CopyText("  " + s.WatchUrl() + "\n");
   EXPECT_EQ(plat::FromQ(FMain->eUrl->text()), s.WatchUrl());
   FMain->rbDownload->setChecked(true);
