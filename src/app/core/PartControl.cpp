@@ -1,6 +1,8 @@
 #include "app/core/PartControl.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +12,7 @@
 #include <sstream>
 
 #include "app/core/AsciiText.h"
+#include "app/core/DownloadName.h"
 #include "app/core/ResumeDecision.h"
 #include "app/core/TransferResult.h"
 
@@ -74,7 +77,7 @@ TPartIdentity AnswerIdentity(const std::string& url, int status, const std::vect
   return id;
 }
 
-std::string ControlPath(const std::string& partPath) { return partPath + ".ctl"; }
+std::string ControlPath(const std::string& partPath) { return partPath + kControlSuffix; }
 
 std::optional<TPartIdentity> LoadPartControl(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
@@ -116,10 +119,14 @@ bool SavePartControl(const std::string& path, const TPartIdentity& id, std::stri
   if (id.Total >= 0) text += "total " + std::to_string(id.Total) + "\n";
   if (!OneLine(id.ETag).empty()) text += "etag " + id.ETag + "\n";
   if (!OneLine(id.LastModified).empty()) text += "last-modified " + id.LastModified + "\n";
-  const std::string temp = path + ".tmp";
-  ::unlink(temp.c_str());  // a link left there is removed, never followed
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  // A short temporary name in the same folder: the control file's own name
+  // may be as long as names get. mkstemp never opens an existing name, so a
+  // link planted there is not followed.
+  const std::size_t slash = path.rfind('/');
+  std::string temp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + ".clipharbor-XXXXXX";
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return Fail(error, temp);
+  ::fchmod(fd, 0644);
   const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
   const int writeErrno = errno;
   ::close(fd);
