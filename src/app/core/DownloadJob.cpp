@@ -449,9 +449,10 @@ void TDownloadJob::FetchVideo() {
   if (resume) {
     if (std::optional<TPartIdentity> kept = LoadPartControl(controlPath)) get.Identity = *kept;
   }
-  get.Hooks().Identified = [&controlPath](const TPartIdentity& id) {
+  bool controlFailed = false;  // a local problem, like a refused write
+  get.Hooks().Identified = [&controlPath, &controlFailed](const TPartIdentity& id) {
     std::string error;
-    SavePartControl(controlPath, id, error);
+    controlFailed = !SavePartControl(controlPath, id, error);
     return error;
   };
   std::exception_ptr error;
@@ -473,7 +474,7 @@ void TDownloadJob::FetchVideo() {
 
   std::optional<std::string> failure;
   if (!outcome.Complete) failure = FailureText(outcome.Failure);
-  FLocalFailure = !writeError.empty() || (!outcome.Complete && outcome.Failure.Kind == fkLocal);
+  FLocalFailure = !writeError.empty() || controlFailed;
   if (!failure && FLocalFailure) failure = writeError;
   finalLock.reset();
   if (!failure && FDirect) NameDirectDownload(replaceAgreed);
