@@ -274,6 +274,7 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
   PumpTurn();
   if (Stopped()) return prLeave;
   ReadDocument(pageText);
+  if (PageFailed()) return prFailed;
 
   if (!page::HasAgeGate(pageText)) {
     FLoginSubmitted = false;
@@ -300,6 +301,7 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
       Navigate(*login);
       if (WaitReadyState() == wrStopped) return prLeave;
       ReadDocument(pageText);
+      if (PageFailed()) return prFailed;
     }
   }
 
@@ -309,6 +311,7 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
       Navigate(*verify);
       if (WaitReadyState() == wrStopped) return prLeave;
       ReadDocument(pageText);
+      if (PageFailed()) return prFailed;
     }
   }
 
@@ -328,6 +331,12 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
   return prDone;
 }
 
+bool TDownloadJob::PageFailed() {
+  if (!FWebBrowser->LoadFailed()) return false;
+  FPageError = FWebBrowser->FailureText();
+  return true;
+}
+
 void TDownloadJob::FetchPage() {
   bool posted = false;
   for (std::size_t i = 0; i < FInputList.size(); ++i) {
@@ -338,7 +347,7 @@ void TDownloadJob::FetchPage() {
     if (!IsVideoPageUrl(line)) continue;
 
     std::string pageText;
-    std::string loadError;
+    FPageError.clear();
     for (int attempt = 0; attempt < 3; ++attempt) {
       Navigate(line);
       if (WaitReadyState() == wrStopped) return;
@@ -349,14 +358,11 @@ void TDownloadJob::FetchPage() {
         const TPollResult r = PollTurn(line, pageText);
         if (r == prLeave) return;
         if (r != prNextTurn) break;
-        // A load that failed shows nothing however long it is polled.
-        loadError = FWebBrowser->LastError();
-        if (pageText.empty() && !loadError.empty()) break;
       }
       BlankPage();
-      if (!pageText.empty()) break;
+      // A failed load shows the same however long it is polled or retried.
+      if (!pageText.empty() || !FPageError.empty()) break;
     }
-    if (pageText.empty() && !loadError.empty()) FHost.Notice(loadError);
     plat::PostMessage(FHandle, WM_FETCHVIDEO, 0, 0);
     posted = true;
   }
@@ -375,8 +381,13 @@ bool OnlyTransferProgressDiffers(TDownloadDisplay a, const TDownloadDisplay& b) 
 
 void TDownloadJob::FetchVideo() {
   if (FDisplay.DownloadUrl.empty()) {
-    Box("Unable get html from " + (FInputList.empty() ? std::string() : FInputList.front()),
-        plat::MB_OK | plat::MB_ICONINFORMATION);
+    const std::string text = "Unable get html from " + (FInputList.empty() ? std::string() : FInputList.front());
+    // A page that failed to load says why; one that loaded without an
+    // address has nothing more to say.
+    if (FPageError.empty())
+      Box(text, plat::MB_OK | plat::MB_ICONINFORMATION);
+    else
+      Box(text + "\r\n" + FPageError, plat::MB_OK | plat::MB_ICONERROR);
     bStopClick();
     return;
   }
