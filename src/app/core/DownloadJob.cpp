@@ -528,6 +528,9 @@ std::int64_t TDownloadJob::FileHolds() { return FFileStream ? FFileStream->Seek(
 // on from what the file holds: at the header's begin (a retry continues the
 // file) and again at its end (an answer that is the whole file empties it).
 void TDownloadJob::HttpCli1HeaderEnd() {
+  // An answer that is not the file's (an error page, a relocation) leaves
+  // no length and no count: the bar shows only what the file received.
+  if (!FHttpCli->ReceiveStream) FTransfer.HeaderBegin();
   FTransfer.BodyFrom(FileHolds());
   FDisplay.Bar1Max = FTransfer.BarMax();
   FDisplay.Bar1Pos = FTransfer.BarPos();
@@ -536,6 +539,7 @@ void TDownloadJob::HttpCli1HeaderEnd() {
 }
 
 void TDownloadJob::HttpCli1DocData() {
+  if (!FHttpCli->ReceiveStream) return;
   FTransfer.DocData(FHttpCli->ReceivedCount());
   FDisplay.ReceiveData = FTransfer.ReceiveData();
   FDisplay.Bar1Pos = FTransfer.BarPos();
