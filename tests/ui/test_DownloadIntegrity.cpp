@@ -157,7 +157,8 @@ TEST_F(DownloadIntegrityTest, RefusedStoredAccountIsAskedForAgain) {
   TService s({"--age-gate"});
   ASSERT_TRUE(s.Running());
   UseRefusedAccount(s);
-  // The stored account is refused: the question again, then the dialog.
+  // The stored account is refused: said so, the question again, then the dialog.
+  FDesktop.ExpectBox("Your login was incorrect.", plat::IDOK);
   FDesktop.ExpectBox(plat::IDYES);
   Make(s.WatchUrl(), 0);
   int dialogs = 0;
@@ -171,8 +172,9 @@ TEST_F(DownloadIntegrityTest, RefusedStoredAccountIsAskedForAgain) {
             }),
             mrCancel);
   EXPECT_EQ(dialogs, 1);
-  ASSERT_EQ(FDesktop.Boxes.size(), 1u);
-  EXPECT_NE(FDesktop.Boxes[0].Text.find("Do you want Login to access your account?"), std::string::npos);
+  ASSERT_EQ(FDesktop.Boxes.size(), 2u);
+  EXPECT_EQ(FDesktop.Boxes[0].Flags, plat::MB_OK | plat::MB_ICONERROR);
+  EXPECT_NE(FDesktop.Boxes[1].Text.find("Do you want Login to access your account?"), std::string::npos);
   EXPECT_EQ(FMain->FAccountPassword, "secret");
   EXPECT_TRUE(ReadFile(FOut / kFinal) == s.Flv());
   const std::string log = s.Requests();
@@ -180,10 +182,36 @@ TEST_F(DownloadIntegrityTest, RefusedStoredAccountIsAskedForAgain) {
   EXPECT_EQ(log.find("password=wrong"), log.rfind("password=wrong")) << "one submission of the refused account";
 }
 
+TEST_F(DownloadIntegrityTest, MistypedPasswordIsSaidBeforeTheQuestionComesAgain) {
+  TService s({"--age-gate"});
+  ASSERT_TRUE(s.Running());
+  UseService(s);
+  FDesktop.ExpectBox(plat::IDYES);
+  FDesktop.ExpectBox("Your login was incorrect.", plat::IDOK);
+  FDesktop.ExpectBox(plat::IDYES);
+  Make(s.WatchUrl(), 0);
+  std::vector<std::string> passwords = {"wrong", "secret"};
+  std::size_t typed = 0;
+  EXPECT_EQ(RunModal([&] {
+              auto* login = qobject_cast<TfrmLogin*>(QApplication::activeModalWidget());
+              if (!login || typed >= passwords.size()) return;
+              login->eUsername->setText("user");
+              login->ePassword->setText(QString::fromStdString(passwords[typed++]));
+              login->bOK->click();
+            }),
+            mrCancel);
+  EXPECT_EQ(typed, 2u);
+  ASSERT_EQ(FDesktop.Boxes.size(), 3u);
+  EXPECT_EQ(FDesktop.Boxes[1].Text, "Your login was incorrect.");
+  EXPECT_NE(FDesktop.Boxes[2].Text.find("Do you want Login to access your account?"), std::string::npos);
+  EXPECT_TRUE(ReadFile(FOut / kFinal) == s.Flv());
+}
+
 TEST_F(DownloadIntegrityTest, RefusedLoginAnsweredNoStops) {
   TService s({"--age-gate"});
   ASSERT_TRUE(s.Running());
   UseRefusedAccount(s);
+  FDesktop.ExpectBox("Your login was incorrect.", plat::IDOK);
   FDesktop.ExpectBox(plat::IDNO);
   Make(s.WatchUrl(), 0);
   EXPECT_EQ(RunModal(), mrStop);

@@ -282,6 +282,8 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
     // The gate still shown after a login means the account was refused:
     // ask as if none were stored instead of sending it again every turn.
     if (FHost.AccountUser().empty() || FLoginSubmitted) {
+      // Say so in the service's own words before asking again.
+      if (FLoginSubmitted) Box("Your login was incorrect.", plat::MB_OK | plat::MB_ICONERROR);
       if (Box(AgeGateQuestion(), plat::MB_YESNO | plat::MB_ICONINFORMATION) != plat::IDYES) {
         bStopClick();
         return prLeave;
