@@ -2,8 +2,11 @@
 // clipboard watch over the viewer chain, and the menu and link actions.
 #include "app/ui/Main.h"
 
+#include "app/core/AddressWords.h"
 #include "app/core/AppMessages.h"
+#include "app/core/ConvertOutput.h"
 #include "app/core/ConvertThread.h"
+#include "app/core/DownloadJob.h"
 #include "app/core/Formats.h"
 #include "app/core/Global.h"
 #include "app/core/Service.h"
@@ -46,6 +49,7 @@ constexpr int kClientHeight = 362;
 const char* const kSection = "Options";
 const char* const kCaption = "Clipharbor";
 const char* const kSelectFile = "Select video file:";
+const char* const kOneAddress = "Please enter only one video URL at a time!";
 
 int Box(const std::string& text, plat::UINT flags) { return plat::Desktop().MessageBox(text, kCaption, flags); }
 
@@ -421,6 +425,11 @@ void TfrmMain::bStartClick() {
       }
     }
     if (!convertMode) {
+      // Two addresses would run together into one video id.
+      if (AddressesIn(FromQ(eUrl->text())).size() > 1) {
+        Box(kOneAddress, plat::MB_ICONINFORMATION | plat::MB_OK);
+        return;
+      }
       if (!IsVideoPageUrl(FromQ(eUrl->text()))) {
         Box("Please enter the url like " + ExampleWatchUrl(), plat::MB_ICONINFORMATION | plat::MB_OK);
         return;
@@ -428,6 +437,15 @@ void TfrmMain::bStartClick() {
     } else if (!plat::FileExists(FromQ(eFileName->text()))) {
       Box("Please check whether the video file exist.", plat::MB_ICONINFORMATION | plat::MB_OK);
       return;
+    } else {
+      // The converted file must never replace its own source.
+      const std::string input = FromQ(eFileName->text());
+      const std::string output =
+          ConvertOutputName(FOutputDir, input, ExtensionForLabel(FromQ(cbFormat->currentText())));
+      if (SameFile(input, output)) {
+        Box(OntoItselfText(output), plat::MB_ICONERROR | plat::MB_OK);
+        return;
+      }
     }
 
     auto inputList = std::make_unique<TStringList>();
