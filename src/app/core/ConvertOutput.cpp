@@ -43,6 +43,6 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 std::string OntoItselfText(const std::string& path) {
-  return "The converted file would replace the video file itself: " + path + "\r\n" +
+  return "The converted file would replace the video file itself:\r\n" + path + "\r\n" +
          "Please choose another output folder or format.";
 }
