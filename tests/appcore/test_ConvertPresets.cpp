@@ -1,13 +1,52 @@
 // Every row of the format table converts FLV inputs at the frame rates FLV
-// files come with (12, 15, 25 and 30 fps) through the real ffmpeg.
+// files come with (12, 15, 25 and 30 fps) through the real ffmpeg, and every
+// container that holds tags carries the page's title and address.
 #include "app/core/Formats.h"
 #include "test_ConvertSupport.h"
+
+#include <QString>
+
+#include <map>
+#include <sstream>
 
 using namespace convtest;
 
 namespace {
 
 constexpr int kRates[] = {12, 15, 25, 30};
+
+// The tags ffprobe reads from a file, container and streams alike (Ogg keeps
+// them with the stream), keys in lower case.
+std::map<std::string, std::string> ProbedTags(const std::string& file) {
+  std::istringstream lines(Capture("ffprobe -v error -show_entries format_tags:stream_tags -of default=nw=1 '" +
+                                   file + "'"));
+  std::map<std::string, std::string> tags;
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t eq = line.find('=');
+    if (line.rfind("TAG:", 0) != 0 || eq == std::string::npos) continue;
+    std::string key = line.substr(4, eq - 4);
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    tags[key] = line.substr(eq + 1);
+  }
+  return tags;
+}
+
+// A 3GPP text box as the file holds it: the tag, version and flags, a
+// language code, then the UTF-8 text ended by a zero.
+bool Has3gppBox(const std::string& data, const std::string& tag, const std::string& text) {
+  for (std::size_t at = data.find(tag); at != std::string::npos; at = data.find(tag, at + 1))
+    if (at + 10 + text.size() < data.size() && data.compare(at + 10, text.size() + 1, text + '\0') == 0) return true;
+  return false;
+}
+
+std::string Utf16Be(const std::string& utf8) {
+  std::string out;
+  for (const char16_t unit : QString::fromStdString(utf8).toStdU16String()) {
+    out += static_cast<char>(unit >> 8);
+    out += static_cast<char>(unit & 0xff);
+  }
+  return out;
+}
 
 TEST(ConvertPresets, EveryRowConvertsEveryCommonFrameRate) {
   if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe")) GTEST_SKIP() << "ffmpeg or ffprobe not available";
@@ -37,6 +76,47 @@ TEST(ConvertPresets, EveryRowConvertsEveryCommonFrameRate) {
                                          "-of default=nw=1:nk=1 '" + proc.FOutputFile + "'");
         EXPECT_EQ(rate, "25/1\n");
       }
+    }
+  }
+  PumpUntil([&] { return proc.LiveReaders() == 0; }, 5000);
+}
+
+TEST(ConvertPresets, EveryTaggingContainerCarriesTitleAndAddress) {
+  if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe")) GTEST_SKIP() << "ffmpeg or ffprobe not available";
+  TTempDir dir;
+  TReportWindow win;
+  TConvertProcess proc;
+  proc.FNotifyWnd = win.Wnd;
+  const std::string flv = dir.File("in.flv");
+  ASSERT_TRUE(MakeTestFlv(flv, 25));
+  const TConvertTags tags{"Harbour \"Lights\" & \xc3\x9cmlaut = -2008", "http://www.youtube.com/watch?v=piEWjpA_51Q"};
+  for (int i = 0; i < FormatCount; ++i) {
+    SCOPED_TRACE(FormatAt(i)->Label);
+    win.Reports.clear();
+    proc.FActive = true;
+    proc.FInputFile = flv;
+    proc.FOutputFile = dir.File("tagged-" + std::to_string(i) + ExtensionForLabel(FormatAt(i)->Label));
+    proc.FArguments = PresetForIndex(i);
+    proc.FTags = tags;
+    proc.Start();
+    ASSERT_TRUE(PumpUntil([&] { return win.Ended(); }, 60000));
+    proc.StopProcess(0);
+    ASSERT_EQ(win.End()->Status, csProgress) << proc.LastErrorLine();
+    const std::string data = ReadFile(proc.FOutputFile);
+    std::map<std::string, std::string> probed = ProbedTags(proc.FOutputFile);
+    if (i == 2) {
+      // The PSP's own box holds the title only, in UTF-16.
+      EXPECT_NE(data.find(Utf16Be(tags.Title)), std::string::npos);
+    } else if (i == 3) {
+      // 3GPP's title and description boxes, which ffprobe does not read.
+      EXPECT_TRUE(Has3gppBox(data, "titl", tags.Title));
+      EXPECT_TRUE(Has3gppBox(data, "dscp", tags.Address));
+    } else if (i == 9) {
+      // An MPEG program stream has no place for tags.
+      EXPECT_EQ(probed.count("title"), 0u);
+    } else {
+      EXPECT_EQ(probed["title"], tags.Title);
+      EXPECT_EQ(probed["comment"], tags.Address);
     }
   }
   PumpUntil([&] { return proc.LiveReaders() == 0; }, 5000);
