@@ -189,9 +189,10 @@ TEST_F(MainWindowTest, ControlsCaptionsAndHints) {
   EXPECT_EQ(f.lUrl->text().toStdString(), "http://www.youtube.com/watch?v=piEWjpA_51Q");
   EXPECT_TRUE(f.lUrl->font().underline());
   EXPECT_FALSE(f.cbFormat->isEditable());
-  ASSERT_EQ(f.cbFormat->count(), 10);
+  ASSERT_EQ(f.cbFormat->count(), 14);
   EXPECT_EQ(f.cbFormat->itemText(0).toStdString(), "Ipod Video (Apple QuickTime MOV)");
   EXPECT_EQ(f.cbFormat->itemText(9).toStdString(), "MPEG1 Movie (MPG)");
+  EXPECT_EQ(f.cbFormat->itemText(13).toStdString(), "Opus Audio (OPUS)");
   EXPECT_EQ(f.WlmShiftImage1->toolTip().toStdString(), "Click to popup the menu");
   // Fixed border: system menu and minimise box only.
   const Qt::WindowFlags fl = f.windowFlags();

@@ -194,6 +194,7 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   cbFormat->setObjectName("cbFormat");
   cbFormat->setEditable(false);
   for (int i = 0; i < FormatCount; ++i) cbFormat->addItem(FormatAt(i)->Label);
+  cbFormat->setMaxVisibleItems(FormatCount);  // the whole list open, no scrolling
   cbFormat->setCurrentIndex(0);
 
   bvSeparator = new QFrame(this);
