@@ -48,26 +48,42 @@ std::string Utf16Be(const std::string& utf8) {
   return out;
 }
 
-TEST(ConvertPresets, EveryRowConvertsEveryCommonFrameRate) {
-  if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe")) GTEST_SKIP() << "ffmpeg or ffprobe not available";
+class ConvertPresets : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe")) GTEST_SKIP() << "ffmpeg or ffprobe not available";
+    proc.FNotifyWnd = win.Wnd;
+  }
+  void TearDown() override {
+    PumpUntil([&] { return proc.LiveReaders() == 0; }, 5000);
+  }
+  // Converts `flv` with row `row` into `out` + the row's extension; true
+  // when the converter ended within a minute (the end record says how).
+  bool ConvertRow(int row, const std::string& flv, const std::string& out, const TConvertTags& tags = {}) {
+    win.Reports.clear();
+    proc.FActive = true;
+    proc.FInputFile = flv;
+    proc.FOutputFile = dir.File(out + ExtensionForLabel(FormatAt(row)->Label));
+    proc.FArguments = PresetForIndex(row);
+    proc.FTags = tags;
+    proc.Start();
+    const bool ended = PumpUntil([&] { return win.Ended(); }, 60000);
+    proc.StopProcess(0);
+    return ended;
+  }
+
   TTempDir dir;
   TReportWindow win;
   TConvertProcess proc;
-  proc.FNotifyWnd = win.Wnd;
+};
+
+TEST_F(ConvertPresets, EveryRowConvertsEveryCommonFrameRate) {
   for (int fps : kRates) {
     const std::string flv = dir.File("in" + std::to_string(fps) + ".flv");
     ASSERT_TRUE(MakeTestFlv(flv, fps)) << fps;
     for (int i = 0; i < FormatCount; ++i) {
       SCOPED_TRACE(std::string(FormatAt(i)->Label) + " at " + std::to_string(fps) + " fps");
-      win.Reports.clear();
-      proc.FActive = true;
-      proc.FInputFile = flv;
-      proc.FOutputFile = dir.File("out" + std::to_string(fps) + "-" + std::to_string(i) +
-                                  ExtensionForLabel(FormatAt(i)->Label));
-      proc.FArguments = PresetForIndex(i);
-      proc.Start();
-      ASSERT_TRUE(PumpUntil([&] { return win.Ended(); }, 60000));
-      proc.StopProcess(0);
+      ASSERT_TRUE(ConvertRow(i, flv, "out" + std::to_string(fps) + "-" + std::to_string(i)));
       EXPECT_EQ(win.End()->Status, csProgress) << proc.LastErrorLine();
       EXPECT_TRUE(Exists(proc.FOutputFile));
       if (i == 9) {
@@ -78,29 +94,15 @@ TEST(ConvertPresets, EveryRowConvertsEveryCommonFrameRate) {
       }
     }
   }
-  PumpUntil([&] { return proc.LiveReaders() == 0; }, 5000);
 }
 
-TEST(ConvertPresets, EveryTaggingContainerCarriesTitleAndAddress) {
-  if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe")) GTEST_SKIP() << "ffmpeg or ffprobe not available";
-  TTempDir dir;
-  TReportWindow win;
-  TConvertProcess proc;
-  proc.FNotifyWnd = win.Wnd;
+TEST_F(ConvertPresets, EveryTaggingContainerCarriesTitleAndAddress) {
   const std::string flv = dir.File("in.flv");
   ASSERT_TRUE(MakeTestFlv(flv, 25));
   const TConvertTags tags{"Harbour \"Lights\" & \xc3\x9cmlaut = -2008", "http://www.youtube.com/watch?v=piEWjpA_51Q"};
   for (int i = 0; i < FormatCount; ++i) {
     SCOPED_TRACE(FormatAt(i)->Label);
-    win.Reports.clear();
-    proc.FActive = true;
-    proc.FInputFile = flv;
-    proc.FOutputFile = dir.File("tagged-" + std::to_string(i) + ExtensionForLabel(FormatAt(i)->Label));
-    proc.FArguments = PresetForIndex(i);
-    proc.FTags = tags;
-    proc.Start();
-    ASSERT_TRUE(PumpUntil([&] { return win.Ended(); }, 60000));
-    proc.StopProcess(0);
+    ASSERT_TRUE(ConvertRow(i, flv, "tagged-" + std::to_string(i), tags));
     ASSERT_EQ(win.End()->Status, csProgress) << proc.LastErrorLine();
     const std::string data = ReadFile(proc.FOutputFile);
     std::map<std::string, std::string> probed = ProbedTags(proc.FOutputFile);
@@ -119,7 +121,6 @@ TEST(ConvertPresets, EveryTaggingContainerCarriesTitleAndAddress) {
       EXPECT_EQ(probed["comment"], tags.Address);
     }
   }
-  PumpUntil([&] { return proc.LiveReaders() == 0; }, 5000);
 }
 
 }  // namespace
