@@ -202,7 +202,8 @@ std::string CliHelpText(const std::string& serviceHost) {
   }
   t += "\nWithout --yes or --no, questions are read from standard input; when it\n"
        "ends, every question is answered No.\n\nFormats:\n";
-  for (int i = 0; i < FormatCount; ++i) t += "  " + std::to_string(i) + "  " + FormatAt(i)->Label + "\n";
+  for (int i = 0; i < FormatCount; ++i)
+    t += std::string(i < 10 ? "   " : "  ") + std::to_string(i) + "  " + FormatAt(i)->Label + "\n";
   t += "\n"
        "Exit status (of the worst job when there are several):\n"
        "  0    success\n"

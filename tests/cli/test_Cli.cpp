@@ -31,10 +31,11 @@ TEST(CliOptions, HelpAndBadCommandLines) {
   TRunResult help = RunProcess({Cli(), "--help"}, Environment({}));
   EXPECT_EQ(help.ExitCode, 0);
   EXPECT_NE(help.Out.find("Usage: clipharbor-cli [--format N] [--output DIR] [--yes|--no]"), std::string::npos);
-  EXPECT_NE(help.Out.find("7  MPEG Audio Layer 3 (MP3)"), std::string::npos);
+  EXPECT_NE(help.Out.find("\n   7  MPEG Audio Layer 3 (MP3)\n"), std::string::npos);
+  EXPECT_NE(help.Out.find("\n  13  Opus Audio (OPUS)\n"), std::string::npos);
 
   for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
-           {}, {"--format"}, {"--format", "10", "x"}, {"--format", "-1", "x"}, {"--bogus", "x"},
+           {}, {"--format"}, {"--format", "14", "x"}, {"--format", "-1", "x"}, {"--bogus", "x"},
            {"--yes", "--no", "x"}, {"a", "b"}}) {
     bad.insert(bad.begin(), Cli());
     TRunResult r = RunProcess(bad, Environment({}));

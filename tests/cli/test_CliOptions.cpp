@@ -75,8 +75,9 @@ TEST(CliOptionParsing, WrongCommandLinesSayWhy) {
   EXPECT_NE(Error({"--bogus", "x"}).find("bogus"), std::string::npos);
   EXPECT_NE(Error({"-z", "x"}).find("z"), std::string::npos);
   EXPECT_NE(Error({"x", "--format"}).find("format"), std::string::npos);
-  EXPECT_EQ(Error({"--format", "10", "x"}), "--format needs a number from 0 to 9");
-  EXPECT_EQ(Error({"--format", "-1", "x"}), "--format needs a number from 0 to 9");
+  EXPECT_EQ(Error({"--format", "14", "x"}), "--format needs a number from 0 to 13");
+  EXPECT_EQ(Error({"--format", "-1", "x"}), "--format needs a number from 0 to 13");
+  EXPECT_EQ(Parse({"--format", "13", "x"}).Format, 13);
   EXPECT_EQ(Error({"--yes", "--no", "x"}), "--yes and --no exclude each other");
   EXPECT_EQ(Error({"--proxy", "ftp://h:1", "x"}), "--proxy: unsupported proxy scheme \"ftp\" (http, socks4, socks4a or socks5)");
   EXPECT_EQ(Error({"--proxy", "http://h:99999", "x"}), "--proxy: the proxy address has a bad port");

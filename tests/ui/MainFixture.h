@@ -7,6 +7,7 @@
 #include "app/ui/Main.h"
 #include "platform/ClipboardViewers.h"
 #include "platform/ScriptedDesktop.h"
+#include "support/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -34,24 +35,6 @@ inline std::string Shown(const QString& caption) {
   }
   return out;
 }
-
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old, had_ = true;
-    if (value) ::setenv(name, value, 1); else ::unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (had_) ::setenv(name_, old_.c_str(), 1); else ::unsetenv(name_);
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
 
 // What the main window handed to the download window, and when.
 struct THandOverLog {

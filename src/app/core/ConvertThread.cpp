@@ -272,7 +272,7 @@ void TConvertProcess::Start() {
     startup.hStdInput = FStdInRead.load();
     startup.hStdOutput = FStdOutWrite.load();
     startup.hStdError = FStdErrWrite.load();
-    int err = plat::CreateProcess(ConverterArguments(overwrite, FInputFile, FArguments, FTempOutput),
+    int err = plat::CreateProcess(ConverterArguments(overwrite, FInputFile, FArguments, FTempOutput, FTags),
                                   startup, FProcess);
     if (err != 0) {
       FLastErrorLine = "Error while creating convert process!" + std::to_string(err);

@@ -321,6 +321,7 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
   if (page::IsNotAvailable(pageText)) return prEndPolling;
 
   if (std::optional<std::string> title = page::ExtractTitle(pageText)) {
+    FPageTitle = *title;
     FDisplay.FileName = *title + ".flv";
     Changed();
   }
@@ -577,6 +578,8 @@ void TDownloadJob::StartConversion(const std::string& inputFile) {
   cp.FOutputFile = FConvertOutput;
   cp.FNotifyWnd = FHandle;
   cp.FArguments = FConvertArgs;
+  // A download is tagged with where it came from; a local file keeps its own tags.
+  cp.FTags = FJobMode == 2 ? TConvertTags{} : TagsForSource(FPageTitle, FDisplay.Url);
   FConvertLaunched = false;
   cp.Start();
   FConvertLaunched = cp.Running();

@@ -181,6 +181,7 @@ class TDownloadJob {
   bool FConvertLaunched = false;
   std::string FVideoId;      // of the address the retrieval built
   std::string FPageError;    // why the last page load failed ("" when it did not)
+  std::string FPageTitle;    // as the watch page gives it; tags the converted file
   std::string FHeaderError;  // why the header handling refused the answer
   std::string FTargetPath;
   std::string FConvertOutput;

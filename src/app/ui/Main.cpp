@@ -10,6 +10,7 @@
 #include "app/core/Formats.h"
 #include "app/core/Global.h"
 #include "app/core/Service.h"
+#include "app/core/SettingsLocation.h"
 #include "app/ui/About.h"
 #include "app/ui/ClickLabel.h"
 #include "app/ui/DownloadHandOver.h"
@@ -128,7 +129,7 @@ class TMenuPicture : public TWlmShiftImage {
 TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      FSettingsFile(settingsFile.empty() ? plat::ExecutableDir() + "settings.ini" : settingsFile) {
+      FSettingsFile(settingsFile.empty() ? UserSettingsFile() : settingsFile) {
   setObjectName("frmMain");
   setFixedSize(kClientWidth, kClientHeight);
   if (!frmMain) frmMain = this;
@@ -240,6 +241,7 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   lConvertTo->setBuddy(cbFormat);
   cbFormat->setEditable(false);
   for (int i = 0; i < FormatCount; ++i) cbFormat->addItem(FormatAt(i)->Label);
+  cbFormat->setMaxVisibleItems(FormatCount);  // the whole list open, no scrolling
   cbFormat->setCurrentIndex(0);
 
   bvSeparator = new QFrame(this);
@@ -412,7 +414,7 @@ int TfrmMain::CheckedMode() const {
 
 void TfrmMain::LoadSettings() {
   plat::TIniFile ini(FSettingsFile);
-  FOutputDir = ini.ReadString(kSection, "OutputDirectory", plat::ExecutableDir());
+  FOutputDir = ini.ReadString(kSection, "OutputDirectory", DefaultOutputFolder());
   FModeIndex = ini.ReadInteger(kSection, "RadioButton", 0);
   FFormatIndex = ini.ReadInteger(kSection, "ConvertFormat", 0);
 }

@@ -31,7 +31,8 @@ constexpr const char* kEnterUrl = "Enter video URL (Example: ";
 class TfrmMain : public QWidget {
   Q_OBJECT
  public:
-  // settingsFile: "" for "settings.ini" beside the executable.
+  // settingsFile: "" for "settings.ini" in the user's configuration folder
+  // (UserSettingsFile).
   explicit TfrmMain(const std::string& settingsFile = std::string(), QWidget* parent = nullptr);
   ~TfrmMain() override;
 

@@ -47,6 +47,15 @@ void TsuiURLLabel::leaveEvent(QEvent* e) {
   SetFontColor(FFontLinkColor);
 }
 
+// A new application style sheet (the look switching with the desktop)
+// gives back the palette the label had when first polished, which may
+// predate its colour: the colour is put back.
+void TsuiURLLabel::changeEvent(QEvent* e) {
+  QLabel::changeEvent(e);
+  if (e->type() == QEvent::StyleChange && palette().color(QPalette::WindowText) != FFontColor)
+    SetFontColor(FFontColor);
+}
+
 void TsuiURLLabel::mousePressEvent(QMouseEvent* e) {
   QLabel::mousePressEvent(e);
   if (e->button() == Qt::LeftButton) FLeftDown = true;
