@@ -15,6 +15,7 @@
 #include "app/ui/Pictures.h"
 #include "app/ui/SUIURLLabel.h"
 #include "app/ui/WlmShiftImage.h"
+#include "platform/AsciiText.h"
 #include "platform/ClipboardViewers.h"
 #include "platform/FileUtil.h"
 #include "platform/Profile.h"
@@ -283,12 +284,8 @@ void TfrmMain::WMDrawClipboard(plat::WPARAM wParam, plat::LPARAM lParam) {
   if (FNextViewer != 0) plat::SendMessage(FNextViewer, plat::WM_DRAWCLIPBOARD, wParam, lParam);
   std::optional<std::string> clip = plat::Desktop().ClipboardText();
   if (!clip) return;
-  const std::string& raw = *clip;
-  std::size_t b = 0, e = raw.size();
-  while (b < e && static_cast<unsigned char>(raw[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(raw[e - 1]) <= 32) --e;
-  const std::string text = raw.substr(b, e - b);
-  if (!StartsWithNoCase(text, "http://" + CacheHost()) && StartsWithNoCase(text, "http://"))
+  const std::string text = ascii::Trim(*clip);
+  if (!ascii::StartsNoCase(text, "http://" + CacheHost()) && ascii::StartsNoCase(text, "http://"))
     eUrl->setText(ToQ(text));
 }
 

@@ -1,6 +1,7 @@
 // TCustomWSocket's opening of a socket: connect, listen, accept, dup and the socket options they set.
 #include "net/socket/CustomWSocket.h"
 #include "net/socket/WSocketInternal.h"
+#include "platform/AsciiText.h"
 
 using namespace wsocket_internal;
 
@@ -227,7 +228,7 @@ void TCustomWSocket::Listen() {
   WSocketLoad();
   try {
     if (!FProtoResolved) {
-      if (FProtoStr.size() >= 4 && LowerAscii(FProtoStr.substr(0, 4)) == "raw_") {
+      if (FProtoStr.size() >= 4 && ascii::Lower(FProtoStr.substr(0, 4)) == "raw_") {
         FType = plat::WS_SOCK_RAW;
         FProto = WSocketResolveProto(FProtoStr.substr(4, 10));
       } else {
