@@ -218,9 +218,9 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
 
   LayoutControls();
 
-  connect(rbDownload, &QRadioButton::clicked, this, [this] { ApplyMode(0); });
-  connect(rbDownloadConvert, &QRadioButton::clicked, this, [this] { ApplyMode(1); });
-  connect(rbConvert, &QRadioButton::clicked, this, [this] { ApplyMode(2); });
+  connect(rbDownload, &QRadioButton::clicked, this, [this] { ApplyMode(TJobMode::jmDownload); });
+  connect(rbDownloadConvert, &QRadioButton::clicked, this, [this] { ApplyMode(TJobMode::jmDownloadConvert); });
+  connect(rbConvert, &QRadioButton::clicked, this, [this] { ApplyMode(TJobMode::jmConvertFile); });
   connect(bStart, &QPushButton::clicked, this, [this] { bStartClick(); });
   connect(bBrowser, &QPushButton::clicked, this, [this] { bBrowserClick(); });
   connect(bSelectFile, &QPushButton::clicked, this, [this] { bSelectFileClick(); });
@@ -313,21 +313,10 @@ void TfrmMain::CenterOnScreen() {
 
 void TfrmMain::FormShow() {
   LoadSettings();
-  switch (FModeIndex) {
-    case 0:
-      rbDownload->setChecked(true);
-      ApplyMode(0);
-      break;
-    case 1:
-      rbDownloadConvert->setChecked(true);
-      ApplyMode(1);
-      break;
-    case 2:
-      rbConvert->setChecked(true);
-      ApplyMode(2);
-      break;
-    default:
-      break;  // no mode: the controls keep their design state
+  // Any other stored number applies no mode: the controls keep their design state.
+  if (const std::optional<TJobMode> mode = JobModeFromStored(FModeIndex)) {
+    ModeButton(*mode)->setChecked(true);
+    ApplyMode(*mode);
   }
   eOutputFolder->setText(ToQ(FOutputDir));
   cbFormat->setCurrentIndex(FFormatIndex);  // outside the list: nothing selected (-1)
@@ -335,9 +324,9 @@ void TfrmMain::FormShow() {
   LayoutControls();
 }
 
-void TfrmMain::ApplyMode(int mode) {
-  const bool convertsToo = mode == 1 || mode == 2;
-  const bool local = mode == 2;
+void TfrmMain::ApplyMode(TJobMode mode) {
+  const bool convertsToo = Converts(mode);
+  const bool local = !Downloads(mode);
   lConvertTo->setEnabled(convertsToo);
   cbFormat->setEnabled(convertsToo);
   lVideo->setText(local ? kSelectFile : kEnterUrl);
@@ -349,11 +338,19 @@ void TfrmMain::ApplyMode(int mode) {
   LayoutControls();
 }
 
-int TfrmMain::CheckedMode() const {
-  if (rbDownload->isChecked()) return 0;
-  if (rbDownloadConvert->isChecked()) return 1;
-  if (rbConvert->isChecked()) return 2;
-  return -1;
+std::optional<TJobMode> TfrmMain::CheckedMode() const {
+  for (TJobMode mode : {TJobMode::jmDownload, TJobMode::jmDownloadConvert, TJobMode::jmConvertFile})
+    if (ModeButton(mode)->isChecked()) return mode;
+  return std::nullopt;
+}
+
+QRadioButton* TfrmMain::ModeButton(TJobMode mode) const {
+  switch (mode) {
+    case TJobMode::jmDownload: return rbDownload;
+    case TJobMode::jmDownloadConvert: return rbDownloadConvert;
+    case TJobMode::jmConvertFile: return rbConvert;
+  }
+  return rbDownload;
 }
 
 void TfrmMain::LoadSettings() {
@@ -368,8 +365,7 @@ void TfrmMain::SaveSettings() {
   const std::string folder = OutputFolderText();
   if (plat::DirectoryExists(folder)) FOutputDir = folder;
   ini.WriteString(kSection, "OutputDirectory", FOutputDir);
-  const int mode = CheckedMode();
-  if (mode >= 0) FModeIndex = mode;
+  if (const std::optional<TJobMode> mode = CheckedMode()) FModeIndex = StoredJobMode(*mode);
   ini.WriteInteger(kSection, "RadioButton", FModeIndex);
   FFormatIndex = cbFormat->currentIndex();
   ini.WriteInteger(kSection, "ConvertFormat", FFormatIndex);
@@ -396,7 +392,7 @@ void TfrmMain::FormClose() {
 
 void TfrmMain::bStartClick() {
   try {
-    const int mode = CheckedMode();
+    const std::optional<TJobMode> mode = CheckedMode();
     const bool convertMode = rbConvert->isChecked();
     const bool downloadMode = rbDownload->isChecked() || rbDownloadConvert->isChecked();
     if (downloadMode && eUrl->text().isEmpty()) {
@@ -431,7 +427,7 @@ void TfrmMain::bStartClick() {
     inputList->push_back(FromQ(convertMode ? eFileName->text() : eUrl->text()));
     std::unique_ptr<TDownloadWindowIntf> frmDownload = CreateDownloadWindow(this, *inputList);
     if (frmDownload) {
-      frmDownload->FJobMode = mode < 0 ? 0 : mode;
+      frmDownload->FJobMode = mode.value_or(TJobMode::jmDownload);
       frmDownload->FTargetExt = ExtensionForLabel(FromQ(cbFormat->currentText()));
       frmDownload->FConvertArgs = PresetForIndex(cbFormat->currentIndex());
       frmDownload->ShowModal();
