@@ -13,6 +13,7 @@
 #include "app/core/DownloadName.h"
 #include "app/core/Global.h"
 #include "app/core/PageParse.h"
+#include "app/core/PartControl.h"
 #include "app/core/ResumableGet.h"
 #include "app/core/Service.h"
 #include "app/core/WebBrowser.h"
@@ -442,6 +443,18 @@ void TDownloadJob::FetchVideo() {
   get.ConnectTimeoutMs = FNet.ConnectTimeoutMs;
   get.IdleTimeoutMs = FNet.IdleTimeoutMs;
   get.ContinueFirst = resume;
+  // The identity of the bytes the part holds goes beside it before the
+  // first of them is written, so that a later run continues only that file.
+  const std::string controlPath = ControlPath(partPath);
+  if (resume) {
+    if (std::optional<TPartIdentity> kept = LoadPartControl(controlPath)) get.Identity = *kept;
+  }
+  bool controlFailed = false;  // a local problem, like a refused write
+  get.Hooks().Identified = [&controlPath, &controlFailed](const TPartIdentity& id) {
+    std::string error;
+    controlFailed = !SavePartControl(controlPath, id, error);
+    return error;
+  };
   std::exception_ptr error;
   TGetOutcome outcome;
   try {
@@ -461,7 +474,7 @@ void TDownloadJob::FetchVideo() {
 
   std::optional<std::string> failure;
   if (!outcome.Complete) failure = FailureText(outcome.Failure);
-  FLocalFailure = !writeError.empty();
+  FLocalFailure = !writeError.empty() || controlFailed;
   if (!failure && FLocalFailure) failure = writeError;
   finalLock.reset();
   if (!failure && FDirect) NameDirectDownload(replaceAgreed);
@@ -470,6 +483,7 @@ void TDownloadJob::FetchVideo() {
     failure = moveError;
     FLocalFailure = true;
   }
+  if (!failure) RemovePartControl(controlPath);
   FTransferOk = !failure;
   if (failure) {
     Box("Download failed: " + *failure, plat::MB_OK | plat::MB_ICONERROR);
