@@ -13,8 +13,7 @@
 
 bool IsVideoPageUrl(const std::string& address) {
   const std::string upper = ascii::Upper(address);
-  return upper.rfind("HTTP://", 0) == 0 &&
-         upper.find(ascii::Upper(ServiceDomain())) != std::string::npos &&
+  return upper.rfind("HTTP://", 0) == 0 && upper.find(ascii::Upper(ServiceDomain())) != std::string::npos &&
          upper.find("WATCH?V=") != std::string::npos;
 }
 

@@ -51,9 +51,7 @@ std::optional<std::string> VideoIdOf(const std::string& watchUrl) {
   return watchUrl.substr(eq + 1);
 }
 
-bool HasAgeGate(const std::string& pageText) {
-  return ascii::Lower(pageText).find(kAgeGateText) != std::string::npos;
-}
+bool HasAgeGate(const std::string& pageText) { return ascii::Lower(pageText).find(kAgeGateText) != std::string::npos; }
 
 bool HasBirthDateConfirmation(const std::string& pageText) {
   return ascii::Lower(pageText).find(kBirthDateText) != std::string::npos;

@@ -71,8 +71,7 @@ TPartIdentity AnswerIdentity(const std::string& url, int status, const std::vect
   } else if (status == 200) {
     std::string coding;
     const bool chunked = HeaderValue(header, "Transfer-Encoding", coding) && IsChunkedCoding(coding);
-    if (!chunked && HeaderValue(header, "Content-Length", value) && ascii::AllDigits(value) &&
-        value.size() <= 18)
+    if (!chunked && HeaderValue(header, "Content-Length", value) && ascii::AllDigits(value) && value.size() <= 18)
       id.Total = std::stoll(value);
   }
   return id;
