@@ -275,6 +275,7 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
   PumpTurn();
   if (Stopped()) return prLeave;
   ReadDocument(pageText);
+  if (PageFailed()) return prFailed;
 
   if (!page::HasAgeGate(pageText)) {
     FLoginSubmitted = false;
@@ -282,6 +283,8 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
     // The gate still shown after a login means the account was refused:
     // ask as if none were stored instead of sending it again every turn.
     if (FHost.AccountUser().empty() || FLoginSubmitted) {
+      // Say so in the service's own words before asking again.
+      if (FLoginSubmitted) Box("Your login was incorrect.", plat::MB_OK | plat::MB_ICONERROR);
       if (Box(AgeGateQuestion(), plat::MB_YESNO | plat::MB_ICONINFORMATION) != plat::IDYES) {
         bStopClick();
         return prLeave;
@@ -301,6 +304,7 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
       Navigate(*login);
       if (WaitReadyState() == wrStopped) return prLeave;
       ReadDocument(pageText);
+      if (PageFailed()) return prFailed;
     }
   }
 
@@ -310,6 +314,7 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
       Navigate(*verify);
       if (WaitReadyState() == wrStopped) return prLeave;
       ReadDocument(pageText);
+      if (PageFailed()) return prFailed;
     }
   }
 
@@ -329,6 +334,12 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
   return prDone;
 }
 
+bool TDownloadJob::PageFailed() {
+  if (!FWebBrowser->LoadFailed()) return false;
+  FPageError = FWebBrowser->FailureText();
+  return true;
+}
+
 void TDownloadJob::FetchPage() {
   bool posted = false;
   for (std::size_t i = 0; i < FInputList.size(); ++i) {
@@ -339,7 +350,7 @@ void TDownloadJob::FetchPage() {
     if (!IsVideoPageUrl(line)) continue;
 
     std::string pageText;
-    std::string loadError;
+    FPageError.clear();
     for (int attempt = 0; attempt < 3; ++attempt) {
       Navigate(line);
       if (WaitReadyState() == wrStopped) return;
@@ -350,14 +361,11 @@ void TDownloadJob::FetchPage() {
         const TPollResult r = PollTurn(line, pageText);
         if (r == prLeave) return;
         if (r != prNextTurn) break;
-        // A load that failed shows nothing however long it is polled.
-        loadError = FWebBrowser->LastError();
-        if (pageText.empty() && !loadError.empty()) break;
       }
       BlankPage();
-      if (!pageText.empty()) break;
+      // A failed load shows the same however long it is polled or retried.
+      if (!pageText.empty() || !FPageError.empty()) break;
     }
-    if (pageText.empty() && !loadError.empty()) FHost.Notice(loadError);
     plat::PostMessage(FHandle, WM_FETCHVIDEO, 0, 0);
     posted = true;
   }
@@ -376,8 +384,13 @@ bool OnlyTransferProgressDiffers(TDownloadDisplay a, const TDownloadDisplay& b) 
 
 void TDownloadJob::FetchVideo() {
   if (FDisplay.DownloadUrl.empty()) {
-    Box("Unable get html from " + (FInputList.empty() ? std::string() : FInputList.front()),
-        plat::MB_OK | plat::MB_ICONINFORMATION);
+    const std::string text = "Unable get html from " + (FInputList.empty() ? std::string() : FInputList.front());
+    // A page that failed to load says why; one that loaded without an
+    // address has nothing more to say.
+    if (FPageError.empty())
+      Box(text, plat::MB_OK | plat::MB_ICONINFORMATION);
+    else
+      Box(text + "\r\n" + FPageError, plat::MB_OK | plat::MB_ICONERROR);
     bStopClick();
     return;
   }
@@ -531,6 +544,9 @@ std::int64_t TDownloadJob::FileHolds() { return FFileStream ? FFileStream->Seek(
 // on from what the file holds: at the header's begin (a retry continues the
 // file) and again at its end (an answer that is the whole file empties it).
 void TDownloadJob::HttpCli1HeaderEnd() {
+  // An answer that is not the file's (an error page, a relocation) leaves
+  // no length and no count: the bar shows only what the file received.
+  if (!FHttpCli->ReceiveStream) FTransfer.HeaderBegin();
   FTransfer.BodyFrom(FileHolds());
   FDisplay.Bar1Max = FTransfer.BarMax();
   FDisplay.Bar1Pos = FTransfer.BarPos();
@@ -539,6 +555,7 @@ void TDownloadJob::HttpCli1HeaderEnd() {
 }
 
 void TDownloadJob::HttpCli1DocData() {
+  if (!FHttpCli->ReceiveStream) return;
   FTransfer.DocData(FHttpCli->ReceivedCount());
   FDisplay.ReceiveData = FTransfer.ReceiveData();
   FDisplay.Bar1Pos = FTransfer.BarPos();
