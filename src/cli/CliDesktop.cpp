@@ -3,9 +3,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cctype>
-
 #include "cli/CliOptions.h"
+#include "platform/AsciiText.h"
 
 std::string PrintableText(const std::string& text) {
   std::string out;
@@ -121,8 +120,7 @@ int TCliDesktop::MessageBox(const std::string& text, const std::string& caption,
     if (!line) break;
     std::string a;
     for (char c : *line)
-      if (!std::isspace(static_cast<unsigned char>(c)))
-        a += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (!ascii::IsSpace(c)) a += ascii::LowerChar(c);
     if (a.empty()) return byDefault;  // Enter: the box's default button
     if (a == "y" || a == "yes") return plat::IDYES;
     if (a == "n" || a == "no") return plat::IDNO;

@@ -6,8 +6,8 @@
 
 #include <limits>
 
-#include "app/core/AsciiText.h"
 #include "app/core/Formats.h"
+#include "platform/AsciiText.h"
 #include "platform/FileUtil.h"
 
 #ifndef CLIPHARBOR_VERSION

@@ -2,6 +2,7 @@
 // address and file-name checks, locked files and the folder choice.
 #include "app/core/Global.h"
 #include "app/core/Service.h"
+#include "platform/AsciiText.h"
 #include "platform/ScriptedDesktop.h"
 #include "support/ScopedEnv.h"
 
@@ -138,9 +139,9 @@ TEST(Global, TwoDigits) {
 }
 
 TEST(Global, CaseHelpers) {
-  EXPECT_EQ(UpperCaseAscii("aZ\xe9-q"), "AZ\xe9-Q");
-  EXPECT_TRUE(StartsWithNoCase("HtTp://x", "http://"));
-  EXPECT_FALSE(StartsWithNoCase("htt", "http://"));
+  EXPECT_EQ(ascii::Upper("aZ\xe9-q"), "AZ\xe9-Q");
+  EXPECT_TRUE(ascii::StartsNoCase("HtTp://x", "http://"));
+  EXPECT_FALSE(ascii::StartsNoCase("htt", "http://"));
 }
 
 TEST(Global, IsFileLockedPlainMissingAndReadOnly) {

@@ -40,7 +40,7 @@ class MainLookTest : public ::testing::Test {
   TfrmMain& Open(int mode = 0) {
     FForm = std::make_unique<TfrmMain>((FDir.path() + "/settings.ini").toStdString());
     FForm->show();
-    FForm->ApplyMode(mode);
+    FForm->ApplyMode(static_cast<TJobMode>(mode));
     (mode == 0 ? FForm->rbDownload : mode == 1 ? FForm->rbDownloadConvert : FForm->rbConvert)->setChecked(true);
     QApplication::processEvents();
     return *FForm;

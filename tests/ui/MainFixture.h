@@ -54,14 +54,14 @@ class TFakeDownloadWindow : public TDownloadWindowIntf {
     log_.Owner = owner;
     log_.Input = input;
     // Defaults the main window must overwrite.
-    FJobMode = -7;
+    FJobMode = static_cast<TJobMode>(-7);
     FTargetExt = "<unset>";
     FConvertArgs = "<unset>";
   }
   ~TFakeDownloadWindow() override { log_.Events.push_back("destroy"); }
   int ShowModal() override {
     log_.Events.push_back("show");
-    log_.JobMode = FJobMode;
+    log_.JobMode = StoredJobMode(FJobMode);
     log_.TargetExt = FTargetExt;
     log_.ConvertArgs = FConvertArgs;
     if (log_.OnShow) log_.OnShow();

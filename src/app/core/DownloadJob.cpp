@@ -122,9 +122,9 @@ TDownloadJob::~TDownloadJob() {
 bool TDownloadJob::Succeeded() const {
   if (FStopped) return false;
   switch (FJobMode) {
-    case 0: return FTransferOk;
-    case 1: return FTransferOk && FConvertOk;
-    case 2: return FConvertOk;
+    case TJobMode::jmDownload: return FTransferOk;
+    case TJobMode::jmDownloadConvert: return FTransferOk && FConvertOk;
+    case TJobMode::jmConvertFile: return FConvertOk;
     default: return false;
   }
 }
@@ -187,7 +187,7 @@ void TDownloadJob::FormShow() {
   FDisplay.ReceiveData.clear();
   FDisplay.EstimateTime.clear();
   FDisplay.ReceiveSpeed.clear();
-  if (FJobMode == 2) {
+  if (FJobMode == TJobMode::jmConvertFile) {
     FDisplay.Panel = dpConvert;
     Changed();
     ++FStageDepth;
@@ -502,7 +502,7 @@ void TDownloadJob::FetchVideo() {
   if (failure) {
     Box("Download failed: " + *failure, plat::MB_OK | plat::MB_ICONERROR);
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
-  } else if (FJobMode == 0) {
+  } else if (FJobMode == TJobMode::jmDownload) {
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
   } else {
     StartConversion(FTargetPath);

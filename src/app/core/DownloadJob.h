@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/JobMode.h"
 #include "app/core/NetOptions.h"
 #include "app/core/TransferDisplay.h"
 #include "platform/MessageLoop.h"
@@ -85,7 +86,7 @@ class TDownloadJob {
   TDownloadJob& operator=(const TDownloadJob&) = delete;
 
   // Set by the caller before the show.
-  int FJobMode = 0;  // 0 download, 1 download and convert, 2 convert a local file
+  TJobMode FJobMode = TJobMode::jmDownload;
   std::string FTargetExt;
   std::string FConvertArgs;
   // The input is an http address downloaded as it is (no watch page).

@@ -1,6 +1,6 @@
 #include "app/core/Formats.h"
 
-#include "app/core/Global.h"
+#include "platform/AsciiText.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ const TFormat* FormatAt(int index) {
 }
 
 std::string ExtensionForLabel(const std::string& label) {
-  const std::string upper = UpperCaseAscii(label);
+  const std::string upper = ascii::Upper(label);
   std::string result;
   for (const ExtRule& rule : kExtRules)
     if (upper.find(rule.Marker) != std::string::npos) result = rule.Extension;

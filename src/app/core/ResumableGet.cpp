@@ -3,11 +3,12 @@
 #include <memory>
 #include <utility>
 
-#include "app/core/AsciiText.h"
+#include "app/core/HeaderField.h"
 #include "app/core/ResumeDecision.h"
 #include "app/core/TransferResult.h"
 #include "net/http/HttpProt.h"
 #include "net/http/HttpTimeLimits.h"
+#include "platform/AsciiText.h"
 #include "platform/MessageLoop.h"
 #include "platform/Stream.h"
 
@@ -18,7 +19,7 @@ bool Relocating(const THttpCli& cli) {
   const int s = cli.StatusCode();
   std::string location;
   return cli.FollowRelocation && (s == 301 || s == 302 || s == 303 || s == 307 || s == 308) &&
-         ascii::HeaderValue(cli.ReceivedHeader(), "Location", location) && !location.empty();
+         HeaderValue(cli.ReceivedHeader(), "Location", location) && !location.empty();
 }
 
 // Every "Content-Length" line holds digits only and they agree: otherwise
@@ -27,7 +28,7 @@ bool LengthReadable(const std::vector<std::string>& header) {
   std::string first;
   for (const std::string& line : header) {
     std::string value;
-    if (!ascii::HeaderLine(line, "Content-Length", value)) continue;
+    if (!HeaderLine(line, "Content-Length", value)) continue;
     if (!ascii::AllDigits(value) || (!first.empty() && value != first)) return false;
     first = value;
   }
@@ -102,7 +103,7 @@ TResumableGet::TVerdict TResumableGet::Attempt(const std::string& url, bool resu
   FCli.OnBeforeHeaderSend = [&](THttpCli* s, const std::string& method, std::vector<std::string>& headers) {
     std::erase_if(headers, [](const std::string& h) {
       std::string v;
-      return ascii::HeaderLine(h, "Range", v) || ascii::HeaderLine(h, "If-Range", v);
+      return HeaderLine(h, "Range", v) || HeaderLine(h, "If-Range", v);
     });
     if (have > 0) {
       headers.push_back("Range: bytes=" + std::to_string(have) + "-");

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "app/core/AsciiText.h"
+#include "app/core/HeaderField.h"
 #include "net/socket/WSocket.h"
+#include "platform/AsciiText.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ bool RetryableStatus(int s) { return s == 408 || s == 429 || s == 500 || s == 50
 
 std::optional<int> RetryAfterSeconds(const std::vector<std::string>& header) {
   std::string value;
-  if (!ascii::HeaderValue(header, "Retry-After", value) || !ascii::AllDigits(value)) return std::nullopt;
+  if (!HeaderValue(header, "Retry-After", value) || !ascii::AllDigits(value)) return std::nullopt;
   if (value.size() > 9) return 1000000000;
   return std::atoi(value.c_str());
 }

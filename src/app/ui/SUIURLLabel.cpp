@@ -1,5 +1,6 @@
 #include "app/ui/SUIURLLabel.h"
 
+#include "platform/AsciiText.h"
 #include "platform/Desktop.h"
 
 #include <QEnterEvent>
@@ -69,9 +70,6 @@ void TsuiURLLabel::mouseReleaseEvent(QMouseEvent* e) {
 }
 
 void TsuiURLLabel::Click() {
-  std::size_t b = 0, end = FURL.size();
-  while (b < end && static_cast<unsigned char>(FURL[b]) <= 32) ++b;
-  while (end > b && static_cast<unsigned char>(FURL[end - 1]) <= 32) --end;
-  if (end > b) plat::Desktop().ShellOpen(FURL);
+  if (!ascii::Trim(FURL).empty()) plat::Desktop().ShellOpen(FURL);
   emit clicked();
 }

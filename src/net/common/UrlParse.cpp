@@ -2,17 +2,9 @@
 
 #include <cstddef>
 
+#include "platform/AsciiText.h"
+
 namespace {
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool StartsWithNoCase(const std::string& s, const char* prefix) {
-  std::size_t i = 0;
-  for (; prefix[i]; ++i) {
-    if (i >= s.size() || LowerAscii(s[i]) != LowerAscii(prefix[i])) return false;
-  }
-  return true;
-}
 
 bool IsSchemeChar(char c) {
   return c == '+' || c == '-' || c == '.' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z');
@@ -92,7 +84,7 @@ void ParseURL(const std::string& Url, std::string& Proto, std::string& User,
     std::string scheme = Url.substr(0, sep);
     bool ok = true;
     for (char& c : scheme) {
-      c = LowerAscii(c);
+      c = ascii::LowerChar(c);
       if (!IsSchemeChar(c)) ok = false;
     }
     if (ok) {
@@ -111,14 +103,14 @@ void ParseURL(const std::string& Url, std::string& Proto, std::string& User,
         return;
       }
       rest = Url.substr(1);
-    } else if (StartsWithNoCase(Url, "http:")) {
+    } else if (ascii::StartsNoCase(Url, "http:")) {
       Proto = "http";
       if (Url.size() > 6 && Url[6] != '/') {
         Path = Url.substr(5);
         return;
       }
       rest = Url.size() > 6 ? Url.substr(6) : std::string();
-    } else if (StartsWithNoCase(Url, "mailto:")) {
+    } else if (ascii::StartsNoCase(Url, "mailto:")) {
       Proto = "mailto";
       rest = Url.substr(Url.find(':') + 1);
     } else {

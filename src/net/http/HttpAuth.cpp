@@ -6,10 +6,9 @@
 #include "net/common/Base64.h"
 #include "net/http/HttpCliPrivate.h"
 #include "net/http/HttpProt.h"
-#include "net/http/HttpText.h"
+#include "platform/AsciiText.h"
 
 using namespace httpcli;
-using namespace httptext;
 
 namespace {
 
@@ -29,7 +28,7 @@ bool NtlmChallengeOf(const std::string& text, TNTLM_Msg2_Info& info) {
 
 int FindChallenge(const std::vector<std::string>& list, const char* scheme) {
   for (int i = static_cast<int>(list.size()) - 1; i >= 0; --i)
-    if (StartsNoCase(list[static_cast<std::size_t>(i)], scheme)) return i;
+    if (ascii::StartsNoCase(list[static_cast<std::size_t>(i)], scheme)) return i;
   return -1;
 }
 

@@ -4,6 +4,7 @@
 #include "net/http/HttpCliPrivate.h"
 #include "net/http/HttpProt.h"
 #include "net/http/HttpText.h"
+#include "platform/AsciiText.h"
 
 using namespace httpcli;
 using namespace httptext;
@@ -22,7 +23,7 @@ void THttpCli::TakeLocation(const std::string& Value) {
   // A network-path reference names another server with the current scheme.
   if (V.compare(0, 2, "//") == 0) V = (FProtocol.empty() ? std::string("http") : FProtocol) + ":" + V;
   FLocationFlag = true;
-  const bool absolute = StartsNoCase(V, "http://") || StartsNoCase(V, "https://");
+  const bool absolute = ascii::StartsNoCase(V, "http://") || ascii::StartsNoCase(V, "https://");
   // Off, only "http" gets this far.
   const std::string scheme = HttpsEnabled ? FProtocol : std::string("http");
   if (Proxy.empty()) {

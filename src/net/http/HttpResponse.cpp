@@ -7,6 +7,7 @@
 #include "net/http/HttpCliPrivate.h"
 #include "net/http/HttpProt.h"
 #include "net/http/HttpText.h"
+#include "platform/AsciiText.h"
 
 using namespace httpcli;
 using namespace httptext;
@@ -141,7 +142,7 @@ void THttpCli::ReadHeaderLine() {
   ++FHeaderLineCount;
 
   const std::string line = FLastLine;
-  if (FHeaderLineCount == 1 && line.size() >= 6 && UpperCase(line.substr(0, 6)) == "<HTML>") {
+  if (FHeaderLineCount == 1 && line.size() >= 6 && ascii::Upper(line.substr(0, 6)) == "<HTML>") {
     // A document without header.
     if (FContentType.empty()) FContentType = "text/html";
     ChangeState(httpWaitingBody);
@@ -182,7 +183,7 @@ void THttpCli::ReadHeaderLine() {
   } else {
     std::size_t colon = line.find(':');
     if (colon != std::string::npos) {
-      const std::string name = LowerCase(line.substr(0, colon));
+      const std::string name = ascii::Lower(line.substr(0, colon));
       std::size_t v = colon + 1;
       while (v < line.size() && line[v] == ' ') ++v;
       const std::string value = line.substr(v);
@@ -195,9 +196,9 @@ void THttpCli::ReadHeaderLine() {
         FContentLengthSeen = true;
         FContentLength = length;
       } else if (name == "transfer-encoding") {
-        FTransferEncoding = LowerCase(value);
+        FTransferEncoding = ascii::Lower(value);
         // Only a list that ends in chunked is framed by chunks.
-        FChunked = LowerCase(LastListItem(value)) == "chunked";
+        FChunked = ascii::Lower(LastListItem(value)) == "chunked";
       } else if (name == "content-range") {
         std::size_t dash = value.find('-');
         if (dash != std::string::npos && dash >= 6) {
@@ -208,14 +209,14 @@ void THttpCli::ReadHeaderLine() {
       } else if (name == "accept-ranges") {
         FAcceptRanges = value;
       } else if (name == "content-type") {
-        FContentType = LowerCase(value);
+        FContentType = ascii::Lower(value);
       } else if (name == "www-authenticate" || name == "proxy-authenticate") {
         FAuthChallenges.push_back(value);
       } else if (name == "set-cookie") {
         bool acceptIt = true;
         FireCookie(value, acceptIt);
       } else if (name == "connection" || name == "proxy-connection") {
-        const std::string t = LowerCase(Trim(value));
+        const std::string t = ascii::Lower(ascii::Trim(value));
         if (t == "close")
           FCloseReq = true;
         else if (t == "keep-alive")
@@ -286,7 +287,7 @@ void THttpCli::EndOfHeader() {
   // A body follows.
   if (FContentType == "text/html") {
     std::size_t dot = FDocName.rfind('.');
-    std::string ext = dot == std::string::npos ? std::string() : LowerCase(FDocName.substr(dot));
+    std::string ext = dot == std::string::npos ? std::string() : ascii::Lower(FDocName.substr(dot));
     if (ext == ".exe" || ext.empty()) {
       if (dot == std::string::npos)
         FDocName += ".htm";

@@ -4,6 +4,7 @@
 
 #include "net/socket/SocksWSocket.h"
 #include "net/socket/WSocketInternal.h"
+#include "platform/AsciiText.h"
 
 using namespace wsocket_internal;
 
@@ -35,7 +36,7 @@ void TCustomSocksWSocket::SetSocksLevel(const std::string& Value) {
     RaiseSocketException("Invalid socks level. Must be 4, 4A or 5.");
     return;
   }
-  FSocksLevel = UpperAscii(Value);
+  FSocksLevel = ascii::Upper(Value);
 }
 
 void TCustomSocksWSocket::SetSocksServer(const std::string& Value) {
@@ -43,7 +44,7 @@ void TCustomSocksWSocket::SetSocksServer(const std::string& Value) {
     RaiseSocketException("Can't change socks server if not closed");
     return;
   }
-  FSocksServer = Trim(Value);
+  FSocksServer = ascii::Trim(Value);
   FSocksServerAssigned = !FSocksServer.empty();
 }
 
@@ -52,7 +53,7 @@ void TCustomSocksWSocket::SetSocksPort(const std::string& Value) {
     RaiseSocketException("Can't change socks port if not closed");
     return;
   }
-  FSocksPort = Trim(Value);
+  FSocksPort = ascii::Trim(Value);
   FSocksPortAssigned = !FSocksPort.empty();
 }
 
@@ -78,8 +79,8 @@ void TCustomSocksWSocket::Connect() {
     TCustomWSocket::Connect();
     return;
   }
-  std::string p = Trim(FProtoStr);
-  if (LowerAscii(p) != "tcp" && p != "6") {
+  std::string p = ascii::Trim(FProtoStr);
+  if (ascii::Lower(p) != "tcp" && p != "6") {
     RaiseSocketException("tcp is the only protocol supported thru socks server");
     return;
   }

@@ -3,6 +3,7 @@
 // and the choice of notifications.
 #include "net/socket/CustomWSocket.h"
 #include "net/socket/WSocketInternal.h"
+#include "platform/AsciiText.h"
 
 using namespace wsocket_internal;
 
@@ -20,7 +21,7 @@ TProtoAndType ResolveProtoAndType(const std::string& ProtoStr, bool ForListen) {
     int proto = WSocketResolveProto(ProtoStr);
     return {proto, proto == 6 ? plat::WS_SOCK_STREAM : proto == 17 ? plat::WS_SOCK_DGRAM : plat::WS_SOCK_RAW};
   }
-  if (ProtoStr.size() >= 4 && LowerAscii(ProtoStr.substr(0, 4)) == "raw_")
+  if (ProtoStr.size() >= 4 && ascii::Lower(ProtoStr.substr(0, 4)) == "raw_")
     return {WSocketResolveProto(ProtoStr.substr(4, 10)), plat::WS_SOCK_RAW};
   int proto = WSocketResolveProto(ProtoStr);
   return {proto, proto == 17 ? plat::WS_SOCK_DGRAM : plat::WS_SOCK_STREAM};
