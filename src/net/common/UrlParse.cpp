@@ -139,6 +139,23 @@ void ParseURL(const std::string& Url, std::string& Proto, std::string& User,
   SplitAuthority(authority, User, Pass, Host, Port);
 }
 
+bool IsPortNumber(const std::string& Port) {
+  if (Port.empty()) return false;
+  unsigned long value = 0;
+  for (char c : Port) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned long>(c - '0');
+    if (value > 65535) return false;
+  }
+  return value >= 1;
+}
+
+std::string PortProblem(const std::string& Port) {
+  constexpr std::size_t kShown = 16;
+  const std::string shown = Port.size() > kShown ? Port.substr(0, kShown) + "..." : Port;
+  return "port " + shown + " is not a number from 1 to 65535";
+}
+
 std::string UrlBase(const std::string& Url) {
   std::size_t end = Url.find('?');
   if (end == std::string::npos) end = Url.size();
