@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   std::optional<int> answer;
   if (options.AnswerYes) answer = *options.AnswerYes ? plat::IDYES : plat::IDNO;
-  TCliDesktop desktop(answer, stdin, stderr);
+  TCliDesktop desktop(answer, stdin, stderr, options.Quiet);
   plat::ScopedDesktop scopedDesktop(desktop);
   // Caught before the password question, so that Ctrl-C there gives the
   // terminal its echo back.
