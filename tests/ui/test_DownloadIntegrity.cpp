@@ -22,8 +22,9 @@ const std::string kPart = "Sample Clip.flv.part";
 class DownloadIntegrityTest : public DownloadWindowTest {
  protected:
   // Runs a download and convert job that must fail with "Download failed: "
-  // + `why`; checks that nothing was converted and only the ".part" is left.
-  void ExpectFailure(const TService& s, const std::string& why) {
+  // + `why`; checks that nothing was converted and only the ".part" is left
+  // (not even that when no byte arrived).
+  void ExpectFailure(const TService& s, const std::string& why, bool bytesArrived = true) {
     UseService(s);
     UseStandInConverter(R"([["output", "converted"], ["exit", 0]])");
     FDesktop.ExpectBox("Download failed: " + why, plat::IDOK);
@@ -37,7 +38,7 @@ class DownloadIntegrityTest : public DownloadWindowTest {
     EXPECT_FALSE(ConvertProcess->FActive);
     EXPECT_FALSE(Exists(FOut / kFinal));
     EXPECT_FALSE(Exists(FOut / "Sample Clip.mp3"));
-    EXPECT_TRUE(Exists(FOut / kPart));
+    EXPECT_EQ(Exists(FOut / kPart), bytesArrived);
     EXPECT_FALSE(f.Job().Succeeded());
   }
   // The age gate, and a stored account that the service refuses.
@@ -53,7 +54,7 @@ class DownloadIntegrityTest : public DownloadWindowTest {
 TEST_F(DownloadIntegrityTest, ErrorStatusShowsStatusAndReason) {
   TService s({"--get-video-status", "404"});
   ASSERT_TRUE(s.Running());
-  ExpectFailure(s, "404 Not Found");
+  ExpectFailure(s, "404 Not Found", false);
 }
 
 TEST_F(DownloadIntegrityTest, BodyCutShortShowsWhy) {

@@ -23,6 +23,11 @@ unsigned TemporaryFileMode(const std::string& path, bool keepContents) {
 TDownloadFile::TDownloadFile(const std::string& path, bool keepContents)
     : plat::TBufferedFileStream(path, TemporaryFileMode(path, keepContents), kBlockSize, kDirectFrom) {}
 
+bool RemoveIfEmpty(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 && ::unlink(path.c_str()) == 0;
+}
+
 std::int64_t TDownloadFile::WriteThrough(const void* buffer, std::int64_t count) {
   errno = 0;
   const std::int64_t written = plat::TBufferedFileStream::WriteThrough(buffer, count);

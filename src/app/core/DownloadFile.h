@@ -41,6 +41,10 @@ class TDownloadFile final : public plat::TBufferedFileStream {
   std::string FWriteError;
 };
 
+// Removes `path` when it is a file that holds nothing (a ".part" that a
+// failed run made and never wrote to); true when it did.
+bool RemoveIfEmpty(const std::string& path);
+
 // Moves `partPath` to `finalPath`. A file already under the final name is
 // replaced only when `mayReplace`; otherwise the move fails and both files
 // stay. On failure `error` gets the reason.

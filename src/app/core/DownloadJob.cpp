@@ -472,6 +472,9 @@ void TDownloadJob::FetchVideo() {
   }
   FTransferOk = !failure;
   if (failure) {
+    // A ".part" this run made (or emptied) and never wrote to holds nothing
+    // to continue: it is not left behind.
+    if (!resume) RemoveIfEmpty(partPath);
     Box("Download failed: " + *failure, plat::MB_OK | plat::MB_ICONERROR);
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
   } else if (FJobMode == 0) {
