@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "app/core/AsciiText.h"
+#include "app/core/ProxyHop.h"
 #include "app/core/ResumeDecision.h"
 #include "app/core/TransferResult.h"
 #include "net/http/HttpProt.h"
@@ -159,6 +160,7 @@ TResumableGet::TVerdict TResumableGet::Attempt(const std::string& url, bool resu
 TGetOutcome TResumableGet::Run(const std::string& url) {
   TGetOutcome outcome;
   THttpTimeLimits limits(FCli, ConnectTimeoutMs, IdleTimeoutMs);
+  const TProxyHopWatch hop(FCli);
   for (int attempt = 1;; ++attempt) {
     outcome.Attempts = attempt;
     limits.Rearm();
@@ -170,6 +172,7 @@ TGetOutcome TResumableGet::Run(const std::string& url) {
     }
     TTransferFailure f = ClassifyRequest(FCli.StatusCode(), FCli.ReasonPhrase(), FCli.RequestDoneError(),
                                          FCli.ReceivedHeader(), Stopped(), limits.Reason(), limits.ConnectExpired());
+    if (f.Kind != fkStopped) f.Reason = hop.Explain(f.Reason);
     if (verdict == vdRefused && f.Kind != fkStopped) {
       f.Kind = fkOther;
       f.Reason = why;
