@@ -353,9 +353,9 @@ void THttpCli::StartRequest(THttpRequest Rq) {
   // A port beyond 65535 would wrap into another one: refused before any
   // connection is made.
   std::string badPort;
-  if (!port.empty() && !IsPortNumber(port)) badPort = "Refused address: " + PortProblem(port);
-  else if (!Proxy.empty() && !IsPortNumber(connPort)) badPort = "Refused proxy address: " + PortProblem(connPort);
-  else if (!SocksServer.empty() && !SocksPort.empty() && !IsPortNumber(SocksPort))
+  if (IsBadPortNumber(port)) badPort = "Refused address: " + PortProblem(port);
+  else if (!Proxy.empty() && IsBadPortNumber(connPort)) badPort = "Refused proxy address: " + PortProblem(connPort);
+  else if (!SocksServer.empty() && IsBadPortNumber(SocksPort))
     badPort = "Refused SOCKS proxy address: " + PortProblem(SocksPort);
   if (!badPort.empty()) {
     MarkFailed(kErrBadTarget, badPort);

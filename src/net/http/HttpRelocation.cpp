@@ -26,7 +26,7 @@ void THttpCli::TakeLocation(const std::string& Value) {
   if (absolute) {
     std::string proto, user, pass, host, port, path;
     ParseURL(V, proto, user, pass, host, port, path);
-    if (!port.empty() && !IsPortNumber(port)) {
+    if (IsBadPortNumber(port)) {
       FLocationRefused = "Refused Location: " + PortProblem(port);
       return;
     }
