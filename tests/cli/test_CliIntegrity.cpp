@@ -201,8 +201,8 @@ TEST_F(CliIntegrityTest, OverlongTitleIsCutAtACharacterBoundary) {
   ASSERT_TRUE(s.Running());
   TRunResult r = RunCli(s, {"--output", Out_.Path, s.WatchUrl()});
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
-  // 255 bytes with ".part": 245 bytes of title would end inside a character.
-  const std::string expected = title.substr(0, 245) + ".flv";
+  // 255 bytes with ".part.ctl": 241 bytes of title would end inside a character.
+  const std::string expected = title.substr(0, 241) + ".flv";
   EXPECT_TRUE(ReadFile(Out(expected)) == s.Flv());
   std::size_t files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(Out_.Path)) {

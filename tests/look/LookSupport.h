@@ -85,6 +85,19 @@ inline void SaveShot(const QImage& image, const QString& name) {
   EXPECT_TRUE(image.save(ShotPath(name), "PNG")) << name.toStdString();
 }
 
+// The text a label draws: with a buddy its mnemonic marks are not drawn
+// ("&&" draws "&"); without one they are.
+inline QString DrawnText(const QLabel* l) {
+  if (!l->buddy()) return l->text();
+  QString out;
+  const QString text = l->text();
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (text[i] == u'&' && i + 1 < text.size()) ++i;
+    out += text[i];
+  }
+  return out;
+}
+
 // Relative luminance and contrast ratio as the accessibility guidelines define them.
 inline double Luminance(const QColor& c) {
   auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };

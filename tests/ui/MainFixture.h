@@ -24,6 +24,17 @@
 #include <string>
 #include <vector>
 
+// A caption as it is shown: its mnemonic marks taken out ("&&" shows "&").
+inline std::string Shown(const QString& caption) {
+  std::string out;
+  const std::string text = caption.toStdString();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '&' && i + 1 < text.size()) ++i;
+    out += text[i];
+  }
+  return out;
+}
+
 class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value) : name_(name) {

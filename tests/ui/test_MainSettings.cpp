@@ -30,7 +30,7 @@ void ExpectMode(TfrmMain& f, int mode) {
   SCOPED_TRACE(mode);
   EXPECT_EQ(f.cbFormat->isEnabled(), mode != 0);
   EXPECT_EQ(f.lConvertTo->isEnabled(), mode != 0);
-  EXPECT_EQ(f.lVideo->text().toStdString(), mode == 2 ? "Select video file:" : "Enter video URL (Example: ");
+  EXPECT_EQ(Shown(f.lVideo->text()), mode == 2 ? "Select video file:" : "Enter video URL (Example: ");
   for (QWidget* w : {static_cast<QWidget*>(f.lUrl), static_cast<QWidget*>(f.lUrlEnd), static_cast<QWidget*>(f.eUrl)})
     EXPECT_EQ(w->isVisibleTo(&f), mode != 2) << w->objectName().toStdString();
   EXPECT_EQ(f.eFileName->isVisibleTo(&f), mode == 2);
@@ -173,18 +173,18 @@ TEST_F(MainWindowTest, UnwritableSettingsSkipTheRestOfClosing) {
 TEST_F(MainWindowTest, ControlsCaptionsAndHints) {
   TfrmMain& f = Open();
   EXPECT_EQ(f.size(), QSize(407, 362));
-  EXPECT_EQ(f.bSelectFile->text().toStdString(), "Browser...");
+  EXPECT_EQ(Shown(f.bSelectFile->text()), "Browser...");
   EXPECT_EQ(f.bSelectFile->toolTip().toStdString(), "Select local video file");
-  EXPECT_EQ(f.bBrowser->text().toStdString(), "Browser...");
+  EXPECT_EQ(Shown(f.bBrowser->text()), "Browser...");
   EXPECT_EQ(f.bBrowser->toolTip().toStdString(), "Set your default output folder");
-  EXPECT_EQ(f.lOutputFolder->text().toStdString(), "Output Folder:");
-  EXPECT_EQ(f.lConvertTo->text().toStdString(), "Convert to:");
-  EXPECT_EQ(f.rbDownload->text().toStdString(), "Download video from YouTube");
-  EXPECT_EQ(f.rbDownloadConvert->text().toStdString(), "Download and convert video from YouTube");
-  EXPECT_EQ(f.rbConvert->text().toStdString(), "Convert video from local FLV file");
-  EXPECT_EQ(f.bStart->text().toStdString(), "Start...");
-  EXPECT_EQ(f.bShowFiles->text().toStdString(), "Show Files...");
-  EXPECT_EQ(f.bExit->text().toStdString(), "Exit");
+  EXPECT_EQ(Shown(f.lOutputFolder->text()), "Output Folder:");
+  EXPECT_EQ(Shown(f.lConvertTo->text()), "Convert to:");
+  EXPECT_EQ(Shown(f.rbDownload->text()), "Download video from YouTube");
+  EXPECT_EQ(Shown(f.rbDownloadConvert->text()), "Download and convert video from YouTube");
+  EXPECT_EQ(Shown(f.rbConvert->text()), "Convert video from local FLV file");
+  EXPECT_EQ(Shown(f.bStart->text()), "Start...");
+  EXPECT_EQ(Shown(f.bShowFiles->text()), "Show Files...");
+  EXPECT_EQ(Shown(f.bExit->text()), "Exit");
   EXPECT_EQ(f.lUrlEnd->text().toStdString(), ")");
   EXPECT_EQ(f.lUrl->text().toStdString(), "http://www.youtube.com/watch?v=piEWjpA_51Q");
   EXPECT_TRUE(f.lUrl->font().underline());

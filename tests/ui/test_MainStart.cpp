@@ -1,6 +1,8 @@
 // Start: the checks in their order with their exact texts, and the hand-over.
 #include "MainFixture.h"
 
+#include "app/core/ConvertOutput.h"
+#include "app/core/DownloadJob.h"
 #include "app/core/Formats.h"
 #include "platform/FileUtil.h"
 
@@ -9,6 +11,7 @@
 #include <QRadioButton>
 
 #include <fstream>
+#include <iterator>
 
 using plat::IDNO;
 using plat::IDOK;
@@ -123,6 +126,57 @@ TEST_F(MainWindowTest, WrongAddressOnlyAfterFolderExists) {
   }
   EXPECT_EQ(desk_.Boxes.size(), 4u);
   EXPECT_TRUE(log_.Events.empty());
+}
+
+// Two addresses in the box would run together into one video id; each
+// separated by blanks or a line break is refused before any job starts,
+// while one address with a word after it goes on as typed.
+TEST_F(MainWindowTest, SeveralAddressesAreRefusedNotJoined) {
+  TfrmMain& f = Open();
+  f.eOutputFolder->setText(QString::fromStdString(Dir()));
+  for (const std::string& two : {kGoodUrl + " " + kExample, kGoodUrl + "\n" + kExample,
+                                 kGoodUrl + "\t HTTPS://www.youtube.com/watch?v=other"}) {
+    f.eUrl->setText(QString::fromStdString(two));
+    desk_.ExpectBox("Please enter only one video URL at a time!", IDOK);
+    f.bStart->click();
+  }
+  ASSERT_EQ(desk_.Boxes.size(), 3u);
+  EXPECT_EQ(desk_.Boxes[0].Flags, MB_ICONINFORMATION | MB_OK);
+  EXPECT_TRUE(log_.Events.empty());
+  f.eUrl->setText(QString::fromStdString(kGoodUrl + " watch"));
+  f.bStart->click();
+  EXPECT_EQ(log_.Input, TStringList{kGoodUrl + " watch"});
+}
+
+// A local file converted into its own folder with its own extension would
+// be replaced by its copy: Start refuses that, however the folder is spelt,
+// and hands over the same file with another folder or format.
+TEST_F(MainWindowTest, ConvertingAFileOntoItselfIsRefused) {
+  TfrmMain& f = Open();
+  f.rbConvert->click();
+  const std::string mp4 = Dir() + "/clip.mp4";
+  std::ofstream(mp4) << "MP4";
+  f.eFileName->setText(QString::fromStdString(mp4));
+  f.cbFormat->setCurrentIndex(1);  // "Iphone Video (MPEG-4 MP4)"
+  for (const std::string& folder : {Dir(), Dir() + "/", Dir() + "/./"}) {
+    f.eOutputFolder->setText(QString::fromStdString(folder));
+    desk_.ExpectBox(OntoItselfText(IncludeTrailingPathDelimiter(folder) + "clip.mp4"), IDOK);
+    f.bStart->click();
+  }
+  ASSERT_EQ(desk_.Boxes.size(), 3u);
+  EXPECT_EQ(desk_.Boxes[0].Flags, MB_ICONERROR | MB_OK);
+  EXPECT_TRUE(log_.Events.empty());
+  std::ifstream in(mp4);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "MP4");
+
+  f.cbFormat->setCurrentIndex(7);  // MP3 beside it
+  f.bStart->click();
+  const std::string other = Dir() + "/out";
+  ASSERT_TRUE(plat::ForceDirectories(other));
+  f.cbFormat->setCurrentIndex(2);  // MP4 into another folder
+  f.eOutputFolder->setText(QString::fromStdString(other));
+  f.bStart->click();
+  EXPECT_EQ(log_.Events, (std::vector<std::string>{"create", "show", "destroy", "create", "show", "destroy"}));
 }
 
 TEST_F(MainWindowTest, ExampleFollowsTheConfiguredService) {

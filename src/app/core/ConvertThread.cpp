@@ -237,6 +237,12 @@ void TConvertProcess::Start() {
   // A run that ends before a child starts must not show the last run's result.
   FExitCode = -1;
   FLastErrorLine.clear();
+  // Converting a file onto itself would destroy it: refused before the
+  // question whether to overwrite.
+  if (SameFile(FInputFile, FOutputFile)) {
+    FLastErrorLine = OntoItselfText(FOutputFile);
+    throw EConvertError(FLastErrorLine);
+  }
   bool overwrite = false;
   if (OutputFileExists(FOutputFile)) {
     if (!AskOverwrite(FOutputFile + " has existed,overite it?")) {

@@ -13,6 +13,7 @@
 #include "app/core/DownloadName.h"
 #include "app/core/Global.h"
 #include "app/core/PageParse.h"
+#include "app/core/PartControl.h"
 #include "app/core/ResumableGet.h"
 #include "app/core/Service.h"
 #include "app/core/WebBrowser.h"
@@ -274,6 +275,7 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
   PumpTurn();
   if (Stopped()) return prLeave;
   ReadDocument(pageText);
+  if (PageFailed()) return prFailed;
 
   if (!page::HasAgeGate(pageText)) {
     FLoginSubmitted = false;
@@ -281,6 +283,8 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
     // The gate still shown after a login means the account was refused:
     // ask as if none were stored instead of sending it again every turn.
     if (FHost.AccountUser().empty() || FLoginSubmitted) {
+      // Say so in the service's own words before asking again.
+      if (FLoginSubmitted) Box("Your login was incorrect.", plat::MB_OK | plat::MB_ICONERROR);
       if (Box(AgeGateQuestion(), plat::MB_YESNO | plat::MB_ICONINFORMATION) != plat::IDYES) {
         bStopClick();
         return prLeave;
@@ -300,6 +304,7 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
       Navigate(*login);
       if (WaitReadyState() == wrStopped) return prLeave;
       ReadDocument(pageText);
+      if (PageFailed()) return prFailed;
     }
   }
 
@@ -309,6 +314,7 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
       Navigate(*verify);
       if (WaitReadyState() == wrStopped) return prLeave;
       ReadDocument(pageText);
+      if (PageFailed()) return prFailed;
     }
   }
 
@@ -328,6 +334,12 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
   return prDone;
 }
 
+bool TDownloadJob::PageFailed() {
+  if (!FWebBrowser->LoadFailed()) return false;
+  FPageError = FWebBrowser->FailureText();
+  return true;
+}
+
 void TDownloadJob::FetchPage() {
   bool posted = false;
   for (std::size_t i = 0; i < FInputList.size(); ++i) {
@@ -338,7 +350,7 @@ void TDownloadJob::FetchPage() {
     if (!IsVideoPageUrl(line)) continue;
 
     std::string pageText;
-    std::string loadError;
+    FPageError.clear();
     for (int attempt = 0; attempt < 3; ++attempt) {
       Navigate(line);
       if (WaitReadyState() == wrStopped) return;
@@ -349,14 +361,11 @@ void TDownloadJob::FetchPage() {
         const TPollResult r = PollTurn(line, pageText);
         if (r == prLeave) return;
         if (r != prNextTurn) break;
-        // A load that failed shows nothing however long it is polled.
-        loadError = FWebBrowser->LastError();
-        if (pageText.empty() && !loadError.empty()) break;
       }
       BlankPage();
-      if (!pageText.empty()) break;
+      // A failed load shows the same however long it is polled or retried.
+      if (!pageText.empty() || !FPageError.empty()) break;
     }
-    if (pageText.empty() && !loadError.empty()) FHost.Notice(loadError);
     plat::PostMessage(FHandle, WM_FETCHVIDEO, 0, 0);
     posted = true;
   }
@@ -375,8 +384,13 @@ bool OnlyTransferProgressDiffers(TDownloadDisplay a, const TDownloadDisplay& b) 
 
 void TDownloadJob::FetchVideo() {
   if (FDisplay.DownloadUrl.empty()) {
-    Box("Unable get html from " + (FInputList.empty() ? std::string() : FInputList.front()),
-        plat::MB_OK | plat::MB_ICONINFORMATION);
+    const std::string text = "Unable get html from " + (FInputList.empty() ? std::string() : FInputList.front());
+    // A page that failed to load says why; one that loaded without an
+    // address has nothing more to say.
+    if (FPageError.empty())
+      Box(text, plat::MB_OK | plat::MB_ICONINFORMATION);
+    else
+      Box(text + "\r\n" + FPageError, plat::MB_OK | plat::MB_ICONERROR);
     bStopClick();
     return;
   }
@@ -442,6 +456,18 @@ void TDownloadJob::FetchVideo() {
   get.ConnectTimeoutMs = FNet.ConnectTimeoutMs;
   get.IdleTimeoutMs = FNet.IdleTimeoutMs;
   get.ContinueFirst = resume;
+  // The identity of the bytes the part holds goes beside it before the
+  // first of them is written, so that a later run continues only that file.
+  const std::string controlPath = ControlPath(partPath);
+  if (resume) {
+    if (std::optional<TPartIdentity> kept = LoadPartControl(controlPath)) get.Identity = *kept;
+  }
+  bool controlFailed = false;  // a local problem, like a refused write
+  get.Hooks().Identified = [&controlPath, &controlFailed](const TPartIdentity& id) {
+    std::string error;
+    controlFailed = !SavePartControl(controlPath, id, error);
+    return error;
+  };
   std::exception_ptr error;
   TGetOutcome outcome;
   try {
@@ -461,7 +487,7 @@ void TDownloadJob::FetchVideo() {
 
   std::optional<std::string> failure;
   if (!outcome.Complete) failure = FailureText(outcome.Failure);
-  FLocalFailure = !writeError.empty();
+  FLocalFailure = !writeError.empty() || controlFailed;
   if (!failure && FLocalFailure) failure = writeError;
   finalLock.reset();
   if (!failure && FDirect) NameDirectDownload(replaceAgreed);
@@ -470,11 +496,12 @@ void TDownloadJob::FetchVideo() {
     failure = moveError;
     FLocalFailure = true;
   }
+  if (!failure) RemovePartControl(controlPath);
   FTransferOk = !failure;
   if (failure) {
     // A ".part" this run made (or emptied) and never wrote to holds nothing
-    // to continue: it is not left behind.
-    if (!resume) RemoveIfEmpty(partPath);
+    // to continue: it is not left behind, nor is its control file.
+    if (!resume && RemoveIfEmpty(partPath)) RemovePartControl(controlPath);
     Box("Download failed: " + *failure, plat::MB_OK | plat::MB_ICONERROR);
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
   } else if (FJobMode == 0) {
@@ -520,6 +547,9 @@ std::int64_t TDownloadJob::FileHolds() { return FFileStream ? FFileStream->Seek(
 // on from what the file holds: at the header's begin (a retry continues the
 // file) and again at its end (an answer that is the whole file empties it).
 void TDownloadJob::HttpCli1HeaderEnd() {
+  // An answer that is not the file's (an error page, a relocation) leaves
+  // no length and no count: the bar shows only what the file received.
+  if (!FHttpCli->ReceiveStream) FTransfer.HeaderBegin();
   FTransfer.BodyFrom(FileHolds());
   FDisplay.Bar1Max = FTransfer.BarMax();
   FDisplay.Bar1Pos = FTransfer.BarPos();
@@ -528,6 +558,7 @@ void TDownloadJob::HttpCli1HeaderEnd() {
 }
 
 void TDownloadJob::HttpCli1DocData() {
+  if (!FHttpCli->ReceiveStream) return;
   FTransfer.DocData(FHttpCli->ReceivedCount());
   FDisplay.ReceiveData = FTransfer.ReceiveData();
   FDisplay.Bar1Pos = FTransfer.BarPos();

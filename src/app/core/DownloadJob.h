@@ -149,7 +149,9 @@ class TDownloadJob {
   void Navigate(const std::string& address);
   void BlankPage();
   void ReadDocument(std::string& text);
-  enum TPollResult { prDone, prNextTurn, prEndPolling, prLeave };
+  enum TPollResult { prDone, prNextTurn, prEndPolling, prFailed, prLeave };
+  // True when the browser's last load failed; keeps why in FPageError.
+  bool PageFailed();
   TPollResult PollTurn(const std::string& line, std::string& pageText);
 
   // Transfer events.
@@ -178,6 +180,7 @@ class TDownloadJob {
   bool FConvertOk = false;
   bool FConvertLaunched = false;
   std::string FVideoId;      // of the address the retrieval built
+  std::string FPageError;    // why the last page load failed ("" when it did not)
   std::string FHeaderError;  // why the header handling refused the answer
   std::string FTargetPath;
   std::string FConvertOutput;

@@ -186,6 +186,7 @@ struct TWebBrowser::TLoad {
   std::unique_ptr<plat::TMemoryStream> Body;
   std::string Url;
   std::uintptr_t Serial = 0;
+  std::string Refused;  // why the load could not even start
 };
 
 TWebBrowser::TWebBrowser() {
@@ -264,6 +265,7 @@ void TWebBrowser::Navigate(const std::string& url) {
   FRedirects = 0;
   FStatusCode = 0;
   FLastError.clear();
+  FReasonPhrase.clear();
   std::string wire = WireUrl(url);
   FLocationURL = wire;
   if (LowerAscii(wire) == "about:blank") {
@@ -305,12 +307,14 @@ void TWebBrowser::StartLoad(const std::string& url) {
   load->Hop = std::make_unique<TProxyHopWatch>(*cli);
   FLoad = std::move(load);
   if (parts.Proto != "http" || parts.Host.empty()) {
+    FLoad->Refused = "Not an http address: " + url;
     plat::PostMessage(FWnd, WM_BROWSER_LOADDONE, serial, 1);
     return;
   }
   try {
     cli->GetASync();
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    FLoad->Refused = e.what();
     plat::PostMessage(FWnd, WM_BROWSER_LOADDONE, serial, 1);
   }
 }
@@ -322,8 +326,12 @@ void TWebBrowser::LoadDone(std::uintptr_t serial, std::uint16_t error) {
   const std::string url = FLoad->Url;
   if (FLoad->Limits && FLoad->Limits->Expired())
     FLastError = FLoad->Hop->Explain(FLoad->Limits->Reason());
+  else if (!FLoad->Refused.empty())
+    FLastError = FLoad->Refused;
   else if (error != 0)
-    FLastError = FLoad->Hop->Explain(cli->ReasonPhrase());
+    FLastError = FLoad->Hop->Explain(cli->ReasonPhrase().empty() ? "Error #" + std::to_string(error)
+                                                                 : cli->ReasonPhrase());
+  FReasonPhrase = error == 0 ? cli->ReasonPhrase() : std::string();
   std::string location;
   for (const std::string& line : cli->ReceivedHeader()) {
     std::size_t colon = line.find(':');
@@ -342,6 +350,19 @@ void TWebBrowser::LoadDone(std::uintptr_t serial, std::uint16_t error) {
   std::string source = error == 0 ? FLoad->Body->DataString() : std::string();
   Retire();
   Complete(url, std::move(source), status);
+}
+
+bool TWebBrowser::LoadFailed() const {
+  if (FReadyState != READYSTATE_COMPLETE) return false;
+  return !FLastError.empty() || FStatusCode < 200 || FStatusCode > 299;
+}
+
+std::string TWebBrowser::FailureText() const {
+  if (!LoadFailed()) return std::string();
+  if (!FLastError.empty()) return FLastError;
+  std::string text = std::to_string(FStatusCode);
+  if (!FReasonPhrase.empty()) text += " " + FReasonPhrase;
+  return text;
 }
 
 void TWebBrowser::Complete(const std::string& url, std::string source, int status) {

@@ -156,9 +156,10 @@ int TfrmDownload::ShowModal() {
 void TfrmDownload::bStopClick() { FJob->bStopClick(); }
 
 void TfrmDownload::closeEvent(QCloseEvent* e) {
-  // The modal run ends once the running stage has returned.
+  // The close box and Alt+F4 are Stop: the modal run ends once the running
+  // stage has seen it.
   e->ignore();
-  if (FInModal && FJob) FJob->Close();
+  if (FInModal && FJob && FJob->ModalResult() == mrNone) FJob->bStopClick();
 }
 
 void TfrmDownload::keyPressEvent(QKeyEvent* e) {
@@ -167,7 +168,7 @@ void TfrmDownload::keyPressEvent(QKeyEvent* e) {
 }
 
 void TfrmDownload::reject() {
-  if (FInModal && FJob) FJob->Close();
+  if (FInModal && FJob && FJob->ModalResult() == mrNone) FJob->bStopClick();
 }
 
 void TfrmDownload::ShowPanel(TDownloadPanel panel) {

@@ -66,12 +66,13 @@ class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownlo
   QPushButton* bStop3;
 
  protected:
+  // The close box (and Alt+F4) stops the job in every stage.
   void closeEvent(QCloseEvent* e) override;
   // Escape does nothing: only Stop and the close box end a job.
   void keyPressEvent(QKeyEvent* e) override;
 
  public slots:
-  void reject() override;  // Escape: as the close box
+  void reject() override;  // as the close box
 
  private:
   // IDownloadHost

@@ -32,6 +32,9 @@ TfrmLogin::TfrmLogin(QWidget* owner) : QDialog(owner) {
   // '*' also where the program's style sheet is not installed (which sets it for every box).
   ePassword->setStyleSheet("lineedit-password-character: 42;");
   ePassword->setEchoMode(QLineEdit::Password);
+  // Screen readers name each box by its caption.
+  lUsername->setBuddy(eUsername);
+  lPassword->setBuddy(ePassword);
 
   // The captions as wide as the wider of them, the boxes take the rest.
   const int captionWidth = std::max(lUsername->sizeHint().width(), lPassword->sizeHint().width());

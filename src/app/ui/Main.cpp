@@ -2,8 +2,11 @@
 // clipboard watch over the viewer chain, and the menu and link actions.
 #include "app/ui/Main.h"
 
+#include "app/core/AddressWords.h"
 #include "app/core/AppMessages.h"
+#include "app/core/ConvertOutput.h"
 #include "app/core/ConvertThread.h"
+#include "app/core/DownloadJob.h"
 #include "app/core/Formats.h"
 #include "app/core/Global.h"
 #include "app/core/Service.h"
@@ -25,14 +28,19 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QShowEvent>
+
+#include <iterator>
 
 using plat::FromQ;
 using plat::ToQ;
@@ -45,7 +53,11 @@ constexpr int kClientWidth = 407;
 constexpr int kClientHeight = 362;
 const char* const kSection = "Options";
 const char* const kCaption = "Clipharbor";
-const char* const kSelectFile = "Select video file:";
+// The captions of lVideo with their mnemonics; the text shown is kEnterUrl
+// and "Select video file:".
+const char* const kEnterUrlMnemonic = "&Enter video URL (Example: ";
+const char* const kSelectFileMnemonic = "Select video f&ile:";
+const char* const kOneAddress = "Please enter only one video URL at a time!";
 
 int Box(const std::string& text, plat::UINT flags) { return plat::Desktop().MessageBox(text, kCaption, flags); }
 
@@ -68,11 +80,14 @@ void SetTextColor(QWidget* w, const QColor& c) {
   w->setPalette(pal);
 }
 
-// The picture of the menu: a click and its context menu both pop up the menu.
+// The picture of the menu: a click and its context menu both pop up the
+// menu. It takes the keyboard focus too, looking as under the mouse then;
+// Enter, Space, the Menu key and Shift+F10 open the menu.
 class TMenuPicture : public TWlmShiftImage {
  public:
   using TWlmShiftImage::TWlmShiftImage;
   std::function<void(QPoint)> OnContextMenu;
+  std::function<void()> OnKeyOpen;
 
   // A menu that opens on a press takes the mouse: the button goes up on the
   // menu, or the menu closes first, and either moves the picture back.
@@ -80,7 +95,27 @@ class TMenuPicture : public TWlmShiftImage {
 
  protected:
   void contextMenuEvent(QContextMenuEvent* e) override {
-    if (OnContextMenu) OnContextMenu(e->globalPos());
+    if (e->reason() == QContextMenuEvent::Keyboard && OnKeyOpen)
+      OnKeyOpen();
+    else if (OnContextMenu)
+      OnContextMenu(e->globalPos());
+  }
+  void keyPressEvent(QKeyEvent* e) override {
+    const int key = e->key();
+    const bool contextKey = key == Qt::Key_Menu || (key == Qt::Key_F10 && e->modifiers() == Qt::ShiftModifier);
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space || contextKey) && OnKeyOpen) {
+      OnKeyOpen();
+      return;
+    }
+    TWlmShiftImage::keyPressEvent(e);
+  }
+  void focusInEvent(QFocusEvent* e) override {
+    TWlmShiftImage::focusInEvent(e);
+    setPixmap(FocusedPicture());
+  }
+  void focusOutEvent(QFocusEvent* e) override {
+    TWlmShiftImage::focusOutEvent(e);
+    if (!underMouse()) setPixmap(NoFocusedPicture());
   }
   bool eventFilter(QObject* watched, QEvent* e) override {
     if (e->type() == QEvent::MouseButtonRelease || e->type() == QEvent::Hide) Unpress();
@@ -158,7 +193,7 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   About1->setObjectName("About1");
 
   // The job.
-  lVideo = NewLabel(this, "lVideo", kEnterUrl);
+  lVideo = NewLabel(this, "lVideo", kEnterUrlMnemonic);
   lUrl = NewLabel(this, "lUrl", ToQ(ExampleWatchUrl()));
   QFont underlined = font();
   underlined.setUnderline(true);
@@ -169,29 +204,40 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
 
   eUrl = new QLineEdit(this);
   eUrl->setObjectName("eUrl");
+  eUrl->setAccessibleName("Video URL");
+  lVideo->setBuddy(eUrl);
 
   eFileName = new QLineEdit(this);
   eFileName->setObjectName("eFileName");
-  bSelectFile = NewButton(this, "bSelectFile", "Browser...");
+  eFileName->setAccessibleName("Local video file");
+  // The two "Browser..." buttons differ in their mnemonics and, for screen
+  // readers, in their names (their hints).
+  bSelectFile = NewButton(this, "bSelectFile", "Bro&wser...");
   bSelectFile->setToolTip("Select local video file");
+  bSelectFile->setAccessibleName("Select local video file");
 
-  lOutputFolder = NewLabel(this, "lOutputFolder", "Output Folder:");
+  lOutputFolder = NewLabel(this, "lOutputFolder", "&Output Folder:");
   eOutputFolder = new QLineEdit(this);
   eOutputFolder->setObjectName("eOutputFolder");
-  bBrowser = NewButton(this, "bBrowser", "Browser...");
+  eOutputFolder->setAccessibleName("Output folder");
+  lOutputFolder->setBuddy(eOutputFolder);
+  bBrowser = NewButton(this, "bBrowser", "&Browser...");
   bBrowser->setToolTip("Set your default output folder");
+  bBrowser->setAccessibleName("Set your default output folder");
 
-  rbDownload = new QRadioButton("Download video from YouTube", this);
+  rbDownload = new QRadioButton("&Download video from YouTube", this);
   rbDownload->setObjectName("rbDownload");
   rbDownload->setChecked(true);
-  rbDownloadConvert = new QRadioButton("Download and convert video from YouTube", this);
+  rbDownloadConvert = new QRadioButton("Download a&nd convert video from YouTube", this);
   rbDownloadConvert->setObjectName("rbDownloadConvert");
-  rbConvert = new QRadioButton("Convert video from local FLV file", this);
+  rbConvert = new QRadioButton("&Convert video from local FLV file", this);
   rbConvert->setObjectName("rbConvert");
 
-  lConvertTo = NewLabel(this, "lConvertTo", "Convert to:");
+  lConvertTo = NewLabel(this, "lConvertTo", "Convert &to:");
   cbFormat = new QComboBox(this);
   cbFormat->setObjectName("cbFormat");
+  cbFormat->setAccessibleName("Convert to");
+  lConvertTo->setBuddy(cbFormat);
   cbFormat->setEditable(false);
   for (int i = 0; i < FormatCount; ++i) cbFormat->addItem(FormatAt(i)->Label);
   cbFormat->setCurrentIndex(0);
@@ -201,19 +247,18 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   bvSeparator->setFrameShape(QFrame::HLine);
   bvSeparator->setFrameShadow(QFrame::Sunken);
 
-  bStart = NewButton(this, "bStart", "Start...");
-  bShowFiles = NewButton(this, "bShowFiles", "Show Files...");
-  bExit = NewButton(this, "bExit", "Exit");
+  bStart = NewButton(this, "bStart", "&Start...");
+  bStart->setDefault(true);
+  bShowFiles = NewButton(this, "bShowFiles", "Show &Files...");
+  bExit = NewButton(this, "bExit", "E&xit");
 
-  setTabOrder(eUrl, eFileName);
-  setTabOrder(eFileName, bSelectFile);
-  setTabOrder(bSelectFile, eOutputFolder);
-  setTabOrder(eOutputFolder, bBrowser);
-  setTabOrder(bBrowser, rbDownload);
-  setTabOrder(rbDownload, cbFormat);
-  setTabOrder(cbFormat, bStart);
-  setTabOrder(bStart, bShowFiles);
-  setTabOrder(bShowFiles, bExit);
+  WlmShiftImage1->setFocusPolicy(Qt::TabFocus);
+  WlmShiftImage1->setAccessibleName("Menu");
+  WlmShiftImage1->setAccessibleDescription("Click to popup the menu");
+
+  QWidget* const tabOrder[] = {eUrl,      eFileName, bSelectFile, eOutputFolder, bBrowser,   rbDownload,    rbDownloadConvert,
+                               rbConvert, cbFormat,  bStart,      bShowFiles,    bExit,      WlmShiftImage1};
+  for (std::size_t i = 1; i < std::size(tabOrder); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
   LayoutControls();
 
@@ -233,6 +278,9 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   connect(About1, &QAction::triggered, this, [this] { About1Click(); });
   WlmShiftImage1->OnClick = [this] { iAboutClick(); };
   menuPicture->OnContextMenu = [this](QPoint at) { suiPopupMenu1->popup(at); };
+  menuPicture->OnKeyOpen = [this] { OpenMenuFromKeyboard(); };
+  auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+  connect(menuKey, &QShortcut::activated, this, [this] { OpenMenuFromKeyboard(); });
   menuPicture->WatchMenu(suiPopupMenu1);
 
   // Creation, in this order: join the viewer chain, caption, credentials, converter.
@@ -336,6 +384,8 @@ void TfrmMain::FormShow() {
   cbFormat->setCurrentIndex(FFormatIndex);  // outside the list: nothing selected (-1)
   if (FFormatIndex < 0 || FFormatIndex >= cbFormat->count()) cbFormat->setCurrentIndex(-1);
   LayoutControls();
+  // The keyboard starts in the box the job needs first.
+  (rbConvert->isChecked() ? eFileName : eUrl)->setFocus();
 }
 
 void TfrmMain::ApplyMode(int mode) {
@@ -343,7 +393,8 @@ void TfrmMain::ApplyMode(int mode) {
   const bool local = mode == 2;
   lConvertTo->setEnabled(convertsToo);
   cbFormat->setEnabled(convertsToo);
-  lVideo->setText(local ? kSelectFile : kEnterUrl);
+  lVideo->setText(local ? kSelectFileMnemonic : kEnterUrlMnemonic);
+  lVideo->setBuddy(local ? eFileName : eUrl);
   lUrl->setVisible(!local);
   lUrlEnd->setVisible(!local);
   eUrl->setVisible(!local);
@@ -421,6 +472,11 @@ void TfrmMain::bStartClick() {
       }
     }
     if (!convertMode) {
+      // Two addresses would run together into one video id.
+      if (AddressesIn(FromQ(eUrl->text())).size() > 1) {
+        Box(kOneAddress, plat::MB_ICONINFORMATION | plat::MB_OK);
+        return;
+      }
       if (!IsVideoPageUrl(FromQ(eUrl->text()))) {
         Box("Please enter the url like " + ExampleWatchUrl(), plat::MB_ICONINFORMATION | plat::MB_OK);
         return;
@@ -428,6 +484,15 @@ void TfrmMain::bStartClick() {
     } else if (!plat::FileExists(FromQ(eFileName->text()))) {
       Box("Please check whether the video file exist.", plat::MB_ICONINFORMATION | plat::MB_OK);
       return;
+    } else {
+      // The converted file must never replace its own source.
+      const std::string input = FromQ(eFileName->text());
+      const std::string output =
+          ConvertOutputName(FOutputDir, input, ExtensionForLabel(FromQ(cbFormat->currentText())));
+      if (SameFile(input, output)) {
+        Box(OntoItselfText(output), plat::MB_ICONERROR | plat::MB_OK);
+        return;
+      }
     }
 
     auto inputList = std::make_unique<TStringList>();
@@ -470,6 +535,23 @@ void TfrmMain::bShowFilesClick() {
     plat::Desktop().ShellOpen(FOutputDir);
   else
     Box(FOutputDir + "," + " the output directory does not exist.", plat::MB_ICONERROR | plat::MB_OK);
+}
+
+void TfrmMain::OpenMenuFromKeyboard() {
+  suiPopupMenu1->popup(WlmShiftImage1->mapToGlobal(QPoint(0, WlmShiftImage1->height())));
+  suiPopupMenu1->setActiveAction(Homepage1);
+}
+
+void TfrmMain::keyPressEvent(QKeyEvent* e) {
+  const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
+  if (!enter || (e->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+    QWidget::keyPressEvent(e);
+    return;
+  }
+  // Buttons other than Start leave Enter to their window.
+  auto* focused = qobject_cast<QPushButton*>(focusWidget());
+  QPushButton* pressed = focused && focused->isVisible() ? focused : bStart;
+  if (pressed->isEnabled()) pressed->click();
 }
 
 void TfrmMain::iAboutClick() {

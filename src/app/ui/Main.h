@@ -99,10 +99,15 @@ class TfrmMain : public QWidget {
   void miSetYouTubeaccountClick();
   void About1Click();
   void lTitleClick();
+  // F10 and the focused menu picture: the menu below the picture, its first
+  // item active.
+  void OpenMenuFromKeyboard();
 
  protected:
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
+  // Enter presses the focused button, else Start (the default button).
+  void keyPressEvent(QKeyEvent* e) override;
 
  private:
   plat::LRESULT WndProc(plat::UINT msg, plat::WPARAM wParam, plat::LPARAM lParam);
