@@ -332,9 +332,9 @@ TEST_F(CliTest, HttpErrorStatusIsAFailureThatSaysWhy) {
   EXPECT_EQ(r.Err.find("Unable get html"), std::string::npos) << r.Err;
   EXPECT_NE(r.Err.find("Download failed: 404 Not Found"), std::string::npos) << r.Err;
   EXPECT_EQ(r.Out.find("Converting:"), std::string::npos) << r.Out;
-  // What arrived stays beside the final name, not under it.
+  // Nothing arrived: nothing under the final name, and no empty ".part".
   EXPECT_FALSE(Exists(Out(kClip + ".flv")));
-  EXPECT_TRUE(Exists(Out(kClip + ".flv.part")));
+  EXPECT_FALSE(Exists(Out(kClip + ".flv.part")));
 }
 
 TEST_F(CliTest, ProgressBarOnATerminal) {
@@ -387,9 +387,10 @@ s.serve_forever()
     const std::string why = std::string(length) == "abc" ? "'abc' is not a valid integer value"
                                                          : "Connection closed before the end of the answer";
     EXPECT_NE(r.Err.find("Download failed: " + why), std::string::npos) << r.Err;
-    // What arrived stays in the ".part", nothing under the final name.
+    // What arrived stays in the ".part", nothing under the final name; a
+    // refused header lets no byte in, and leaves no ".part" either.
     EXPECT_FALSE(Exists(out / "Bad.flv")) << length;
-    EXPECT_TRUE(Exists(out / "Bad.flv.part")) << length;
+    EXPECT_EQ(Exists(out / "Bad.flv.part"), std::string(length) != "abc") << length;
     EXPECT_LE(ReadFile(out / "Bad.flv.part").size(), 5000u);
     peer.Signal(SIGKILL);
   }

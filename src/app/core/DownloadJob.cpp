@@ -500,6 +500,9 @@ void TDownloadJob::FetchVideo() {
   if (!failure) RemovePartControl(controlPath);
   FTransferOk = !failure;
   if (failure) {
+    // A ".part" this run made (or emptied) and never wrote to holds nothing
+    // to continue: it is not left behind, nor is its control file.
+    if (!resume && RemoveIfEmpty(partPath)) RemovePartControl(controlPath);
     Box("Download failed: " + *failure, plat::MB_OK | plat::MB_ICONERROR);
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
   } else if (FJobMode == TJobMode::jmDownload) {

@@ -176,6 +176,10 @@ TProxyChoice ChooseProxy(const std::string& host, const TProxySettings& settings
   if (!noProxy) noProxy = env("NO_PROXY");
   if (noProxy && NoProxyMatches(*noProxy, host)) return choice;
   choice.Proxy = ParseProxyUrl(*text, &choice.Error);
+  if (choice.Proxy && settings.User) {
+    choice.Proxy->User = *settings.User;
+    choice.Proxy->Password = settings.Password.value_or(std::string());
+  }
   return choice;
 }
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "app/core/HeaderField.h"
+#include "app/core/ProxyHop.h"
 #include "app/core/ResumeDecision.h"
 #include "app/core/TransferResult.h"
 #include "net/http/HttpProt.h"
@@ -223,6 +224,7 @@ std::optional<TTransferFailure> TResumableGet::SizeFailure() const {
 TGetOutcome TResumableGet::Run(const std::string& url) {
   TGetOutcome outcome;
   THttpTimeLimits limits(FCli, ConnectTimeoutMs, IdleTimeoutMs);
+  const TProxyHopWatch hop(FCli);
   bool resume = ContinueFirst;
   if (resume && !Identity.Url.empty() && Identity.Url != url) {
     Say("the partial file came from another address; starting again from zero");
@@ -254,6 +256,7 @@ TGetOutcome TResumableGet::Run(const std::string& url) {
     }
     TTransferFailure f = ClassifyRequest(FCli.StatusCode(), FCli.ReasonPhrase(), FCli.RequestDoneError(),
                                          FCli.ReceivedHeader(), Stopped(), limits.Reason(), limits.ConnectExpired());
+    if (f.Kind != fkStopped) f.Reason = hop.Explain(f.Reason);
     if (verdict == vdRefused && f.Kind != fkStopped) {
       f.Kind = FLocalFailure ? fkLocal : fkOther;
       f.Reason = why;

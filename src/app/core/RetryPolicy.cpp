@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 
 #include "app/core/HeaderField.h"
+#include "app/core/HttpDate.h"
 #include "net/socket/WSocket.h"
 #include "platform/AsciiText.h"
 
@@ -29,11 +31,19 @@ bool RetryableStatus(int s) { return s == 408 || s == 429 || s == 500 || s == 50
 
 }  // namespace
 
-std::optional<int> RetryAfterSeconds(const std::vector<std::string>& header) {
+std::optional<int> RetryAfterSeconds(const std::vector<std::string>& header, std::int64_t now) {
   std::string value;
-  if (!HeaderValue(header, "Retry-After", value) || !ascii::AllDigits(value)) return std::nullopt;
-  if (value.size() > 9) return 1000000000;
-  return std::atoi(value.c_str());
+  if (!HeaderValue(header, "Retry-After", value)) return std::nullopt;
+  if (ascii::AllDigits(value)) {
+    if (value.size() > 9) return 1000000000;
+    return std::atoi(value.c_str());
+  }
+  const std::optional<std::int64_t> when = ParseHttpDate(value);
+  if (!when) return std::nullopt;
+  std::string date;
+  if (HeaderValue(header, "Date", date))
+    if (const std::optional<std::int64_t> sent = ParseHttpDate(date)) now = *sent;
+  return static_cast<int>(std::clamp<std::int64_t>(*when - now, 0, 1000000000));
 }
 
 TTransferFailure ClassifyRequest(int status, const std::string& reasonPhrase, std::uint16_t requestDoneError,
@@ -60,7 +70,7 @@ TTransferFailure ClassifyRequest(int status, const std::string& reasonPhrase, st
     f.Kind = fkOther;  // no answer worth the name
   } else if (status < 200 || status > 299) {
     f.Kind = fkStatus;
-    f.RetryAfter = RetryAfterSeconds(header);
+    f.RetryAfter = RetryAfterSeconds(header, static_cast<std::int64_t>(std::time(nullptr)));
   }
   return f;
 }

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "app/core/HeaderField.h"
+#include "app/core/ProxyHop.h"
 #include "net/common/UrlParse.h"
 #include "net/http/HttpProt.h"
 #include "net/http/HttpTimeLimits.h"
@@ -170,6 +171,7 @@ void TWebDocument::Save(plat::TStream& stream, bool /*clearDirty*/) {
 struct TWebBrowser::TLoad {
   std::unique_ptr<THttpCli> Cli;
   std::unique_ptr<THttpTimeLimits> Limits;  // goes before the client it watches
+  std::unique_ptr<TProxyHopWatch> Hop;       // so does this
   std::unique_ptr<plat::TMemoryStream> Body;
   std::string Url;
   std::uintptr_t Serial = 0;
@@ -291,6 +293,7 @@ void TWebBrowser::StartLoad(const std::string& url) {
   if (PrepareClient) PrepareClient(*cli, url);
   if (ConnectTimeoutMs > 0 || IdleTimeoutMs > 0)
     load->Limits = std::make_unique<THttpTimeLimits>(*cli, ConnectTimeoutMs, IdleTimeoutMs);
+  load->Hop = std::make_unique<TProxyHopWatch>(*cli);
   FLoad = std::move(load);
   if (parts.Proto != "http" || parts.Host.empty()) {
     FLoad->Refused = "Not an http address: " + url;
@@ -311,11 +314,12 @@ void TWebBrowser::LoadDone(std::uintptr_t serial, std::uint16_t error) {
   const int status = error == 0 ? cli->StatusCode() : 0;
   const std::string url = FLoad->Url;
   if (FLoad->Limits && FLoad->Limits->Expired())
-    FLastError = FLoad->Limits->Reason();
+    FLastError = FLoad->Hop->Explain(FLoad->Limits->Reason());
   else if (!FLoad->Refused.empty())
     FLastError = FLoad->Refused;
   else if (error != 0)
-    FLastError = cli->ReasonPhrase().empty() ? "Error #" + std::to_string(error) : cli->ReasonPhrase();
+    FLastError = FLoad->Hop->Explain(cli->ReasonPhrase().empty() ? "Error #" + std::to_string(error)
+                                                                 : cli->ReasonPhrase());
   FReasonPhrase = error == 0 ? cli->ReasonPhrase() : std::string();
   std::string location;
   for (const std::string& line : cli->ReceivedHeader()) {

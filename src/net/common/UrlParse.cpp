@@ -44,6 +44,18 @@ void SplitAuthority(const std::string& auth, std::string& User, std::string& Pas
   }
 }
 
+// A decimal number from 1 to 65535.
+bool IsPortNumber(const std::string& Port) {
+  if (Port.empty()) return false;
+  unsigned long value = 0;
+  for (char c : Port) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned long>(c - '0');
+    if (value > 65535) return false;
+  }
+  return value >= 1;
+}
+
 }  // namespace
 
 void ParseURL(const std::string& Url, std::string& Proto, std::string& User,
@@ -129,6 +141,16 @@ void ParseURL(const std::string& Url, std::string& Proto, std::string& User,
     authority = rest.substr(0, pathBegin);
   }
   SplitAuthority(authority, User, Pass, Host, Port);
+}
+
+bool IsBadPortNumber(const std::string& Port) {
+  return !Port.empty() && Port[0] >= '0' && Port[0] <= '9' && !IsPortNumber(Port);
+}
+
+std::string PortProblem(const std::string& Port) {
+  constexpr std::size_t kShown = 16;
+  const std::string shown = Port.size() > kShown ? Port.substr(0, kShown) + "..." : Port;
+  return "port " + shown + " is not a number from 1 to 65535";
 }
 
 std::string UrlBase(const std::string& Url) {

@@ -350,6 +350,18 @@ void THttpCli::StartRequest(THttpRequest Rq) {
   DeriveDocName();
   FHostName = connHost;
   FPort = connPort;
+  // A port beyond 65535 would wrap into another one: refused before any
+  // connection is made.
+  std::string badPort;
+  if (IsBadPortNumber(port)) badPort = "Refused address: " + PortProblem(port);
+  else if (!Proxy.empty() && IsBadPortNumber(connPort)) badPort = "Refused proxy address: " + PortProblem(connPort);
+  else if (!SocksServer.empty() && IsBadPortNumber(SocksPort))
+    badPort = "Refused SOCKS proxy address: " + PortProblem(SocksPort);
+  if (!badPort.empty()) {
+    MarkFailed(kErrBadTarget, badPort);
+    PostRequestDone();
+    return;
+  }
 
   bool samePlace = SockIsConnected() && FHostName == FCurrentHost && FPort == FCurrentPort &&
                    FProtocol == FCurrentProtocol && TunnelTarget() == FCurrentTunnel;
@@ -391,7 +403,7 @@ void THttpCli::ResetResponse() {
 void THttpCli::ResetAnswerChecks() {
   FChunked = false;
   FContentLengthSeen = FLengthConflict = false;
-  FLocationRefused = false;
+  FLocationRefused.clear();
   FAnswerDone = false;
   FRequestFailed = false;
 }

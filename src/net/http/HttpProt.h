@@ -343,7 +343,7 @@ class THttpCli : public TComponent {
   bool FChunked = false;  // the body is framed by chunks
   bool FContentLengthSeen = false;
   bool FLengthConflict = false;  // two Content-Length lines disagree
-  bool FLocationRefused = false;  // a Location to follow held a line break
+  std::string FLocationRefused;  // why a Location to follow was refused (a line break, a bad port)
   std::int32_t FHeaderLineCount = 0;
   bool FInsideHeader = false;
   std::int32_t FBodyLineCount = 0;

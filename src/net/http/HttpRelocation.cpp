@@ -15,15 +15,24 @@ void THttpCli::TakeLocation(const std::string& Value) {
     return;
   }
   if (!FollowRelocation) return;
+  // A refused Location fails the request at the end of the header.
   if (HasLineBreak(Value)) {
-    FLocationRefused = true;  // the end of the header fails the request
+    FLocationRefused = "Refused Location: it holds CR or LF";
     return;
   }
   std::string V = WithoutFragment(Value);
   // A network-path reference names another server with the current scheme.
   if (V.compare(0, 2, "//") == 0) V = (FProtocol.empty() ? std::string("http") : FProtocol) + ":" + V;
-  FLocationFlag = true;
   const bool absolute = ascii::StartsNoCase(V, "http://") || ascii::StartsNoCase(V, "https://");
+  if (absolute) {
+    std::string proto, user, pass, host, port, path;
+    ParseURL(V, proto, user, pass, host, port, path);
+    if (IsBadPortNumber(port)) {
+      FLocationRefused = "Refused Location: " + PortProblem(port);
+      return;
+    }
+  }
+  FLocationFlag = true;
   // Off, only "http" gets this far.
   const std::string scheme = HttpsEnabled ? FProtocol : std::string("http");
   if (Proxy.empty()) {

@@ -254,8 +254,8 @@ void THttpCli::EndOfHeader() {
     AnswerFailed(kErrBadLength, "Content-Length values differ");
     return;
   }
-  if (FLocationRefused) {
-    AnswerFailed(kErrBadTarget, "Refused Location: it holds CR or LF");
+  if (!FLocationRefused.empty()) {
+    AnswerFailed(kErrBadTarget, FLocationRefused);
     return;
   }
   const bool noBody =

@@ -226,7 +226,15 @@ std::uint32_t WSocketResolveHost(const std::string& InAddr) {
 std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Proto) {
   if (Port.empty() || Port.size() >= 32) throw ESocketException("WSocketResolvePort: Invalid Port.");
   if (Proto.empty() || Proto.size() >= 32) throw ESocketException("WSocketResolvePort: Invalid Proto.");
-  if (ascii::IsDigit(Port[0])) return static_cast<std::uint16_t>(ParseLeadingDecimal(Port));
+  if (ascii::IsDigit(Port[0])) {
+    // A number beyond 65535 names no port; it must not wrap into another one.
+    unsigned value = 0;
+    for (std::size_t i = 0; i < Port.size() && ascii::IsDigit(Port[i]); ++i) {
+      value = value * 10u + static_cast<unsigned>(Port[i] - '0');
+      if (value > 65535u) throw ESocketException("WSocketResolvePort: Invalid Port.");
+    }
+    return static_cast<std::uint16_t>(value);
+  }
   WSocketLoad();
   std::uint16_t portNet = 0;
   if (plat::WsGetServByName(ascii::Trim(Port), ascii::Trim(Proto), portNet) != 0)
