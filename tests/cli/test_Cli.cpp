@@ -378,7 +378,7 @@ s.serve_forever()
     TChild peer({"python3", Dir / "peer.py", length}, Environment({}));
     ASSERT_TRUE(peer.ReadUntil([](const std::string& out, const std::string&) {
       return out.find('\n') != std::string::npos;
-    }, 10000));
+    }, 30000)) << peer.ErrText;
     const std::string host = "127.0.0.1:" + std::to_string(std::atoi(peer.OutText.c_str()));
     TTempDir out;
     TRunResult r = RunProcess({Cli(), "--output", out.Path, "http://" + host + "/watch?v=x"},

@@ -12,6 +12,7 @@
 #include <QFrame>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
 
 #include <memory>
 
@@ -56,6 +57,12 @@ TDownloadDisplay Conversion() {
   return d;
 }
 
+QFrame* Shown(TfrmDownload& f) {
+  for (QFrame* p : {f.Panel1, f.Panel2, f.Panel3})
+    if (p->isVisibleTo(&f)) return p;
+  return nullptr;
+}
+
 class DialogLookTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -68,6 +75,9 @@ class DialogLookTest : public ::testing::Test {
     FDownload->show();
     FDownload->DisplayChanged(d);
     QApplication::processEvents();
+    // On a display the server confirms a resize later, and a confirmation of
+    // the size at the first show may arrive in between; wait for the last.
+    QTest::qWaitFor([this] { return Shown(*FDownload) && FDownload->size() == Shown(*FDownload)->size(); }, 2000);
     return *FDownload;
   }
 
@@ -75,12 +85,6 @@ class DialogLookTest : public ::testing::Test {
   plat::ScopedDesktop FScope{FDesktop};
   std::unique_ptr<TfrmDownload> FDownload;
 };
-
-QFrame* Shown(TfrmDownload& f) {
-  for (QFrame* p : {f.Panel1, f.Panel2, f.Panel3})
-    if (p->isVisibleTo(&f)) return p;
-  return nullptr;
-}
 
 // No label of the shown panel is clipped: its text fits its width (the
 // shortened ones after shortening), its height holds a line, and it lies
