@@ -211,7 +211,7 @@ void THttpCli::NtlmStep(std::uint8_t& State, std::uint8_t& BasicState, std::stri
       EndAuthStep(State);
       break;
     default:
-      throw EHttpException(UnexpectedText, 6);
+      throw EHttpException(UnexpectedText, httperr::kBadAuthState);
   }
 }
 
@@ -236,7 +236,7 @@ void THttpCli::BasicStep(std::uint8_t& State, std::uint8_t& NtlmState, const cha
       EndAuthStep(State);
       break;
     default:
-      throw EHttpException(UnexpectedText, 6);
+      throw EHttpException(UnexpectedText, httperr::kBadAuthState);
   }
 }
 

@@ -29,7 +29,7 @@ bool THttpCli::WriteBody(const char* Data, std::int32_t Len) {
     FContentCodingHnd->InputWriteBuffer(Data, Len);
   } catch (const plat::EStreamError& E) {
     // A full disk or a file-size limit: the system's reason, not a network one.
-    AnswerFailed(kErrWriteFailed, E.what());
+    AnswerFailed(httperr::kWriteFailed, E.what());
     return false;
   }
   return true;
@@ -93,7 +93,7 @@ void THttpCli::GetBodyLineNext() {
         });
     if (FRequestFailed) return;
     if (FChunkDecoder.Failed()) {
-      AnswerFailed(kErrBadChunk, "Invalid chunk size");
+      AnswerFailed(httperr::kBadChunk, "Invalid chunk size");
       return;
     }
     FBodyDataTaken = used;
@@ -153,7 +153,7 @@ void THttpCli::SocketSessionClosed(TObject* Sender, std::uint16_t ErrCode) {
                             ? TlsFailureText(ErrCode)
                             : WinsockErrorText(ErrCode) + " (Error #" + std::to_string(ErrCode) + ")");
   } else if (cutShort && !bodyByClose && FRequestDoneError == 0) {
-    MarkFailed(kErrIncomplete, "Connection closed before the end of the answer");
+    MarkFailed(httperr::kIncomplete, "Connection closed before the end of the answer");
   }
   if (FInsideHeader) {
     FireHeaderEnd();

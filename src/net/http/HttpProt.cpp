@@ -82,7 +82,7 @@ void THttpCli::InstallSocketCloseHandler(bool Location) {
 
 void THttpCli::SetRequestVer(const std::string& Value) {
   if (Value == FRequestVer) return;
-  if (Value != "1.0" && Value != "1.1") throw EHttpException("Insupported HTTP version", 5);
+  if (Value != "1.0" && Value != "1.1") throw EHttpException("Insupported HTTP version", httperr::kBadVersion);
   FRequestVer = Value;
 }
 
@@ -284,9 +284,9 @@ void THttpCli::ExecuteRequest(THttpRequest Rq) {
 
 void THttpCli::StartRequest(THttpRequest Rq) {
   if (Rq != httpCLOSE && FState != httpReady)
-    throw EHttpException("HTTP component " + Name + " is busy", 1);
+    throw EHttpException("HTTP component " + Name + " is busy", httperr::kBusy);
   if ((Rq == httpPOST || Rq == httpPUT) && !SendStream)
-    throw EHttpException("HTTP component has nothing to post or put", 2);
+    throw EHttpException("HTTP component has nothing to post or put", httperr::kNothingToSend);
 
   ++FRequestSerial;
   FRequestDoneFlag = false;
@@ -311,7 +311,7 @@ void THttpCli::StartRequest(THttpRequest Rq) {
   FCurrConnection = Connection;
   FCurrProxyConnection = ProxyConnection;
   if (HasLineBreak(URL)) {
-    MarkFailed(kErrBadTarget, "Refused address: it holds CR or LF");
+    MarkFailed(httperr::kBadTarget, "Refused address: it holds CR or LF");
     PostRequestDone();
     return;
   }
@@ -439,7 +439,7 @@ void THttpCli::Abort() {
     }
     FStatusCode = 404;
     FReasonPhrase = "Connection aborted on request";
-    FRequestDoneError = kErrAborted;
+    FRequestDoneError = httperr::kAborted;
     FLocationFlag = false;
     if (wasLookup)
       SocketSessionClosed(this, 0);

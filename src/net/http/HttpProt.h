@@ -18,6 +18,7 @@
 
 #include "net/common/Ntlm.h"
 #include "net/http/HttpChunks.h"
+#include "net/http/HttpErrors.h"
 #include "net/socket/Component.h"
 #include "net/socket/QelLogger.h"
 #include "net/socket/WSocket.h"
@@ -56,6 +57,7 @@ using THttpCliOptions = TSet<THttpCliOption>;
 // Preset authentication method (FServerAuthMethod, FProxyAuthMethod).
 enum THttpAuthMethod : std::uint8_t { httpAuthNone, httpAuthBasic, httpAuthNtlm };
 
+// ErrorCode: a status, a request-done code or a refusal (HttpErrors.h).
 class EHttpException : public Exception {
  public:
   EHttpException(const std::string& Msg, std::uint16_t Code) : Exception(Msg), ErrorCode(Code) {}
@@ -144,7 +146,7 @@ class THttpCli : public TComponent {
   TSslTrust SslTrust;
 
   const std::string& GetRequestVer() const { return FRequestVer; }
-  void SetRequestVer(const std::string& Value);  // "1.0" or "1.1", else EHttpException 5
+  void SetRequestVer(const std::string& Value);  // "1.0" or "1.1", else EHttpException kBadVersion
   bool GetMultiThreaded() const { return FMultiThreaded; }
   virtual void SetMultiThreaded(bool Value);
   THttpCliOptions GetOptions() const;
@@ -172,7 +174,7 @@ class THttpCli : public TComponent {
   THttpState State() const { return FState; }
   THttpRequest RequestType() const { return FRequestType; }
   std::int32_t LocationChangeCurCount() const { return FLocationChangeCurCount; }
-  std::uint16_t RequestDoneError() const { return FRequestDoneError; }
+  std::uint16_t RequestDoneError() const { return FRequestDoneError; }  // httperr::k*, 0 for success
   TWSocket* CtrlSocket() const { return FCtrlSocket.get(); }
   plat::HWND Handle() const { return FWindowHandle; }
 

@@ -146,7 +146,7 @@ void THttpCli::SocketDnsLookupDone(TObject* Sender, std::uint16_t ErrCode) {
   }
   if (refused) {
     err = SockLastError();
-    if (err == 0) err = 10022;  // WSAEINVAL: the address or port was not usable
+    if (err == 0) err = httperr::kBadAddress;
     FRequestDoneError = static_cast<std::uint16_t>(err);
     FStatusCode = 404;
     FReasonPhrase = "can't connect: " + WinsockErrorText(err) + " (Error #" + std::to_string(err) + ")";

@@ -250,11 +250,11 @@ void THttpCli::EndOfHeader() {
     return;
   }
   if (FLengthConflict && !FChunked && FRequestType != httpHEAD) {
-    AnswerFailed(kErrBadLength, "Content-Length values differ");
+    AnswerFailed(httperr::kBadLength, "Content-Length values differ");
     return;
   }
   if (FLocationRefused) {
-    AnswerFailed(kErrBadTarget, "Refused Location: it holds CR or LF");
+    AnswerFailed(httperr::kBadTarget, "Refused Location: it holds CR or LF");
     return;
   }
   const bool noBody =
