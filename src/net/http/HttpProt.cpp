@@ -277,9 +277,9 @@ void THttpCli::ExecuteRequest(THttpRequest Rq) {
       break;
     }
   }
-  if (FStatusCode > 399 && FStatusCode != 401 && FStatusCode != 407)
-    throw EHttpException(FReasonPhrase, static_cast<std::uint16_t>(FStatusCode));
-  if (FRequestFailed) throw EHttpException(FReasonPhrase, FRequestDoneError);
+  if (FAnswer.StatusCode > 399 && FAnswer.StatusCode != 401 && FAnswer.StatusCode != 407)
+    throw EHttpException(FAnswer.ReasonPhrase, static_cast<std::uint16_t>(FAnswer.StatusCode));
+  if (FRequestFailed) throw EHttpException(FAnswer.ReasonPhrase, FRequestDoneError);
 }
 
 void THttpCli::StartRequest(THttpRequest Rq) {
@@ -291,8 +291,8 @@ void THttpCli::StartRequest(THttpRequest Rq) {
   ++FRequestSerial;
   FRequestDoneFlag = false;
   if (Rq == httpCLOSE) {
-    FStatusCode = 200;
-    FReasonPhrase = "OK";
+    FAnswer.StatusCode = 200;
+    FAnswer.ReasonPhrase = "OK";
     ChangeState(httpClosing);
     if (SockIsClosed())
       PostReady();
@@ -369,31 +369,13 @@ void THttpCli::StartRequest(THttpRequest Rq) {
 }
 
 void THttpCli::ResetResponse() {
-  FReceivedHeader.clear();
   FRequestDoneError = 0;
-  FDocName.clear();
-  FStatusCode = 0;
-  FReceivedCount = 0;
-  FSentCount = 0;
-  FHeaderLineCount = 0;
-  FBodyLineCount = 0;
-  FContentType.clear();
-  FTransferEncoding.clear();
-  FContentEncoding.clear();
-  FAllowedToSend = false;
-  FContentLength = -1;
-  FLocation = URL;
-  FAuthChallenges.clear();
-  FCloseReq = FRequestVer == "1.0";
-  ResetAnswerChecks();
-}
-
-void THttpCli::ResetAnswerChecks() {
-  FChunked = false;
-  FContentLengthSeen = FLengthConflict = false;
-  FLocationRefused = false;
-  FAnswerDone = false;
   FRequestFailed = false;
+  FDocName.clear();
+  FSentCount = 0;
+  FAllowedToSend = false;
+  FLocation = URL;
+  FAnswer.Reset(FRequestVer == "1.0");
 }
 
 void THttpCli::DeriveDocName() {
@@ -437,8 +419,8 @@ void THttpCli::Abort() {
       } catch (...) {
       }
     }
-    FStatusCode = 404;
-    FReasonPhrase = "Connection aborted on request";
+    FAnswer.StatusCode = 404;
+    FAnswer.ReasonPhrase = "Connection aborted on request";
     FRequestDoneError = httperr::kAborted;
     FLocationFlag = false;
     if (wasLookup)
@@ -453,8 +435,8 @@ void THttpCli::Abort() {
     ++FRequestSerial;
     FState = httpAborting;
     if (!SockIsClosed()) SockAbort();
-    FStatusCode = 200;
-    FReasonPhrase = "OK";
+    FAnswer.StatusCode = 200;
+    FAnswer.ReasonPhrase = "OK";
     FRequestDoneError = 0;
     FState = httpReady;
     FireStateChange();

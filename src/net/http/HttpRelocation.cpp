@@ -15,7 +15,7 @@ void THttpCli::TakeLocation(const std::string& Value) {
   }
   if (!FollowRelocation) return;
   if (HasLineBreak(Value)) {
-    FLocationRefused = true;  // the end of the header fails the request
+    FAnswer.LocationRefused = true;  // the end of the header fails the request
     return;
   }
   std::string V = WithoutFragment(Value);
@@ -77,18 +77,10 @@ void THttpCli::TakeLocation(const std::string& Value) {
 }
 
 void THttpCli::ClearAnswer() {
-  FReceivedHeader.clear();
-  FHeaderLineCount = 0;
-  FBodyLineCount = 0;
-  FStatusCode = 0;
-  FContentLength = -1;
-  FContentType.clear();
-  FTransferEncoding.clear();
-  FContentEncoding.clear();
-  ResetAnswerChecks();
+  FAnswer.Reset(FRequestVer == "1.0");
+  FRequestFailed = false;
   // Nothing read before belongs to the next answer.
   FReceiveBufferLen = 0;
-  FReceivedCount = 0;
 }
 
 bool THttpCli::RelocationAllowed() {
@@ -102,10 +94,9 @@ bool THttpCli::RelocationAllowed() {
 
 void THttpCli::StartRelocation() {
   HTTP_TRACE(loProtSpecInfo, "Starting relocation process");
-  FReceivedCount = 0;
+  // The redirection's own body is not counted, whether or not it is followed.
+  FAnswer.ReceivedCount = 0;
   FReceiveBufferLen = 0;
-  FHeaderLineCount = 0;
-  FBodyLineCount = 0;
   ++FLocationChangeCurCount;
   if (!RelocationAllowed()) {
     FLocationFlag = false;  // the close that follows must not relocate after all
@@ -113,7 +104,7 @@ void THttpCli::StartRelocation() {
     return;
   }
   if (FHostName != FCurrentHost || FPort != FCurrentPort || FProtocol != FCurrentProtocol ||
-      TunnelTarget() != FCurrentTunnel || FCloseReq) {
+      TunnelTarget() != FCurrentTunnel || FAnswer.CloseAfter) {
     InstallSocketCloseHandler(true);
     SockPostClose();
     return;
