@@ -203,10 +203,10 @@ void THttpCli::ReadField(const std::string& Line) {
 void THttpCli::EndOfHeader() {
   HTTP_TRACE(loProtSpecInfo, "End of header");
   if (FAnswer.Version == "1.1" && FAnswer.StatusCode == 100) {
-    // Interim answer: the real one follows without a second OnHeaderBegin.
-    FAnswer.Header.clear();
-    FAnswer.HeaderLines = 0;
-    FAnswer.LengthSeen = FAnswer.LengthConflict = false;
+    // Interim answer: the real one follows without a second OnHeaderBegin,
+    // and nothing the interim one said is part of it.
+    FAnswer.Reset(FRequestVer == "1.0");
+    FAnswer.HeaderBegun = true;
     return;
   }
   // Chunks frame the body: an announced length plays no part at all, neither
