@@ -6,21 +6,19 @@
 
 #include "app/core/HeaderField.h"
 #include "app/core/HttpDate.h"
+#include "net/http/HttpErrors.h"
 #include "net/socket/WSocket.h"
 #include "platform/AsciiText.h"
 
 namespace {
 
-// The client's request-done code for an answer cut short.
-constexpr std::uint16_t kErrIncomplete = 4;
-
 bool IsResetError(std::uint16_t e) {
   switch (e) {
-    case 10050:  // network down
-    case 10052:  // network dropped the connection
-    case 10053:  // connection aborted
-    case 10054:  // connection reset by peer
-    case 10058:  // shut down
+    case httperr::kNetDown:
+    case httperr::kNetReset:
+    case httperr::kConnAborted:
+    case httperr::kConnReset:
+    case httperr::kShutdown:
       return true;
     default:
       return false;
@@ -61,10 +59,10 @@ TTransferFailure ClassifyRequest(int status, const std::string& reasonPhrase, st
   } else if (IsResetError(requestDoneError)) {
     f.Kind = fkReset;
     f.Reason = WinsockErrorText(requestDoneError) + " (Error #" + std::to_string(requestDoneError) + ")";
-  } else if (requestDoneError == 10060) {
+  } else if (requestDoneError == httperr::kTimedOut) {
     f.Kind = fkTimeout;
     f.Reason = WinsockErrorText(requestDoneError);
-  } else if (requestDoneError == kErrIncomplete) {
+  } else if (requestDoneError == httperr::kIncomplete) {
     f.Kind = fkClosedEarly;
   } else if (requestDoneError != 0 || status == 0) {
     f.Kind = fkOther;  // no answer worth the name

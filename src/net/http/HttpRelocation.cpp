@@ -17,7 +17,7 @@ void THttpCli::TakeLocation(const std::string& Value) {
   if (!FollowRelocation) return;
   // A refused Location fails the request at the end of the header.
   if (HasLineBreak(Value)) {
-    FLocationRefused = "Refused Location: it holds CR or LF";
+    FAnswer.LocationRefused = "Refused Location: it holds CR or LF";
     return;
   }
   std::string V = WithoutFragment(Value);
@@ -28,7 +28,7 @@ void THttpCli::TakeLocation(const std::string& Value) {
     std::string proto, user, pass, host, port, path;
     ParseURL(V, proto, user, pass, host, port, path);
     if (IsBadPortNumber(port)) {
-      FLocationRefused = "Refused Location: " + PortProblem(port);
+      FAnswer.LocationRefused = "Refused Location: " + PortProblem(port);
       return;
     }
   }
@@ -87,18 +87,10 @@ void THttpCli::TakeLocation(const std::string& Value) {
 }
 
 void THttpCli::ClearAnswer() {
-  FReceivedHeader.clear();
-  FHeaderLineCount = 0;
-  FBodyLineCount = 0;
-  FStatusCode = 0;
-  FContentLength = -1;
-  FContentType.clear();
-  FTransferEncoding.clear();
-  FContentEncoding.clear();
-  ResetAnswerChecks();
+  FAnswer.Reset(FRequestVer == "1.0");
+  FRequestFailed = false;
   // Nothing read before belongs to the next answer.
   FReceiveBufferLen = 0;
-  FReceivedCount = 0;
 }
 
 bool THttpCli::RelocationAllowed() {
@@ -112,10 +104,9 @@ bool THttpCli::RelocationAllowed() {
 
 void THttpCli::StartRelocation() {
   HTTP_TRACE(loProtSpecInfo, "Starting relocation process");
-  FReceivedCount = 0;
+  // The redirection's own body is not counted, whether or not it is followed.
+  FAnswer.ReceivedCount = 0;
   FReceiveBufferLen = 0;
-  FHeaderLineCount = 0;
-  FBodyLineCount = 0;
   ++FLocationChangeCurCount;
   if (!RelocationAllowed()) {
     FLocationFlag = false;  // the close that follows must not relocate after all
@@ -123,7 +114,7 @@ void THttpCli::StartRelocation() {
     return;
   }
   if (FHostName != FCurrentHost || FPort != FCurrentPort || FProtocol != FCurrentProtocol ||
-      TunnelTarget() != FCurrentTunnel || FCloseReq) {
+      TunnelTarget() != FCurrentTunnel || FAnswer.CloseAfter) {
     InstallSocketCloseHandler(true);
     SockPostClose();
     return;

@@ -208,6 +208,10 @@ class TCustomWSocket : public TComponent {
   virtual void DoAbort(std::uint16_t Error);
   virtual void BindLocal();
   virtual int RealSend(const void* Data, int Len);
+  // A raise that may return: with OnError assigned, the refusal becomes an
+  // OnError event and the call comes back instead of throwing
+  // ESocketException. Every call site therefore writes "raise; return;" so
+  // that the refused operation goes no further.
   virtual void RaiseSocketException(const std::string& Msg);
   virtual void RaiseSocketExceptionFmt(const char* Fmt, ...);
   virtual void HandleBgException(const std::exception& E);
@@ -242,6 +246,7 @@ class TCustomWSocket : public TComponent {
   bool IsCurrent(const TConnectionId& Id) const;
 
   void SetState(TSocketState NewState);
+  // Raises the last error as RaiseSocketException does: it may return.
   void ReportSocketError(const std::string& Operation);
   void DiscardSendQueue();
   // The steps a connect and a listen share. They map a protocol to a socket
