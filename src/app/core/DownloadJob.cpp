@@ -582,7 +582,7 @@ void TDownloadJob::StartConversion(const std::string& inputFile) {
   cp.FNotifyWnd = FHandle;
   cp.FArguments = FConvertArgs;
   // A download is tagged with where it came from; a local file keeps its own tags.
-  cp.FTags = FJobMode == 2 ? TConvertTags{} : TagsForSource(FPageTitle, FDisplay.Url);
+  cp.FTags = FJobMode == TJobMode::jmConvertFile ? TConvertTags{} : TagsForSource(FPageTitle, FDisplay.Url);
   FConvertLaunched = false;
   cp.Start();
   FConvertLaunched = cp.Running();

@@ -358,7 +358,7 @@ void THttpCli::StartRequest(THttpRequest Rq) {
   else if (!SocksServer.empty() && IsBadPortNumber(SocksPort))
     badPort = "Refused SOCKS proxy address: " + PortProblem(SocksPort);
   if (!badPort.empty()) {
-    MarkFailed(kErrBadTarget, badPort);
+    MarkFailed(httperr::kBadTarget, badPort);
     PostRequestDone();
     return;
   }
