@@ -342,6 +342,7 @@ TEST(ResumableGet, FailuresAtAProxyNameTheProxyInItsOwnWords) {
   TGetRun direct;
   const TGetOutcome out = direct.get.Run("http://127.0.0.1:" + std::to_string(socktest::ClosedPort()) + "/clip.flv");
   EXPECT_EQ(FailureText(out.Failure), "Connection refused (Error #10061)");
+}
 
 namespace {
 

@@ -227,7 +227,8 @@ TEST(HttpAnswer, ResetForgetsTheWholeAnswer) {
     a.Header.push_back(l);
     TakeHeaderField(a, l);
   }
-  a.LocationRefused = a.HeaderBegun = a.Done = true;
+  a.LocationRefused = "Refused Location: it holds CR or LF";
+  a.HeaderBegun = a.Done = true;
   a.HeaderLines = 10;
   a.BodyPieces = 2;
   a.ReceivedCount = 77;
@@ -239,7 +240,8 @@ TEST(HttpAnswer, ResetForgetsTheWholeAnswer) {
     EXPECT_EQ(b.StatusCode, 0);
     EXPECT_EQ(b.ReasonPhrase, "");
     EXPECT_EQ(b.ContentLength, -1);
-    EXPECT_FALSE(b.LengthSeen || b.LengthConflict || b.Chunked || b.HasRange || b.LocationRefused);
+    EXPECT_FALSE(b.LengthSeen || b.LengthConflict || b.Chunked || b.HasRange);
+    EXPECT_EQ(b.LocationRefused, "");
     EXPECT_EQ(b.ContentType + b.TransferEncoding + b.ContentEncoding + b.AcceptRanges + b.RangeBegin + b.RangeEnd,
               "");
     EXPECT_TRUE(b.Challenges.empty());
