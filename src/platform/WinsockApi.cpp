@@ -585,29 +585,10 @@ std::vector<TSockAddr> InterleaveFamilies(const std::vector<TSockAddr>& addrs) {
 
 int WsGetHostByName(const std::string& name, std::vector<std::uint32_t>& addrsNet) {
   addrsNet.clear();
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* res = nullptr;
-  int g = ::getaddrinfo(name.c_str(), nullptr, &hints, &res);
-  if (g != 0) {
-    int code = WsMapGaiError(g);
-    t_lastError = code;
-    return code;
-  }
-  for (addrinfo* p = res; p; p = p->ai_next) {
-    if (p->ai_family != AF_INET || !p->ai_addr) continue;
-    std::uint32_t a = reinterpret_cast<sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
-    bool dup = false;
-    for (std::uint32_t x : addrsNet) dup = dup || x == a;
-    if (!dup) addrsNet.push_back(a);
-  }
-  ::freeaddrinfo(res);
-  if (addrsNet.empty()) {
-    t_lastError = WSANO_DATA;
-    return WSANO_DATA;
-  }
-  return 0;
+  std::vector<TSockAddr> addrs;
+  const int code = WsGetAddrInfo(name, WS_AF_INET, addrs);
+  for (const TSockAddr& a : addrs) addrsNet.push_back(a.V4());
+  return code;
 }
 
 int WsGetHostByAddr(const TSockAddr& addr, std::string& name, std::vector<std::string>& aliases) {

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "SocketTestUtil.h"
+#include "support/Ipv6Namespace.h"
 
 using namespace socktest;
 
@@ -224,4 +225,39 @@ TEST(AddressRace, AbortDuringTheRaceClosesEveryAttempt) {
   EXPECT_EQ(s.GetState(), wsClosed);
   EXPECT_EQ(plat::WsOpenSocketCount(), 0);
   EXPECT_LE(r.Count("SessionClosed 0"), 1);
+}
+
+// The black hole: an IPv6 address on a link where no one answers, first in
+// the connecting order, and a working IPv4 address. The IPv4 attempt starts
+// after the attempt delay and wins while the IPv6 one is still pending.
+TEST(AddressRace, BlackHoledIpv6DoesNotHoldUpIpv4) {
+  if (!netns::InIpv6Namespace("127.0.0.1 localhost\n")) return;
+  RawServer srv([](int fd) {
+    SendAll(fd, "v4");
+    RecvAll(fd, 300);
+  });
+  Recorder r;
+  TWSocket s;
+  r.Attach(s);
+  std::string got;
+  s.OnDataAvailable = [&](TObject*, std::uint16_t) { got += s.ReceiveText(); };
+  s.SetAddr(netns::kBlackHole);
+  s.SetAddrList({netns::kBlackHole, "127.0.0.1"});
+  s.SetPort(srv.PortStr());
+  const auto start = std::chrono::steady_clock::now();
+  s.Connect();
+  ASSERT_TRUE(PumpUntil([&] { return r.Has("SessionConnected 0"); }, 10000)) << r.Dump();
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  std::printf("timing: black-holed IPv6, then IPv4: connected after %lld ms\n", static_cast<long long>(ms));
+  EXPECT_EQ(s.GetPeerAddr(), "127.0.0.1");
+  // The IPv6 attempt went first: the IPv4 one waited for the delay. The
+  // neighbour lookup of the black hole gives up only after seconds.
+  EXPECT_GE(ms, 200);
+  EXPECT_LT(ms, 1500);
+  ASSERT_TRUE(PumpUntil([&] { return got == "v4"; })) << r.Dump();
+  EXPECT_EQ(r.ev, (std::vector<std::string>{"ChangeState wsClosed->wsOpened", "ChangeState wsOpened->wsConnecting",
+                                            "ChangeState wsConnecting->wsConnected", "SessionConnected 0"}));
+  s.Close();
+  EXPECT_EQ(plat::WsOpenSocketCount(), 0);  // the pending IPv6 attempt is closed too
 }

@@ -51,22 +51,18 @@ bool TCustomWSocket::TakeLookupAnswer(plat::UINT Msg, plat::WPARAM WParam, plat:
 
 void TCustomWSocket::DnsLookup(const std::string& HostName) {
   if (!BeginLookup(!HostName.empty(), "DNS lookup: invalid host name.")) return;
-  if (IsDottedQuad(HostName)) {
-    std::uint32_t a = plat::WsInetAddr(ascii::Trim(HostName));
-    if (a != plat::WS_INADDR_NONE) {
-      if (FAddrFamily == plat::WS_AF_INET6) {
-        TriggerDnsLookupDone(plat::WSANO_DATA);
-        return;
-      }
-      FDnsResult = plat::WsInetNtoa(a);
-      FDnsResultList.push_back(FDnsResult);
-      TriggerDnsLookupDone(0);
-      return;
-    }
-  }
+  // A numeric address needs no lookup: done inside the call.
   plat::TSockAddr literal;
-  if (HostName.find(':') != std::string::npos && plat::WsParseAddr(ascii::Trim(HostName), literal)) {
-    if (FAddrFamily == plat::WS_AF_INET) {
+  bool numeric = false;
+  if (IsDottedQuad(HostName)) {
+    const std::uint32_t a = plat::WsInetAddr(ascii::Trim(HostName));
+    literal = plat::TSockAddr::FromV4(a);
+    numeric = a != plat::WS_INADDR_NONE;  // all ones goes to the lookup
+  } else if (HostName.find(':') != std::string::npos) {
+    numeric = plat::WsParseAddr(ascii::Trim(HostName), literal);
+  }
+  if (numeric) {
+    if (FAddrFamily != plat::WS_AF_UNSPEC && FAddrFamily != literal.Family) {
       TriggerDnsLookupDone(plat::WSANO_DATA);
       return;
     }
