@@ -1,5 +1,5 @@
 // Runs the current test again inside new network and mount namespaces
-// (unshare -n -m): loopback up with 127.0.0.1 and ::1, a veth pair whose
+// (unshare -n -m): loopback up with 127.0.0.1, ::1 and fd00:beef::1, a veth pair whose
 // far end answers nothing (the black hole: fd00:bad::2 is on its link but
 // no one has it), and an /etc/hosts of the test's own. Nothing leaves the
 // machine.
@@ -21,6 +21,9 @@ namespace netns {
 
 constexpr const char* kIpv6ChildMark = "CLIPHARBOR_IN_IPV6_NETNS";
 constexpr const char* kBlackHole = "fd00:bad::2";
+// An IPv6 address of the namespace's own (on loopback) that, unlike ::1,
+// the system's resolver never turns into 127.0.0.1 for an IPv4 lookup.
+constexpr const char* kOwnIpv6 = "fd00:beef::1";
 
 // In the child: true, and the test goes on. In the parent: runs this test
 // in the namespaces, takes over its result and returns false.
@@ -48,7 +51,7 @@ inline bool InIpv6Namespace(const std::string& hosts) {
   const ::testing::TestInfo* t = ::testing::UnitTest::GetInstance()->current_test_info();
   const std::string filter = std::string(t->test_suite_name()) + "." + t->name();
   const std::string setup =
-      "set -e; ip link set lo up; "
+      "set -e; ip link set lo up; ip -6 addr add fd00:beef::1/128 dev lo nodad; "
       "ip link add bh0 type veth peer name bh1; ip link set bh0 up; ip link set bh1 up; "
       "ip -6 addr add fd00:bad::1/64 dev bh0 nodad; "
       "mount --bind '" + hostsFile + "' /etc/hosts; "
