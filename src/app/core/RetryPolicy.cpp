@@ -8,8 +8,10 @@
 
 namespace {
 
-// The client's request-done code for an answer cut short.
+// The client's request-done codes for an answer cut short, and for a body
+// to the close that a TCP close without TLS close_notify ended.
 constexpr std::uint16_t kErrIncomplete = 4;
+constexpr std::uint16_t kErrTlsTruncated = 14;
 
 bool IsResetError(std::uint16_t e) {
   switch (e) {
@@ -50,6 +52,8 @@ TTransferFailure ClassifyRequest(int status, const std::string& reasonPhrase, st
   } else if (IsResetError(requestDoneError)) {
     f.Kind = fkReset;
     f.Reason = WinsockErrorText(requestDoneError) + " (Error #" + std::to_string(requestDoneError) + ")";
+  } else if (requestDoneError == kErrTlsTruncated) {
+    f.Kind = fkReset;  // a retry may find a length
   } else if (requestDoneError == 10060) {
     f.Kind = fkTimeout;
     f.Reason = WinsockErrorText(requestDoneError);

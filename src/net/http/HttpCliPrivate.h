@@ -14,6 +14,13 @@ constexpr std::uint16_t kErrBadChunk = 5;    // chunk size without a digit or be
 constexpr std::uint16_t kErrWriteFailed = 7;  // the receive stream refused the body
 constexpr std::uint16_t kErrBadLength = 8;    // Content-Length lines that disagree
 constexpr std::uint16_t kErrBadTarget = 9;    // an address with a line break
+constexpr std::uint16_t kErrHeaderTooLarge = 11;  // a header line or block beyond its cap
+constexpr std::uint16_t kErrTooManyRelocations = 12;  // beyond LocationChangeMaxCount
+constexpr std::uint16_t kErrBadRelocation = 13;  // a Location to a scheme other than http(s)
+constexpr std::uint16_t kErrTlsTruncated = 14;   // a body to the close ended without close_notify
+// Caps on an answer's header: bytes keep arriving, so no time-out ends it.
+constexpr std::int64_t kMaxHeaderLine = 100 * 1024;
+constexpr std::int64_t kMaxHeaderBlock = 300 * 1024;
 
 }  // namespace httpcli
 

@@ -162,6 +162,7 @@ void THttpCli::SockAddReceiveLoopOption() {
 }
 void THttpCli::SockStartTls() { FCtrlSocket->StartSslHandshake(); }
 std::string THttpCli::SockTlsErrorText() { return FCtrlSocket->SslErrorText(); }
+bool THttpCli::SockTlsTruncated() { return FCtrlSocket->SslClosedWithoutNotify(); }
 
 // ---------------------------------------------------------------------------
 // Messages
@@ -392,6 +393,8 @@ void THttpCli::ResetAnswerChecks() {
   FChunked = false;
   FContentLengthSeen = FLengthConflict = false;
   FLocationRefused = false;
+  FLocationScheme.clear();
+  FHeaderBytes = FLineDropped = 0;
   FAnswerDone = false;
   FRequestFailed = false;
 }

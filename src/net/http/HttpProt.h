@@ -289,6 +289,7 @@ class THttpCli : public TComponent {
   virtual void SockAddReceiveLoopOption();
   virtual void SockStartTls();
   virtual std::string SockTlsErrorText();
+  virtual bool SockTlsTruncated();
   void InstallSocketCloseHandler(bool Location);
 
   // Working fields.
@@ -344,6 +345,10 @@ class THttpCli : public TComponent {
   bool FContentLengthSeen = false;
   bool FLengthConflict = false;  // two Content-Length lines disagree
   bool FLocationRefused = false;  // a Location to follow held a line break
+  std::string FLocationScheme;    // a Location's scheme we cannot follow
+  bool FRelocationCounted = false;  // StartRelocation counted the hop whose close is awaited
+  std::int64_t FHeaderBytes = 0;    // of the header block so far, lines ended
+  std::int64_t FLineDropped = 0;    // bytes of the current header line beyond the buffer
   std::int32_t FHeaderLineCount = 0;
   bool FInsideHeader = false;
   std::int32_t FBodyLineCount = 0;
@@ -384,6 +389,10 @@ class THttpCli : public TComponent {
   void DocEndCommon();
   // The flags an answer's framing and checks set, cleared for a new answer.
   void ResetAnswerChecks();
+  void RelocationsExceeded();
+  // The answer's header so far, and whether it passed its caps (then the request fails).
+  bool InHeader() const;
+  bool HeaderOverCap();
   // The request fails with Error and Reason (Get raises them).
   void MarkFailed(std::uint16_t Error, const std::string& Reason);
   // The same, and the rest of the answer is dropped with the connection.
