@@ -452,7 +452,7 @@ void TDownloadJob::FetchVideo() {
   TResumableGet get(*FHttpCli, *FFileStream,
                     {[this](const std::string& line) { FHost.Notice(line); }, [this] { return Stopped(); },
                      [this] { return FHeaderError.empty() ? FFileStream->WriteError() : FHeaderError; },
-                     flushGathered});
+                     flushGathered, {}});
   get.Policy = TRetryPolicy(FNet.Retries);
   get.ConnectTimeoutMs = FNet.ConnectTimeoutMs;
   get.IdleTimeoutMs = FNet.IdleTimeoutMs;
