@@ -1,7 +1,8 @@
 // clipharbor-cli with IPv6, in namespaces of the test's own (nothing leaves
 // the machine): a name with only an IPv6 address, -4 and -6, a name whose
-// IPv6 address is a black hole beside a working IPv4 one, and SOCKS proxies
-// that reach IPv6 origins or resolve names only they know.
+// IPv6 address is a black hole beside a working IPv4 one, squid, danted and
+// microsocks reaching an IPv6 origin, and SOCKS proxies that resolve names
+// only they know.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <thread>
 
 #include "cli/E2eSupport.h"
+#include "http/ExternalPeers.h"
 #include "socket/SocksPeers.h"
 #include "support/Ipv6Namespace.h"
 
@@ -123,6 +125,38 @@ TEST(CliIpv6, NamesFamiliesBlackHoleAndSocksPeers) {
     const std::string log = WaitForLog(hosts / "socks.log", "proxyonly.test");
     EXPECT_NE(log.find("connected to proxyonly.test:" + std::to_string(kOriginPort)), std::string::npos) << log;
     EXPECT_NE(log.find(std::string("connected to ") + netns::kOwnIpv6), std::string::npos) << log;
+  }
+  if (socktest::Executable("/usr/sbin/danted")) {  // danted reaching the IPv6 origin
+    TTempDir d;
+    const int dantePort = 11081;
+    WriteFile(d / "danted.conf", "logoutput: " + d / "danted.log" + "\n"
+              "internal: 127.0.0.1 port = " + std::to_string(dantePort) + "\n"
+              "external: lo\nclientmethod: none\nsocksmethod: none\n"
+              "user.privileged: root\nuser.unprivileged: nobody\n"
+              "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
+              "socks pass {\n  from: 127.0.0.0/8 to: ::/0\n  command: connect\n  log: connect error\n}\n");
+    socktest::ChildProcess dante;
+    ASSERT_TRUE(dante.Start({"/usr/sbin/danted", "-f", d / "danted.conf", "-p", d / "danted.pid", "-N", "1"},
+                            d / "stdout.log"));
+    ASSERT_TRUE(peer::WaitForPort(dante, dantePort)) << ReadFile(d / "stdout.log");
+    TTempDir out;
+    TRunResult r = RunCli({"--proxy", "socks5://127.0.0.1:" + std::to_string(dantePort), "--output", out.Path,
+                           Url("v6only.test")});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(ReadFile(out / "clip.bin"), data);
+    const std::string log = WaitForLog(d / "danted.log", std::string("-> ") + netns::kOwnIpv6);
+    EXPECT_NE(log.find(std::string(netns::kOwnIpv6) + "." + std::to_string(kOriginPort)), std::string::npos) << log;
+  }
+  {  // squid reaching the IPv6 origin
+    httptest::Squid squid;
+    ASSERT_TRUE(squid.Start("none")) << squid.error;
+    TTempDir out;
+    TRunResult r = RunCli({"--proxy", "http://127.0.0.1:" + std::to_string(squid.port), "--output", out.Path,
+                           Url("v6only.test")});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(ReadFile(out / "clip.bin"), data);
+    const std::string log = WaitForLog(squid.AccessLog(), std::string("/") + netns::kOwnIpv6);
+    EXPECT_NE(log.find("HIER_DIRECT/" + std::string(netns::kOwnIpv6)), std::string::npos) << log;
   }
   {  // the SOCKS 4A relay resolves the name itself; SOCKS 4 cannot carry IPv6
     TTempDir hosts;

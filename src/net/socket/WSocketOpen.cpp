@@ -27,6 +27,15 @@ TProtoAndType ResolveProtoAndType(const std::string& ProtoStr, bool ForListen) {
   return {proto, proto == 17 ? plat::WS_SOCK_DGRAM : plat::WS_SOCK_STREAM};
 }
 
+// A listen's one address: a name listens where it always did, on its IPv4
+// address when it has one.
+std::vector<plat::TSockAddr> ListenAddrs(const std::string& Addr, int Family) {
+  std::vector<plat::TSockAddr> addrs = WSocketResolveHostAddrs(Addr, Family);
+  for (const plat::TSockAddr& a : addrs)
+    if (!a.IsV6()) return {a};
+  return {addrs.front()};
+}
+
 }  // namespace
 
 bool TCustomWSocket::ResolveEndpoint(TOpenPurpose Purpose) {
@@ -48,7 +57,7 @@ bool TCustomWSocket::ResolveEndpoint(TOpenPurpose Purpose) {
       FLocalPortResolved = true;
     }
     if (!FAddrResolved) {
-      FCandidates = connecting ? CandidateAddrs() : WSocketResolveHostAddrs(FAddrStr);
+      FCandidates = connecting ? CandidateAddrs() : ListenAddrs(FAddrStr, FAddrFamily);
       const std::uint16_t port = Fsin.Port;
       Fsin = FCandidates.front();
       Fsin.Port = port;
