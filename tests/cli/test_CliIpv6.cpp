@@ -107,8 +107,10 @@ TEST(CliIpv6, NamesFamiliesBlackHoleAndSocksPeers) {
     socktest::ChildProcess socks;
     const int socksPort = 11080;
     ASSERT_TRUE(socks.Start({"/usr/bin/unshare", "-m", "sh", "-c",
-                             "mount --bind '" + hosts / "hosts" + "' /etc/hosts && exec /usr/bin/microsocks -i "
-                             "127.0.0.1 -p " + std::to_string(socksPort)},
+                             "mount --bind '" + hosts / "hosts" +
+                                 "' /etc/hosts && exec /usr/bin/microsocks -i "
+                                 "127.0.0.1 -p " +
+                                 std::to_string(socksPort)},
                             hosts / "socks.log"));
     ASSERT_TRUE(peer::WaitForPort(socks, socksPort)) << ReadFile(hosts / "socks.log");
     const std::string proxy = "127.0.0.1:" + std::to_string(socksPort);
@@ -129,19 +131,23 @@ TEST(CliIpv6, NamesFamiliesBlackHoleAndSocksPeers) {
   if (socktest::Executable("/usr/sbin/danted")) {  // danted reaching the IPv6 origin
     TTempDir d;
     const int dantePort = 11081;
-    WriteFile(d / "danted.conf", "logoutput: " + d / "danted.log" + "\n"
-              "internal: 127.0.0.1 port = " + std::to_string(dantePort) + "\n"
-              "external: lo\nclientmethod: none\nsocksmethod: none\n"
-              "user.privileged: root\nuser.unprivileged: nobody\n"
-              "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
-              "socks pass {\n  from: 127.0.0.0/8 to: ::/0\n  command: connect\n  log: connect error\n}\n");
+    WriteFile(d / "danted.conf",
+              "logoutput: " + d / "danted.log" +
+                  "\n"
+                  "internal: 127.0.0.1 port = " +
+                  std::to_string(dantePort) +
+                  "\n"
+                  "external: lo\nclientmethod: none\nsocksmethod: none\n"
+                  "user.privileged: root\nuser.unprivileged: nobody\n"
+                  "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
+                  "socks pass {\n  from: 127.0.0.0/8 to: ::/0\n  command: connect\n  log: connect error\n}\n");
     socktest::ChildProcess dante;
     ASSERT_TRUE(dante.Start({"/usr/sbin/danted", "-f", d / "danted.conf", "-p", d / "danted.pid", "-N", "1"},
                             d / "stdout.log"));
     ASSERT_TRUE(peer::WaitForPort(dante, dantePort)) << ReadFile(d / "stdout.log");
     TTempDir out;
-    TRunResult r = RunCli({"--proxy", "socks5://127.0.0.1:" + std::to_string(dantePort), "--output", out.Path,
-                           Url("v6only.test")});
+    TRunResult r = RunCli(
+        {"--proxy", "socks5://127.0.0.1:" + std::to_string(dantePort), "--output", out.Path, Url("v6only.test")});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_EQ(ReadFile(out / "clip.bin"), data);
     const std::string log = WaitForLog(d / "danted.log", std::string("-> ") + netns::kOwnIpv6);
@@ -151,8 +157,8 @@ TEST(CliIpv6, NamesFamiliesBlackHoleAndSocksPeers) {
     httptest::Squid squid;
     ASSERT_TRUE(squid.Start("none")) << squid.error;
     TTempDir out;
-    TRunResult r = RunCli({"--proxy", "http://127.0.0.1:" + std::to_string(squid.port), "--output", out.Path,
-                           Url("v6only.test")});
+    TRunResult r =
+        RunCli({"--proxy", "http://127.0.0.1:" + std::to_string(squid.port), "--output", out.Path, Url("v6only.test")});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_EQ(ReadFile(out / "clip.bin"), data);
     const std::string log = WaitForLog(squid.AccessLog(), std::string("/") + netns::kOwnIpv6);
@@ -166,8 +172,8 @@ TEST(CliIpv6, NamesFamiliesBlackHoleAndSocksPeers) {
                   "mount --bind '" + hosts / "hosts" + "' /etc/hosts && exec python3 '" + SourceDir() +
                       "/tests/cli/socks4_relay.py' '" + log + "'"},
                  Environment({}));
-    ASSERT_TRUE(relay.ReadUntil([](const std::string& o, const std::string&) { return o.find('\n') != std::string::npos; },
-                                10000));
+    ASSERT_TRUE(relay.ReadUntil(
+        [](const std::string& o, const std::string&) { return o.find('\n') != std::string::npos; }, 10000));
     const std::string port = std::to_string(std::atoi(relay.OutText.c_str()));
     TTempDir out;
     TRunResult r = RunCli({"--proxy", "socks4a://127.0.0.1:" + port, "--output", out.Path, Url("proxyonly4.test")});

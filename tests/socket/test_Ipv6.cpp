@@ -117,7 +117,7 @@ TEST(Ipv6Socket, ListenAcceptConnectWithTheSameEventsAsIpv4) {
   client.Connect();
   ASSERT_TRUE(PumpUntil([&] { return clientGot == "pong"; })) << clientGot << cr.Dump();
   EXPECT_EQ(cr.ev, (std::vector<std::string>{"ChangeState wsClosed->wsOpened", "ChangeState wsOpened->wsConnecting",
-                                              "ChangeState wsConnecting->wsConnected", "SessionConnected 0"}));
+                                             "ChangeState wsConnecting->wsConnected", "SessionConnected 0"}));
   EXPECT_EQ(client.GetPeerAddr(), "::1");
   EXPECT_EQ(client.GetPeerPort(), port);
   EXPECT_EQ(client.GetLocalAddrText(), "::1");

@@ -54,13 +54,16 @@ inline bool InIpv6Namespace(const std::string& hosts) {
       "set -e; ip link set lo up; ip -6 addr add fd00:beef::1/128 dev lo nodad; "
       "ip link add bh0 type veth peer name bh1; ip link set bh0 up; ip link set bh1 up; "
       "ip -6 addr add fd00:bad::1/64 dev bh0 nodad; "
-      "mount --bind '" + hostsFile + "' /etc/hosts; "
-      "exec env " + kIpv6ChildMark + "=1 '" + exe + "' --gtest_filter=" + filter;
+      "mount --bind '" +
+      hostsFile +
+      "' /etc/hosts; "
+      "exec env " +
+      kIpv6ChildMark + "=1 '" + exe + "' --gtest_filter=" + filter;
   const std::string out = RunShell("timeout 240 unshare -n -m sh -c \"" + setup + "\"", status);
   std::remove(hostsFile.c_str());
   ::rmdir(dir);
-  const bool passed = WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
-                      out.find("[       OK ] " + filter) != std::string::npos;
+  const bool passed =
+      WIFEXITED(status) && WEXITSTATUS(status) == 0 && out.find("[       OK ] " + filter) != std::string::npos;
   EXPECT_TRUE(passed) << "inside the namespaces:\n" << out;
   // Measurements the child printed ("timing: ...") are shown here too.
   for (std::size_t at = out.find("timing: "); at != std::string::npos; at = out.find("timing: ", at + 1))

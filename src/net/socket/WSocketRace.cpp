@@ -42,14 +42,16 @@ bool TCustomWSocket::StartSideAttempt() {
   // to give up this address.
   int on = 1;
   plat::WsSetSockOpt(h, plat::WS_SOL_SOCKET, plat::WS_SO_REUSEADDR, &on, sizeof on);
-  if (FComponentOptions.Contains(wsoTcpNoDelay)) plat::WsSetSockOpt(h, plat::WS_IPPROTO_TCP, plat::WS_TCP_NODELAY, &on, sizeof on);
+  if (FComponentOptions.Contains(wsoTcpNoDelay))
+    plat::WsSetSockOpt(h, plat::WS_IPPROTO_TCP, plat::WS_TCP_NODELAY, &on, sizeof on);
   if (FLingerOnOff != wsLingerNoSet) {
     plat::TLinger l;
     l.l_onoff = static_cast<std::uint16_t>(FLingerOnOff == wsLingerOn ? 1 : 0);
     l.l_linger = static_cast<std::uint16_t>(FLingerTimeout);
     plat::WsSetSockOpt(h, plat::WS_SOL_SOCKET, plat::WS_SO_LINGER, &l, sizeof l);
   }
-  if (FKeepAliveOnOff != wsKeepAliveOff) plat::WsSetSockOpt(h, plat::WS_SOL_SOCKET, plat::WS_SO_KEEPALIVE, &on, sizeof on);
+  if (FKeepAliveOnOff != wsKeepAliveOff)
+    plat::WsSetSockOpt(h, plat::WS_SOL_SOCKET, plat::WS_SO_KEEPALIVE, &on, sizeof on);
   bool started = true;
   if (FLocalPortNum != 0 || FLocalAddr != "0.0.0.0") {
     try {
@@ -122,7 +124,8 @@ void TCustomWSocket::WMRaceConnect(plat::WPARAM WParam, plat::LPARAM LParam) {
   const auto h = static_cast<TSocket>(WParam);
   const std::uint32_t serial = plat::WSAGetSelectSerial(LParam);
   if (serial != 0 && serial != plat::WsSocketSerial(h)) return;  // a closed attempt's late message
-  if (h == FHSocket) {  // adopted after its result was posted
+  if (h == FHSocket) {
+    // Adopted after its result was posted: the result is the handle's own.
     WMAsyncSelect(WParam, LParam);
     return;
   }
