@@ -4,8 +4,13 @@
 #include "app/core/Global.h"
 #include "net/common/UrlParse.h"
 
+bool IsWatchPageAddress(const std::string& input) {
+  if (StartsWithNoCase(input, "https://")) return IsVideoPageUrl("http://" + input.substr(8));
+  return IsVideoPageUrl(input);
+}
+
 bool IsDirectAddress(const std::string& input) {
-  return (StartsWithNoCase(input, "http://") || StartsWithNoCase(input, "https://")) && !IsVideoPageUrl(input);
+  return (StartsWithNoCase(input, "http://") || StartsWithNoCase(input, "https://")) && !IsWatchPageAddress(input);
 }
 
 std::string DocNameOf(const std::string& url) {

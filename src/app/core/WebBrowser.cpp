@@ -301,7 +301,8 @@ void TWebBrowser::StartLoad(const std::string& url) {
   if (ConnectTimeoutMs > 0 || IdleTimeoutMs > 0)
     load->Limits = std::make_unique<THttpTimeLimits>(*cli, ConnectTimeoutMs, IdleTimeoutMs);
   FLoad = std::move(load);
-  if (parts.Proto != "http" || parts.Host.empty()) {
+  // https is the client's to refuse when the job does not speak it.
+  if ((parts.Proto != "http" && parts.Proto != "https") || parts.Host.empty()) {
     plat::PostMessage(FWnd, WM_BROWSER_LOADDONE, serial, 1);
     return;
   }
