@@ -130,6 +130,11 @@ bool TDownloadJob::Succeeded() const {
 
 void TDownloadJob::Changed() { FHost.DisplayChanged(FDisplay); }
 
+void TDownloadJob::Report(const std::string& text, plat::UINT icon) {
+  FFailure = text;
+  if (!FQuietReports) Box(text, plat::MB_OK | icon);
+}
+
 plat::LRESULT TDownloadJob::WndProc(plat::UINT msg, plat::WPARAM, plat::LPARAM lParam) {
   if (FDraining) {
     if (msg == WM_CONVERTINFO) delete reinterpret_cast<TProcessInfo*>(lParam);
@@ -154,10 +159,12 @@ plat::LRESULT TDownloadJob::WndProc(plat::UINT msg, plat::WPARAM, plat::LPARAM l
       try {
         FetchVideo();
       } catch (const std::exception& e) {
-        FHost.ShowError(DefaultErrorText(e.what()));
+        FFailure = DefaultErrorText(e.what());
+        if (!FQuietReports) FHost.ShowError(FFailure);
         FHost.StageStalled(e.what());
       } catch (...) {
-        FHost.ShowError("Unknown error.");
+        FFailure = "Unknown error.";
+        if (!FQuietReports) FHost.ShowError(FFailure);
         FHost.StageStalled("transfer failed");
       }
       --FStageDepth;
@@ -195,7 +202,7 @@ void TDownloadJob::FormShow() {
       StartConversion(FInputList.front());
     } catch (const std::exception& e) {
       // A converter that cannot start is a failure the user must see.
-      Box(DefaultErrorText(e.what()), plat::MB_OK | plat::MB_ICONERROR);
+      Report(DefaultErrorText(e.what()), plat::MB_ICONERROR);
       FHost.StageStalled(e.what());
     }
     --FStageDepth;
@@ -335,7 +342,7 @@ void TDownloadJob::FetchPage() {
     const std::string line = FInputList[i];
     FDisplay.Url = line;
     Changed();
-    if (!IsVideoPageUrl(line)) continue;
+    if (!IsWatchPageAddress(line)) continue;
 
     std::string pageText;
     std::string loadError;
@@ -356,7 +363,10 @@ void TDownloadJob::FetchPage() {
       BlankPage();
       if (!pageText.empty()) break;
     }
-    if (pageText.empty() && !loadError.empty()) FHost.Notice(loadError);
+    if (pageText.empty() && !loadError.empty()) {
+      FLoadError = loadError;
+      FHost.Notice(loadError);
+    }
     plat::PostMessage(FHandle, WM_FETCHVIDEO, 0, 0);
     posted = true;
   }
@@ -375,8 +385,10 @@ bool OnlyTransferProgressDiffers(TDownloadDisplay a, const TDownloadDisplay& b) 
 
 void TDownloadJob::FetchVideo() {
   if (FDisplay.DownloadUrl.empty()) {
-    Box("Unable get html from " + (FInputList.empty() ? std::string() : FInputList.front()),
-        plat::MB_OK | plat::MB_ICONINFORMATION);
+    Report("Unable get html from " + (FInputList.empty() ? std::string() : FInputList.front()),
+           plat::MB_ICONINFORMATION);
+    // What the page load met is the reason the user needs to see.
+    if (!FLoadError.empty()) FFailure += ": " + FLoadError;
     bStopClick();
     return;
   }
@@ -395,13 +407,14 @@ void TDownloadJob::FetchVideo() {
   if (replaceAgreed) {
     if (Box(FTargetPath + " has existed,overite it?",
             plat::MB_YESNO | plat::MB_ICONINFORMATION | plat::MB_DEFBUTTON2) != plat::IDYES) {
+      FFailure = "Not replaced: " + FTargetPath;
       plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
       return;
     }
   }
   const std::string routeError = PrepareRequest(*FHttpCli, FNet, FDisplay.DownloadUrl);
   if (!routeError.empty()) {
-    Box("Download failed: " + routeError, plat::MB_OK | plat::MB_ICONERROR);
+    Report("Download failed: " + routeError, plat::MB_ICONERROR);
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
     return;
   }
@@ -472,7 +485,7 @@ void TDownloadJob::FetchVideo() {
   }
   FTransferOk = !failure;
   if (failure) {
-    Box("Download failed: " + *failure, plat::MB_OK | plat::MB_ICONERROR);
+    Report("Download failed: " + *failure, plat::MB_ICONERROR);
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
   } else if (FJobMode == 0) {
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
@@ -563,12 +576,11 @@ void TDownloadJob::ConvertInfo(TProcessInfo* info) {
       FDisplay.TimeEstimated = record->Estimated;
       break;
     case csInUse:
-      Box("Video file will be created may be used, convert process failed!",
-          plat::MB_OK | plat::MB_ICONERROR);
+      Report("Video file will be created may be used, convert process failed!", plat::MB_ICONERROR);
       break;
     case csFailed:
-      Box(ConvertProcess ? ConvertProcess->LastErrorLine() : std::string("convert process failed"),
-          plat::MB_OK | plat::MB_ICONERROR);
+      Report(ConvertProcess ? ConvertProcess->LastErrorLine() : std::string("convert process failed"),
+             plat::MB_ICONERROR);
       break;
     default:
       break;

@@ -92,6 +92,9 @@ class TDownloadJob {
   bool FDirect = false;
   // Route, bandwidth, time limits and retries of every request.
   TNetOptions FNet;
+  // Boxes that only report a failure are not shown; the failure is kept
+  // (for a queue, which goes on and lists every failure at its end).
+  bool FQuietReports = false;
   // Length of one retrieval attempt's polling; shortened by tests.
   std::uint32_t FPollLimitMs = 60000;
   // Longest block of one wait turn: waits block for input instead of spinning.
@@ -124,6 +127,8 @@ class TDownloadJob {
   bool LocalFailure() const { return FLocalFailure; }
   // True when everything the job mode asks for was done and not stopped.
   bool Succeeded() const;
+  // The text of the last failure reported ("" when none was).
+  const std::string& Failure() const { return FFailure; }
   // Paths of the last transfer target and conversion output ("" until known).
   const std::string& TargetPath() const { return FTargetPath; }
   const std::string& ConvertOutputPath() const { return FConvertOutput; }
@@ -133,6 +138,8 @@ class TDownloadJob {
  private:
   plat::LRESULT WndProc(plat::UINT msg, plat::WPARAM wParam, plat::LPARAM lParam);
   void Changed();
+  // A failure for the user: kept, and shown in a box unless FQuietReports.
+  void Report(const std::string& text, plat::UINT icon);
 
   // Stages.
   void FetchPage();
@@ -181,6 +188,8 @@ class TDownloadJob {
   std::string FHeaderError;  // why the header handling refused the answer
   std::string FTargetPath;
   std::string FConvertOutput;
+  std::string FFailure;
+  std::string FLoadError;  // why the watch page could not be read
 };
 
 // "Text." as the default error display words it: a final period unless the
