@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <climits>
 
 #include "app/ui/ElidedLabel.h"
@@ -65,7 +66,7 @@ void SetWithHint(QLabel* label, const std::string& text) {
 }  // namespace
 
 TfrmDownload::TfrmDownload(QWidget* owner, const TStringList& inputList)
-    : QDialog(owner), FOwner(owner), FRedrawTimer(new QTimer(this)) {
+    : QDialog(owner), FOwner(owner), FInputs(inputList), FRedrawTimer(new QTimer(this)) {
   setObjectName("frmDownload");
   FRedrawTimer->setSingleShot(true);
   connect(FRedrawTimer, &QTimer::timeout, this, [this] {
@@ -123,7 +124,9 @@ TfrmDownload::TfrmDownload(QWidget* owner, const TStringList& inputList)
   for (QPushButton* b : {bStop1, bStop2, bStop3})
     connect(b, &QPushButton::clicked, this, [this] { bStopClick(); });
 
-  FJob = std::make_unique<TDownloadJob>(static_cast<IDownloadHost&>(*this), inputList);
+  // A queue gives each job its own line; one line is the job's whole list.
+  FJob = std::make_unique<TDownloadJob>(static_cast<IDownloadHost&>(*this),
+                                        RunsQueue() ? TStringList{inputList.front()} : inputList);
   resize(Panel1->size());
 }
 
@@ -133,32 +136,31 @@ TfrmDownload::~TfrmDownload() {
 }
 
 int TfrmDownload::ShowModal() {
-  FJob->FJobMode = FJobMode;
-  FJob->FTargetExt = FTargetExt;
-  FJob->FConvertArgs = FConvertArgs;
   setWindowModality(Qt::ApplicationModal);
   FInModal = true;
-  show();
-  FJob->FormShow();
-  // Centred on the owner for the panel the job shows first, not the design one.
-  CenterOn(FOwner);
-  while (FJob->ModalResult() == mrNone && !plat::ApplicationTerminated()) plat::WaitForInput(50);
-  FJob->FormClose();
-  if (FPacer.Pending()) {
-    FPacer.Drawn();
-    Draw(FLatest);
+  FOutcomes.clear();
+  FUserStopped = false;
+  const std::size_t count = std::max<std::size_t>(FInputs.size(), 1);
+  for (std::size_t i = 0; i < count; ++i) {
+    RunJob(i);
+    if (FUserStopped || plat::ApplicationTerminated()) break;
   }
   FInModal = false;
   hide();
   return FJob->ModalResult();
 }
 
-void TfrmDownload::bStopClick() { FJob->bStopClick(); }
+void TfrmDownload::bStopClick() {
+  FUserStopped = true;
+  FJob->bStopClick();
+}
 
 void TfrmDownload::closeEvent(QCloseEvent* e) {
   // The modal run ends once the running stage has returned.
   e->ignore();
-  if (FInModal && FJob) FJob->Close();
+  if (!FInModal || !FJob) return;
+  if (RunsQueue()) FUserStopped = true;
+  FJob->Close();
 }
 
 void TfrmDownload::keyPressEvent(QKeyEvent* e) {
@@ -167,7 +169,9 @@ void TfrmDownload::keyPressEvent(QKeyEvent* e) {
 }
 
 void TfrmDownload::reject() {
-  if (FInModal && FJob) FJob->Close();
+  if (!FInModal || !FJob) return;
+  if (RunsQueue()) FUserStopped = true;
+  FJob->Close();
 }
 
 void TfrmDownload::ShowPanel(TDownloadPanel panel) {
@@ -196,7 +200,7 @@ void TfrmDownload::Draw(const TDownloadDisplay& d) {
   FRedrawTimer->stop();
   FDrawn = d;
   ShowPanel(d.Panel);
-  setWindowTitle(ToQ(d.Caption));
+  setWindowTitle(ToQ(FPlace.empty() ? d.Caption : d.Caption + " - " + FPlace));
   Label1->setText(ToQ(d.Label1));
   lUrl->setText(ToQ(d.Url));
   eFileName->setText(ToQ(d.FileName));
