@@ -10,6 +10,7 @@
 #include "app/ui/About.h"
 #include "app/ui/ClickLabel.h"
 #include "app/ui/DownloadHandOver.h"
+#include "app/ui/JobResults.h"
 #include "app/ui/Links.h"
 #include "app/ui/Login.h"
 #include "app/ui/Pictures.h"
@@ -46,6 +47,9 @@ constexpr int kClientHeight = 362;
 const char* const kSection = "Options";
 const char* const kCaption = "Clipharbor";
 const char* const kSelectFile = "Select video file:";
+const char* const kVideoFilesFilter =
+    "Video files|*.flv;*.mp4;*.m4v;*.mkv;*.webm;*.avi;*.mov;*.wmv;*.asf;*.mpg;*.mpeg;*.ts;*.mts;*.m2ts;*.3gp;"
+    "*.3g2;*.ogv;*.vob;*.f4v;*.divx;*.rm;*.rmvb;*.dv|All files|*.*";
 
 int Box(const std::string& text, plat::UINT flags) { return plat::Desktop().MessageBox(text, kCaption, flags); }
 
@@ -154,6 +158,9 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   miSetYouTubeaccount = suiPopupMenu1->addAction("&Set YouTube Account");
   miSetYouTubeaccount->setObjectName("miSetYouTubeaccount");
   suiPopupMenu1->addSeparator();
+  miSettings = suiPopupMenu1->addAction("Se&ttings...");
+  miSettings->setObjectName("miSettings");
+  suiPopupMenu1->addSeparator();
   About1 = suiPopupMenu1->addAction("&About...");
   About1->setObjectName("About1");
 
@@ -205,6 +212,19 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   bShowFiles = NewButton(this, "bShowFiles", "Show Files...");
   bExit = NewButton(this, "bExit", "Exit");
 
+  JobResults = new TJobResults(this);
+  JobResults->hide();
+  JobResults->OnClose = [this] {
+    JobResults->hide();
+    LayoutControls();
+  };
+  JobResults->OnRetry = [this](const TJobOutcome& o) { Retry(o); };
+  // Links and files dropped anywhere on the window, the boxes included, are jobs.
+  setAcceptDrops(true);
+  eUrl->setAcceptDrops(false);
+  eFileName->setAcceptDrops(false);
+  eOutputFolder->setAcceptDrops(false);
+
   setTabOrder(eUrl, eFileName);
   setTabOrder(eFileName, bSelectFile);
   setTabOrder(bSelectFile, eOutputFolder);
@@ -231,6 +251,7 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   connect(Donate1, &QAction::triggered, this, [this] { Donate1Click(); });
   connect(miSetYouTubeaccount, &QAction::triggered, this, [this] { miSetYouTubeaccountClick(); });
   connect(About1, &QAction::triggered, this, [this] { About1Click(); });
+  connect(miSettings, &QAction::triggered, this, [this] { miSettingsClick(); });
   WlmShiftImage1->OnClick = [this] { iAboutClick(); };
   menuPicture->OnContextMenu = [this](QPoint at) { suiPopupMenu1->popup(at); };
   menuPicture->WatchMenu(suiPopupMenu1);
@@ -281,6 +302,7 @@ void TfrmMain::WMShowRunning() {
 
 void TfrmMain::WMDrawClipboard(plat::WPARAM wParam, plat::LPARAM lParam) {
   if (FNextViewer != 0) plat::SendMessage(FNextViewer, plat::WM_DRAWCLIPBOARD, wParam, lParam);
+  if (!FJobSettings.WatchClipboard) return;  // the chain is served all the same
   std::optional<std::string> clip = plat::Desktop().ClipboardText();
   if (!clip) return;
   const std::string& raw = *clip;
@@ -364,6 +386,7 @@ void TfrmMain::LoadSettings() {
   FOutputDir = ini.ReadString(kSection, "OutputDirectory", plat::ExecutableDir());
   FModeIndex = ini.ReadInteger(kSection, "RadioButton", 0);
   FFormatIndex = ini.ReadInteger(kSection, "ConvertFormat", 0);
+  FJobSettings = LoadJobSettings(FSettingsFile);
 }
 
 void TfrmMain::SaveSettings() {
@@ -402,6 +425,12 @@ void TfrmMain::bStartClick() {
     const int mode = CheckedMode();
     const bool convertMode = rbConvert->isChecked();
     const bool downloadMode = rbDownload->isChecked() || rbDownloadConvert->isChecked();
+    const std::vector<std::string> several =
+        SplitJobInputs(FromQ((convertMode ? eFileName : eUrl)->text()), plat::FileExists);
+    if (several.size() > 1) {
+      StartSeveral(several);
+      return;
+    }
     if (downloadMode && eUrl->text().isEmpty()) {
       Box("Please enter video URL!", plat::MB_ICONINFORMATION | plat::MB_OK);
       return;
@@ -410,18 +439,11 @@ void TfrmMain::bStartClick() {
       Box("Please select a local video file!", plat::MB_ICONINFORMATION | plat::MB_OK);
       return;
     }
-    FOutputDir = OutputFolderText();
-    if (!plat::DirectoryExists(FOutputDir)) {
-      const std::string question =
-          FOutputDir + "," + " the output directory does not exist." + "\r\n" + "creates a new directory?";
-      if (Box(question, plat::MB_ICONINFORMATION | plat::MB_YESNO) != plat::IDYES) return;
-      if (!plat::ForceDirectories(FOutputDir)) {
-        Box("Cannot create " + FOutputDir, plat::MB_ICONERROR | plat::MB_OK);
-        return;
-      }
-    }
+    if (!CheckOutputFolder()) return;
+    const TInputKind kind = convertMode ? ikLocalFile : KindOfInput(FromQ(eUrl->text()));
     if (!convertMode) {
-      if (!IsVideoPageUrl(FromQ(eUrl->text()))) {
+      // A watch page over http or https, or the address of a file.
+      if (kind != ikWatchPage && kind != ikDirect) {
         Box("Please enter the url like " + ExampleWatchUrl(), plat::MB_ICONINFORMATION | plat::MB_OK);
         return;
       }
@@ -430,20 +452,23 @@ void TfrmMain::bStartClick() {
       return;
     }
 
-    auto inputList = std::make_unique<TStringList>();
-    inputList->push_back(FromQ(convertMode ? eFileName->text() : eUrl->text()));
-    std::unique_ptr<TDownloadWindowIntf> frmDownload = CreateDownloadWindow(this, *inputList);
-    if (frmDownload) {
-      frmDownload->FJobMode = mode < 0 ? 0 : mode;
-      frmDownload->FTargetExt = ExtensionForLabel(FromQ(cbFormat->currentText()));
-      frmDownload->FConvertArgs = PresetForIndex(cbFormat->currentIndex());
-      frmDownload->ShowModal();
-      frmDownload.reset();
-    }
-    inputList.reset();
+    RunJobs({FromQ(convertMode ? eFileName->text() : eUrl->text())}, {kind}, mode);
   } catch (...) {
     // Start ends quietly; the window stays usable.
   }
+}
+
+bool TfrmMain::CheckOutputFolder() {
+  FOutputDir = OutputFolderText();
+  if (plat::DirectoryExists(FOutputDir)) return true;
+  const std::string question =
+      FOutputDir + "," + " the output directory does not exist." + "\r\n" + "creates a new directory?";
+  if (Box(question, plat::MB_ICONINFORMATION | plat::MB_YESNO) != plat::IDYES) return false;
+  if (!plat::ForceDirectories(FOutputDir)) {
+    Box("Cannot create " + FOutputDir, plat::MB_ICONERROR | plat::MB_OK);
+    return false;
+  }
+  return true;
 }
 
 void TfrmMain::bBrowserClick() {
@@ -455,7 +480,8 @@ void TfrmMain::bBrowserClick() {
 }
 
 void TfrmMain::bSelectFileClick() {
-  OpenDialog1.Filter = "Flv files(*.flv)|*.flv| Any file(*.*)|*.*";
+  // Whatever FFmpeg reads: the usual video and audio files, or any file.
+  OpenDialog1.Filter = kVideoFilesFilter;
   OpenDialog1.FileName.clear();
   OpenDialog1.HideReadOnly = true;
   OpenDialog1.EnableSizing = true;
