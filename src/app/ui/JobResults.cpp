@@ -80,6 +80,10 @@ TJobResults::TJobResults(QWidget* parent) : QFrame(parent) {
   FScroll->setWidgetResizable(true);
   FScroll->setFrameShape(QFrame::NoFrame);
   FScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // The rows lie on the window's own surface, which the look paints, not on
+  // the palette's (a dark desktop's would put the look's dark text on dark).
+  FScroll->viewport()->setAutoFillBackground(false);
+  FRows->setAutoFillBackground(false);
 
   auto* header = new QHBoxLayout;
   header->addWidget(lSummary, 1);

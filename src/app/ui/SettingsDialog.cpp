@@ -112,6 +112,10 @@ TfrmSettings::TfrmSettings(QWidget* owner) : QDialog(owner) {
   seTimeout = NewSpin(gbNetwork, "seTimeout", 0, static_cast<int>(kMaxTimeoutS), " s", "Never");
   AddRow(net, "Recei&ve time-out:", seTimeout);
 
+  // An address with a user and a port, or a folder, readable whole.
+  for (QLineEdit* e : {eOutputFolder, eProxy, eNoProxy})
+    e->setMinimumWidth(e->fontMetrics().horizontalAdvance(QString(38, 'x')));
+
   auto* buttons = new QDialogButtonBox(this);
   bOK = buttons->addButton("&OK", QDialogButtonBox::AcceptRole);
   bOK->setObjectName("bOK");

@@ -52,6 +52,23 @@ QRadioButton::indicator:hover { border-color: #f0a030; }
 QRadioButton::indicator:checked { background: qradialgradient(cx:0.5, cy:0.5, radius:0.5, fx:0.5, fy:0.5,
   stop:0 #2f6fb3, stop:0.45 #1b4f8a, stop:0.55 #ffffff, stop:1 #ffffff); }
 QRadioButton::indicator:disabled { background: #f2f2f2; border-color: #b8c4d0; }
+QCheckBox { spacing: 6px; }
+QCheckBox::indicator { width: 11px; height: 11px; border: 1px solid #7f9db9; background: #ffffff; }
+QCheckBox::indicator:hover { border-color: #f0a030; }
+QCheckBox::indicator:checked { image: url(:/pictures/check.xpm); }
+QCheckBox::indicator:disabled { background: #f2f2f2; border-color: #b8c4d0; }
+QSpinBox {
+  background: #ffffff; color: #1b2b3c; border: 1px solid #7f9db9; padding: 2px 3px;
+  selection-background-color: #316ac5; selection-color: #ffffff;
+}
+QSpinBox:disabled { background: #f2f2f2; color: #5e6a77; }
+QSpinBox::up-button, QSpinBox::down-button { width: 16px; border-left: 1px solid #7f9db9;
+  background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #ffffff, stop:1 #c6d5e8); }
+QSpinBox::up-button { subcontrol-position: top right; }
+QSpinBox::down-button { subcontrol-position: bottom right; }
+QSpinBox::up-button:pressed, QSpinBox::down-button:pressed { background: #d2dbe6; }
+QSpinBox::up-arrow { image: url(:/pictures/up-arrow.xpm); width: 7px; height: 4px; }
+QSpinBox::down-arrow { image: url(:/pictures/down-arrow.xpm); width: 7px; height: 4px; }
 QGroupBox { border: 1px solid #a6b8cc; border-radius: 3px; margin-top: 0.6em; padding-top: 0.4em; }
 QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 8px; padding: 0 3px; }
 QProgressBar { border: 1px solid #7f9db9; background: #ffffff; color: #1b2b3c; text-align: center; }
