@@ -4,6 +4,7 @@
 #include "MainFixture.h"
 
 #include "app/ui/SettingsDialog.h"
+#include "cli/E2eSupport.h"
 #include "platform/FileUtil.h"
 #include "platform/Profile.h"
 
@@ -14,17 +15,8 @@
 #include <QSpinBox>
 #include <QTimer>
 
-#include <fstream>
-#include <sstream>
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Runs `fn` on the settings dialog once it is up.
 void WhenSettingsUp(std::function<void(TfrmSettings&)> fn, int triesLeft = 200) {
@@ -74,7 +66,7 @@ TEST_F(MainWindowTest, SettingsFromTheMenuAreStoredInASectionOfTheirOwn) {
 
   EXPECT_EQ(f.eOutputFolder->text().toStdString(), other);
   EXPECT_EQ(f.FOutputDir, other);
-  const std::string file = ReadAll(Ini());
+  const std::string file = e2e::ReadFile(Ini());
   EXPECT_EQ(file.find("s3cret"), std::string::npos) << file;  // never on disk
   const TJobSettings stored = LoadJobSettings(Ini());
   EXPECT_EQ(stored.Proxy, "http://dave@proxy.test:3128");
