@@ -130,7 +130,6 @@ TfrmSettings::TfrmSettings(QWidget* owner) : QDialog(owner) {
   layout->setSizeConstraint(QLayout::SetFixedSize);
 
   connect(bBrowse, &QPushButton::clicked, this, [this] { bBrowseClick(); });
-  disconnect(buttons, nullptr, this, nullptr);
   connect(bOK, &QPushButton::clicked, this, [this] { bOKClick(); });
   connect(bCancel, &QPushButton::clicked, this, [this] { reject(); });
   SetValues(TJobSettings{}, std::string(), std::string());
