@@ -86,6 +86,11 @@ def parse_args(argv):
                         "available right now.'")
     p.add_argument("--no-token", action="store_true",
                    help="watch pages carry no token marker")
+    p.add_argument("--watch-status", type=int, default=0,
+                   help="answer watch pages with this error status (and "
+                        "an error page) instead")
+    p.add_argument("--watch-empty", action="store_true",
+                   help="with --watch-status: the error answer has no body")
     p.add_argument("--page-delay", type=float, default=0.0,
                    help="seconds to wait before answering a watch page")
     p.add_argument("--redirects", type=int, default=1,
@@ -353,6 +358,10 @@ class Handler(BaseHTTPRequestHandler):
         a = st.args
         if a.page_delay > 0:
             time.sleep(a.page_delay)
+        if a.watch_status:
+            if a.watch_empty:
+                return self.send_body(a.watch_status, b"")
+            return self.send_error_page(a.watch_status, None)
         video_id = query.get("v", [""])[0]
         jar = self.session()
         extra = []

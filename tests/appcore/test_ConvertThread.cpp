@@ -9,6 +9,7 @@
 #include <QJsonObject>
 
 #include "ConvertScripted.h"
+#include "app/core/ConvertOutput.h"
 
 using namespace convtest;
 
@@ -325,6 +326,35 @@ TEST_F(ConvertScripted, MissingConverterRaisesAndLeaksNothing) {
   EXPECT_EQ(Proc->LastErrorLine(), "Error while creating convert process!2");
   PumpUntil([] { return false; }, 200);
   EXPECT_TRUE(Win.Reports.empty());
+}
+
+// An output that is the input itself, under any spelling or through a
+// link, is refused before the overwrite question: Yes would destroy it.
+TEST_F(ConvertScripted, OutputThatIsTheInputIsRefusedBeforeTheQuestion) {
+  const std::string input = Proc->FInputFile;
+  ASSERT_EQ(::symlink(input.c_str(), Dir.File("link.flv").c_str()), 0);
+  for (const std::string& output : {input, Dir.Path + "/./my clip.flv", Dir.File("link.flv")}) {
+    Proc->FOutputFile = output;
+    Proc->FActive = true;
+    try {
+      Proc->Start();
+      ADD_FAILURE() << "Start did not refuse " << output;
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(e.what(), OntoItselfText(output));
+    }
+    EXPECT_EQ(Proc->LastErrorLine(), OntoItselfText(output));
+    EXPECT_FALSE(Proc->Running());
+  }
+  EXPECT_TRUE(Asked.empty());
+  EXPECT_FALSE(Exists(Dir.File("args.json"))) << "no converter ran";
+  EXPECT_EQ(ReadFile(input), "FLV");
+  // A file of the same name elsewhere is only an existing output.
+  TTempDir other;
+  Proc->FOutputFile = other.Path + "/my clip.flv";
+  WriteFile(Proc->FOutputFile, "old");
+  Answer = false;
+  Run();
+  EXPECT_EQ(Asked.size(), 1u);
 }
 
 TEST(ConvertGlobal, CreateAndDestroyTheOneObject) {

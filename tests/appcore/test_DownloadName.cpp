@@ -22,7 +22,7 @@ TEST(DownloadName, LeadingDotsAndBlanksGoAndAnEmptyNameFallsBackToTheVideoId) {
 }
 
 TEST(DownloadName, LongTitlesAreCutSoThatThePartNameFits) {
-  const std::size_t part = std::strlen(kPartSuffix);
+  const std::size_t part = std::strlen(kPartSuffix) + std::strlen(kControlSuffix);
   const std::string fits(kMaxFileNameBytes - part - 4, 'a');
   EXPECT_EQ(DownloadFileName(fits + ".flv", "id"), fits + ".flv");
   EXPECT_EQ(DownloadFileName(fits + "b.flv", "id"), fits + ".flv");
@@ -31,7 +31,7 @@ TEST(DownloadName, LongTitlesAreCutSoThatThePartNameFits) {
   std::string accents = "x";
   for (int i = 0; i < 200; ++i) accents += "\xc3\xa9";
   const std::string name = DownloadFileName(accents + ".flv", "id");
-  EXPECT_EQ(name.size(), kMaxFileNameBytes - part - 1);  // 245 bytes of title would split a character
+  EXPECT_EQ(name.size(), kMaxFileNameBytes - part - 1);  // 241 bytes of title would split a character
   EXPECT_EQ(name.substr(name.size() - 6), "\xc3\xa9.flv");
 
   // A long video id is cut the same way.

@@ -44,6 +44,24 @@ TEST(JobInputs, LinesThenBlanksAndFilesWithBlanksStayWhole) {
   EXPECT_EQ(SplitJobInputs("one", nullptr), (Inputs{"one"}));
 }
 
+// A box holds several jobs only when more than one piece is an address, a
+// path or a file; a stray word after one address leaves the text whole.
+TEST(JobInputs, SeveralOnlyWithMoreThanOneAddressOrFile) {
+  const std::set<std::string> files{"clip.flv", "/v/My Videos/a clip.flv"};
+  const auto exists = [&](const std::string& p) { return files.count(p) > 0; };
+  EXPECT_EQ(SeveralJobInputs("http://a/1 http://b/2", exists), (Inputs{"http://a/1", "http://b/2"}));
+  EXPECT_EQ(SeveralJobInputs("http://a/1\nftp://b/2", exists), (Inputs{"http://a/1", "ftp://b/2"}));
+  EXPECT_EQ(SeveralJobInputs("http://a/1 clip.flv", exists), (Inputs{"http://a/1", "clip.flv"}));
+  EXPECT_EQ(SeveralJobInputs("http://a/1 /tmp/missing.flv", exists), (Inputs{"http://a/1", "/tmp/missing.flv"}));
+  // Every piece comes back, the stray ones too, for the checks before any job runs.
+  EXPECT_EQ(SeveralJobInputs("http://a/1 word http://b/2", exists), (Inputs{"http://a/1", "word", "http://b/2"}));
+  EXPECT_TRUE(SeveralJobInputs("http://a/1/watch?v=x watch", exists).empty());
+  EXPECT_TRUE(SeveralJobInputs("http://a/1", exists).empty());
+  EXPECT_TRUE(SeveralJobInputs("/v/My Videos/a clip.flv", exists).empty());
+  EXPECT_TRUE(SeveralJobInputs("missing.flv other.flv", exists).empty());
+  EXPECT_TRUE(SeveralJobInputs("", nullptr).empty());
+}
+
 TEST(JobInputs, KindsAndModes) {
   DefaultService service;
   EXPECT_EQ(KindOfInput("http://www.youtube.com/watch?v=abc"), ikWatchPage);
@@ -60,10 +78,12 @@ TEST(JobInputs, KindsAndModes) {
   EXPECT_EQ(KindOfInput("/tmp/clip.mp4"), ikLocalFile);
   EXPECT_EQ(KindOfInput("clip.flv"), ikLocalFile);
 
-  for (int windowMode : {0, 1, 2}) EXPECT_EQ(JobModeFor(ikLocalFile, windowMode), 2);
-  EXPECT_EQ(JobModeFor(ikWatchPage, 0), 0);
-  EXPECT_EQ(JobModeFor(ikDirect, 1), 1);
-  EXPECT_EQ(JobModeFor(ikDirect, 2), 1);  // an address among files is converted too
+  for (TJobMode windowMode : {TJobMode::jmDownload, TJobMode::jmDownloadConvert, TJobMode::jmConvertFile})
+    EXPECT_EQ(JobModeFor(ikLocalFile, windowMode), TJobMode::jmConvertFile);
+  EXPECT_EQ(JobModeFor(ikWatchPage, TJobMode::jmDownload), TJobMode::jmDownload);
+  EXPECT_EQ(JobModeFor(ikDirect, TJobMode::jmDownloadConvert), TJobMode::jmDownloadConvert);
+  // An address among files is converted too.
+  EXPECT_EQ(JobModeFor(ikDirect, TJobMode::jmConvertFile), TJobMode::jmDownloadConvert);
 
   // https watch pages are pages, not files, for the command line too.
   EXPECT_TRUE(IsWatchPageAddress("https://www.youtube.com/watch?v=1"));
@@ -72,9 +92,9 @@ TEST(JobInputs, KindsAndModes) {
 }
 
 TEST(JobInputs, SummaryAndPlace) {
-  TJobOutcome saved{"a", 1, {"/o/a.flv", "/o/a.mp3"}, ""};
-  TJobOutcome failed{"b", 0, {}, "Download failed: 404 Not Found"};
-  TJobOutcome convertedOnly{"c", 2, {"/o/c.mp3"}, ""};
+  TJobOutcome saved{"a", TJobMode::jmDownloadConvert, {"/o/a.flv", "/o/a.mp3"}, ""};
+  TJobOutcome failed{"b", TJobMode::jmDownload, {}, "Download failed: 404 Not Found"};
+  TJobOutcome convertedOnly{"c", TJobMode::jmConvertFile, {"/o/c.mp3"}, ""};
   EXPECT_EQ(OutcomeSummary({saved}), "2 files saved");
   EXPECT_EQ(OutcomeSummary({convertedOnly}), "1 file saved");
   EXPECT_EQ(OutcomeSummary({failed}), "Failed");

@@ -257,6 +257,20 @@ TEST_F(CliNet, ResumeAPartFromNginxWithARange) {
   EXPECT_NE(WaitForLog(site.nginx.RangeLog(), "206").find("206 bytes=100000-"), std::string::npos)
       << ReadFile(site.nginx.RangeLog());
 
+  EXPECT_FALSE(Exists(out / "clip.flv.part.ctl"));  // it goes with the part
+
+  // The part's control file names another version: nginx answers the
+  // If-Range with the whole file, which replaces the part's bytes.
+  WriteFile(out / "clip.flv.part", std::string(half.size(), 'x'));
+  WriteFile(out / "clip.flv.part.ctl", "clipharbor-part 1\nurl " + site.nginx.Url("/clip.flv") +
+                                           "\ntotal " + std::to_string(site.data.size()) + "\netag \"stale\"\n");
+  std::filesystem::remove(out / "clip.flv");
+  r = Run(nullptr, {"--continue", "--output", out.Path, site.nginx.Url("/clip.flv")});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(ReadFile(out / "clip.flv"), site.data);
+  EXPECT_NE(r.Err.find("the server sent the whole file; starting again from zero"), std::string::npos) << r.Err;
+  EXPECT_FALSE(Exists(out / "clip.flv.part.ctl"));
+
   // Without --continue the part is started again.
   WriteFile(out / "other.part", "x");
   WriteFile(site.nginx.Www() + "/other", site.data);
@@ -341,6 +355,16 @@ TEST_F(CliNet, ConnectionAndPageTimeLimits) {
                                site.nginx.Url("/clip.flv")});
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_NE(r.Err.find("Timed out: not connected within 1 second"), std::string::npos) << r.Err;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  // Without a connection limit the silence limit cuts the stalled
+  // negotiation off.
+  start = std::chrono::steady_clock::now();
+  r = Run(nullptr, {"--proxy", proxy, "--connect-timeout", "0", "--timeout", "1", "--retries", "0", "--output",
+                    out.Path, site.nginx.Url("/clip.flv")});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_NE(r.Err.find("Download failed: Timed out: nothing received for 1 second during the SOCKS negotiation\n"),
+            std::string::npos)
+      << r.Err;
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 
   // The page reads keep the same limit and say why they came back empty.

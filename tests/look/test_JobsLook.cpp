@@ -61,9 +61,9 @@ class JobsLookTest : public ::testing::Test {
     FForm->eOutputFolder->setText("/home/ada/Videos");
     FForm->eUrl->setText("http://www.youtube.com/watch?v=piEWjpA_51Q");
     FForm->ShowOutcomes(
-        {{"http://www.youtube.com/watch?v=piEWjpA_51Q", 1,
+        {{"http://www.youtube.com/watch?v=piEWjpA_51Q", TJobMode::jmDownloadConvert,
           {"/home/ada/Videos/Harbour Lights at Dusk.flv", "/home/ada/Videos/Harbour Lights at Dusk.mp3"}, ""},
-         {"https://files.example.org/clips/tide-tables-2008.flv", 1, {},
+         {"https://files.example.org/clips/tide-tables-2008.flv", TJobMode::jmDownloadConvert, {},
           "Download failed: 404 Not Found"}});
     QApplication::processEvents();
     return *FForm;

@@ -22,23 +22,39 @@ const std::string kPart = "Sample Clip.flv.part";
 class DownloadIntegrityTest : public DownloadWindowTest {
  protected:
   // Runs a download and convert job that must fail with "Download failed: "
-  // + `why`; checks that nothing was converted and only the ".part" is left.
-  void ExpectFailure(const TService& s, const std::string& why) {
+  // + `why`; checks that nothing was converted and only the ".part" is left
+  // (not even that when no byte arrived).
+  TfrmDownload& ExpectFailure(const TService& s, const std::string& why, bool bytesArrived = true) {
     UseService(s);
     UseStandInConverter(R"([["output", "converted"], ["exit", 0]])");
     FDesktop.ExpectBox("Download failed: " + why, plat::IDOK);
     TfrmDownload& f = Make(s.WatchUrl(), 1);
     bool converting = false;
     EXPECT_EQ(RunModal([&] { converting = converting || f.Panel3->isVisible(); }), mrCancel);
-    ASSERT_EQ(FDesktop.Boxes.size(), 1u);
-    EXPECT_EQ(FDesktop.Boxes[0].Caption, "Clipharbor");
-    EXPECT_EQ(FDesktop.Boxes[0].Flags, plat::MB_OK | plat::MB_ICONERROR);
+    EXPECT_EQ(FDesktop.Boxes.size(), 1u);
+    for (const plat::ScriptedDesktop::Box& box : FDesktop.Boxes) {
+      EXPECT_EQ(box.Caption, "Clipharbor");
+      EXPECT_EQ(box.Flags, plat::MB_OK | plat::MB_ICONERROR);
+    }
     EXPECT_FALSE(converting);
     EXPECT_FALSE(ConvertProcess->FActive);
     EXPECT_FALSE(Exists(FOut / kFinal));
     EXPECT_FALSE(Exists(FOut / "Sample Clip.mp3"));
-    EXPECT_TRUE(Exists(FOut / kPart));
+    EXPECT_EQ(Exists(FOut / kPart), bytesArrived);
     EXPECT_FALSE(f.Job().Succeeded());
+    return f;
+  }
+  // The bar and the size show what reached the file, not an error page's
+  // own length and count.
+  void ExpectBarShowsThePart(TfrmDownload& f) {
+    const int part = static_cast<int>(ReadFile(FOut / kPart).size());
+    EXPECT_EQ(f.suiProgressBar1->value(), part);
+    EXPECT_LT(f.suiProgressBar1->value(), f.suiProgressBar1->maximum());
+    const std::string size = Text(f.lReceiveData);
+    if (part == 0)
+      EXPECT_EQ(size, "");
+    else
+      EXPECT_EQ(size.rfind(std::to_string((part + 512) / 1024) + " KB of ", 0), 0u) << size;
   }
   // The age gate, and a stored account that the service refuses.
   void UseRefusedAccount(const TService& s) {
@@ -53,13 +69,13 @@ class DownloadIntegrityTest : public DownloadWindowTest {
 TEST_F(DownloadIntegrityTest, ErrorStatusShowsStatusAndReason) {
   TService s({"--get-video-status", "404"});
   ASSERT_TRUE(s.Running());
-  ExpectFailure(s, "404 Not Found");
+  ExpectBarShowsThePart(ExpectFailure(s, "404 Not Found", false));
 }
 
 TEST_F(DownloadIntegrityTest, BodyCutShortShowsWhy) {
   TService s({"--cut-after", "5000"});
   ASSERT_TRUE(s.Running());
-  ExpectFailure(s, "Connection closed before the end of the answer");
+  ExpectBarShowsThePart(ExpectFailure(s, "Connection closed before the end of the answer"));
   EXPECT_TRUE(ReadFile(FOut / kPart) == s.Flv().substr(0, 5000));
 }
 
@@ -142,7 +158,8 @@ TEST_F(DownloadIntegrityTest, RefusedStoredAccountIsAskedForAgain) {
   TService s({"--age-gate"});
   ASSERT_TRUE(s.Running());
   UseRefusedAccount(s);
-  // The stored account is refused: the question again, then the dialog.
+  // The stored account is refused: said so, the question again, then the dialog.
+  FDesktop.ExpectBox("Your login was incorrect.", plat::IDOK);
   FDesktop.ExpectBox(plat::IDYES);
   Make(s.WatchUrl(), 0);
   int dialogs = 0;
@@ -156,8 +173,9 @@ TEST_F(DownloadIntegrityTest, RefusedStoredAccountIsAskedForAgain) {
             }),
             mrCancel);
   EXPECT_EQ(dialogs, 1);
-  ASSERT_EQ(FDesktop.Boxes.size(), 1u);
-  EXPECT_NE(FDesktop.Boxes[0].Text.find("Do you want Login to access your account?"), std::string::npos);
+  ASSERT_EQ(FDesktop.Boxes.size(), 2u);
+  EXPECT_EQ(FDesktop.Boxes[0].Flags, plat::MB_OK | plat::MB_ICONERROR);
+  EXPECT_NE(FDesktop.Boxes[1].Text.find("Do you want Login to access your account?"), std::string::npos);
   EXPECT_EQ(FMain->FAccountPassword, "secret");
   EXPECT_TRUE(ReadFile(FOut / kFinal) == s.Flv());
   const std::string log = s.Requests();
@@ -165,10 +183,36 @@ TEST_F(DownloadIntegrityTest, RefusedStoredAccountIsAskedForAgain) {
   EXPECT_EQ(log.find("password=wrong"), log.rfind("password=wrong")) << "one submission of the refused account";
 }
 
+TEST_F(DownloadIntegrityTest, MistypedPasswordIsSaidBeforeTheQuestionComesAgain) {
+  TService s({"--age-gate"});
+  ASSERT_TRUE(s.Running());
+  UseService(s);
+  FDesktop.ExpectBox(plat::IDYES);
+  FDesktop.ExpectBox("Your login was incorrect.", plat::IDOK);
+  FDesktop.ExpectBox(plat::IDYES);
+  Make(s.WatchUrl(), 0);
+  std::vector<std::string> passwords = {"wrong", "secret"};
+  std::size_t typed = 0;
+  EXPECT_EQ(RunModal([&] {
+              auto* login = qobject_cast<TfrmLogin*>(QApplication::activeModalWidget());
+              if (!login || typed >= passwords.size()) return;
+              login->eUsername->setText("user");
+              login->ePassword->setText(QString::fromStdString(passwords[typed++]));
+              login->bOK->click();
+            }),
+            mrCancel);
+  EXPECT_EQ(typed, 2u);
+  ASSERT_EQ(FDesktop.Boxes.size(), 3u);
+  EXPECT_EQ(FDesktop.Boxes[1].Text, "Your login was incorrect.");
+  EXPECT_NE(FDesktop.Boxes[2].Text.find("Do you want Login to access your account?"), std::string::npos);
+  EXPECT_TRUE(ReadFile(FOut / kFinal) == s.Flv());
+}
+
 TEST_F(DownloadIntegrityTest, RefusedLoginAnsweredNoStops) {
   TService s({"--age-gate"});
   ASSERT_TRUE(s.Running());
   UseRefusedAccount(s);
+  FDesktop.ExpectBox("Your login was incorrect.", plat::IDOK);
   FDesktop.ExpectBox(plat::IDNO);
   Make(s.WatchUrl(), 0);
   EXPECT_EQ(RunModal(), mrStop);

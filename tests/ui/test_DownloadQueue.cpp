@@ -35,7 +35,7 @@ class DownloadQueueTest : public DownloadWindowTest {
     std::unique_ptr<TDownloadWindowIntf> w = CreateDownloadWindow(FMain.get(), inputs);
     FForm.reset(dynamic_cast<TfrmDownload*>(w.release()));
     EXPECT_TRUE(FForm);
-    FForm->FJobMode = mode;
+    FForm->FJobMode = static_cast<TJobMode>(mode);
     FForm->FInputKinds = kinds;
     FForm->FTargetExt = ExtensionForLabel(FormatAt(format)->Label);
     FForm->FConvertArgs = PresetForIndex(format);

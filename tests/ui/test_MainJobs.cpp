@@ -159,8 +159,8 @@ TEST_F(MainWindowTest, TheEndStaysOnTheWindowWithOpenShowInFolderAndRetry) {
   f.eOutputFolder->setText(QString::fromStdString(Dir()));
   f.rbDownloadConvert->click();
   const QSize designSize = f.size();
-  log_.Outcomes = {{kWatch, 1, {Dir() + "/Clip.flv", Dir() + "/Clip.mp3"}, ""},
-                   {"http://files.test/gone.flv", 1, {}, "Download failed: 404 Not Found"}};
+  log_.Outcomes = {{kWatch, TJobMode::jmDownloadConvert, {Dir() + "/Clip.flv", Dir() + "/Clip.mp3"}, ""},
+                   {"http://files.test/gone.flv", TJobMode::jmDownloadConvert, {}, "Download failed: 404 Not Found"}};
   f.eUrl->setText(QString::fromStdString(kWatch + " http://files.test/gone.flv"));
   f.bStart->click();
   ASSERT_TRUE(f.JobResults->isVisible());
@@ -184,7 +184,7 @@ TEST_F(MainWindowTest, TheEndStaysOnTheWindowWithOpenShowInFolderAndRetry) {
   ASSERT_EQ(failed.size(), 1u);
   EXPECT_EQ(failed[0]->findChild<QLabel*>("lFailure")->text().toStdString(), "Download failed: 404 Not Found");
   // Retry runs that input alone, in its mode; its end replaces the list.
-  log_.Outcomes = {{"http://files.test/gone.flv", 1, {Dir() + "/gone.flv", Dir() + "/gone.mp3"}, ""}};
+  log_.Outcomes = {{"http://files.test/gone.flv", TJobMode::jmDownloadConvert, {Dir() + "/gone.flv", Dir() + "/gone.mp3"}, ""}};
   f.rbDownload->click();  // the mode of the failed job counts, not today's
   failed[0]->findChild<QPushButton*>("bRetry")->click();
   QTest::qWait(20);  // the retry runs once the click has returned
@@ -211,7 +211,7 @@ TEST_F(MainWindowTest, ManyResultsScrollInsteadOfGrowingTheWindowWithoutEnd) {
   for (int i = 0; i < 30; ++i) {
     const std::string address = "http://files.test/" + std::to_string(i) + ".flv";
     text += address + "\n";
-    log_.Outcomes.push_back({address, 0, {Dir() + "/a/very/long/folder/name/that/does/not/fit/" + std::to_string(i) +
+    log_.Outcomes.push_back({address, TJobMode::jmDownload, {Dir() + "/a/very/long/folder/name/that/does/not/fit/" + std::to_string(i) +
                                           ".flv"}, ""});
   }
   f.eUrl->setText(QString::fromStdString(text));
@@ -230,7 +230,7 @@ TEST_F(MainWindowTest, ANotificationOnlyWhenTheProgramIsNotInFront) {
   TfrmMain& f = Open();
   f.eOutputFolder->setText(QString::fromStdString(Dir()));
   f.eUrl->setText(QString::fromStdString(kWatch));
-  log_.Outcomes = {{kWatch, 0, {Dir() + "/Clip.flv"}, ""}};
+  log_.Outcomes = {{kWatch, TJobMode::jmDownload, {Dir() + "/Clip.flv"}, ""}};
   f.activateWindow();
   QTest::qWait(20);
   ASSERT_TRUE(f.isActiveWindow());
@@ -251,7 +251,7 @@ TEST_F(MainWindowTest, ANotificationOnlyWhenTheProgramIsNotInFront) {
   EXPECT_EQ(desk_.Notifications[0].Body, Dir() + "/Clip.flv");
   EXPECT_FALSE(desk_.Notifications[0].Failure);
 
-  log_.Outcomes = {{kWatch, 0, {}, "Download failed: connection refused"}};
+  log_.Outcomes = {{kWatch, TJobMode::jmDownload, {}, "Download failed: connection refused"}};
   f.bStart->click();
   ASSERT_EQ(desk_.Notifications.size(), 2u);
   EXPECT_EQ(desk_.Notifications[1].Summary, "Failed");

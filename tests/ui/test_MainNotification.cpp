@@ -18,7 +18,7 @@ TEST_F(MainWindowTest, TheEndOfAJobReachesTheNotificationServerOnlyFromBehind) {
   TfrmMain& f = Open();
   f.eOutputFolder->setText(QString::fromStdString(Dir()));
   f.eUrl->setText("http://www.youtube.com/watch?v=abc");
-  log_.Outcomes = {{"http://www.youtube.com/watch?v=abc", 0, {Dir() + "/Clip.flv"}, ""}};
+  log_.Outcomes = {{"http://www.youtube.com/watch?v=abc", TJobMode::jmDownload, {Dir() + "/Clip.flv"}, ""}};
   f.activateWindow();
   QTest::qWait(20);
   f.bStart->click();  // in front: nothing
@@ -29,7 +29,7 @@ TEST_F(MainWindowTest, TheEndOfAJobReachesTheNotificationServerOnlyFromBehind) {
     other.activateWindow();
     QTest::qWait(20);
   };
-  log_.Outcomes = {{"http://www.youtube.com/watch?v=abc", 0, {}, "Download failed: 503 Service Unavailable"}};
+  log_.Outcomes = {{"http://www.youtube.com/watch?v=abc", TJobMode::jmDownload, {}, "Download failed: 503 Service Unavailable"}};
   f.bStart->click();
   const std::string log = server.WaitForLines(1);
   EXPECT_EQ(log,

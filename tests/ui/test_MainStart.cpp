@@ -1,6 +1,8 @@
 // Start: the checks in their order with their exact texts, and the hand-over.
 #include "MainFixture.h"
 
+#include "app/core/ConvertOutput.h"
+#include "app/core/DownloadJob.h"
 #include "app/core/Formats.h"
 #include "platform/FileUtil.h"
 
@@ -9,6 +11,7 @@
 #include <QRadioButton>
 
 #include <fstream>
+#include <iterator>
 
 using plat::IDNO;
 using plat::IDOK;
@@ -128,6 +131,58 @@ TEST_F(MainWindowTest, WrongAddressOnlyAfterFolderExists) {
   EXPECT_TRUE(log_.Events.empty());
 }
 
+// Two addresses in the box would run together into one video id: each,
+// separated by blanks or a line break, is handed over as a job of its own,
+// while one address with a word after it goes on as typed.
+TEST_F(MainWindowTest, SeveralAddressesRunApartNotJoined) {
+  TfrmMain& f = Open();
+  f.eOutputFolder->setText(QString::fromStdString(Dir()));
+  const std::string other = "HTTPS://www.youtube.com/watch?v=other";
+  for (const auto& [two, second] : {std::pair{kGoodUrl + " " + kExample, kExample},
+                                    std::pair{kGoodUrl + "\n" + kExample, kExample},
+                                    std::pair{kGoodUrl + "\t " + other, other}}) {
+    f.eUrl->setText(QString::fromStdString(two));
+    f.bStart->click();
+    EXPECT_EQ(log_.Input, (TStringList{kGoodUrl, second}));
+  }
+  EXPECT_EQ(log_.Shows, 3);
+  EXPECT_TRUE(desk_.Boxes.empty());
+  f.eUrl->setText(QString::fromStdString(kGoodUrl + " watch"));
+  f.bStart->click();
+  EXPECT_EQ(log_.Input, TStringList{kGoodUrl + " watch"});
+}
+
+// A local file converted into its own folder with its own extension would
+// be replaced by its copy: Start refuses that, however the folder is spelt,
+// and hands over the same file with another folder or format.
+TEST_F(MainWindowTest, ConvertingAFileOntoItselfIsRefused) {
+  TfrmMain& f = Open();
+  f.rbConvert->click();
+  const std::string mp4 = Dir() + "/clip.mp4";
+  std::ofstream(mp4) << "MP4";
+  f.eFileName->setText(QString::fromStdString(mp4));
+  f.cbFormat->setCurrentIndex(1);  // "Iphone Video (MPEG-4 MP4)"
+  for (const std::string& folder : {Dir(), Dir() + "/", Dir() + "/./"}) {
+    f.eOutputFolder->setText(QString::fromStdString(folder));
+    desk_.ExpectBox(OntoItselfText(IncludeTrailingPathDelimiter(folder) + "clip.mp4"), IDOK);
+    f.bStart->click();
+  }
+  ASSERT_EQ(desk_.Boxes.size(), 3u);
+  EXPECT_EQ(desk_.Boxes[0].Flags, MB_ICONERROR | MB_OK);
+  EXPECT_TRUE(log_.Events.empty());
+  std::ifstream in(mp4);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "MP4");
+
+  f.cbFormat->setCurrentIndex(7);  // MP3 beside it
+  f.bStart->click();
+  const std::string other = Dir() + "/out";
+  ASSERT_TRUE(plat::ForceDirectories(other));
+  f.cbFormat->setCurrentIndex(2);  // MP4 into another folder
+  f.eOutputFolder->setText(QString::fromStdString(other));
+  f.bStart->click();
+  EXPECT_EQ(log_.Events, (std::vector<std::string>{"create", "show", "destroy", "create", "show", "destroy"}));
+}
+
 TEST_F(MainWindowTest, ExampleFollowsTheConfiguredService) {
   ScopedEnv s("CLIPHARBOR_SERVICE", "127.0.0.1:8099");
   TfrmMain& f = Open();
@@ -185,7 +240,7 @@ TEST_F(MainWindowTest, HandOverInEveryModeSetsModeExtensionAndPreset) {
 }
 
 TEST_F(MainWindowTest, HandOverWithNoFormatSelectedGivesEmptyTexts) {
-  std::ofstream(Ini()) << "[Options]\r\nOutputDirectory=" << Dir() << "\r\nRadioButton=1\r\nConvertFormat=12\r\n";
+  std::ofstream(Ini()) << "[Options]\r\nOutputDirectory=" << Dir() << "\r\nRadioButton=1\r\nConvertFormat=14\r\n";
   TfrmMain& f = Open();
   EXPECT_EQ(f.cbFormat->currentIndex(), -1);
   f.eUrl->setText(QString::fromStdString(kGoodUrl));

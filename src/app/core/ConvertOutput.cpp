@@ -3,6 +3,9 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <system_error>
+
 std::string TemporaryOutputName(const std::string& outputFile) {
   const std::size_t slash = outputFile.rfind('/');
   const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
@@ -32,4 +35,14 @@ std::string WithoutName(std::string line, const std::string& name) {
 bool IsNonEmptyFile(const std::string& path) {
   struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return !a.empty() && !b.empty() && std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+std::string OntoItselfText(const std::string& path) {
+  return "The converted file would replace the video file itself:\r\n" + path + "\r\n" +
+         "Please choose another output folder or format.";
 }

@@ -21,3 +21,8 @@ std::string WithoutName(std::string line, const std::string& name);
 
 // True for an existing regular file with at least one byte.
 bool IsNonEmptyFile(const std::string& path);
+
+// True when both paths name one existing file, through any spelling or link.
+bool SameFile(const std::string& a, const std::string& b);
+// What a conversion whose output would be its own input is refused with.
+std::string OntoItselfText(const std::string& path);

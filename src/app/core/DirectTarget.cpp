@@ -3,14 +3,15 @@
 #include "app/core/ContentDisposition.h"
 #include "app/core/Global.h"
 #include "net/common/UrlParse.h"
+#include "platform/AsciiText.h"
 
 bool IsWatchPageAddress(const std::string& input) {
-  if (StartsWithNoCase(input, "https://")) return IsVideoPageUrl("http://" + input.substr(8));
+  if (ascii::StartsNoCase(input, "https://")) return IsVideoPageUrl("http://" + input.substr(8));
   return IsVideoPageUrl(input);
 }
 
 bool IsDirectAddress(const std::string& input) {
-  return (StartsWithNoCase(input, "http://") || StartsWithNoCase(input, "https://")) && !IsWatchPageAddress(input);
+  return (ascii::StartsNoCase(input, "http://") || ascii::StartsNoCase(input, "https://")) && !IsWatchPageAddress(input);
 }
 
 std::string DocNameOf(const std::string& url) {

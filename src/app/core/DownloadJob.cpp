@@ -13,6 +13,7 @@
 #include "app/core/DownloadName.h"
 #include "app/core/Global.h"
 #include "app/core/PageParse.h"
+#include "app/core/PartControl.h"
 #include "app/core/ResumableGet.h"
 #include "app/core/Service.h"
 #include "app/core/WebBrowser.h"
@@ -121,9 +122,9 @@ TDownloadJob::~TDownloadJob() {
 bool TDownloadJob::Succeeded() const {
   if (FStopped) return false;
   switch (FJobMode) {
-    case 0: return FTransferOk;
-    case 1: return FTransferOk && FConvertOk;
-    case 2: return FConvertOk;
+    case TJobMode::jmDownload: return FTransferOk;
+    case TJobMode::jmDownloadConvert: return FTransferOk && FConvertOk;
+    case TJobMode::jmConvertFile: return FConvertOk;
     default: return false;
   }
 }
@@ -193,7 +194,7 @@ void TDownloadJob::FormShow() {
   FDisplay.ReceiveData.clear();
   FDisplay.EstimateTime.clear();
   FDisplay.ReceiveSpeed.clear();
-  if (FJobMode == 2) {
+  if (FJobMode == TJobMode::jmConvertFile) {
     FDisplay.Panel = dpConvert;
     Changed();
     ++FStageDepth;
@@ -281,6 +282,7 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
   PumpTurn();
   if (Stopped()) return prLeave;
   ReadDocument(pageText);
+  if (PageFailed()) return prFailed;
 
   if (!page::HasAgeGate(pageText)) {
     FLoginSubmitted = false;
@@ -288,6 +290,8 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
     // The gate still shown after a login means the account was refused:
     // ask as if none were stored instead of sending it again every turn.
     if (FHost.AccountUser().empty() || FLoginSubmitted) {
+      // Say so in the service's own words before asking again.
+      if (FLoginSubmitted) Box("Your login was incorrect.", plat::MB_OK | plat::MB_ICONERROR);
       if (Box(AgeGateQuestion(), plat::MB_YESNO | plat::MB_ICONINFORMATION) != plat::IDYES) {
         bStopClick();
         return prLeave;
@@ -307,6 +311,7 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
       Navigate(*login);
       if (WaitReadyState() == wrStopped) return prLeave;
       ReadDocument(pageText);
+      if (PageFailed()) return prFailed;
     }
   }
 
@@ -316,12 +321,14 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
       Navigate(*verify);
       if (WaitReadyState() == wrStopped) return prLeave;
       ReadDocument(pageText);
+      if (PageFailed()) return prFailed;
     }
   }
 
   if (page::IsNotAvailable(pageText)) return prEndPolling;
 
   if (std::optional<std::string> title = page::ExtractTitle(pageText)) {
+    FPageTitle = *title;
     FDisplay.FileName = *title + ".flv";
     Changed();
   }
@@ -335,6 +342,12 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
   return prDone;
 }
 
+bool TDownloadJob::PageFailed() {
+  if (!FWebBrowser->LoadFailed()) return false;
+  FPageError = FWebBrowser->FailureText();
+  return true;
+}
+
 void TDownloadJob::FetchPage() {
   bool posted = false;
   for (std::size_t i = 0; i < FInputList.size(); ++i) {
@@ -345,7 +358,7 @@ void TDownloadJob::FetchPage() {
     if (!IsWatchPageAddress(line)) continue;
 
     std::string pageText;
-    std::string loadError;
+    FPageError.clear();
     for (int attempt = 0; attempt < 3; ++attempt) {
       Navigate(line);
       if (WaitReadyState() == wrStopped) return;
@@ -356,16 +369,10 @@ void TDownloadJob::FetchPage() {
         const TPollResult r = PollTurn(line, pageText);
         if (r == prLeave) return;
         if (r != prNextTurn) break;
-        // A load that failed shows nothing however long it is polled.
-        loadError = FWebBrowser->LastError();
-        if (pageText.empty() && !loadError.empty()) break;
       }
       BlankPage();
-      if (!pageText.empty()) break;
-    }
-    if (pageText.empty() && !loadError.empty()) {
-      FLoadError = loadError;
-      FHost.Notice(loadError);
+      // A failed load shows the same however long it is polled or retried.
+      if (!pageText.empty() || !FPageError.empty()) break;
     }
     plat::PostMessage(FHandle, WM_FETCHVIDEO, 0, 0);
     posted = true;
@@ -385,10 +392,16 @@ bool OnlyTransferProgressDiffers(TDownloadDisplay a, const TDownloadDisplay& b) 
 
 void TDownloadJob::FetchVideo() {
   if (FDisplay.DownloadUrl.empty()) {
-    Report("Unable get html from " + (FInputList.empty() ? std::string() : FInputList.front()),
-           plat::MB_ICONINFORMATION);
-    // What the page load met is the reason the user needs to see.
-    if (!FLoadError.empty()) FFailure += ": " + FLoadError;
+    const std::string text = "Unable get html from " + (FInputList.empty() ? std::string() : FInputList.front());
+    // A page that failed to load says why; one that loaded without an
+    // address has nothing more to say.
+    if (FPageError.empty()) {
+      Report(text, plat::MB_ICONINFORMATION);
+    } else {
+      Report(text + "\r\n" + FPageError, plat::MB_ICONERROR);
+      // Kept on one line: the window's list of results shows it so.
+      FFailure = text + ": " + FPageError;
+    }
     bStopClick();
     return;
   }
@@ -455,6 +468,18 @@ void TDownloadJob::FetchVideo() {
   get.ConnectTimeoutMs = FNet.ConnectTimeoutMs;
   get.IdleTimeoutMs = FNet.IdleTimeoutMs;
   get.ContinueFirst = resume;
+  // The identity of the bytes the part holds goes beside it before the
+  // first of them is written, so that a later run continues only that file.
+  const std::string controlPath = ControlPath(partPath);
+  if (resume) {
+    if (std::optional<TPartIdentity> kept = LoadPartControl(controlPath)) get.Identity = *kept;
+  }
+  bool controlFailed = false;  // a local problem, like a refused write
+  get.Hooks().Identified = [&controlPath, &controlFailed](const TPartIdentity& id) {
+    std::string error;
+    controlFailed = !SavePartControl(controlPath, id, error);
+    return error;
+  };
   std::exception_ptr error;
   TGetOutcome outcome;
   try {
@@ -474,7 +499,7 @@ void TDownloadJob::FetchVideo() {
 
   std::optional<std::string> failure;
   if (!outcome.Complete) failure = FailureText(outcome.Failure);
-  FLocalFailure = !writeError.empty();
+  FLocalFailure = !writeError.empty() || controlFailed;
   if (!failure && FLocalFailure) failure = writeError;
   finalLock.reset();
   if (!failure && FDirect) NameDirectDownload(replaceAgreed);
@@ -483,11 +508,15 @@ void TDownloadJob::FetchVideo() {
     failure = moveError;
     FLocalFailure = true;
   }
+  if (!failure) RemovePartControl(controlPath);
   FTransferOk = !failure;
   if (failure) {
+    // A ".part" this run made (or emptied) and never wrote to holds nothing
+    // to continue: it is not left behind, nor is its control file.
+    if (!resume && RemoveIfEmpty(partPath)) RemovePartControl(controlPath);
     Report("Download failed: " + *failure, plat::MB_ICONERROR);
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
-  } else if (FJobMode == 0) {
+  } else if (FJobMode == TJobMode::jmDownload) {
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
   } else {
     StartConversion(FTargetPath);
@@ -530,6 +559,9 @@ std::int64_t TDownloadJob::FileHolds() { return FFileStream ? FFileStream->Seek(
 // on from what the file holds: at the header's begin (a retry continues the
 // file) and again at its end (an answer that is the whole file empties it).
 void TDownloadJob::HttpCli1HeaderEnd() {
+  // An answer that is not the file's (an error page, a relocation) leaves
+  // no length and no count: the bar shows only what the file received.
+  if (!FHttpCli->ReceiveStream) FTransfer.HeaderBegin();
   FTransfer.BodyFrom(FileHolds());
   FDisplay.Bar1Max = FTransfer.BarMax();
   FDisplay.Bar1Pos = FTransfer.BarPos();
@@ -538,6 +570,7 @@ void TDownloadJob::HttpCli1HeaderEnd() {
 }
 
 void TDownloadJob::HttpCli1DocData() {
+  if (!FHttpCli->ReceiveStream) return;
   FTransfer.DocData(FHttpCli->ReceivedCount());
   FDisplay.ReceiveData = FTransfer.ReceiveData();
   FDisplay.Bar1Pos = FTransfer.BarPos();
@@ -559,6 +592,8 @@ void TDownloadJob::StartConversion(const std::string& inputFile) {
   cp.FOutputFile = FConvertOutput;
   cp.FNotifyWnd = FHandle;
   cp.FArguments = FConvertArgs;
+  // A download is tagged with where it came from; a local file keeps its own tags.
+  cp.FTags = FJobMode == TJobMode::jmConvertFile ? TConvertTags{} : TagsForSource(FPageTitle, FDisplay.Url);
   FConvertLaunched = false;
   cp.Start();
   FConvertLaunched = cp.Running();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/JobMode.h"
 #include "app/core/NetOptions.h"
 #include "app/core/TransferDisplay.h"
 #include "platform/MessageLoop.h"
@@ -85,7 +86,7 @@ class TDownloadJob {
   TDownloadJob& operator=(const TDownloadJob&) = delete;
 
   // Set by the caller before the show.
-  int FJobMode = 0;  // 0 download, 1 download and convert, 2 convert a local file
+  TJobMode FJobMode = TJobMode::jmDownload;
   std::string FTargetExt;
   std::string FConvertArgs;
   // The input is an http address downloaded as it is (no watch page).
@@ -156,7 +157,9 @@ class TDownloadJob {
   void Navigate(const std::string& address);
   void BlankPage();
   void ReadDocument(std::string& text);
-  enum TPollResult { prDone, prNextTurn, prEndPolling, prLeave };
+  enum TPollResult { prDone, prNextTurn, prEndPolling, prFailed, prLeave };
+  // True when the browser's last load failed; keeps why in FPageError.
+  bool PageFailed();
   TPollResult PollTurn(const std::string& line, std::string& pageText);
 
   // Transfer events.
@@ -185,11 +188,12 @@ class TDownloadJob {
   bool FConvertOk = false;
   bool FConvertLaunched = false;
   std::string FVideoId;      // of the address the retrieval built
+  std::string FPageError;    // why the last page load failed ("" when it did not)
+  std::string FPageTitle;    // as the watch page gives it; tags the converted file
   std::string FHeaderError;  // why the header handling refused the answer
   std::string FTargetPath;
   std::string FConvertOutput;
   std::string FFailure;
-  std::string FLoadError;  // why the watch page could not be read
 };
 
 // "Text." as the default error display words it: a final period unless the

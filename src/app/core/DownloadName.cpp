@@ -26,7 +26,7 @@ std::string CutUtf8(const std::string& text, std::size_t maxBytes) {
 
 std::string DownloadFileName(const std::string& fileName, const std::string& videoId) {
   const std::string cleaned = StripFileNameChars(fileName);
-  const std::size_t partBytes = std::strlen(kPartSuffix);
+  const std::size_t partBytes = std::strlen(kPartSuffix) + std::strlen(kControlSuffix);
   std::string stem = cleaned, ext;
   const std::string::size_type dot = cleaned.rfind('.');
   if (dot != std::string::npos && cleaned.size() - dot + partBytes < kMaxFileNameBytes) {

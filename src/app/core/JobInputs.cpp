@@ -1,17 +1,14 @@
 #include "app/core/JobInputs.h"
 
-#include "app/core/AsciiText.h"
 #include "app/core/DirectTarget.h"
-#include "app/core/Global.h"
+#include "platform/AsciiText.h"
 
 namespace {
-
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
 void SplitOnBlanks(const std::string& line, std::vector<std::string>& out) {
   std::string piece;
   for (char c : line) {
-    if (!IsBlank(c)) {
+    if (!ascii::IsBlank(c)) {
       piece += c;
     } else if (!piece.empty()) {
       out.push_back(piece);
@@ -42,18 +39,28 @@ std::vector<std::string> SplitJobInputs(const std::string& text,
   return out;
 }
 
+std::vector<std::string> SeveralJobInputs(const std::string& text,
+                                          const std::function<bool(const std::string&)>& fileExists) {
+  std::vector<std::string> pieces = SplitJobInputs(text, fileExists);
+  std::size_t inputs = 0;
+  for (const std::string& piece : pieces)
+    if (piece.find('/') != std::string::npos || (fileExists && fileExists(piece))) ++inputs;
+  if (inputs < 2) pieces.clear();
+  return pieces;
+}
+
 TInputKind KindOfInput(const std::string& input) {
   if (input.find("://") == std::string::npos) return ikLocalFile;
   if (IsWatchPageAddress(input)) return ikWatchPage;
-  if (!StartsWithNoCase(input, "http://") && !StartsWithNoCase(input, "https://")) return ikWrongAddress;
+  if (!ascii::StartsNoCase(input, "http://") && !ascii::StartsNoCase(input, "https://")) return ikWrongAddress;
   // Another site's watch page, or the service's under another name, is not a file.
-  if (UpperCaseAscii(input).find("WATCH?V=") != std::string::npos) return ikWrongAddress;
+  if (ascii::Upper(input).find("WATCH?V=") != std::string::npos) return ikWrongAddress;
   return ikDirect;
 }
 
-int JobModeFor(TInputKind kind, int windowMode) {
-  if (kind == ikLocalFile) return 2;
-  return windowMode == 0 ? 0 : 1;
+TJobMode JobModeFor(TInputKind kind, TJobMode windowMode) {
+  if (kind == ikLocalFile) return TJobMode::jmConvertFile;
+  return windowMode == TJobMode::jmDownload ? TJobMode::jmDownload : TJobMode::jmDownloadConvert;
 }
 
 std::string OutcomeSummary(const std::vector<TJobOutcome>& outcomes) {

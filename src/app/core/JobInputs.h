@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/core/JobMode.h"
+
 enum TInputKind {
   ikWatchPage,     // a watch page of the service, http or https
   ikDirect,        // another http or https address: the file itself
@@ -19,17 +21,23 @@ enum TInputKind {
 std::vector<std::string> SplitJobInputs(const std::string& text,
                                         const std::function<bool(const std::string&)>& fileExists);
 
+// The pieces of what was typed or pasted into one box when they are several
+// jobs: more than one piece holds a '/' (an address or a path) or names an
+// existing file. Else none: the text is one input as it stands.
+std::vector<std::string> SeveralJobInputs(const std::string& text,
+                                          const std::function<bool(const std::string&)>& fileExists);
+
 TInputKind KindOfInput(const std::string& input);
 
-// The job mode for one input: a local file is converted (2); an address is
-// downloaded (0) or downloaded and converted (1, also when the window is in
-// mode 2) as the window's mode says.
-int JobModeFor(TInputKind kind, int windowMode);
+// The job mode for one input: a local file is converted; an address is
+// downloaded, or downloaded and converted (also when the window is in the
+// convert-a-file mode), as the window's mode says.
+TJobMode JobModeFor(TInputKind kind, TJobMode windowMode);
 
 // What one input came to.
 struct TJobOutcome {
   std::string Input;
-  int Mode = 0;
+  TJobMode Mode = TJobMode::jmDownload;
   std::vector<std::string> Saved;  // full paths, in the order they were made
   std::string Failure;             // "" when everything asked for was done
   bool Succeeded() const { return Failure.empty(); }

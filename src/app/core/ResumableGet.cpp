@@ -3,11 +3,13 @@
 #include <memory>
 #include <utility>
 
-#include "app/core/AsciiText.h"
+#include "app/core/HeaderField.h"
+#include "app/core/ProxyHop.h"
 #include "app/core/ResumeDecision.h"
 #include "app/core/TransferResult.h"
 #include "net/http/HttpProt.h"
 #include "net/http/HttpTimeLimits.h"
+#include "platform/AsciiText.h"
 #include "platform/MessageLoop.h"
 #include "platform/Stream.h"
 
@@ -18,7 +20,7 @@ bool Relocating(const THttpCli& cli) {
   const int s = cli.StatusCode();
   std::string location;
   return cli.FollowRelocation && (s == 301 || s == 302 || s == 303 || s == 307 || s == 308) &&
-         ascii::HeaderValue(cli.ReceivedHeader(), "Location", location) && !location.empty();
+         HeaderValue(cli.ReceivedHeader(), "Location", location) && !location.empty();
 }
 
 // Every "Content-Length" line holds digits only and they agree: otherwise
@@ -27,7 +29,7 @@ bool LengthReadable(const std::vector<std::string>& header) {
   std::string first;
   for (const std::string& line : header) {
     std::string value;
-    if (!ascii::HeaderLine(line, "Content-Length", value)) continue;
+    if (!HeaderLine(line, "Content-Length", value)) continue;
     if (!ascii::AllDigits(value) || (!first.empty() && value != first)) return false;
     first = value;
   }
@@ -102,9 +104,14 @@ TResumableGet::TVerdict TResumableGet::Attempt(const std::string& url, bool resu
   FCli.OnBeforeHeaderSend = [&](THttpCli* s, const std::string& method, std::vector<std::string>& headers) {
     std::erase_if(headers, [](const std::string& h) {
       std::string v;
-      return ascii::HeaderLine(h, "Range", v);
+      return HeaderLine(h, "Range", v) || HeaderLine(h, "If-Range", v);
     });
-    if (have > 0) headers.push_back("Range: bytes=" + std::to_string(have) + "-");
+    if (have > 0) {
+      headers.push_back("Range: bytes=" + std::to_string(have) + "-");
+      // A server that has another version answers with the whole of it.
+      const std::string validator = Identity.IfRange();
+      if (!validator.empty()) headers.push_back("If-Range: " + validator);
+    }
     events.BeforeSend(s, method, headers);
   };
   FCli.OnHeaderBegin = [&](THttpCli* s) {
@@ -135,6 +142,26 @@ TResumableGet::TVerdict TResumableGet::Attempt(const std::string& url, bool resu
         verdict = vdComplete;
         break;
       case raMismatch:
+      case raNotFinal:
+      case raRefused:
+        break;
+    }
+    if (d.Action == raContinue || d.Action == raRestart || d.Action == raComplete) {
+      const TVerdict kept = Identify(url, have, why);
+      if (kept != vdNone) {
+        FCli.ReceiveStream = nullptr;
+        verdict = kept;
+        FCli.Abort();
+        events.End(s);
+        return;
+      }
+    }
+    switch (d.Action) {
+      case raContinue:
+      case raRestart:
+      case raComplete:
+        break;
+      case raMismatch:
         FCli.ReceiveStream = nullptr;
         verdict = vdRefused;
         why = "cannot continue the partial file: " + d.Why;
@@ -156,22 +183,82 @@ TResumableGet::TVerdict TResumableGet::Attempt(const std::string& url, bool resu
   return verdict;
 }
 
+TResumableGet::TVerdict TResumableGet::Identify(const std::string& url, std::int64_t have, std::string& why) {
+  const TPartIdentity answer = AnswerIdentity(url, FCli.StatusCode(), FCli.ReceivedHeader());
+  TPartIdentity next = Identity;
+  if (have > 0) {
+    // Continuing: the bytes on disk and these must be of one file.
+    const std::string differs = Identity.Differs(answer);
+    if (!differs.empty()) {
+      why = differs;
+      return vdChanged;
+    }
+    if (next.Url.empty()) next.Url = url;
+    if (next.Total < 0) next.Total = answer.Total;
+    if (next.ETag.empty()) next.ETag = answer.ETag;
+    if (next.LastModified.empty()) next.LastModified = answer.LastModified;
+  } else {
+    next = answer;  // the first answer of this file
+  }
+  if (next == Identity) return vdNone;
+  Identity = next;
+  const std::string error = FHooks.Identified ? FHooks.Identified(Identity) : std::string();
+  if (error.empty()) return vdNone;
+  why = error;
+  FLocalFailure = true;
+  return vdRefused;
+}
+
+std::optional<TTransferFailure> TResumableGet::SizeFailure() const {
+  if (Identity.Total < 0) return std::nullopt;
+  const std::int64_t size = FFile.GetSize();
+  if (size == Identity.Total) return std::nullopt;
+  TTransferFailure f;
+  f.Reason = "the file holds " + std::to_string(size) + " of the " + std::to_string(Identity.Total) +
+             " bytes the server announced";
+  // Too few are asked for again; too many cannot be mended by asking.
+  f.Kind = size < Identity.Total ? fkClosedEarly : fkOther;
+  return f;
+}
+
 TGetOutcome TResumableGet::Run(const std::string& url) {
   TGetOutcome outcome;
   THttpTimeLimits limits(FCli, ConnectTimeoutMs, IdleTimeoutMs);
-  for (int attempt = 1;; ++attempt) {
-    outcome.Attempts = attempt;
+  const TProxyHopWatch hop(FCli);
+  bool resume = ContinueFirst;
+  if (resume && !Identity.Url.empty() && Identity.Url != url) {
+    Say("the partial file came from another address; starting again from zero");
+    resume = false;
+  }
+  if (!resume) Identity = {};
+  bool restartedForChange = false;
+  int retry = 0;  // retries made; a restart for a changed file is none
+  for (;;) {
+    outcome.Attempts++;
     limits.Rearm();
     std::string why;
-    const TVerdict verdict = Attempt(url, attempt > 1 || ContinueFirst, why);
-    if (verdict == vdComplete && !Stopped()) {
-      outcome.Complete = true;
-      return outcome;
+    FLocalFailure = false;
+    const TVerdict verdict = Attempt(url, resume, why);
+    resume = true;
+    if (verdict == vdChanged && !Stopped()) {
+      if (restartedForChange) {
+        outcome.Failure.Kind = fkOther;
+        outcome.Failure.Reason = "the file changed on the server again while downloading (" + why + ")";
+        return outcome;
+      }
+      // Never appended to the old bytes: the file starts again.
+      restartedForChange = true;
+      Say("the file changed on the server (" + why + "); starting again from zero");
+      Identity = {};
+      FFile.SetSize(0);
+      resume = false;
+      continue;
     }
     TTransferFailure f = ClassifyRequest(FCli.StatusCode(), FCli.ReasonPhrase(), FCli.RequestDoneError(),
                                          FCli.ReceivedHeader(), Stopped(), limits.Reason(), limits.ConnectExpired());
+    if (f.Kind != fkStopped) f.Reason = hop.Explain(f.Reason);
     if (verdict == vdRefused && f.Kind != fkStopped) {
-      f.Kind = fkOther;
+      f.Kind = FLocalFailure ? fkLocal : fkOther;
       f.Reason = why;
     }
     const std::string local = FHooks.LocalError ? FHooks.LocalError() : std::string();
@@ -179,21 +266,27 @@ TGetOutcome TResumableGet::Run(const std::string& url) {
       f.Kind = fkLocal;
       f.Reason = local;
     }
-    if (f.Kind == fkNone) {
+    if (f.Kind == fkNone && verdict != vdComplete) {
       // A success status, but is the body whole?
       if (std::optional<std::string> shortBody = TransferFailure(TTransferResult::Of(FCli, std::string()))) {
         f.Kind = fkClosedEarly;
         f.Reason = *shortBody;
       }
     }
-    if (f.Kind == fkNone) {
-      outcome.Complete = true;
-      return outcome;
+    if (f.Kind == fkNone || (verdict == vdComplete && !Stopped() && f.Kind != fkLocal)) {
+      // Whole only with exactly the bytes announced.
+      if (std::optional<TTransferFailure> size = SizeFailure()) {
+        f = *size;
+      } else {
+        outcome.Complete = true;
+        return outcome;
+      }
     }
     outcome.Failure = f;
-    if (!Policy.MayRetry(f, attempt)) return outcome;
-    const int delay = TRetryPolicy::DelaySeconds(f, attempt);
-    Say(TRetryPolicy::RetryLine(f, attempt, Policy.Retries(), delay));
+    ++retry;
+    if (!Policy.MayRetry(f, retry)) return outcome;
+    const int delay = TRetryPolicy::DelaySeconds(f, retry);
+    Say(TRetryPolicy::RetryLine(f, retry, Policy.Retries(), delay));
     if (!Wait(static_cast<std::uint32_t>(delay) * MsPerSecond)) {
       outcome.Failure = ClassifyRequest(0, "", 0, {}, true);
       return outcome;

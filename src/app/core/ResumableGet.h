@@ -2,13 +2,18 @@
 // connecting and on silence, retries of the failures worth retrying, and
 // each retry continuing from the bytes already in the file ("Range:
 // bytes=N-") as far as the server's answer allows. Error answers never
-// write into the file.
+// write into the file. A continuing answer must name the same file as the
+// first one (its total, ETag and Last-Modified; "If-Range" asks the server
+// for that) or the file starts again from zero, and the file is whole only
+// when it holds exactly the total the server announced.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "app/core/PartControl.h"
 #include "app/core/RetryPolicy.h"
 
 class THttpCli;
@@ -27,6 +32,9 @@ struct TResumableGetHooks {
   // Writes what the file still gathers at the end of an attempt, so that
   // its size is what a retry continues from and a late write error counts.
   std::function<void()> Flush;
+  // The file's identity is new or has changed, before its first byte is
+  // written (kept beside the file); returns why it could not be kept.
+  std::function<std::string(const TPartIdentity&)> Identified;
 };
 
 struct TGetOutcome {
@@ -49,15 +57,24 @@ class TResumableGet {
   // The file holds bytes of an earlier run: the first attempt asks for the
   // rest instead of emptying the file.
   bool ContinueFirst = false;
+  // What identified the file whose bytes it holds: set by the caller from
+  // an earlier run, else taken from the first answer that writes to it.
+  TPartIdentity Identity;
 
   TGetOutcome Run(const std::string& url);
+  TResumableGetHooks& Hooks() { return FHooks; }
 
  private:
   // Of the final answer's header: nothing to say, the file is whole, or the
   // answer cannot serve the file (why says so).
-  enum TVerdict { vdNone, vdComplete, vdRefused };
+  enum TVerdict { vdNone, vdComplete, vdRefused, vdChanged };
   // One request; the verdict of its final answer's header.
   TVerdict Attempt(const std::string& url, bool resume, std::string& why);
+  // An accepted answer's header: keeps its identity, or tells why it is
+  // another file (vdChanged) or why it could not be kept (vdRefused).
+  TVerdict Identify(const std::string& url, std::int64_t have, std::string& why);
+  // The file holds fewer or more bytes than the server announced.
+  std::optional<TTransferFailure> SizeFailure() const;
   // Waits between attempts, pumping messages; false when Stop came.
   bool Wait(std::uint32_t ms);
   bool Stopped() const { return FHooks.Stopped && FHooks.Stopped(); }
@@ -68,4 +85,5 @@ class TResumableGet {
   THttpCli& FCli;
   plat::TStream& FFile;
   TResumableGetHooks FHooks;
+  bool FLocalFailure = false;  // the identity could not be kept
 };

@@ -115,6 +115,14 @@ class TWebBrowser {
   std::function<void(TWebBrowser* Sender)> OnDocumentComplete;
   // Why the last load completed empty ("" when it did not fail).
   const std::string& LastError() const { return FLastError; }
+  // Reason phrase of the last completed load's answer.
+  const std::string& ReasonPhrase() const { return FReasonPhrase; }
+  // The last load has completed and failed: no answer (LastError says why)
+  // or an answer whose status is not a success.
+  bool LoadFailed() const;
+  // Why, for the user: LastError, or the status and its reason phrase
+  // ("502 Bad Gateway"); "" when the load did not fail.
+  std::string FailureText() const;
 
   // Addresses as they go on the wire: blanks, controls and bytes above 127
   // percent-encoded; a wide text is first written as UTF-8.
@@ -141,4 +149,5 @@ class TWebBrowser {
   int FStatusCode = 0;
   std::string FLocationURL;
   std::string FLastError;
+  std::string FReasonPhrase;
 };

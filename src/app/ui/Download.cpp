@@ -156,11 +156,12 @@ void TfrmDownload::bStopClick() {
 }
 
 void TfrmDownload::closeEvent(QCloseEvent* e) {
-  // The modal run ends once the running stage has returned.
+  // The close box and Alt+F4 are Stop: the modal run ends once the running
+  // stage has seen it.
   e->ignore();
   if (!FInModal || !FJob) return;
   if (RunsQueue()) FUserStopped = true;
-  FJob->Close();
+  if (FJob->ModalResult() == mrNone) FJob->bStopClick();
 }
 
 void TfrmDownload::keyPressEvent(QKeyEvent* e) {
@@ -171,7 +172,7 @@ void TfrmDownload::keyPressEvent(QKeyEvent* e) {
 void TfrmDownload::reject() {
   if (!FInModal || !FJob) return;
   if (RunsQueue()) FUserStopped = true;
-  FJob->Close();
+  if (FJob->ModalResult() == mrNone) FJob->bStopClick();
 }
 
 void TfrmDownload::ShowPanel(TDownloadPanel panel) {

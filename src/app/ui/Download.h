@@ -67,12 +67,13 @@ class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownlo
   QPushButton* bStop3;
 
  protected:
+  // The close box (and Alt+F4) stops the job in every stage.
   void closeEvent(QCloseEvent* e) override;
   // Escape does nothing: only Stop and the close box end a job.
   void keyPressEvent(QKeyEvent* e) override;
 
  public slots:
-  void reject() override;  // Escape: as the close box
+  void reject() override;  // as the close box
 
  private:
   // IDownloadHost
@@ -87,7 +88,7 @@ class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownlo
 
   // One input of the list: made, shown, waited for and judged (DownloadQueue.cpp).
   void RunJob(std::size_t index);
-  TJobOutcome OutcomeOf(std::size_t index, int mode) const;
+  TJobOutcome OutcomeOf(std::size_t index, TJobMode mode) const;
   bool RunsQueue() const { return FInputs.size() > 1; }
   void ShowPanel(TDownloadPanel panel);
   void Draw(const TDownloadDisplay& d);

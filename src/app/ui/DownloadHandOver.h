@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/core/JobInputs.h"
+#include "app/core/JobMode.h"
 #include "app/core/NetOptions.h"
 
 class QWidget;
@@ -29,12 +30,12 @@ class TDownloadWindowIntf {
  public:
   virtual ~TDownloadWindowIntf() = default;
 
-  int FJobMode = 0;          // 0 download, 1 download and convert, 2 convert a local file
+  TJobMode FJobMode = TJobMode::jmDownload;
   std::string FTargetExt;    // extension of the converted file, e.g. ".mp3" ("" when none)
   std::string FConvertArgs;  // converter preset, ends with a blank ("" when none)
   // One per input line: a watch page, a direct address or a local file,
-  // each run in the mode JobModeFor gives it. Empty: every line as the
-  // Parts have it, in FJobMode.
+  // each run in the mode JobModeFor gives it. Empty: the lines are one
+  // job's input list, in FJobMode.
   std::vector<TInputKind> FInputKinds;
   TNetOptions FNet;            // of every request (the design's when the main window sets none)
   bool FKeepDownload = true;   // false: a converted download is removed

@@ -12,7 +12,7 @@
 namespace {
 
 // The job mode and whether the input is downloaded as it is.
-int ModeOf(const TDownloadWindowIntf& w, std::size_t index, bool& direct) {
+TJobMode ModeOf(const TDownloadWindowIntf& w, std::size_t index, bool& direct) {
   direct = false;
   if (index >= w.FInputKinds.size()) return w.FJobMode;
   const TInputKind kind = w.FInputKinds[index];
@@ -33,7 +33,7 @@ void TfrmDownload::RunJob(std::size_t index) {
     FDrawn.reset();
   }
   bool direct = false;
-  const int mode = ModeOf(*this, index, direct);
+  const TJobMode mode = ModeOf(*this, index, direct);
   FJob->FJobMode = mode;
   FJob->FDirect = direct;
   FJob->FTargetExt = FTargetExt;
@@ -57,18 +57,18 @@ void TfrmDownload::RunJob(std::size_t index) {
   }
   // A converted download is not kept when the settings say so; never the
   // converted file itself.
-  if (!FKeepDownload && mode == 1 && FJob->Succeeded() && FJob->ConvertOutputPath() != FJob->TargetPath())
+  if (!FKeepDownload && mode == TJobMode::jmDownloadConvert && FJob->Succeeded() && FJob->ConvertOutputPath() != FJob->TargetPath())
     std::remove(FJob->TargetPath().c_str());
   if (index < FInputs.size()) FOutcomes.push_back(OutcomeOf(index, mode));
 }
 
-TJobOutcome TfrmDownload::OutcomeOf(std::size_t index, int mode) const {
+TJobOutcome TfrmDownload::OutcomeOf(std::size_t index, TJobMode mode) const {
   TJobOutcome o;
   o.Input = FInputs[index];
   o.Mode = mode;
   const TDownloadJob& job = *FJob;
-  if (mode != 2 && job.TransferSucceeded() && plat::FileExists(job.TargetPath())) o.Saved.push_back(job.TargetPath());
-  if (mode != 0 && job.ConversionSucceeded() && plat::FileExists(job.ConvertOutputPath()))
+  if (Downloads(mode) && job.TransferSucceeded() && plat::FileExists(job.TargetPath())) o.Saved.push_back(job.TargetPath());
+  if (Converts(mode) && job.ConversionSucceeded() && plat::FileExists(job.ConvertOutputPath()))
     o.Saved.push_back(job.ConvertOutputPath());
   if (job.Succeeded()) return o;
   if (!job.Failure().empty())

@@ -3,10 +3,13 @@
 #include "app/ui/Main.h"
 
 #include "app/core/AppMessages.h"
+#include "app/core/ConvertOutput.h"
 #include "app/core/ConvertThread.h"
+#include "app/core/DownloadJob.h"
 #include "app/core/Formats.h"
 #include "app/core/Global.h"
 #include "app/core/Service.h"
+#include "app/core/SettingsLocation.h"
 #include "app/ui/About.h"
 #include "app/ui/ClickLabel.h"
 #include "app/ui/DownloadHandOver.h"
@@ -16,6 +19,7 @@
 #include "app/ui/Pictures.h"
 #include "app/ui/SUIURLLabel.h"
 #include "app/ui/WlmShiftImage.h"
+#include "platform/AsciiText.h"
 #include "platform/ClipboardViewers.h"
 #include "platform/FileUtil.h"
 #include "platform/Profile.h"
@@ -26,14 +30,19 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QShowEvent>
+
+#include <iterator>
 
 using plat::FromQ;
 using plat::ToQ;
@@ -46,10 +55,13 @@ constexpr int kClientWidth = 407;
 constexpr int kClientHeight = 362;
 const char* const kSection = "Options";
 const char* const kCaption = "Clipharbor";
-const char* const kSelectFile = "Select video file:";
 const char* const kVideoFilesFilter =
     "Video files|*.flv;*.mp4;*.m4v;*.mkv;*.webm;*.avi;*.mov;*.wmv;*.asf;*.mpg;*.mpeg;*.ts;*.mts;*.m2ts;*.3gp;"
     "*.3g2;*.ogv;*.vob;*.f4v;*.divx;*.rm;*.rmvb;*.dv|All files|*.*";
+// The captions of lVideo with their mnemonics; the text shown is kEnterUrl
+// and "Select video file:".
+const char* const kEnterUrlMnemonic = "&Enter video URL (Example: ";
+const char* const kSelectFileMnemonic = "Select video f&ile:";
 
 int Box(const std::string& text, plat::UINT flags) { return plat::Desktop().MessageBox(text, kCaption, flags); }
 
@@ -72,11 +84,14 @@ void SetTextColor(QWidget* w, const QColor& c) {
   w->setPalette(pal);
 }
 
-// The picture of the menu: a click and its context menu both pop up the menu.
+// The picture of the menu: a click and its context menu both pop up the
+// menu. It takes the keyboard focus too, looking as under the mouse then;
+// Enter, Space, the Menu key and Shift+F10 open the menu.
 class TMenuPicture : public TWlmShiftImage {
  public:
   using TWlmShiftImage::TWlmShiftImage;
   std::function<void(QPoint)> OnContextMenu;
+  std::function<void()> OnKeyOpen;
 
   // A menu that opens on a press takes the mouse: the button goes up on the
   // menu, or the menu closes first, and either moves the picture back.
@@ -84,7 +99,27 @@ class TMenuPicture : public TWlmShiftImage {
 
  protected:
   void contextMenuEvent(QContextMenuEvent* e) override {
-    if (OnContextMenu) OnContextMenu(e->globalPos());
+    if (e->reason() == QContextMenuEvent::Keyboard && OnKeyOpen)
+      OnKeyOpen();
+    else if (OnContextMenu)
+      OnContextMenu(e->globalPos());
+  }
+  void keyPressEvent(QKeyEvent* e) override {
+    const int key = e->key();
+    const bool contextKey = key == Qt::Key_Menu || (key == Qt::Key_F10 && e->modifiers() == Qt::ShiftModifier);
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space || contextKey) && OnKeyOpen) {
+      OnKeyOpen();
+      return;
+    }
+    TWlmShiftImage::keyPressEvent(e);
+  }
+  void focusInEvent(QFocusEvent* e) override {
+    TWlmShiftImage::focusInEvent(e);
+    setPixmap(FocusedPicture());
+  }
+  void focusOutEvent(QFocusEvent* e) override {
+    TWlmShiftImage::focusOutEvent(e);
+    if (!underMouse()) setPixmap(NoFocusedPicture());
   }
   bool eventFilter(QObject* watched, QEvent* e) override {
     if (e->type() == QEvent::MouseButtonRelease || e->type() == QEvent::Hide) Unpress();
@@ -97,7 +132,7 @@ class TMenuPicture : public TWlmShiftImage {
 TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      FSettingsFile(settingsFile.empty() ? plat::ExecutableDir() + "settings.ini" : settingsFile) {
+      FSettingsFile(settingsFile.empty() ? UserSettingsFile() : settingsFile) {
   setObjectName("frmMain");
   setFixedSize(kClientWidth, kClientHeight);
   if (!frmMain) frmMain = this;
@@ -165,7 +200,7 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   About1->setObjectName("About1");
 
   // The job.
-  lVideo = NewLabel(this, "lVideo", kEnterUrl);
+  lVideo = NewLabel(this, "lVideo", kEnterUrlMnemonic);
   lUrl = NewLabel(this, "lUrl", ToQ(ExampleWatchUrl()));
   QFont underlined = font();
   underlined.setUnderline(true);
@@ -176,31 +211,43 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
 
   eUrl = new QLineEdit(this);
   eUrl->setObjectName("eUrl");
+  eUrl->setAccessibleName("Video URL");
+  lVideo->setBuddy(eUrl);
 
   eFileName = new QLineEdit(this);
   eFileName->setObjectName("eFileName");
-  bSelectFile = NewButton(this, "bSelectFile", "Browser...");
+  eFileName->setAccessibleName("Local video file");
+  // The two "Browser..." buttons differ in their mnemonics and, for screen
+  // readers, in their names (their hints).
+  bSelectFile = NewButton(this, "bSelectFile", "Bro&wser...");
   bSelectFile->setToolTip("Select local video file");
+  bSelectFile->setAccessibleName("Select local video file");
 
-  lOutputFolder = NewLabel(this, "lOutputFolder", "Output Folder:");
+  lOutputFolder = NewLabel(this, "lOutputFolder", "&Output Folder:");
   eOutputFolder = new QLineEdit(this);
   eOutputFolder->setObjectName("eOutputFolder");
-  bBrowser = NewButton(this, "bBrowser", "Browser...");
+  eOutputFolder->setAccessibleName("Output folder");
+  lOutputFolder->setBuddy(eOutputFolder);
+  bBrowser = NewButton(this, "bBrowser", "&Browser...");
   bBrowser->setToolTip("Set your default output folder");
+  bBrowser->setAccessibleName("Set your default output folder");
 
-  rbDownload = new QRadioButton("Download video from YouTube", this);
+  rbDownload = new QRadioButton("&Download video from YouTube", this);
   rbDownload->setObjectName("rbDownload");
   rbDownload->setChecked(true);
-  rbDownloadConvert = new QRadioButton("Download and convert video from YouTube", this);
+  rbDownloadConvert = new QRadioButton("Download a&nd convert video from YouTube", this);
   rbDownloadConvert->setObjectName("rbDownloadConvert");
-  rbConvert = new QRadioButton("Convert video from local FLV file", this);
+  rbConvert = new QRadioButton("&Convert video from local FLV file", this);
   rbConvert->setObjectName("rbConvert");
 
-  lConvertTo = NewLabel(this, "lConvertTo", "Convert to:");
+  lConvertTo = NewLabel(this, "lConvertTo", "Convert &to:");
   cbFormat = new QComboBox(this);
   cbFormat->setObjectName("cbFormat");
+  cbFormat->setAccessibleName("Convert to");
+  lConvertTo->setBuddy(cbFormat);
   cbFormat->setEditable(false);
   for (int i = 0; i < FormatCount; ++i) cbFormat->addItem(FormatAt(i)->Label);
+  cbFormat->setMaxVisibleItems(FormatCount);  // the whole list open, no scrolling
   cbFormat->setCurrentIndex(0);
 
   bvSeparator = new QFrame(this);
@@ -208,9 +255,14 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   bvSeparator->setFrameShape(QFrame::HLine);
   bvSeparator->setFrameShadow(QFrame::Sunken);
 
-  bStart = NewButton(this, "bStart", "Start...");
-  bShowFiles = NewButton(this, "bShowFiles", "Show Files...");
-  bExit = NewButton(this, "bExit", "Exit");
+  bStart = NewButton(this, "bStart", "&Start...");
+  bStart->setDefault(true);
+  bShowFiles = NewButton(this, "bShowFiles", "Show &Files...");
+  bExit = NewButton(this, "bExit", "E&xit");
+
+  WlmShiftImage1->setFocusPolicy(Qt::TabFocus);
+  WlmShiftImage1->setAccessibleName("Menu");
+  WlmShiftImage1->setAccessibleDescription("Click to popup the menu");
 
   JobResults = new TJobResults(this);
   JobResults->hide();
@@ -225,21 +277,15 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   eFileName->setAcceptDrops(false);
   eOutputFolder->setAcceptDrops(false);
 
-  setTabOrder(eUrl, eFileName);
-  setTabOrder(eFileName, bSelectFile);
-  setTabOrder(bSelectFile, eOutputFolder);
-  setTabOrder(eOutputFolder, bBrowser);
-  setTabOrder(bBrowser, rbDownload);
-  setTabOrder(rbDownload, cbFormat);
-  setTabOrder(cbFormat, bStart);
-  setTabOrder(bStart, bShowFiles);
-  setTabOrder(bShowFiles, bExit);
+  QWidget* const tabOrder[] = {eUrl,      eFileName, bSelectFile, eOutputFolder, bBrowser,   rbDownload,    rbDownloadConvert,
+                               rbConvert, cbFormat,  bStart,      bShowFiles,    bExit,      WlmShiftImage1};
+  for (std::size_t i = 1; i < std::size(tabOrder); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
   LayoutControls();
 
-  connect(rbDownload, &QRadioButton::clicked, this, [this] { ApplyMode(0); });
-  connect(rbDownloadConvert, &QRadioButton::clicked, this, [this] { ApplyMode(1); });
-  connect(rbConvert, &QRadioButton::clicked, this, [this] { ApplyMode(2); });
+  connect(rbDownload, &QRadioButton::clicked, this, [this] { ApplyMode(TJobMode::jmDownload); });
+  connect(rbDownloadConvert, &QRadioButton::clicked, this, [this] { ApplyMode(TJobMode::jmDownloadConvert); });
+  connect(rbConvert, &QRadioButton::clicked, this, [this] { ApplyMode(TJobMode::jmConvertFile); });
   connect(bStart, &QPushButton::clicked, this, [this] { bStartClick(); });
   connect(bBrowser, &QPushButton::clicked, this, [this] { bBrowserClick(); });
   connect(bSelectFile, &QPushButton::clicked, this, [this] { bSelectFileClick(); });
@@ -254,6 +300,9 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   connect(miSettings, &QAction::triggered, this, [this] { miSettingsClick(); });
   WlmShiftImage1->OnClick = [this] { iAboutClick(); };
   menuPicture->OnContextMenu = [this](QPoint at) { suiPopupMenu1->popup(at); };
+  menuPicture->OnKeyOpen = [this] { OpenMenuFromKeyboard(); };
+  auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+  connect(menuKey, &QShortcut::activated, this, [this] { OpenMenuFromKeyboard(); });
   menuPicture->WatchMenu(suiPopupMenu1);
 
   // Creation, in this order: join the viewer chain, caption, credentials, converter.
@@ -305,12 +354,8 @@ void TfrmMain::WMDrawClipboard(plat::WPARAM wParam, plat::LPARAM lParam) {
   if (!FJobSettings.WatchClipboard) return;  // the chain is served all the same
   std::optional<std::string> clip = plat::Desktop().ClipboardText();
   if (!clip) return;
-  const std::string& raw = *clip;
-  std::size_t b = 0, e = raw.size();
-  while (b < e && static_cast<unsigned char>(raw[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(raw[e - 1]) <= 32) --e;
-  const std::string text = raw.substr(b, e - b);
-  if (!StartsWithNoCase(text, "http://" + CacheHost()) && StartsWithNoCase(text, "http://"))
+  const std::string text = ascii::Trim(*clip);
+  if (!ascii::StartsNoCase(text, "http://" + CacheHost()) && ascii::StartsNoCase(text, "http://"))
     eUrl->setText(ToQ(text));
 }
 
@@ -338,34 +383,26 @@ void TfrmMain::CenterOnScreen() {
 
 void TfrmMain::FormShow() {
   LoadSettings();
-  switch (FModeIndex) {
-    case 0:
-      rbDownload->setChecked(true);
-      ApplyMode(0);
-      break;
-    case 1:
-      rbDownloadConvert->setChecked(true);
-      ApplyMode(1);
-      break;
-    case 2:
-      rbConvert->setChecked(true);
-      ApplyMode(2);
-      break;
-    default:
-      break;  // no mode: the controls keep their design state
+  // Any other stored number applies no mode: the controls keep their design state.
+  if (const std::optional<TJobMode> mode = JobModeFromStored(FModeIndex)) {
+    ModeButton(*mode)->setChecked(true);
+    ApplyMode(*mode);
   }
   eOutputFolder->setText(ToQ(FOutputDir));
   cbFormat->setCurrentIndex(FFormatIndex);  // outside the list: nothing selected (-1)
   if (FFormatIndex < 0 || FFormatIndex >= cbFormat->count()) cbFormat->setCurrentIndex(-1);
   LayoutControls();
+  // The keyboard starts in the box the job needs first.
+  (rbConvert->isChecked() ? eFileName : eUrl)->setFocus();
 }
 
-void TfrmMain::ApplyMode(int mode) {
-  const bool convertsToo = mode == 1 || mode == 2;
-  const bool local = mode == 2;
+void TfrmMain::ApplyMode(TJobMode mode) {
+  const bool convertsToo = Converts(mode);
+  const bool local = !Downloads(mode);
   lConvertTo->setEnabled(convertsToo);
   cbFormat->setEnabled(convertsToo);
-  lVideo->setText(local ? kSelectFile : kEnterUrl);
+  lVideo->setText(local ? kSelectFileMnemonic : kEnterUrlMnemonic);
+  lVideo->setBuddy(local ? eFileName : eUrl);
   lUrl->setVisible(!local);
   lUrlEnd->setVisible(!local);
   eUrl->setVisible(!local);
@@ -374,16 +411,24 @@ void TfrmMain::ApplyMode(int mode) {
   LayoutControls();
 }
 
-int TfrmMain::CheckedMode() const {
-  if (rbDownload->isChecked()) return 0;
-  if (rbDownloadConvert->isChecked()) return 1;
-  if (rbConvert->isChecked()) return 2;
-  return -1;
+std::optional<TJobMode> TfrmMain::CheckedMode() const {
+  for (TJobMode mode : {TJobMode::jmDownload, TJobMode::jmDownloadConvert, TJobMode::jmConvertFile})
+    if (ModeButton(mode)->isChecked()) return mode;
+  return std::nullopt;
+}
+
+QRadioButton* TfrmMain::ModeButton(TJobMode mode) const {
+  switch (mode) {
+    case TJobMode::jmDownload: return rbDownload;
+    case TJobMode::jmDownloadConvert: return rbDownloadConvert;
+    case TJobMode::jmConvertFile: return rbConvert;
+  }
+  return rbDownload;
 }
 
 void TfrmMain::LoadSettings() {
   plat::TIniFile ini(FSettingsFile);
-  FOutputDir = ini.ReadString(kSection, "OutputDirectory", plat::ExecutableDir());
+  FOutputDir = ini.ReadString(kSection, "OutputDirectory", DefaultOutputFolder());
   FModeIndex = ini.ReadInteger(kSection, "RadioButton", 0);
   FFormatIndex = ini.ReadInteger(kSection, "ConvertFormat", 0);
   FJobSettings = LoadJobSettings(FSettingsFile);
@@ -394,8 +439,7 @@ void TfrmMain::SaveSettings() {
   const std::string folder = OutputFolderText();
   if (plat::DirectoryExists(folder)) FOutputDir = folder;
   ini.WriteString(kSection, "OutputDirectory", FOutputDir);
-  const int mode = CheckedMode();
-  if (mode >= 0) FModeIndex = mode;
+  if (const std::optional<TJobMode> mode = CheckedMode()) FModeIndex = StoredJobMode(*mode);
   ini.WriteInteger(kSection, "RadioButton", FModeIndex);
   FFormatIndex = cbFormat->currentIndex();
   ini.WriteInteger(kSection, "ConvertFormat", FFormatIndex);
@@ -422,12 +466,14 @@ void TfrmMain::FormClose() {
 
 void TfrmMain::bStartClick() {
   try {
-    const int mode = CheckedMode();
+    const std::optional<TJobMode> mode = CheckedMode();
     const bool convertMode = rbConvert->isChecked();
     const bool downloadMode = rbDownload->isChecked() || rbDownloadConvert->isChecked();
+    // Several addresses or files are several jobs, never one joined address;
+    // one address with a stray word after it goes on as typed.
     const std::vector<std::string> several =
-        SplitJobInputs(FromQ((convertMode ? eFileName : eUrl)->text()), plat::FileExists);
-    if (several.size() > 1) {
+        SeveralJobInputs(FromQ((convertMode ? eFileName : eUrl)->text()), plat::FileExists);
+    if (!several.empty()) {
       StartSeveral(several);
       return;
     }
@@ -450,9 +496,18 @@ void TfrmMain::bStartClick() {
     } else if (!plat::FileExists(FromQ(eFileName->text()))) {
       Box("Please check whether the video file exist.", plat::MB_ICONINFORMATION | plat::MB_OK);
       return;
+    } else {
+      // The converted file must never replace its own source.
+      const std::string input = FromQ(eFileName->text());
+      const std::string output =
+          ConvertOutputName(FOutputDir, input, ExtensionForLabel(FromQ(cbFormat->currentText())));
+      if (SameFile(input, output)) {
+        Box(OntoItselfText(output), plat::MB_ICONERROR | plat::MB_OK);
+        return;
+      }
     }
 
-    RunJobs({FromQ(convertMode ? eFileName->text() : eUrl->text())}, {kind}, mode);
+    RunJobs({FromQ(convertMode ? eFileName->text() : eUrl->text())}, {kind}, mode.value_or(TJobMode::jmDownload));
   } catch (...) {
     // Start ends quietly; the window stays usable.
   }
@@ -496,6 +551,23 @@ void TfrmMain::bShowFilesClick() {
     plat::Desktop().ShellOpen(FOutputDir);
   else
     Box(FOutputDir + "," + " the output directory does not exist.", plat::MB_ICONERROR | plat::MB_OK);
+}
+
+void TfrmMain::OpenMenuFromKeyboard() {
+  suiPopupMenu1->popup(WlmShiftImage1->mapToGlobal(QPoint(0, WlmShiftImage1->height())));
+  suiPopupMenu1->setActiveAction(Homepage1);
+}
+
+void TfrmMain::keyPressEvent(QKeyEvent* e) {
+  const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
+  if (!enter || (e->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+    QWidget::keyPressEvent(e);
+    return;
+  }
+  // Buttons other than Start leave Enter to their window.
+  auto* focused = qobject_cast<QPushButton*>(focusWidget());
+  QPushButton* pressed = focused && focused->isVisible() ? focused : bStart;
+  if (pressed->isEnabled()) pressed->click();
 }
 
 void TfrmMain::iAboutClick() {

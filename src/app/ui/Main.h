@@ -7,12 +7,14 @@
 #pragma once
 
 #include "app/core/JobInputs.h"
+#include "app/core/JobMode.h"
 #include "app/core/JobSettings.h"
 #include "platform/Desktop.h"
 #include "platform/MessageLoop.h"
 
 #include <QWidget>
 
+#include <optional>
 #include <string>
 
 class QAction;
@@ -36,7 +38,8 @@ constexpr const char* kEnterUrl = "Enter video URL (Example: ";
 class TfrmMain : public QWidget {
   Q_OBJECT
  public:
-  // settingsFile: "" for "settings.ini" beside the executable.
+  // settingsFile: "" for "settings.ini" in the user's configuration folder
+  // (UserSettingsFile).
   explicit TfrmMain(const std::string& settingsFile = std::string(), QWidget* parent = nullptr);
   ~TfrmMain() override;
 
@@ -84,7 +87,7 @@ class TfrmMain : public QWidget {
 
   // State besides the controls.
   std::string FOutputDir;
-  int FModeIndex = 0;
+  int FModeIndex = 0;  // as stored: a mode (StoredJobMode) or any other number
   int FFormatIndex = 0;
   plat::HWND FNextViewer = 0;
   std::string FAccountUser;
@@ -97,7 +100,7 @@ class TfrmMain : public QWidget {
   void FormClose();
   void LoadSettings();
   void SaveSettings();
-  void ApplyMode(int mode);
+  void ApplyMode(TJobMode mode);
   void bStartClick();
   void bBrowserClick();
   void bSelectFileClick();
@@ -108,10 +111,13 @@ class TfrmMain : public QWidget {
   void miSetYouTubeaccountClick();
   void About1Click();
   void lTitleClick();
+  // F10 and the focused menu picture: the menu below the picture, its first
+  // item active.
+  void OpenMenuFromKeyboard();
   void miSettingsClick();
   // Runs `inputs` in the download window, one after another, and shows how
   // they ended (MainJobs.cpp).
-  void RunJobs(const std::vector<std::string>& inputs, const std::vector<TInputKind>& kinds, int mode);
+  void RunJobs(const std::vector<std::string>& inputs, const std::vector<TInputKind>& kinds, TJobMode mode);
   // Start for several inputs: the folder check, then every input checked
   // before any runs.
   void StartSeveral(const std::vector<std::string>& inputs);
@@ -125,6 +131,8 @@ class TfrmMain : public QWidget {
   void closeEvent(QCloseEvent* e) override;
   void dragEnterEvent(QDragEnterEvent* e) override;
   void dropEvent(QDropEvent* e) override;
+  // Enter presses the focused button, else Start (the default button).
+  void keyPressEvent(QKeyEvent* e) override;
 
  private:
   plat::LRESULT WndProc(plat::UINT msg, plat::WPARAM wParam, plat::LPARAM lParam);
@@ -134,7 +142,8 @@ class TfrmMain : public QWidget {
   // Places every control for the current font and mode (MainLayout.cpp).
   void LayoutControls();
   void CenterOnScreen();
-  int CheckedMode() const;  // 0, 1, 2; -1 when no radio button is checked
+  std::optional<TJobMode> CheckedMode() const;  // none when no radio button is checked
+  QRadioButton* ModeButton(TJobMode mode) const;
   // Start's folder step: true when the folder exists or was made.
   bool CheckOutputFolder();
   // True while one of the program's windows is the active one.

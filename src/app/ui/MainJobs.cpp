@@ -58,10 +58,10 @@ std::string OutcomeLines(const std::vector<TJobOutcome>& outcomes) {
 
 }  // namespace
 
-void TfrmMain::RunJobs(const std::vector<std::string>& inputs, const std::vector<TInputKind>& kinds, int mode) {
+void TfrmMain::RunJobs(const std::vector<std::string>& inputs, const std::vector<TInputKind>& kinds, TJobMode mode) {
   std::unique_ptr<TDownloadWindowIntf> frmDownload = CreateDownloadWindow(this, inputs);
   if (!frmDownload) return;
-  frmDownload->FJobMode = mode < 0 ? 0 : mode;
+  frmDownload->FJobMode = mode;
   frmDownload->FTargetExt = ExtensionForLabel(FromQ(cbFormat->currentText()));
   frmDownload->FConvertArgs = PresetForIndex(cbFormat->currentIndex());
   frmDownload->FInputKinds = kinds;
@@ -88,7 +88,7 @@ void TfrmMain::StartSeveral(const std::vector<std::string>& inputs) {
     }
     kinds.push_back(kind);
   }
-  RunJobs(inputs, kinds, CheckedMode());
+  RunJobs(inputs, kinds, CheckedMode().value_or(TJobMode::jmDownload));
 }
 
 void TfrmMain::TakeInputs(const std::vector<std::string>& inputs) {
@@ -104,12 +104,12 @@ void TfrmMain::TakeInputs(const std::vector<std::string>& inputs) {
   } else if (KindOfInput(inputs.front()) == ikLocalFile) {
     eFileName->setText(ToQ(inputs.front()));
     rbConvert->setChecked(true);
-    ApplyMode(2);
+    ApplyMode(TJobMode::jmConvertFile);
   } else {
     eUrl->setText(ToQ(inputs.front()));
     if (rbConvert->isChecked()) {
       rbDownload->setChecked(true);
-      ApplyMode(0);
+      ApplyMode(TJobMode::jmDownload);
     }
   }
 }
@@ -132,7 +132,7 @@ bool TfrmMain::ProgramActive() const {
 
 void TfrmMain::Retry(const TJobOutcome& outcome) {
   if (!CheckOutputFolder()) return;
-  const TInputKind kind = outcome.Mode == 2 ? ikLocalFile : KindOfInput(outcome.Input);
+  const TInputKind kind = outcome.Mode == TJobMode::jmConvertFile ? ikLocalFile : KindOfInput(outcome.Input);
   RunJobs({outcome.Input}, {kind}, outcome.Mode);
 }
 

@@ -1,0 +1,147 @@
+#include "app/core/PartControl.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "app/core/DownloadName.h"
+#include "app/core/HeaderField.h"
+#include "app/core/ResumeDecision.h"
+#include "app/core/TransferResult.h"
+#include "platform/AsciiText.h"
+
+namespace {
+
+constexpr const char* kMagic = "clipharbor-part 1";
+
+// A value that would break the line format is not kept.
+std::string OneLine(const std::string& s) {
+  return s.find_first_of("\r\n") == std::string::npos ? s : std::string();
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool Fail(std::string& error, const std::string& path) {
+  error = "Cannot write \"" + path + "\". " + std::strerror(errno);
+  return false;
+}
+
+}  // namespace
+
+std::string TPartIdentity::IfRange() const {
+  if (!ETag.empty() && ETag.rfind("W/", 0) != 0) return ETag;
+  return LastModified;
+}
+
+std::string TPartIdentity::Differs(const TPartIdentity& answer) const {
+  if (Total >= 0 && answer.Total >= 0 && Total != answer.Total)
+    return "its size changed from " + std::to_string(Total) + " to " + std::to_string(answer.Total) + " bytes";
+  if (!ETag.empty() && !answer.ETag.empty() && ETag != answer.ETag)
+    return "its ETag changed from " + ETag + " to " + answer.ETag;
+  if (!LastModified.empty() && !answer.LastModified.empty() && LastModified != answer.LastModified)
+    return "its date changed from " + LastModified + " to " + answer.LastModified;
+  return {};
+}
+
+TPartIdentity AnswerIdentity(const std::string& url, int status, const std::vector<std::string>& header) {
+  TPartIdentity id;
+  id.Url = url;
+  std::string value;
+  if (HeaderValue(header, "ETag", value)) id.ETag = OneLine(value);
+  if (HeaderValue(header, "Last-Modified", value)) id.LastModified = OneLine(value);
+  if (status == 206 || status == 416) {
+    if (HeaderValue(header, "Content-Range", value))
+      if (const std::optional<TContentRange> r = ParseContentRange(value)) id.Total = r->Total;
+  } else if (status == 200) {
+    std::string coding;
+    const bool chunked = HeaderValue(header, "Transfer-Encoding", coding) && IsChunkedCoding(coding);
+    if (!chunked && HeaderValue(header, "Content-Length", value) && ascii::AllDigits(value) && value.size() <= 18)
+      id.Total = std::stoll(value);
+  }
+  return id;
+}
+
+std::string ControlPath(const std::string& partPath) { return partPath + kControlSuffix; }
+
+std::optional<TPartIdentity> LoadPartControl(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buf, static_cast<std::size_t>(n));
+    if (text.size() > 64 * 1024) break;  // not ours
+  }
+  ::close(fd);
+  std::istringstream in(text);
+  std::string line;
+  if (!std::getline(in, line) || line != kMagic) return std::nullopt;
+  TPartIdentity id;
+  while (std::getline(in, line)) {
+    const std::size_t blank = line.find(' ');
+    const std::string key = line.substr(0, blank);
+    const std::string value = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+    if (key == "url") {
+      id.Url = value;
+    } else if (key == "total") {
+      if (!ascii::AllDigits(value) || value.size() > 18) return std::nullopt;
+      id.Total = std::stoll(value);
+    } else if (key == "etag") {
+      id.ETag = value;
+    } else if (key == "last-modified") {
+      id.LastModified = value;
+    }
+  }
+  return id;
+}
+
+bool SavePartControl(const std::string& path, const TPartIdentity& id, std::string& error) {
+  std::string text = std::string(kMagic) + "\nurl " + OneLine(id.Url) + "\n";
+  if (id.Total >= 0) text += "total " + std::to_string(id.Total) + "\n";
+  if (!OneLine(id.ETag).empty()) text += "etag " + id.ETag + "\n";
+  if (!OneLine(id.LastModified).empty()) text += "last-modified " + id.LastModified + "\n";
+  // A short temporary name in the same folder: the control file's own name
+  // may be as long as names get. mkstemp never opens an existing name, so a
+  // link planted there is not followed.
+  const std::size_t slash = path.rfind('/');
+  std::string temp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + ".clipharbor-XXXXXX";
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return Fail(error, temp);
+  ::fchmod(fd, 0644);
+  const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+  const int writeErrno = errno;
+  ::close(fd);
+  if (!written) {
+    ::unlink(temp.c_str());
+    errno = writeErrno;
+    return Fail(error, temp);
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    const int renameErrno = errno;
+    ::unlink(temp.c_str());
+    errno = renameErrno;
+    return Fail(error, path);
+  }
+  return true;
+}
+
+void RemovePartControl(const std::string& path) { ::unlink(path.c_str()); }
