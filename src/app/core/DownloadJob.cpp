@@ -461,7 +461,7 @@ void TDownloadJob::FetchVideo() {
     }
   };
   TResumableGet get(*FHttpCli, *FFileStream,
-                    {[this](const std::string& line) { FHost.Notice(line); }, [this] { return Stopped(); },
+                    {[this](const std::string& line) { TransferNotice(line); }, [this] { return Stopped(); },
                      [this] { return FHeaderError.empty() ? FFileStream->WriteError() : FHeaderError; },
                      flushGathered});
   get.Policy = TRetryPolicy(FNet.Retries);
@@ -569,8 +569,16 @@ void TDownloadJob::HttpCli1HeaderEnd() {
   Changed();
 }
 
+void TDownloadJob::TransferNotice(const std::string& line) {
+  FHost.Notice(line);
+  FDisplay.Notice = line;
+  Changed();
+}
+
 void TDownloadJob::HttpCli1DocData() {
   if (!FHttpCli->ReceiveStream) return;
+  // Bytes for the file again: the wait for a retry is over.
+  FDisplay.Notice.clear();
   FTransfer.DocData(FHttpCli->ReceivedCount());
   FDisplay.ReceiveData = FTransfer.ReceiveData();
   FDisplay.Bar1Pos = FTransfer.BarPos();

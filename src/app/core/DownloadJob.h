@@ -45,6 +45,9 @@ struct TDownloadDisplay {
   int Bar2Pos = 0;                      // suiProgressBar2
   std::string TimeElapsed = "00:00";    // lTimeElapsed
   std::string TimeEstimated = "00:00";  // lTimeEstimated
+  // A failed attempt and the retry it waits for (or a new start from zero),
+  // shown until the file receives bytes again.
+  std::string Notice;
 
   bool operator==(const TDownloadDisplay&) const = default;
 };
@@ -161,6 +164,9 @@ class TDownloadJob {
   // True when the browser's last load failed; keeps why in FPageError.
   bool PageFailed();
   TPollResult PollTurn(const std::string& line, std::string& pageText);
+
+  // A retry line of the transfer: said to the host and kept on the display.
+  void TransferNotice(const std::string& line);
 
   // Transfer events.
   void HttpCli1HeaderData();

@@ -206,7 +206,8 @@ void TfrmDownload::Draw(const TDownloadDisplay& d) {
   lUrl->setText(ToQ(d.Url));
   eFileName->setText(ToQ(d.FileName));
   eDownloadUrl->setText(ToQ(d.DownloadUrl));
-  SetWithHint(lFileName, d.FileLabel);
+  // While the transfer waits to retry, the file's line says why and when.
+  SetWithHint(lFileName, d.Notice.empty() ? d.FileLabel : d.Notice);
   // Without a length the count has no end to measure against: a busy bar.
   if (d.TotalText.empty() && !d.ReceiveData.empty())
     suiProgressBar1->setRange(0, 0);
