@@ -106,14 +106,15 @@ TEST_F(JobsLookTest, TheSettingsDialogFitsItsTextsAndReadsWellLightAndDark) {
     ExpectNothingClipped(&d, dark ? "the dark settings dialog" : "the settings dialog");
     const QImage image = ExpectContrast(&d, dark);
     SaveShot(image, dark ? "settings-dark" : "settings");
-    // A checked box shows its mark: dark on the box's light face, which an
-    // unchecked one lacks.
+    // A checked box shows its mark, which an unchecked one lacks: dark on
+    // the light look's face, light on the dark one's.
     d.cbKeepDownload->setChecked(false);
     const QImage after = Grab(&d);
     const auto markOf = [&](const QImage& shot, QCheckBox* box) {
       QStyleOptionButton o;
       o.initFrom(box);
-      return DarkPixels(shot, InWindow(box, box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &o, box)));
+      const QRect r = InWindow(box, box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &o, box));
+      return dark ? r.width() * r.height() - DarkPixels(shot, r, 120) : DarkPixels(shot, r);
     };
     EXPECT_GT(markOf(after, d.cbWatchClipboard), markOf(after, d.cbKeepDownload) + 8) << (dark ? "dark" : "light");
   }
