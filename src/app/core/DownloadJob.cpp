@@ -463,7 +463,7 @@ void TDownloadJob::FetchVideo() {
   TResumableGet get(*FHttpCli, *FFileStream,
                     {[this](const std::string& line) { TransferNotice(line); }, [this] { return Stopped(); },
                      [this] { return FHeaderError.empty() ? FFileStream->WriteError() : FHeaderError; },
-                     flushGathered});
+                     flushGathered, {}});
   get.Policy = TRetryPolicy(FNet.Retries);
   get.ConnectTimeoutMs = FNet.ConnectTimeoutMs;
   get.IdleTimeoutMs = FNet.IdleTimeoutMs;

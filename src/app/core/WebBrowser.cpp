@@ -6,6 +6,7 @@
 #include "app/core/ProxyHop.h"
 #include "net/common/UrlParse.h"
 #include "net/http/HttpProt.h"
+#include "net/http/HttpText.h"
 #include "net/http/HttpTimeLimits.h"
 #include "platform/AsciiText.h"
 
@@ -328,7 +329,12 @@ void TWebBrowser::LoadDone(std::uintptr_t serial, std::uint16_t error) {
     if (HeaderLine(line, "Location", value)) location = value;  // the last one counts
   }
   const bool redirect = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-  if (redirect && !location.empty() && FRedirects < MaxRedirects) {
+  const std::string scheme = httptext::LocationScheme(location);
+  if (redirect && !scheme.empty() && scheme != "http" && scheme != "https") {
+    FLastError = "unsupported relocation to " + scheme + ":";
+  } else if (redirect && !location.empty() && FRedirects >= MaxRedirects) {
+    FLastError = "too many relocations (" + std::to_string(MaxRedirects) + ")";
+  } else if (redirect && !location.empty()) {
     ++FRedirects;
     std::string next = WireUrl(ResolveUrl(url, location));
     Retire();
