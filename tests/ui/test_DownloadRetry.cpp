@@ -60,7 +60,8 @@ class DownloadRetryTest : public DownloadWindowTest {
 }  // namespace
 
 TEST_F(DownloadRetryTest, AResetIsRetriedFromWhereItBrokeWithTheRetryOnScreen) {
-  TService s({"--reset-half-way", "1"});
+  // The rest comes slowly enough to be seen on the window.
+  TService s({"--reset-half-way", "1", "--rate", "50000"});
   ASSERT_TRUE(s.Running());
   UseService(s);
   ShowMainWith(TJobSettings{});
