@@ -6,7 +6,7 @@
 # server saw, what else was noticed, and the tool's last line of output.
 #   tools/hostile_peers.sh [CASE...]        (default: every case)
 # CLI=path runs another clipharbor-cli build; without it the release build
-# (build/default) is made when missing. Loopback only; the no-such-host case
+# (build/default) is made when missing. KEEP=1 keeps the runs' folders. Loopback only; the no-such-host case
 # runs in a network namespace of its own (unshare -n).
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -31,7 +31,10 @@ stop_server() {
     server_pid=""
   fi
 }
-cleanup() { stop_server; rm -rf "$work"; }
+cleanup() {
+  stop_server
+  if [ -n "${KEEP:-}" ]; then echo "kept: $work" >&2; else rm -rf "$work"; fi
+}
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
@@ -69,23 +72,25 @@ start_server() {
   exit 2
 }
 
-# tool_command TOOL ATTEMPTS OUT URL: the command line into cmd. ATTEMPTS is
+# tool_command TOOL ATTEMPTS OUT URL: the command line into cmd, through
+# $proxy when it is set. ATTEMPTS is
 # "all" (the retry options) or "one" (a first run that may not retry).
 tool_command() {
   local tool="$1" attempts="$2" out="$3" url="$4"
   case "$tool" in
     clipharbor*)
-      cmd=("$cli" --proxy "" --output "$out" --cacert "$ca")
+      cmd=("$cli" --proxy "$proxy" --output "$out" --cacert "$ca")
       [ "$tool" = clipharbor-fresh ] || cmd+=(--continue)
       if [ "$attempts" = all ]; then cmd+=(--retries "$tries"); else cmd+=(--retries 0); fi
       ;;
     curl*)
-      cmd=(curl -q -sS -L --noproxy '*' --cacert "$ca" -C - -o "$out/clip.bin")
+      cmd=(curl -q -sS -L --cacert "$ca" -C - -o "$out/clip.bin")
+      if [ -n "$proxy" ]; then cmd+=(-x "$proxy"); else cmd+=(--noproxy '*'); fi
       [ "$attempts" = all ] && cmd+=(--retry "$tries" --retry-all-errors)
       ;;
     wget)
-      cmd=(wget --no-config --no-hsts --no-proxy --ca-certificate="$ca" -c -P "$out"
-        --retry-on-http-error=429,503)
+      cmd=(wget --no-config --no-hsts --ca-certificate="$ca" -c -P "$out" --retry-on-http-error=429,503)
+      if [ -n "$proxy" ]; then cmd+=(-e use_proxy=on -e "http_proxy=$proxy"); else cmd+=(--no-proxy); fi
       if [ "$attempts" = all ]; then cmd+=(--tries "$((tries + 1))"); else cmd+=(--tries 1); fi
       ;;
   esac
@@ -129,13 +134,15 @@ EOF
 }
 
 # clean_line OUTPUT DIR [WORD]: the output's last line (after its last
-# carriage return; wget's "Retrying." and "Giving up." skipped), or the last
+# carriage return; wget's "Retrying." and "Giving up." and a pointer to the
+# help skipped), or the last
 # one with WORD, control bytes shown as ^X, the run's folder as DIR.
 clean_line() {
   python3 - "$@" <<'EOF'
 import sys
 text = open(sys.argv[1], "rb").read().decode("utf-8", "replace").replace(sys.argv[2], "DIR")
-lines = [l for l in text.replace("\r", "\n").split("\n") if l.strip() not in ("", "Retrying.", "Giving up.")]
+lines = [l for l in text.replace("\r", "\n").split("\n")
+         if l.strip() not in ("", "Retrying.", "Giving up.") and not l.startswith("Try '")]
 if len(sys.argv) > 3:
     lines = [l for l in lines if sys.argv[3] in l] or ["(no line with the reason phrase)"]
 line = lines[-1].strip() if lines else "(nothing)"
@@ -144,10 +151,28 @@ print(line[:150].replace("|", "\\|"))
 EOF
 }
 
+# notices OUTPUT DIR: what the tool said on the way (retries, restarts,
+# continuing), each line once, cleaned as above.
+notices() {
+  python3 - "$@" <<'EOF'
+import re, sys
+text = open(sys.argv[1], "rb").read().decode("utf-8", "replace").replace(sys.argv[2], "DIR")
+wanted = re.compile(r"retry \d+ of \d+|starting again|Continuing|Retrying\.|Will retry|Warning:|^curl: \(")
+seen = []
+for line in text.replace("\r", "\n").split("\n"):
+    line = re.sub(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \([^)]*\) - ", "", line.strip())
+    if wanted.search(line) and line not in seen:
+        seen.append(line)
+out = " / ".join(seen) or "-"
+out = "".join("^" + chr(ord(ch) ^ 64) if ord(ch) < 32 or ord(ch) == 127 else ch for ch in out)
+print(out[:300].replace("|", "\\|"))
+EOF
+}
+
 item_of() {
   case "$1" in
     short-*) echo 1 ;; other-*) echo 2 ;; continue-*) echo 3 ;; tls-*) echo 4 ;; endless-*) echo 5 ;;
-    relocation-*) echo 7 ;; port) echo 8 ;; reason-*) echo 9 ;; symlink) echo 10 ;; *) echo 12 ;;
+    relocation-*) echo 7 ;; port*) echo 8 ;; reason-*) echo 9 ;; symlink*) echo 10 ;; *) echo 12 ;;
   esac
 }
 
@@ -158,8 +183,10 @@ run_case() {
   local srv="$d/srv" out="$d/out" notes=()
   mkdir -p "$srv" "$out"
   local server_case="$c" scheme=http host=127.0.0.1 prefix=()
+  proxy=""
   case "$c" in
-    symlink) server_case=plain ;;
+    symlink*) server_case=plain ;;
+    port-proxy) server_case=port ;;
     no-such-host) server_case="" ;;
     tls-*) scheme=https host=localhost ;;
   esac
@@ -169,6 +196,7 @@ run_case() {
     local p="$port"
     [ "$c" = port ] && p=$((port + 65536))
     url="$scheme://$host:$p/clip.bin"
+    [ "$c" = port-proxy ] && proxy="http://127.0.0.1:$((port + 65536))"
   else
     prefix=(unshare -n)
     head -c 1 /dev/null >"$srv/truth.bin"
@@ -176,10 +204,16 @@ run_case() {
   fi
 
   local victim="$d/letter.txt"
-  if [ "$c" = symlink ]; then
+  local link=""
+  case "$c:${tool%-*}" in
+    symlink:clipharbor) link="$out/clip.bin.part" ;;
+    symlink:*) link="$out/clip.bin" ;;
+    symlink-control:*) link="$out/clip.bin.part.ctl" ;;
+  esac
+  if [ -n "$link" ]; then
     printf "the user's own words\n" >"$victim"
     cp "$victim" "$d/letter.orig"
-    if [ "${tool%-*}" = clipharbor ]; then ln -s "$victim" "$out/clip.bin.part"; else ln -s "$victim" "$out/clip.bin"; fi
+    ln -s "$victim" "$link"
   fi
   # A first run that ends at the reset, then the measured run continues it.
   case "$c:$tool" in
@@ -208,7 +242,7 @@ run_case() {
   for f in "$out"/* "$out"/.[!.]*; do
     [ -e "$f" ] || [ -L "$f" ] || continue
     [ "$(basename "$f")" = clip.bin ] && continue
-    left+=("$(basename "$f") ($(stat -c %s "$f") B)")
+    if [ -L "$f" ]; then left+=("$(basename "$f") (a link)"); else left+=("$(basename "$f") ($(stat -c %s "$f") B)"); fi
   done
   [ ${#left[@]} -gt 0 ] && notes+=("left: $(IFS=,; echo "${left[*]}" | sed 's/,/, /g')")
 
@@ -221,7 +255,9 @@ run_case() {
         "$srv/requests.log") s (Retry-After: 5 s ahead)") ;;
     relocation-file)
       if grep -rqs SECRET "$out"; then notes+=("the file: target was copied"); fi ;;
-    symlink)
+    port*)
+      [ "$requests" -gt 0 ] && notes+=("targets: $(awk '{print $3}' "$srv/requests.log" | sort -u | paste -sd ' ')") ;;
+    symlink*)
       local words
       words="$(stat -c %s "$d/letter.orig")"
       if cmp -s "$victim" "$d/letter.orig"; then
@@ -238,23 +274,30 @@ run_case() {
   case "$c" in reason-*) word=(Slow) ;; esac
   local note
   note="$(IFS=';'; echo "${notes[*]}" | sed 's/;/; /g')"
-  printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$(item_of "$c")" "$c" "$tool" "$status" \
-    "$bytes" "$equal" "$seconds" "$requests" "${note:--}" "$(clean_line "$d/output" "$d" "${word[@]}")"
+  printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$(item_of "$c")" "$c" "$tool" "$status" \
+    "$bytes" "$equal" "$seconds" "$requests" "${note:--}" "$(notices "$d/output" "$d")" \
+    "$(clean_line "$d/output" "$d" "${word[@]}")"
 }
 
 all_cases=(short-range short-length short-close other-etag other-total continue-ifrange continue-noifrange
   tls-cut tls-notify-open endless-line endless-block relocation-loop relocation-ftp relocation-file port
-  reason-429 reason-503 symlink no-such-host retry-after-date)
+  port-location port-proxy reason-429 reason-503 symlink symlink-control no-such-host retry-after-date)
 cases=("$@")
 [ ${#cases[@]} -gt 0 ] || cases=("${all_cases[@]}")
 
-echo "| item | case | tool | exit | bytes under the final name | = true file | s | requests | notes | last line of output |"
-echo "|---|---|---|---|---|---|---|---|---|---|"
+echo "| item | case | tool | exit | bytes under the final name | = true file | s | requests | notes | said on the way | last line of output |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|"
 for c in "${cases[@]}"; do
   tools=(clipharbor curl wget)
   case "$c" in
     short-* | other-*) tools+=(curl-2runs) ;;  # curl's retries start again; a second run continues
     symlink) tools+=(clipharbor-fresh) ;;      # without --continue
   esac
-  for tool in "${tools[@]}"; do run_case "$c" "$tool"; done
+  for tool in "${tools[@]}"; do
+    if [ "$c" = symlink-control ] && [ "$tool" != clipharbor ]; then
+      printf '| 10 | %s | %s | n/a | | | | | %s keeps nothing beside the file it writes | | |\n' "$c" "$tool" "$tool"
+      continue
+    fi
+    run_case "$c" "$tool"
+  done
 done

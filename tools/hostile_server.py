@@ -38,6 +38,9 @@ Cases (the first request is answer 1; "half" is 150000 of 300000 bytes):
   relocation-ftp     302 to ftp://127.0.0.1:PORT/clip.bin (a closed port)
   relocation-file    302 to file://DIR/secret.txt
   port               correct answers (any request that arrives is a fault)
+  port-location      302 to /wrapped.bin on this server's port plus 65536;
+                     /wrapped.bin itself (reached only through a port that
+                     wrapped) gets correct answers
   reason-429         1: 429 whose reason phrase carries escape sequences,
                      Retry-After: 1. Then correct answers
   reason-503         as reason-429 with 503
@@ -64,7 +67,7 @@ HOSTILE_REASON = "Slow \x1b[8mHIDDEN\x1b[0m \x1b]0;owned\x07 down"
 CASES = (
     "short-range", "short-length", "short-close", "other-etag", "other-total", "continue-ifrange",
     "continue-noifrange", "tls-cut", "tls-notify-open", "endless-line", "endless-block", "relocation-loop",
-    "relocation-ftp", "relocation-file", "port", "reason-429", "reason-503", "retry-after-date", "plain",
+    "relocation-ftp", "relocation-file", "port", "port-location", "reason-429", "reason-503", "retry-after-date", "plain",
 )
 
 
@@ -182,6 +185,7 @@ class Server:
         self.closed_port = socket.socket()  # bound, never listening: refused
         self.closed_port.bind(("127.0.0.1", 0))
         self.secret = os.path.join(folder, "secret.txt")
+        self.port = 0
 
     def log(self, req):
         with open(os.path.join(self.folder, "requests.log"), "a") as f:
@@ -308,6 +312,11 @@ class Server:
     def case_port(self, c, req, n):
         serve_version(c, req, FIRST)
 
+    def case_port_location(self, c, req, n):
+        if not req.target.endswith("/wrapped.bin"):
+            return self.relocate(c, "http://127.0.0.1:%d/wrapped.bin" % (self.port + 65536))
+        serve_version(c, req, FIRST)
+
     def busy(self, c, status, retry_after):
         body = b"busy\n"
         c.answer(status, [("Retry-After", retry_after), ("Content-Length", len(body)), ("Connection", "close")],
@@ -374,7 +383,8 @@ def main():
     listener.bind(("127.0.0.1", 0))
     listener.listen(16)
     listener.settimeout(0.5)
-    print(listener.getsockname()[1], flush=True)
+    server.port = listener.getsockname()[1]
+    print(server.port, flush=True)
     end = time.monotonic() + a.limit
     while time.monotonic() < end:
         try:
