@@ -161,7 +161,7 @@ wanted = re.compile(r"retry \d+ of \d+|starting again|Continuing|Retrying\.|Will
 seen = []
 for line in text.replace("\r", "\n").split("\n"):
     line = re.sub(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \([^)]*\) - ", "", line.strip())
-    if wanted.search(line) and line not in seen:
+    if wanted.search(line) and line != "Retrying." and line not in seen:
         seen.append(line)
 out = " / ".join(seen) or "-"
 out = "".join("^" + chr(ord(ch) ^ 64) if ord(ch) < 32 or ord(ch) == 127 else ch for ch in out)
@@ -279,7 +279,7 @@ run_case() {
     "$(clean_line "$d/output" "$d" "${word[@]}")"
 }
 
-all_cases=(short-range short-length short-close other-etag other-total continue-ifrange continue-noifrange
+all_cases=(short-range short-length short-close short-always other-etag other-total continue-ifrange continue-noifrange
   tls-cut tls-notify-open endless-line endless-block relocation-loop relocation-ftp relocation-file port
   port-location port-proxy reason-429 reason-503 symlink symlink-control no-such-host retry-after-date)
 cases=("$@")

@@ -20,6 +20,8 @@ Cases (the first request is answer 1; "half" is 150000 of 300000 bytes):
                      and a Content-Length of 1000
   short-close        as short-length without a Content-Length: 1000 bytes,
                      then a close
+  short-always       as short-range, but every range request gets its 1000
+                     bytes only
   other-etag         1: ETag "v1", half, reset. Then another file of the same
                      size, ETag "v2": ranges are served from it, If-Range is
                      ignored
@@ -65,7 +67,7 @@ HALF = 150000
 HOSTILE_REASON = "Slow \x1b[8mHIDDEN\x1b[0m \x1b]0;owned\x07 down"
 
 CASES = (
-    "short-range", "short-length", "short-close", "other-etag", "other-total", "continue-ifrange",
+    "short-range", "short-length", "short-close", "short-always", "other-etag", "other-total", "continue-ifrange",
     "continue-noifrange", "tls-cut", "tls-notify-open", "endless-line", "endless-block", "relocation-loop",
     "relocation-ftp", "relocation-file", "port", "port-location", "reason-429", "reason-503", "retry-after-date", "plain",
 )
@@ -219,11 +221,11 @@ class Server:
         if n == 1:
             return self.first_half_then_reset(c, FIRST)
         start = req.range_start()
-        if start is None or self.short_sent:
+        if start is None or (self.short_sent and form != "always"):
             return serve_version(c, req, FIRST)
         self.short_sent = True
         end = min(start + 1000, SIZE)
-        last = end - 1 if form == "range" else SIZE - 1
+        last = end - 1 if form in ("range", "always") else SIZE - 1
         headers = [("Content-Range", "bytes %d-%d/%d" % (start, last, SIZE))] + FIRST.validators()
         if form != "close":
             headers.append(("Content-Length", end - start))
@@ -237,6 +239,9 @@ class Server:
 
     def case_short_close(self, c, req, n):
         self.short_answer(c, req, n, "close")
+
+    def case_short_always(self, c, req, n):
+        self.short_answer(c, req, n, "always")
 
     def case_other_etag(self, c, req, n):
         if n == 1:
