@@ -9,7 +9,7 @@
 # (build/default) is made when missing. KEEP=1 keeps the runs' folders. Loopback only; the no-such-host case
 # runs in a network namespace of its own (unshare -n).
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 2
 repo="$PWD"
 cli="${CLI:-$repo/build/default/clipharbor-cli}"
 tries=3      # retries after the first attempt, for every tool
@@ -89,7 +89,7 @@ tool_command() {
       [ "$attempts" = all ] && cmd+=(--retry "$tries" --retry-all-errors)
       ;;
     wget)
-      cmd=(wget --no-config --no-hsts --ca-certificate="$ca" -c -P "$out" --retry-on-http-error=429,503)
+      cmd=(wget --no-config --no-hsts --ca-certificate="$ca" -c -P "$out" "--retry-on-http-error=429,503")
       if [ -n "$proxy" ]; then cmd+=(-e use_proxy=on -e "http_proxy=$proxy"); else cmd+=(--no-proxy); fi
       if [ "$attempts" = all ]; then cmd+=(--tries "$((tries + 1))"); else cmd+=(--tries 1); fi
       ;;
