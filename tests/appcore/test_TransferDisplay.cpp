@@ -197,3 +197,25 @@ TEST(TransferDisplay, TickWrapAndLongEstimates) {
   EXPECT_EQ(FormatRemaining(3599), "00:59:59");
   EXPECT_EQ(FormatRemaining(36000), "10:00:00");
 }
+
+// A 206 that covers less than the rest: the bar goes to the total its range
+// names, so a short answer never looks like a whole file.
+TEST(TransferDisplay, ShortPartialAnswerKeepsTheWholeFilesTotal) {
+  Clock c;
+  TTransferDisplay d(c.Fn());
+  d.HeaderBegin();
+  d.BodyFrom(150000);
+  d.HeaderData({"HTTP/1.1 206 Partial Content", "Content-Range: bytes 150000-150999/300000",
+                "Content-Length: 1000"});
+  d.BodyFrom(150000);
+  EXPECT_EQ(d.BarMax(), 300000);
+  d.DocData(1000);
+  EXPECT_EQ(d.ReceiveData(), "147 KB of 293 KB received");
+  EXPECT_LT(d.BarPos(), d.BarMax());
+
+  // Without a total in its range, the length after the offset is all there is.
+  d.HeaderBegin();
+  d.BodyFrom(151000);
+  d.HeaderData({"HTTP/1.1 206 Partial Content", "Content-Range: bytes 151000-151999/*", "Content-Length: 1000"});
+  EXPECT_EQ(d.BarMax(), 152000);
+}

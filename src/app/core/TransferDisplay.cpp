@@ -1,6 +1,8 @@
 #include "app/core/TransferDisplay.h"
 
 #include "app/core/Global.h"
+#include "app/core/HeaderField.h"
+#include "app/core/ResumeDecision.h"
 #include "platform/MessageLoop.h"
 
 #include <climits>
@@ -68,6 +70,7 @@ void TTransferDisplay::Reset() {
   FTotalText.clear();
   FLength = -1;
   FPartial = false;
+  FRangeTotal = -1;
   FOffset = 0;
   FLastTick = 0;
   FLastCount = 0;
@@ -83,6 +86,7 @@ void TTransferDisplay::HeaderBegin() {
   FBarMax = kDesignMax;
   FLength = -1;
   FPartial = false;
+  FRangeTotal = -1;
   FOffset = 0;
 }
 
@@ -93,7 +97,19 @@ void TTransferDisplay::HeaderData(const std::vector<std::string>& header) {
   // Only a partial answer's length is the rest after what the file holds;
   // any other (a relocation, the whole file) stands for itself.
   FPartial = !header.empty() && header[0].find(" 206") != std::string::npos;
-  SetTotal(length + (FPartial ? FOffset : 0));
+  // A 206 may cover less than the rest: the file is whole only at the total
+  // its range names, so that is what the bar goes to.
+  std::string range;
+  if (FPartial && HeaderValue(header, "Content-Range", range)) {
+    const std::optional<TContentRange> r = ParseContentRange(range);
+    if (r && r->Total >= 0) FRangeTotal = r->Total;
+  }
+  SetTotal(WholeLength());
+}
+
+std::int64_t TTransferDisplay::WholeLength() const {
+  if (FRangeTotal >= 0) return FRangeTotal;
+  return FLength + (FPartial ? FOffset : 0);
 }
 
 void TTransferDisplay::SetTotal(std::int64_t total) {
@@ -103,7 +119,7 @@ void TTransferDisplay::SetTotal(std::int64_t total) {
 
 void TTransferDisplay::BodyFrom(std::int64_t offset) {
   FOffset = offset;
-  if (FLength >= 0) SetTotal(FLength + (FPartial ? offset : 0));
+  if (FLength >= 0) SetTotal(WholeLength());
   // A first answer has no samples to drop; a later attempt's samples start
   // here, not from what an earlier one had counted.
   if (offset == 0 && FLastCount == 0) return;

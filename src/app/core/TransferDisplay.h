@@ -53,10 +53,13 @@ class TTransferDisplay {
  private:
   TickFn FTick;
   void SetTotal(std::int64_t total);
+  // The file's whole length as the current answer tells it.
+  std::int64_t WholeLength() const;
 
   std::string FTotalText;     // "<total KB> KB"; empty until a length is known
   std::int64_t FLength = -1;  // the answer's announced length
   bool FPartial = false;      // the answer is a 206: its length is the rest
+  std::int64_t FRangeTotal = -1;  // the whole file's length a 206's Content-Range names
   std::int64_t FOffset = 0;   // bytes in the file before the answer's body
   std::uint32_t FLastTick = 0;  // 0: no sample yet
   std::int64_t FLastCount = 0;

@@ -296,7 +296,8 @@ void TWebBrowser::StartLoad(const std::string& url) {
     load->Limits = std::make_unique<THttpTimeLimits>(*cli, ConnectTimeoutMs, IdleTimeoutMs);
   load->Hop = std::make_unique<TProxyHopWatch>(*cli);
   FLoad = std::move(load);
-  if (parts.Proto != "http" || parts.Host.empty()) {
+  // https is the client's to refuse when the job does not speak it.
+  if ((parts.Proto != "http" && parts.Proto != "https") || parts.Host.empty()) {
     FLoad->Refused = "Not an http address: " + url;
     plat::PostMessage(FWnd, WM_BROWSER_LOADDONE, serial, 1);
     return;
