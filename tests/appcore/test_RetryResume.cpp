@@ -22,6 +22,10 @@ TEST(RetryPolicy, WhichFailuresAreRetried) {
       {200, 10054, "", fkReset, true},   // reset in the body
       {200, 10053, "", fkReset, true},
       {200, 4, "", fkClosedEarly, true},  // closed before the announced end
+      {200, 14, "", fkReset, true},       // a TLS body cut without close_notify: a retry may find a length
+      {200, 11, "", fkOther, false},      // a header beyond its caps
+      {302, 12, "", fkOther, false},      // too many relocations
+      {302, 13, "", fkOther, false},      // a relocation to another scheme
       {404, 10060, "", fkTimeout, true},  // the system's own connect time-out
       {404, 3, "Timed out: nothing received for 60 seconds", fkTimeout, true},
       {404, 10061, "", fkOther, false},  // refused: nobody listens
