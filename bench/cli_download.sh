@@ -10,7 +10,8 @@
 #   bench/cli_download.sh [SIZE_MIB] [ROUNDS]      (defaults: 1024, 5)
 # CLI=path measures another clipharbor-cli build (e.g. an older one) against
 # the same peers; WINDOW=0 leaves the window's run out, HTTPS=0 the https row,
-# HTTP=0 the plain rows.
+# HTTP=0 the plain rows. IPV6=1 adds rows where the file comes over [::1]
+# (nginx then listens there too): curl-v6 and cli-v6.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 size_mib="${1:-1024}"
@@ -20,6 +21,9 @@ cli="${CLI:-$build/clipharbor-cli}"
 window="${WINDOW:-1}"
 https="${HTTPS:-1}"
 http="${HTTP:-1}"
+ipv6="${IPV6:-0}"
+nginx_v6=""  # read by start_nginx: nginx listens on [::1] too
+[ "$ipv6" = 0 ] || nginx_v6=1
 [ "$http" = 1 ] || window=0
 
 targets=()
@@ -37,7 +41,7 @@ tls_service_pid=""
 source bench/nginx_loopback.sh
 cleanup() {
   stop_nginx
-  for pid in $service_pid $tls_service_pid; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+  for pid in $service_pid $tls_service_pid ${v6_service_pid:-}; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -65,6 +69,12 @@ start_service() {
   echo "$pid"
 }
 service_pid=$(start_service "$work/ports" "$file_url")
+v6_service_pid=""
+if [ "$ipv6" = 1 ]; then
+  v6_file_url="http://[::1]:$nginx_port/get_video.flv"
+  v6_service_pid=$(start_service "$work/v6-ports" "$v6_file_url")
+  v6_service="127.0.0.1:$(sed -n 1p "$work/v6-ports")"
+fi
 tls_service_pid=$(start_service "$work/tls-ports" "$tls_file_url")
 export CLIPHARBOR_SERVICE="127.0.0.1:$(sed -n 1p "$work/ports")"
 export CLIPHARBOR_CACHE_HOST="127.0.0.1"
@@ -99,6 +109,11 @@ for i in $(seq "$rounds"); do
     run curl "$work/out/curl.flv" curl -s -o "$work/out/curl.flv" "$file_url"
     run clipharbor-cli "$result" "$cli" --yes --output "$work/out" "$watch"
     [ "$window" = 0 ] || run window "$result" env QT_QPA_PLATFORM=offscreen "$build/window_download" "$work/out" "$watch"
+    if [ "$ipv6" = 1 ]; then
+      run curl-v6 "$work/out/curl.flv" curl -s -o "$work/out/curl.flv" "$v6_file_url"
+      run cli-v6 "$result" env CLIPHARBOR_SERVICE="$v6_service" CLIPHARBOR_CACHE_HOST="[::1]" "$cli" --yes \
+        --output "$work/out" "http://$v6_service/watch?v=piEWjpA_51Q"
+    fi
   fi
   if [ "$https" = 1 ]; then
     run curl-https "$work/out/curl.flv" curl -s --cacert "$work/tls/ca.pem" -o "$work/out/curl.flv" "$tls_file_url"
@@ -117,7 +132,7 @@ for name, wall, user, system, rss in rows:
 med = lambda xs: statistics.median(xs)
 print()
 print("%-15s %9s %9s %9s %12s" % ("", "wall s", "MiB/s", "cpu s", "peak RSS MiB"))
-for name in ("curl", "clipharbor-cli", "window", "window-job", "curl-https", "cli-https"):
+for name in ("curl", "clipharbor-cli", "window", "window-job", "curl-https", "cli-https", "curl-v6", "cli-v6"):
     f = by.get(name)
     if not f:
         continue
@@ -127,7 +142,8 @@ for name in ("curl", "clipharbor-cli", "window", "window-job", "curl-https", "cl
         line += " %9.2f %12.1f" % (med([x[1] for x in f]), med([x[2] for x in f]) / 1024)
     print(line)
 print()
-for curl, ours in (("curl", "clipharbor-cli"), ("curl-https", "cli-https")):
+for curl, ours in (("curl", "clipharbor-cli"), ("curl-https", "cli-https"), ("curl-v6", "cli-v6"),
+                   ("clipharbor-cli", "cli-v6")):
     ratios = [c[0] / k[0] for c, k in zip(by.get(curl, []), by.get(ours, [])) if k[0] > 0]
     if ratios:
         print("median time ratio %s/%s: %.2f  (rounds: %s)" %

@@ -1,7 +1,8 @@
 # Sourced by the benchmark scripts: starts nginx on a free loopback port,
 # serving the folder $1 with sendfile, its files and logs under $2; with a
 # third argument (a folder from make_tls_ca) also over TLS on a second port.
-# Sets nginx_port, nginx_tls_port and nginx_pid; stop_nginx ends it.
+# Sets nginx_port, nginx_tls_port and nginx_pid; stop_nginx ends it. With
+# nginx_v6 set, the plain server listens on [::1] too.
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
 # make_tls_ca DIR: a throw-away certificate authority DIR/ca.pem and a
@@ -39,7 +40,7 @@ http {
   uwsgi_temp_path $work/uwsgi;
   scgi_temp_path $work/scgi;
   sendfile on;
-  server { listen 127.0.0.1:$nginx_port; root $root; }
+  server { listen 127.0.0.1:$nginx_port; ${nginx_v6:+listen [::1]:$nginx_port;} root $root; }
   $tls_server
 }
 CONF

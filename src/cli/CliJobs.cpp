@@ -59,6 +59,7 @@ TCliJobs::TCliJobs(const TCliOptions& options, TCliDesktop& desktop, std::FILE* 
   FNet.IdleTimeoutMs = options.TimeoutMs;
   FNet.Retries = options.Retries;
   FNet.Continue = options.Continue;
+  FNet.AddrFamily = options.AddrFamily;
   // https for every request of the job (the window keeps it off).
   FNet.Https = true;
   FNet.Trust.CaFile = options.CaCert;

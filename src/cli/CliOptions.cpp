@@ -9,6 +9,7 @@
 #include "app/core/Formats.h"
 #include "platform/AsciiText.h"
 #include "platform/FileUtil.h"
+#include "platform/WinsockApi.h"
 
 #ifndef CLIPHARBOR_VERSION
 #define CLIPHARBOR_VERSION "1.0"
@@ -42,7 +43,8 @@ const TOptionRow kOptions[] = {
      "send every request through this proxy:\n"
      "  http://[user:password@]host:port     HTTP proxy (Basic or NTLM)\n"
      "  socks4://host:port, socks4a://host:port\n"
-     "  socks5://[user:password@]host:port\n"
+     "  socks5://[user:password@]host:port, socks5h://...\n"
+     "socks4a and socks5h let the proxy resolve the server's name;\n"
      "user and password percent-encoded; the port defaults to 1080; \"\" for no\n"
      "proxy. Without --proxy: http_proxy, HTTP_PROXY, all_proxy, ALL_PROXY.\n"
      "--proxy-user is the safer way to give a password"},
@@ -60,6 +62,8 @@ const TOptionRow kOptions[] = {
      "close before the end, a time-out, or an answer 408, 429, 500, 502, 503,\n"
      "504; waits 1, 2, 4 ... seconds (at most 30), or as Retry-After says (at\n"
      "most 60), and continues from the bytes already in NAME.part"},
+    {"4", "ipv4", "", "connect over IPv4 only (addresses and names of the other family fail)"},
+    {"6", "ipv6", "", "connect over IPv6 only"},
     {"", "cacert", "FILE", "trust the certificates in FILE (PEM) instead of the system's for https servers"},
     {"k", "insecure", "", "do not check the certificates and names of https servers"},
     {"c", "continue", "", "continue an existing NAME.part instead of starting it again"},
@@ -173,6 +177,9 @@ std::optional<std::string> ParseCliOptions(const std::vector<std::string>& args,
     if (!plat::FileExists(o.CaCert)) return "--cacert: cannot read " + o.CaCert;
   }
   o.Insecure = has("insecure");
+  if (has("ipv4") && has("ipv6")) return std::string("--ipv4 and --ipv6 exclude each other");
+  if (has("ipv4")) o.AddrFamily = plat::WS_AF_INET;
+  if (has("ipv6")) o.AddrFamily = plat::WS_AF_INET6;
   o.Quiet = has("quiet");
   for (const QString& p : parser.positionalArguments()) o.Inputs.push_back(S(p));
   if (!o.Help && !o.Version && o.Inputs.empty() && !o.BatchFile) return std::string("an address or a file is needed");

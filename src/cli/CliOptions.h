@@ -34,6 +34,7 @@ struct TCliOptions {
   std::string CaCert;                  // trust these certificates instead of the system's
   bool Insecure = false;               // do not check https certificates
   bool Quiet = false;
+  int AddrFamily = 0;                  // -4: plat::WS_AF_INET, -6: WS_AF_INET6, 0: both
   bool Help = false;
   bool Version = false;
 };

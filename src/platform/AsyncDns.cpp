@@ -17,7 +17,8 @@ struct Request {
   UINT msg = 0;
   bool byName = true;
   std::string name;
-  std::uint32_t addr = 0;
+  int family = WS_AF_UNSPEC;
+  TSockAddr addr;
   bool done = false;
   int error = 0;
   THostEntry result;
@@ -31,7 +32,7 @@ std::atomic<bool> g_immediate{false};
 
 void Resolve(Request& r) {
   if (r.byName) {
-    r.error = WsGetHostByName(r.name, r.result.Addrs);
+    r.error = WsGetAddrInfo(r.name, r.family, r.result.Addrs);
     if (r.error == 0) r.result.Name = r.name;
   } else {
     r.error = WsGetHostByAddr(r.addr, r.result.Name, r.result.Aliases);
@@ -85,21 +86,22 @@ TAsyncHandle Start(std::shared_ptr<Request> r) {
 
 }  // namespace
 
-TAsyncHandle WSAAsyncGetHostByName(HWND wnd, UINT msg, const std::string& name) {
+TAsyncHandle WSAAsyncGetHostByName(HWND wnd, UINT msg, const std::string& name, int family) {
   auto r = std::make_shared<Request>();
   r->wnd = wnd;
   r->msg = msg;
   r->byName = true;
   r->name = name;
+  r->family = family;
   return Start(std::move(r));
 }
 
-TAsyncHandle WSAAsyncGetHostByAddr(HWND wnd, UINT msg, std::uint32_t addrNet) {
+TAsyncHandle WSAAsyncGetHostByAddr(HWND wnd, UINT msg, const TSockAddr& addr) {
   auto r = std::make_shared<Request>();
   r->wnd = wnd;
   r->msg = msg;
   r->byName = false;
-  r->addr = addrNet;
+  r->addr = addr;
   return Start(std::move(r));
 }
 

@@ -1,5 +1,6 @@
 // Asynchronous name lookup (WSAAsyncGetHostByName and friends): a worker
-// resolves IPv4 names and posts the completion message to a window.
+// resolves names to addresses of either family (or addresses to names) and
+// posts the completion message to a window.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "platform/MessageLoop.h"
+#include "platform/WinsockApi.h"
 
 namespace plat {
 
@@ -15,14 +17,16 @@ using TAsyncHandle = std::uintptr_t;  // 0 is "no request"
 struct THostEntry {
   std::string Name;                  // official name
   std::vector<std::string> Aliases;
-  std::vector<std::uint32_t> Addrs;  // IPv4, network order
+  std::vector<TSockAddr> Addrs;      // in the system's order, port 0
 };
 
 // Start a lookup; on completion `msg` is posted to `wnd` with wParam = the
 // request handle and lParam = WSAMakeSelectReply(0, error). Returns 0 with
 // WSAGetLastError set when it cannot start.
-TAsyncHandle WSAAsyncGetHostByName(HWND wnd, UINT msg, const std::string& name);
-TAsyncHandle WSAAsyncGetHostByAddr(HWND wnd, UINT msg, std::uint32_t addrNet);
+// `family` limits the answer to WS_AF_INET or WS_AF_INET6 addresses;
+// WS_AF_UNSPEC asks for both.
+TAsyncHandle WSAAsyncGetHostByName(HWND wnd, UINT msg, const std::string& name, int family = WS_AF_UNSPEC);
+TAsyncHandle WSAAsyncGetHostByAddr(HWND wnd, UINT msg, const TSockAddr& addr);
 // 0 on success; SOCKET_ERROR with WSAEINVAL when the handle is unknown or
 // its result was already taken. A cancelled request posts nothing.
 int WSACancelAsyncRequest(TAsyncHandle handle);

@@ -3,6 +3,7 @@
 #include "platform/WinsockApi.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -11,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -69,23 +71,93 @@ int HostFlags(int flags) {
   return f;
 }
 
-sockaddr_in ToHost(const TSockAddrIn& a) {
-  sockaddr_in h{};
-  h.sin_family = AF_INET;
-  h.sin_port = a.sin_port;
-  h.sin_addr.s_addr = a.sin_addr;
+// A host address record of either family and its length.
+struct HostAddr {
+  sockaddr_storage ss{};
+  socklen_t len = 0;
+  sockaddr* sa() { return reinterpret_cast<sockaddr*>(&ss); }
+};
+
+HostAddr ToHost(const TSockAddr& a) {
+  HostAddr h;
+  if (a.IsV6()) {
+    auto* p = reinterpret_cast<sockaddr_in6*>(&h.ss);
+    p->sin6_family = AF_INET6;
+    p->sin6_port = a.Port;
+    std::memcpy(&p->sin6_addr, a.Bytes, 16);
+    p->sin6_scope_id = a.ScopeId;
+    h.len = sizeof *p;
+  } else {
+    auto* p = reinterpret_cast<sockaddr_in*>(&h.ss);
+    p->sin_family = AF_INET;
+    p->sin_port = a.Port;
+    std::memcpy(&p->sin_addr.s_addr, a.Bytes, 4);
+    h.len = sizeof *p;
+  }
   return h;
 }
 
-void FromHost(const sockaddr_in& h, TSockAddrIn* a) {
-  if (!a) return;
-  *a = TSockAddrIn{};
-  a->sin_family = WS_AF_INET;
-  a->sin_port = h.sin_port;
-  a->sin_addr = h.sin_addr.s_addr;
+// False for a family other than IPv4 and IPv6.
+bool FromHost(const sockaddr_storage& ss, socklen_t len, TSockAddr* a) {
+  if (!a) return true;
+  *a = TSockAddr{};
+  if (ss.ss_family == AF_INET6 && len >= static_cast<socklen_t>(sizeof(sockaddr_in6))) {
+    const auto* p = reinterpret_cast<const sockaddr_in6*>(&ss);
+    a->Family = WS_AF_INET6;
+    a->Port = p->sin6_port;
+    std::memcpy(a->Bytes, &p->sin6_addr, 16);
+    a->ScopeId = p->sin6_scope_id;
+    return true;
+  }
+  if (ss.ss_family == AF_INET && len >= static_cast<socklen_t>(sizeof(sockaddr_in))) {
+    const auto* p = reinterpret_cast<const sockaddr_in*>(&ss);
+    a->Family = WS_AF_INET;
+    a->Port = p->sin_port;
+    std::memcpy(a->Bytes, &p->sin_addr.s_addr, 4);
+    return true;
+  }
+  return false;
+}
+
+// The IPv4 record of a host address; false when it is of another family.
+bool ToV4Record(const sockaddr_storage& ss, socklen_t len, TSockAddrIn* a) {
+  TSockAddr n;
+  if (!FromHost(ss, len, &n) || n.IsV6()) return false;
+  if (a) *a = n.ToV4Record();
+  return true;
 }
 
 }  // namespace
+
+std::uint32_t TSockAddr::V4() const {
+  if (IsV6()) return 0;
+  std::uint32_t v;
+  std::memcpy(&v, Bytes, 4);
+  return v;
+}
+
+TSockAddr TSockAddr::FromV4(std::uint32_t addrNet, std::uint16_t portNet) {
+  TSockAddr a;
+  a.Family = WS_AF_INET;
+  a.Port = portNet;
+  std::memcpy(a.Bytes, &addrNet, 4);
+  return a;
+}
+
+TSockAddr TSockAddr::FromV4Record(const TSockAddrIn& in) { return FromV4(in.sin_addr, in.sin_port); }
+
+TSockAddrIn TSockAddr::ToV4Record() const {
+  TSockAddrIn r;
+  r.sin_family = WS_AF_INET;
+  r.sin_port = Port;
+  r.sin_addr = V4();
+  return r;
+}
+
+bool TSockAddr::SameAddress(const TSockAddr& o) const {
+  if (Family != o.Family) return false;
+  return std::memcmp(Bytes, o.Bytes, IsV6() ? 16 : 4) == 0 && (!IsV6() || ScopeId == o.ScopeId);
+}
 
 int WSAGetLastError() { return t_lastError; }
 void WSASetLastError(int code) { t_lastError = code; }
@@ -167,7 +239,7 @@ std::uint32_t WsHtonl(std::uint32_t v) { return htonl(v); }
 std::uint32_t WsNtohl(std::uint32_t v) { return ntohl(v); }
 
 TSocket WsSocket(int af, int type, int protocol) {
-  if (af != WS_AF_INET) return Fail(WSAEAFNOSUPPORT);
+  if (af != WS_AF_INET && af != WS_AF_INET6) return Fail(WSAEAFNOSUPPORT);
   int htype;
   switch (type) {
     case WS_SOCK_STREAM: htype = SOCK_STREAM; break;
@@ -175,7 +247,7 @@ TSocket WsSocket(int af, int type, int protocol) {
     case WS_SOCK_RAW: htype = SOCK_RAW; break;
     default: return Fail(WSAESOCKTNOSUPPORT);
   }
-  int fd = ::socket(AF_INET, htype | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
+  int fd = ::socket(af == WS_AF_INET6 ? AF_INET6 : AF_INET, htype | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
   if (fd < 0) return FailErrno();
   NoteOpened(fd, htype != SOCK_STREAM);
   return fd;
@@ -194,9 +266,9 @@ int WsShutdown(TSocket s, int how) {
   return 0;
 }
 
-int WsConnect(TSocket s, const TSockAddrIn& addr) {
-  sockaddr_in h = ToHost(addr);
-  int rc = ::connect(static_cast<int>(s), reinterpret_cast<sockaddr*>(&h), sizeof h);
+int WsConnect(TSocket s, const TSockAddr& addr) {
+  HostAddr h = ToHost(addr);
+  int rc = ::connect(static_cast<int>(s), h.sa(), h.len);
   int e = rc == 0 ? 0 : errno;
   if (rc == 0 || e == EINPROGRESS) {
     NoteConnecting(s);
@@ -206,9 +278,9 @@ int WsConnect(TSocket s, const TSockAddrIn& addr) {
   return Fail(WsMapErrno(e));
 }
 
-int WsBind(TSocket s, const TSockAddrIn& addr) {
-  sockaddr_in h = ToHost(addr);
-  if (::bind(static_cast<int>(s), reinterpret_cast<sockaddr*>(&h), sizeof h) != 0) return FailErrno();
+int WsBind(TSocket s, const TSockAddr& addr) {
+  HostAddr h = ToHost(addr);
+  if (::bind(static_cast<int>(s), h.sa(), h.len) != 0) return FailErrno();
   return 0;
 }
 
@@ -218,15 +290,14 @@ int WsListen(TSocket s, int backlog) {
   return 0;
 }
 
-TSocket WsAccept(TSocket s, TSockAddrIn* addr, int* addrLen) {
-  sockaddr_in h{};
+TSocket WsAccept(TSocket s, TSockAddr* addr) {
+  sockaddr_storage h{};
   socklen_t len = sizeof h;
   int fd = ::accept4(static_cast<int>(s), reinterpret_cast<sockaddr*>(&h), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
   int e = errno;
   NoteAccept(s, fd < 0 ? INVALID_SOCKET : fd);
   if (fd < 0) return Fail(WsMapErrno(e));
-  FromHost(h, addr);
-  if (addrLen) *addrLen = static_cast<int>(sizeof(TSockAddrIn));
+  FromHost(h, len, addr);
   return fd;
 }
 
@@ -247,10 +318,14 @@ int WsSend(TSocket s, const void* buf, int len, int flags) {
 }
 
 int WsSendTo(TSocket s, const void* buf, int len, int flags, const TSockAddrIn& to) {
+  return WsSendTo(s, buf, len, flags, TSockAddr::FromV4Record(to));
+}
+
+int WsSendTo(TSocket s, const void* buf, int len, int flags, const TSockAddr& to) {
   if (len < 0) return Fail(WSAEINVAL);
-  sockaddr_in h = ToHost(to);
+  HostAddr h = ToHost(to);
   ssize_t n = ::sendto(static_cast<int>(s), buf, static_cast<size_t>(len), HostFlags(flags) | MSG_NOSIGNAL,
-                       reinterpret_cast<sockaddr*>(&h), sizeof h);
+                       h.sa(), h.len);
   if (n >= 0) return static_cast<int>(n);
   int e = errno;
   if (e == EAGAIN || e == EWOULDBLOCK) NoteWriteBlocked(s);
@@ -278,14 +353,15 @@ int WsRecv(TSocket s, void* buf, int len, int flags) {
 
 int WsRecvFrom(TSocket s, void* buf, int len, int flags, TSockAddrIn* from, int* fromLen) {
   if (len < 0) return Fail(WSAEINVAL);
-  sockaddr_in h{};
+  sockaddr_storage h{};
   socklen_t hl = sizeof h;
   ssize_t n = ::recvfrom(static_cast<int>(s), buf, static_cast<size_t>(len), HostFlags(flags),
                          reinterpret_cast<sockaddr*>(&h), &hl);
   int e = errno;
   NoteReceived(s);
   if (n < 0) return Fail(WsMapErrno(e));
-  FromHost(h, from);
+  if (from) *from = TSockAddrIn{};
+  ToV4Record(h, hl, from);
   if (fromLen) *fromLen = static_cast<int>(sizeof(TSockAddrIn));
   return static_cast<int>(n);
 }
@@ -369,23 +445,39 @@ int WsIoctlKeepAliveVals(TSocket s, bool onoff, std::uint32_t timeMs, std::uint3
   return 0;
 }
 
-int WsGetPeerName(TSocket s, TSockAddrIn* addr, int* len) {
-  sockaddr_in h{};
-  socklen_t hl = sizeof h;
-  if (::getpeername(static_cast<int>(s), reinterpret_cast<sockaddr*>(&h), &hl) != 0) return FailErrno();
-  FromHost(h, addr);
+namespace {
+
+using NameCall = int (*)(int, sockaddr*, socklen_t*);
+
+int ReadName(NameCall call, TSocket s, sockaddr_storage& h, socklen_t& hl) {
+  hl = sizeof h;
+  if (call(static_cast<int>(s), reinterpret_cast<sockaddr*>(&h), &hl) != 0) return FailErrno();
+  return 0;
+}
+
+int ReadV4Name(NameCall call, TSocket s, TSockAddrIn* addr, int* len) {
+  sockaddr_storage h{};
+  socklen_t hl;
+  if (ReadName(call, s, h, hl) != 0) return SOCKET_ERROR;
+  if (!ToV4Record(h, hl, addr)) return Fail(WSAEAFNOSUPPORT);
   if (len) *len = static_cast<int>(sizeof(TSockAddrIn));
   return 0;
 }
 
-int WsGetSockName(TSocket s, TSockAddrIn* addr, int* len) {
-  sockaddr_in h{};
-  socklen_t hl = sizeof h;
-  if (::getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&h), &hl) != 0) return FailErrno();
-  FromHost(h, addr);
-  if (len) *len = static_cast<int>(sizeof(TSockAddrIn));
+int ReadAnyName(NameCall call, TSocket s, TSockAddr* addr) {
+  sockaddr_storage h{};
+  socklen_t hl;
+  if (ReadName(call, s, h, hl) != 0) return SOCKET_ERROR;
+  if (!FromHost(h, hl, addr)) return Fail(WSAEAFNOSUPPORT);
   return 0;
 }
+
+}  // namespace
+
+int WsGetPeerName(TSocket s, TSockAddrIn* addr, int* len) { return ReadV4Name(::getpeername, s, addr, len); }
+int WsGetSockName(TSocket s, TSockAddrIn* addr, int* len) { return ReadV4Name(::getsockname, s, addr, len); }
+int WsGetPeerName(TSocket s, TSockAddr* addr) { return ReadAnyName(::getpeername, s, addr); }
+int WsGetSockName(TSocket s, TSockAddr* addr) { return ReadAnyName(::getsockname, s, addr); }
 
 std::uint32_t WsInetAddr(const std::string& text) {
   // inet_addr semantics: the classic forms a, a.b, a.b.c, a.b.c.d.
@@ -402,10 +494,57 @@ std::string WsInetNtoa(std::uint32_t addrNet) {
   return buf;
 }
 
-int WsGetHostByName(const std::string& name, std::vector<std::uint32_t>& addrsNet) {
-  addrsNet.clear();
+bool WsParseAddr(const std::string& text, TSockAddr& out) {
+  std::string t = text;
+  if (t.size() >= 2 && t.front() == '[' && t.back() == ']') t = t.substr(1, t.size() - 2);
+  if (t.empty() || t.size() > 100) return false;
+  out = TSockAddr{};
+  if (t.find(':') == std::string::npos) {
+    in_addr a{};
+    if (::inet_pton(AF_INET, t.c_str(), &a) != 1) return false;
+    out = TSockAddr::FromV4(a.s_addr);
+    return true;
+  }
+  std::string zone;
+  const std::size_t pct = t.find('%');
+  if (pct != std::string::npos) {
+    zone = t.substr(pct + 1);
+    t.erase(pct);
+    if (zone.empty()) return false;
+  }
+  in6_addr a{};
+  if (::inet_pton(AF_INET6, t.c_str(), &a) != 1) return false;
+  out.Family = WS_AF_INET6;
+  std::memcpy(out.Bytes, &a, 16);
+  if (!zone.empty()) {
+    unsigned idx = ::if_nametoindex(zone.c_str());
+    if (idx == 0) {
+      bool digits = zone.find_first_not_of("0123456789") == std::string::npos && zone.size() < 10;
+      if (!digits) return false;
+      idx = static_cast<unsigned>(std::stoul(zone));
+    }
+    out.ScopeId = idx;
+  }
+  return true;
+}
+
+std::string WsAddrText(const TSockAddr& addr) {
+  if (!addr.IsV6()) return WsInetNtoa(addr.V4());
+  char buf[INET6_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET6, addr.Bytes, buf, sizeof buf);
+  std::string text = buf;
+  if (addr.ScopeId != 0) {
+    char name[IF_NAMESIZE] = {};
+    text += "%";
+    text += ::if_indextoname(addr.ScopeId, name) ? std::string(name) : std::to_string(addr.ScopeId);
+  }
+  return text;
+}
+
+int WsGetAddrInfo(const std::string& name, int family, std::vector<TSockAddr>& addrs) {
+  addrs.clear();
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = family == WS_AF_INET ? AF_INET : family == WS_AF_INET6 ? AF_INET6 : AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* res = nullptr;
   int g = ::getaddrinfo(name.c_str(), nullptr, &hints, &res);
@@ -415,30 +554,53 @@ int WsGetHostByName(const std::string& name, std::vector<std::uint32_t>& addrsNe
     return code;
   }
   for (addrinfo* p = res; p; p = p->ai_next) {
-    if (p->ai_family != AF_INET || !p->ai_addr) continue;
-    std::uint32_t a = reinterpret_cast<sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
+    if (!p->ai_addr) continue;
+    sockaddr_storage ss{};
+    const socklen_t len = std::min<socklen_t>(p->ai_addrlen, sizeof ss);
+    std::memcpy(&ss, p->ai_addr, len);
+    TSockAddr a;
+    if (!FromHost(ss, len, &a)) continue;
+    a.Port = 0;
     bool dup = false;
-    for (std::uint32_t x : addrsNet) dup = dup || x == a;
-    if (!dup) addrsNet.push_back(a);
+    for (const TSockAddr& x : addrs) dup = dup || x.SameAddress(a);
+    if (!dup) addrs.push_back(a);
   }
   ::freeaddrinfo(res);
-  if (addrsNet.empty()) {
+  if (addrs.empty()) {
     t_lastError = WSANO_DATA;
     return WSANO_DATA;
   }
   return 0;
 }
 
-int WsGetHostByAddr(std::uint32_t addrNet, std::string& name, std::vector<std::string>& aliases) {
+std::vector<TSockAddr> InterleaveFamilies(const std::vector<TSockAddr>& addrs) {
+  std::vector<TSockAddr> v6, v4, out;
+  for (const TSockAddr& a : addrs) (a.IsV6() ? v6 : v4).push_back(a);
+  for (std::size_t i = 0; i < v6.size() || i < v4.size(); ++i) {
+    if (i < v6.size()) out.push_back(v6[i]);
+    if (i < v4.size()) out.push_back(v4[i]);
+  }
+  return out;
+}
+
+int WsGetHostByName(const std::string& name, std::vector<std::uint32_t>& addrsNet) {
+  addrsNet.clear();
+  std::vector<TSockAddr> addrs;
+  const int code = WsGetAddrInfo(name, WS_AF_INET, addrs);
+  for (const TSockAddr& a : addrs) addrsNet.push_back(a.V4());
+  return code;
+}
+
+int WsGetHostByAddr(const TSockAddr& addr, std::string& name, std::vector<std::string>& aliases) {
   name.clear();
   aliases.clear();
-  in_addr a{};
-  a.s_addr = addrNet;
   hostent he{};
   hostent* res = nullptr;
   int herr = 0;
   std::vector<char> buf(8192);
-  int rc = ::gethostbyaddr_r(&a, sizeof a, AF_INET, &he, buf.data(), buf.size(), &res, &herr);
+  const int family = addr.IsV6() ? AF_INET6 : AF_INET;
+  const socklen_t alen = addr.IsV6() ? 16 : 4;
+  int rc = ::gethostbyaddr_r(addr.Bytes, alen, family, &he, buf.data(), buf.size(), &res, &herr);
   if (rc != 0 || !res) {
     int code = WSAHOST_NOT_FOUND;
     if (herr == TRY_AGAIN) code = WSATRY_AGAIN;

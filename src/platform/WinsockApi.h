@@ -67,7 +67,9 @@ constexpr int WSANO_DATA = 11004;
 
 // Winsock numbers for families, types, levels and options; translated to
 // the host's own by the calls below.
+constexpr int WS_AF_UNSPEC = 0;
 constexpr int WS_AF_INET = 2;
+constexpr int WS_AF_INET6 = 23;
 constexpr int WS_SOCK_STREAM = 1;
 constexpr int WS_SOCK_DGRAM = 2;
 constexpr int WS_SOCK_RAW = 3;
@@ -100,6 +102,23 @@ struct TSockAddrIn {
 };
 static_assert(sizeof(TSockAddrIn) == 16, "Winsock address record is 16 bytes");
 
+// A socket address of either family. The port is in network order; the
+// address bytes are as on the wire, an IPv4 address in the first four.
+struct TSockAddr {
+  std::uint16_t Family = WS_AF_INET;
+  std::uint16_t Port = 0;
+  std::uint8_t Bytes[16] = {};
+  std::uint32_t ScopeId = 0;  // IPv6 link-local zone (interface index)
+
+  bool IsV6() const { return Family == WS_AF_INET6; }
+  // The IPv4 address in network order (0 for an IPv6 one).
+  std::uint32_t V4() const;
+  static TSockAddr FromV4(std::uint32_t addrNet, std::uint16_t portNet = 0);
+  static TSockAddr FromV4Record(const TSockAddrIn& in);
+  TSockAddrIn ToV4Record() const;
+  bool SameAddress(const TSockAddr& o) const;
+};
+
 // Winsock linger record (both 16-bit).
 struct TLinger {
   std::uint16_t l_onoff = 0;
@@ -123,12 +142,13 @@ std::uint32_t WsNtohl(std::uint32_t v);
 TSocket WsSocket(int af, int type, int protocol);
 int WsCloseSocket(TSocket s);
 int WsShutdown(TSocket s, int how);
-int WsConnect(TSocket s, const TSockAddrIn& addr);  // WSAEWOULDBLOCK while in progress
-int WsBind(TSocket s, const TSockAddrIn& addr);
+int WsConnect(TSocket s, const TSockAddr& addr);  // WSAEWOULDBLOCK while in progress
+int WsBind(TSocket s, const TSockAddr& addr);
 int WsListen(TSocket s, int backlog);
-TSocket WsAccept(TSocket s, TSockAddrIn* addr, int* addrLen);
+TSocket WsAccept(TSocket s, TSockAddr* addr);
 int WsSend(TSocket s, const void* buf, int len, int flags);
 int WsSendTo(TSocket s, const void* buf, int len, int flags, const TSockAddrIn& to);
+int WsSendTo(TSocket s, const void* buf, int len, int flags, const TSockAddr& to);
 int WsRecv(TSocket s, void* buf, int len, int flags);
 int WsRecvFrom(TSocket s, void* buf, int len, int flags, TSockAddrIn* from, int* fromLen);
 int WsGetSockOpt(TSocket s, int level, int opt, void* val, int* len);
@@ -136,15 +156,30 @@ int WsSetSockOpt(TSocket s, int level, int opt, const void* val, int len);
 int WsIoctlFionread(TSocket s, unsigned long* count);
 // SIO_KEEPALIVE_VALS: times in milliseconds.
 int WsIoctlKeepAliveVals(TSocket s, bool onoff, std::uint32_t timeMs, std::uint32_t intervalMs);
+// The IPv4 record forms fail with WSAEAFNOSUPPORT on an IPv6 socket.
 int WsGetPeerName(TSocket s, TSockAddrIn* addr, int* len);
 int WsGetSockName(TSocket s, TSockAddrIn* addr, int* len);
+int WsGetPeerName(TSocket s, TSockAddr* addr);
+int WsGetSockName(TSocket s, TSockAddr* addr);
 
 // inet_addr: WS_INADDR_NONE when the text is not a dotted address.
 std::uint32_t WsInetAddr(const std::string& text);
 std::string WsInetNtoa(std::uint32_t addrNet);
+// A numeric address of either family: a dotted IPv4 address (the strict
+// four-part form) or an IPv6 one, with or without brackets, with an
+// optional "%zone". The port is left 0.
+bool WsParseAddr(const std::string& text, TSockAddr& out);
+// The usual text form: "127.0.0.1", "::1", "fe80::1%eth0".
+std::string WsAddrText(const TSockAddr& addr);
 // Blocking lookups; 0 on success, else the Winsock code (also set as last error).
 int WsGetHostByName(const std::string& name, std::vector<std::uint32_t>& addrsNet);
-int WsGetHostByAddr(std::uint32_t addrNet, std::string& name, std::vector<std::string>& aliases);
+// Addresses of `family` (WS_AF_INET, WS_AF_INET6, or WS_AF_UNSPEC for
+// both), in the system's order, without repeats.
+int WsGetAddrInfo(const std::string& name, int family, std::vector<TSockAddr>& addrs);
+int WsGetHostByAddr(const TSockAddr& addr, std::string& name, std::vector<std::string>& aliases);
+// The order to try addresses in when connecting: IPv6 first, then the
+// families alternate, each family keeping its own order.
+std::vector<TSockAddr> InterleaveFamilies(const std::vector<TSockAddr>& addrs);
 int WsGetServByName(const std::string& name, const std::string& proto, std::uint16_t& portNet);
 int WsGetProtoByName(const std::string& name, int& proto);
 int WsGetHostName(char* buf, int len);

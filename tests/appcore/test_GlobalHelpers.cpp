@@ -207,3 +207,20 @@ TEST(Global, SelectFolderClearsMissingFolderAndKeepsOnCancel) {
   EXPECT_EQ(desk.FolderCalls[1].Path, "");  // the dialog saw the cleared text
   EXPECT_EQ(desk.FolderCalls[2].Root, L"/root");
 }
+
+TEST(Service, CacheAddressesOfEitherFamily) {
+  {
+    ScopedEnv c("CLIPHARBOR_CACHE_HOST", "cache.test");
+    EXPECT_TRUE(IsCacheAddress("http://cache.test/get_video?x=1"));
+    EXPECT_TRUE(IsCacheAddress("HTTP://CACHE.TEST/x"));
+    EXPECT_FALSE(IsCacheAddress("http://other.test/x"));
+  }
+  for (const char* cache : {"::1", "[::1]", "[0:0::1]:8080"}) {
+    ScopedEnv c("CLIPHARBOR_CACHE_HOST", cache);
+    EXPECT_TRUE(IsCacheAddress("http://[::1]:8080/get_video?x=1")) << cache;
+    EXPECT_TRUE(IsCacheAddress("http://[0:0:0:0:0:0:0:1]/x")) << cache;
+    EXPECT_FALSE(IsCacheAddress("http://[::2]:8080/x")) << cache;
+    EXPECT_FALSE(IsCacheAddress("http://127.0.0.1/x")) << cache;
+    EXPECT_FALSE(IsCacheAddress("ftp://[::1]/x")) << cache;
+  }
+}

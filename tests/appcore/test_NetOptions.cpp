@@ -43,7 +43,7 @@ TEST(NetOptions, RoutePerHostAndUnreadableProxy) {
 
   o.Env = Env({{"all_proxy", "socks9://x:1"}});
   EXPECT_EQ(PrepareRequest(cli, o, "http://video.test/"),
-            "all_proxy: unsupported proxy scheme \"socks9\" (http, socks4, socks4a or socks5)");
+            "all_proxy: unsupported proxy scheme \"socks9\" (http, socks4, socks4a, socks5 or socks5h)");
   EXPECT_TRUE(cli.Proxy.empty());
   EXPECT_TRUE(cli.SocksServer.empty());
 }

@@ -170,3 +170,32 @@ TEST(ProxyUrl, HostOfAddress) {
   EXPECT_EQ(HostOfUrl("http://Video.Test:8080/get_video?x=1"), "Video.Test");
   EXPECT_EQ(HostOfUrl("http://user:pw@127.0.0.1/a"), "127.0.0.1");
 }
+
+TEST(ProxyUrl, Ipv6ProxiesAndNoProxyEntries) {
+  // An IPv6 proxy reaches the client in the bracketed form it parses.
+  THttpCli cli;
+  ApplyProxy(cli, ParseProxyUrl("http://[::1]:3128"));
+  EXPECT_EQ(cli.Proxy, "[::1]");
+  EXPECT_EQ(cli.ProxyPort, "3128");
+  // socks5h leaves names to the proxy; socks5 and every other kind do not.
+  ApplyProxy(cli, ParseProxyUrl("socks5h://u:p@[fd00::7]:1081"));
+  EXPECT_EQ(cli.SocksServer, "fd00::7");
+  EXPECT_EQ(cli.SocksLevel, "5");
+  EXPECT_TRUE(cli.SocksRemoteNames);
+  EXPECT_EQ(cli.SocksAuthentication, socksAuthenticateUsercode);
+  ApplyProxy(cli, ParseProxyUrl("socks5://h:1"));
+  EXPECT_FALSE(cli.SocksRemoteNames);
+
+  EXPECT_TRUE(NoProxyMatches("::1", "::1"));
+  EXPECT_TRUE(NoProxyMatches("[::1]", "[::1]"));
+  EXPECT_TRUE(NoProxyMatches("example.com, [::1]", "::1"));
+  EXPECT_TRUE(NoProxyMatches("fd00::/8", "fd12:3456::1"));
+  EXPECT_TRUE(NoProxyMatches("[2001:db8::]/32", "2001:DB8:ffff::9"));
+  EXPECT_TRUE(NoProxyMatches("2001:db8::1/128", "2001:db8::1"));
+  EXPECT_FALSE(NoProxyMatches("2001:db8::1/128", "2001:db8::2"));
+  EXPECT_FALSE(NoProxyMatches("fd00::/8", "fe80::1"));
+  EXPECT_FALSE(NoProxyMatches("fd00::/129", "fd00::1"));
+  EXPECT_FALSE(NoProxyMatches("::1", "127.0.0.1"));
+  EXPECT_FALSE(NoProxyMatches("127.0.0.0/8", "::1"));
+  EXPECT_EQ(HostOfUrl("http://[::1]:8080/x"), "::1");
+}

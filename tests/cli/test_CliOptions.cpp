@@ -7,6 +7,7 @@
 #include "cli/BatchFile.h"
 #include "cli/CliOptions.h"
 #include "cli/CliSecrets.h"
+#include "platform/WinsockApi.h"
 #include "cli/E2eSupport.h"
 
 namespace {
@@ -84,7 +85,7 @@ TEST(CliOptionParsing, WrongCommandLinesSayWhy) {
   EXPECT_EQ(Error({"--format", "-1", "x"}), "--format needs a number from 0 to 13");
   EXPECT_EQ(Parse({"--format", "13", "x"}).Format, 13);
   EXPECT_EQ(Error({"--yes", "--no", "x"}), "--yes and --no exclude each other");
-  EXPECT_EQ(Error({"--proxy", "ftp://h:1", "x"}), "--proxy: unsupported proxy scheme \"ftp\" (http, socks4, socks4a or socks5)");
+  EXPECT_EQ(Error({"--proxy", "ftp://h:1", "x"}), "--proxy: unsupported proxy scheme \"ftp\" (http, socks4, socks4a, socks5 or socks5h)");
   EXPECT_EQ(Error({"--proxy", "http://h:99999", "x"}), "--proxy: the proxy address has a bad port");
   EXPECT_NE(Error({"--limit-rate", "fast", "x"}).find("--limit-rate"), std::string::npos);
   EXPECT_NE(Error({"--limit-rate", "2G", "x"}).find("--limit-rate"), std::string::npos);
@@ -165,4 +166,16 @@ TEST(BatchFile, EntriesAndErrors) {
   std::rewind(in);
   EXPECT_EQ(ReadBatchFile("-", in, error), (std::vector<std::string>{"from stdin"}));
   std::fclose(in);
+}
+
+TEST(CliOptionParsing, AddressFamilyOptions) {
+  EXPECT_EQ(Parse({"x"}).AddrFamily, 0);
+  EXPECT_EQ(Parse({"-4", "x"}).AddrFamily, plat::WS_AF_INET);
+  EXPECT_EQ(Parse({"--ipv6", "x"}).AddrFamily, plat::WS_AF_INET6);
+  EXPECT_EQ(Parse({"-q6", "x"}).AddrFamily, plat::WS_AF_INET6);
+  EXPECT_EQ(Error({"-4", "-6", "x"}), "--ipv4 and --ipv6 exclude each other");
+  const std::string help = CliHelpText("video.test");
+  EXPECT_NE(help.find("-4, --ipv4"), std::string::npos);
+  EXPECT_NE(help.find("-6, --ipv6"), std::string::npos);
+  EXPECT_NE(help.find("socks5h://"), std::string::npos);
 }

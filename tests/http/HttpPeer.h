@@ -110,25 +110,29 @@ class PeerConn {
   std::string pending_;
 };
 
-// Accepts connections on 127.0.0.1 and hands each to the script, in order,
+// Accepts connections on 127.0.0.1 (or ::1) and hands each to the script, in order,
 // on the server thread. The script's connection index starts at 0.
 class ScriptedServer {
  public:
   using Script = std::function<void(PeerConn& c, int index)>;
 
-  explicit ScriptedServer(Script script) : script_(std::move(script)) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  // On ::1 instead when `ipv6`.
+  explicit ScriptedServer(Script script, bool ipv6 = false) : script_(std::move(script)) {
+    fd_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     int one = 1;
     ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in a{};
+    sockaddr_in6 a6{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    a6.sin6_family = AF_INET6;
+    a6.sin6_addr = in6addr_loopback;
+    sockaddr* sa = ipv6 ? reinterpret_cast<sockaddr*>(&a6) : reinterpret_cast<sockaddr*>(&a);
+    socklen_t len = ipv6 ? sizeof a6 : sizeof a;
+    ::bind(fd_, sa, len);
     ::listen(fd_, 16);
-    socklen_t len = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    ::getsockname(fd_, sa, &len);
+    port_ = ntohs(ipv6 ? a6.sin6_port : a.sin_port);
     thread_ = std::thread([this] { Run(); });
   }
   ~ScriptedServer() {

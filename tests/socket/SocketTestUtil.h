@@ -89,18 +89,30 @@ inline std::string RecvAll(int fd, int timeoutMs = 5000) { return RecvN(fd, stat
 class RawServer {
  public:
   using Script = std::function<void(int fd)>;
-  explicit RawServer(Script script, int conns = 1) : FScript(std::move(script)), FConns(conns) {
-    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Listens on 127.0.0.1, or on ::1 when `ipv6`.
+  explicit RawServer(Script script, int conns = 1, bool ipv6 = false)
+      : FScript(std::move(script)), FConns(conns) {
+    FListen = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     ::setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    sockaddr_storage ss{};
+    socklen_t len;
+    if (ipv6) {
+      auto* a = reinterpret_cast<sockaddr_in6*>(&ss);
+      a->sin6_family = AF_INET6;
+      a->sin6_addr = in6addr_loopback;
+      len = sizeof *a;
+    } else {
+      auto* a = reinterpret_cast<sockaddr_in*>(&ss);
+      a->sin_family = AF_INET;
+      a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      len = sizeof *a;
+    }
+    ::bind(FListen, reinterpret_cast<sockaddr*>(&ss), len);
     ::listen(FListen, 8);
-    socklen_t len = sizeof a;
-    ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
-    FPort = ntohs(a.sin_port);
+    len = sizeof ss;
+    ::getsockname(FListen, reinterpret_cast<sockaddr*>(&ss), &len);
+    FPort = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port : reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
     FThread = std::thread([this] { Run(); });
   }
   ~RawServer() {

@@ -234,7 +234,7 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"command", B({5, 0}), "", B({5, 7}), false, 20010, "command not supported"},
         HostileCase{"address type code", B({5, 0}), "", B({5, 8}), false, 20011, "address type not supported"},
         HostileCase{"unassigned", B({5, 0}), "", B({5, 77}), false, 20012, "unassigned error #77"},
-        HostileCase{"ipv6 reply", B({5, 0}), "", B({5, 0, 0, 4, 0, 0, 0, 0, 0, 0}), false, 20011,
+        HostileCase{"unknown address type reply", B({5, 0}), "", B({5, 0, 0, 9, 0, 0, 0, 0, 0, 0}), false, 20011,
                     "address type not supported"},
         HostileCase{"name beyond area", B({5, 0}), "", B({5, 0, 0, 3, 200}) + std::string(202, 'n'), false, 20001,
                     "too much data availaible"},
@@ -486,4 +486,60 @@ TEST(SocksScripted, DirectFallbackAfterAFailedProxyReachesItsOwnAddress) {
     EXPECT_EQ(directGot, "");  // no SOCKS greeting went to the server itself
   }
   EXPECT_EQ(refusing.Accepted(), 1);
+}
+
+TEST(SocksScripted, Socks5Ipv6DestinationAndBoundAddressBothWays) {
+  std::string connect;
+  const std::string reply6 = B({5, 0, 0, 4, 0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7, 0x1F, 0x90});
+  RawServer srv([&](int fd) {
+    RecvN(fd, 3);
+    SendAll(fd, B({5, 0}));
+    connect = RecvN(fd, 4 + 16 + 2);
+    SendAll(fd, reply6 + "data");
+    RecvAll(fd, 300);
+  });
+  SocksClient c(srv, "5", "::1", "8080");
+  c.s.Connect();
+  ASSERT_TRUE(PumpUntil([&] { return c.data == "data"; })) << c.r.Dump();
+  EXPECT_EQ(connect, B({5, 1, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x1F, 0x90}));
+  EXPECT_EQ(c.s.GetBoundAddr(), "2001:db8::7");
+  EXPECT_EQ(c.s.GetBoundPort(), "8080");
+  EXPECT_TRUE(c.r.Has("SessionConnected 0"));
+}
+
+TEST(SocksScripted, Socks4CannotCarryIpv6AndSaysSo) {
+  RawServer srv([&](int fd) { RecvAll(fd, 300); });
+  for (const char* level : {"4", "4A"}) {
+    SocksClient c(srv, level, "2001:db8::1");
+    std::string refusal;
+    try {
+      c.s.Connect();
+    } catch (const ESocketException& e) {
+      refusal = e.what();
+    }
+    EXPECT_EQ(refusal, "connect: socks 4 cannot carry the IPv6 address 2001:db8::1") << level;
+    EXPECT_TRUE(c.r.Has("SocksError 20019 socks 4 cannot carry the IPv6 address 2001:db8::1")) << c.r.Dump();
+    EXPECT_EQ(c.s.GetState(), wsClosed);
+  }
+  EXPECT_EQ(srv.Accepted(), 0);
+}
+
+TEST(SocksScripted, ProxyOnIpv6Loopback) {
+  std::string connect;
+  RawServer srv6(
+      [&](int fd) {
+        RecvN(fd, 3);
+        SendAll(fd, B({5, 0}));
+        connect = RecvN(fd, 7 + 7);
+        SendAll(fd, kReplyOk);
+        RecvAll(fd, 300);
+      },
+      1, true);
+  SocksClient c(srv6, "5");
+  c.s.SetSocksServer("::1");
+  c.s.SetSocksPort(srv6.PortStr());
+  c.s.Connect();
+  ASSERT_TRUE(PumpUntil([&] { return c.r.Has("SessionConnected 0"); })) << c.r.Dump();
+  EXPECT_EQ(connect, B({5, 1, 0, 3, 7}) + "example" + B({0, 80}));
+  EXPECT_EQ(c.s.GetPeerAddr(), "::1");
 }

@@ -109,7 +109,7 @@ TEST_F(MainWindowTest, SettingsRefuseAProxyTheyCannotReadAndCancelKeepsEverythin
   const TJobSettings before = f.FJobSettings;
   WhenSettingsUp([&](TfrmSettings& d) {
     d.eProxy->setText("gopher://proxy.test:70");
-    desk_.ExpectBox("Proxy: unsupported proxy scheme \"gopher\" (http, socks4, socks4a or socks5)", plat::IDOK);
+    desk_.ExpectBox("Proxy: unsupported proxy scheme \"gopher\" (http, socks4, socks4a, socks5 or socks5h)", plat::IDOK);
     d.bOK->click();
     EXPECT_TRUE(d.isVisible());  // stays open for a correction
     d.seRetries->setValue(0);

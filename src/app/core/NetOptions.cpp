@@ -12,7 +12,13 @@ constexpr std::int32_t kBandwidthSamplingMs = 250;
 std::string PrepareRequest(THttpCli& cli, const TNetOptions& options, const std::string& url) {
   const TProxyChoice choice = ChooseProxy(HostOfUrl(url), options.Proxy, options.Env);
   ApplyProxy(cli, choice.Proxy);
+  // Every later request and relocation of this client chooses again for its
+  // own host; a proxy text that cannot be read was reported here already.
+  cli.OnChooseRoute = [proxy = options.Proxy, env = options.Env](THttpCli* c, const std::string& next) {
+    ApplyProxy(*c, ChooseProxy(HostOfUrl(next), proxy, env).Proxy);
+  };
   cli.HttpsEnabled = options.Https;
+  cli.AddrFamily = options.AddrFamily;
   cli.SslTrust = options.Trust;
   if (options.RateLimit > 0) {
     cli.BandwidthLimit = options.RateLimit;

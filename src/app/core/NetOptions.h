@@ -24,9 +24,11 @@ struct TNetOptions {
   bool Continue = false;               // continue an existing ".part"
   bool Https = false;                  // off: an https address ends with 501
   TSslTrust Trust;                     // the certificates trusted over https
+  int AddrFamily = 0;                  // plat::WS_AF_INET or WS_AF_INET6 only; 0: both
 };
 
-// Sets the route (proxy or none, chosen for the address's host), the
+// Sets the route (proxy or none, chosen for the address's host, and chosen
+// again for the host of every later request and relocation), the
 // bandwidth and https with its trust on the client for a request to `url`. Returns an error text
 // when the proxy in force cannot be read ("http_proxy: ..."), else "".
 std::string PrepareRequest(THttpCli& cli, const TNetOptions& options, const std::string& url);

@@ -6,6 +6,7 @@
 #include "net/common/UrlParse.h"
 #include "net/http/HttpProt.h"
 #include "platform/AsciiText.h"
+#include "platform/WinsockApi.h"
 
 namespace {
 
@@ -46,12 +47,41 @@ bool ParseIPv4(const std::string& s, std::uint32_t& addr) {
   return i == s.size();
 }
 
+// An IPv6 host against an entry "ADDR" or "ADDR/BITS" ("[ADDR]" too).
+bool IPv6EntryMatches(const plat::TSockAddr& host, std::string entry) {
+  int bits = 128;
+  const std::string::size_type slash = entry.find('/');
+  if (slash != std::string::npos) {
+    const std::string b = entry.substr(slash + 1);
+    if (!ascii::AllDigits(b) || b.empty() || b.size() > 3) return false;
+    bits = std::atoi(b.c_str());
+    if (bits > 128) return false;
+    entry.erase(slash);
+  }
+  plat::TSockAddr net;
+  if (!plat::WsParseAddr(entry, net) || !net.IsV6()) return false;
+  for (int i = 0; i < 16 && bits > 0; ++i, bits -= 8) {
+    const std::uint8_t mask = bits >= 8 ? 0xFF : static_cast<std::uint8_t>(0xFF << (8 - bits));
+    if ((host.Bytes[i] & mask) != (net.Bytes[i] & mask)) return false;
+  }
+  return true;
+}
+
 // An entry of the no-proxy list against the host (both already lower case,
 // without brackets or trailing dots).
 bool EntryMatches(std::string entry, const std::string& host) {
   if (!entry.empty() && entry[0] == '.') entry.erase(0, 1);
   while (!entry.empty() && entry.back() == '.') entry.pop_back();
   if (entry.empty()) return false;
+  plat::TSockAddr v6;
+  if (host.find(':') != std::string::npos && plat::WsParseAddr(host, v6) && v6.IsV6()) {
+    if (entry.front() == '[') {
+      const std::string::size_type close = entry.find(']');
+      if (close == std::string::npos) return false;
+      entry = entry.substr(1, close - 1) + entry.substr(close + 1);
+    }
+    return IPv6EntryMatches(v6, entry);
+  }
   std::uint32_t hostAddr = 0;
   if (ParseIPv4(host, hostAddr)) {
     const std::string::size_type slash = entry.find('/');
@@ -88,7 +118,8 @@ std::optional<TProxy> ParseProxyUrl(const std::string& text, std::string* error)
     else if (name == "socks4") p.Kind = pkSocks4;
     else if (name == "socks4a") p.Kind = pkSocks4A;
     else if (name == "socks5") p.Kind = pkSocks5;
-    else return bad("unsupported proxy scheme \"" + name + "\" (http, socks4, socks4a or socks5)");
+    else if (name == "socks5h") p.Kind = pkSocks5h;
+    else return bad("unsupported proxy scheme \"" + name + "\" (http, socks4, socks4a, socks5 or socks5h)");
     rest.erase(0, scheme + 3);
   }
   const std::string::size_type slash = rest.find('/');
@@ -192,10 +223,11 @@ void ApplyProxy(THttpCli& cli, const std::optional<TProxy>& proxy) {
   cli.SocksUsercode.clear();
   cli.SocksPassword.clear();
   cli.SocksLevel = "5";
+  cli.SocksRemoteNames = false;
   cli.SocksAuthentication = socksNoAuthentication;
   if (!proxy) return;
   if (proxy->Kind == pkHttp) {
-    cli.Proxy = proxy->Host;
+    cli.Proxy = UrlHost(proxy->Host);  // the client reads it as an address
     cli.ProxyPort = proxy->Port;
     cli.ProxyUsername = proxy->User;
     cli.ProxyPassword = proxy->Password;
@@ -205,7 +237,8 @@ void ApplyProxy(THttpCli& cli, const std::optional<TProxy>& proxy) {
   cli.SocksPort = proxy->Port;
   cli.SocksLevel = proxy->Kind == pkSocks4 ? "4" : proxy->Kind == pkSocks4A ? "4A" : "5";
   cli.SocksUsercode = proxy->User;
-  if (proxy->Kind == pkSocks5) {
+  cli.SocksRemoteNames = proxy->Kind == pkSocks5h;
+  if (proxy->Kind == pkSocks5 || proxy->Kind == pkSocks5h) {
     cli.SocksPassword = proxy->Password;
     if (!proxy->User.empty()) cli.SocksAuthentication = socksAuthenticateUsercode;
   }

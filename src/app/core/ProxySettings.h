@@ -1,5 +1,7 @@
 // Which proxy a request goes through: proxy addresses ("http://", "socks4://",
-// "socks4a://", "socks5://" with an optional user and password), the proxy
+// "socks4a://", "socks5://", "socks5h://" with an optional user and
+// password; "socks4a" and "socks5h" leave the server's name to the proxy to
+// resolve), the proxy
 // environment variables with curl's meaning, the no-proxy list, and handing
 // the choice to an HTTP client. Both front ends use it.
 #pragma once
@@ -10,7 +12,7 @@
 
 class THttpCli;
 
-enum TProxyKind { pkHttp, pkSocks4, pkSocks4A, pkSocks5 };
+enum TProxyKind { pkHttp, pkSocks4, pkSocks4A, pkSocks5, pkSocks5h };
 
 struct TProxy {
   TProxyKind Kind = pkHttp;
@@ -26,8 +28,9 @@ struct TProxy {
 std::optional<TProxy> ParseProxyUrl(const std::string& text, std::string* error = nullptr);
 
 // True when `host` is in `list`: names or domain suffixes separated by commas
-// or blanks, a leading dot ignored, "*" for every host, IPv4 addresses with
-// an optional "/bits" prefix length. Letter case does not matter.
+// or blanks, a leading dot ignored, "*" for every host, IPv4 and IPv6
+// addresses (with or without brackets) with an optional "/bits" prefix
+// length. Letter case does not matter.
 bool NoProxyMatches(const std::string& list, const std::string& host);
 
 // What the user chose on the command line; unset fields fall back to the

@@ -13,5 +13,10 @@ std::string ServiceHost();
 std::string ServiceDomain();
 // Host name of the cache servers that serve the video files.
 std::string CacheHost();
+// True for an address on the cache host, which the clipboard check leaves
+// alone: one that begins with "http://" + CacheHost() (any case), or, for an
+// IPv6 cache host given with or without brackets, one whose host is that
+// address in any of its spellings.
+bool IsCacheAddress(const std::string& text);
 // "http://" + ServiceHost() + "/watch?v=piEWjpA_51Q", shown as the example.
 std::string ExampleWatchUrl();

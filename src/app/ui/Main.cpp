@@ -355,7 +355,7 @@ void TfrmMain::WMDrawClipboard(plat::WPARAM wParam, plat::LPARAM lParam) {
   std::optional<std::string> clip = plat::Desktop().ClipboardText();
   if (!clip) return;
   const std::string text = ascii::Trim(*clip);
-  if (!ascii::StartsNoCase(text, "http://" + CacheHost()) && ascii::StartsNoCase(text, "http://"))
+  if (!IsCacheAddress(text) && ascii::StartsNoCase(text, "http://"))
     eUrl->setText(ToQ(text));
 }
 

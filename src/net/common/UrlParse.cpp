@@ -16,8 +16,34 @@ std::string DirOf(const std::string& base) {
   return p == std::string::npos ? std::string("/") : base.substr(0, p + 1);
 }
 
+void SplitUserInfo(const std::string& info, std::string& User, std::string& Pass) {
+  std::size_t c = info.find(':');
+  if (c == std::string::npos) {
+    User = info;
+  } else {
+    User = info.substr(0, c);
+    Pass = info.substr(c + 1);
+  }
+}
+
+// "[v6]" or "[v6]:port" after the user information: the brackets are no
+// part of the host, and the colons inside them separate no port.
+bool SplitBracketed(const std::string& auth, std::string& User, std::string& Pass, std::string& Host,
+                    std::string& Port) {
+  const std::size_t m = auth.rfind('@');
+  const std::size_t open = m == std::string::npos ? 0 : m + 1;
+  if (open >= auth.size() || auth[open] != '[') return false;
+  const std::size_t close = auth.find(']', open);
+  if (close == std::string::npos) return false;
+  Host = auth.substr(open + 1, close - open - 1);
+  if (close + 1 < auth.size() && auth[close + 1] == ':') Port = auth.substr(close + 2);
+  if (m != std::string::npos) SplitUserInfo(auth.substr(0, m), User, Pass);
+  return true;
+}
+
 void SplitAuthority(const std::string& auth, std::string& User, std::string& Pass,
                     std::string& Host, std::string& Port) {
+  if (SplitBracketed(auth, User, Pass, Host, Port)) return;
   std::size_t k = auth.rfind(':');
   std::size_t m = auth.rfind('@');
   bool hasK = k != std::string::npos;
@@ -34,14 +60,7 @@ void SplitAuthority(const std::string& auth, std::string& User, std::string& Pas
   } else {
     Host = auth.substr(m + 1);
   }
-  std::string info = auth.substr(0, m);
-  std::size_t c = info.find(':');
-  if (c == std::string::npos) {
-    User = info;
-  } else {
-    User = info.substr(0, c);
-    Pass = info.substr(c + 1);
-  }
+  SplitUserInfo(auth.substr(0, m), User, Pass);
 }
 
 // A decimal number from 1 to 65535.
@@ -141,6 +160,10 @@ void ParseURL(const std::string& Url, std::string& Proto, std::string& User,
     authority = rest.substr(0, pathBegin);
   }
   SplitAuthority(authority, User, Pass, Host, Port);
+}
+
+std::string UrlHost(const std::string& Host) {
+  return Host.find(':') != std::string::npos ? "[" + Host + "]" : Host;
 }
 
 bool IsBadPortNumber(const std::string& Port) {

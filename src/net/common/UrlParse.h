@@ -8,10 +8,15 @@
 // "./" and "../" references (the caller's current request path); on return
 // all six outputs hold what was found, each empty when absent. Proto is lower
 // case; the other parts keep their case. Never fails: the caller supplies the
-// defaults (scheme "http", port "80", path "/").
+// defaults (scheme "http", port "80", path "/"). A bracketed IPv6 host
+// ("http://[::1]:8080/x") comes back without its brackets ("::1").
 void ParseURL(const std::string& Url, std::string& Proto, std::string& User,
               std::string& Pass, std::string& Host, std::string& Port,
               std::string& Path);
+
+// A host as written in an address or a Host field: an IPv6 address in
+// brackets, anything else as it is.
+std::string UrlHost(const std::string& Host);
 
 // True when Port starts with a digit but is no such number ("0", "83616",
 // "80x"): it names no port, and a larger number must not wrap into another

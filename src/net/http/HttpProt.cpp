@@ -150,11 +150,13 @@ void THttpCli::SockResume() { FCtrlSocket->Resume(); }
 bool THttpCli::SockIsConnected() { return FCtrlSocket->GetState() == wsConnected; }
 bool THttpCli::SockIsClosed() { return FCtrlSocket->GetState() == wsClosed; }
 void THttpCli::SockDnsLookup(const std::string& HostName) {
+  FCtrlSocket->SetAddrFamily(LookupFamily());
   FCtrlSocket->SetLocalAddr(LocalAddr);
   FCtrlSocket->DnsLookup(HostName);
 }
 void THttpCli::SockCancelDnsLookup() { FCtrlSocket->CancelDnsLookup(); }
 std::string THttpCli::SockDnsResult() { return FCtrlSocket->GetDnsResult(); }
+std::vector<std::string> THttpCli::SockDnsResultList() { return FCtrlSocket->GetDnsResultList(); }
 void THttpCli::SockConnect() { FCtrlSocket->Connect(); }
 int THttpCli::SockLastError() { return FCtrlSocket->GetLastError(); }
 void THttpCli::SockAddReceiveLoopOption() {
@@ -317,6 +319,7 @@ void THttpCli::StartRequest(THttpRequest Rq) {
     return;
   }
   const std::string url = WithoutFragment(URL);
+  if (OnChooseRoute) OnChooseRoute(this, url);
 
   std::string proto, user, pass, host, port, path;
   std::string connHost, connPort;
@@ -327,7 +330,7 @@ void THttpCli::StartRequest(THttpRequest Rq) {
     FDocName = path;
     if (!user.empty()) FCurrUsername = user;
     if (!pass.empty()) FCurrPassword = pass;
-    FPath = (proto.empty() ? std::string("http") : proto) + "://" + host + (port.empty() ? "" : ":" + port) + path;
+    FPath = (proto.empty() ? std::string("http") : proto) + "://" + UrlHost(host) + (port.empty() ? "" : ":" + port) + path;
     FProtocol = proto;
     std::string pproto, puser, ppass, phost, pport, ppath;
     ParseURL(Proxy, pproto, puser, ppass, phost, pport, ppath);
@@ -355,6 +358,8 @@ void THttpCli::StartRequest(THttpRequest Rq) {
   // connection is made.
   std::string badPort;
   if (IsBadPortNumber(port)) badPort = "Refused address: " + PortProblem(port);
+  else if (FTargetHost.find(':') != std::string::npos && FTargetHost.find('%') != std::string::npos)
+    badPort = "Refused address: link-local IPv6 addresses with a zone (" + FTargetHost + ") are not supported";
   else if (!Proxy.empty() && IsBadPortNumber(connPort)) badPort = "Refused proxy address: " + PortProblem(connPort);
   else if (!SocksServer.empty() && IsBadPortNumber(SocksPort))
     badPort = "Refused SOCKS proxy address: " + PortProblem(SocksPort);
@@ -365,7 +370,8 @@ void THttpCli::StartRequest(THttpRequest Rq) {
   }
 
   bool samePlace = SockIsConnected() && FHostName == FCurrentHost && FPort == FCurrentPort &&
-                   FProtocol == FCurrentProtocol && TunnelTarget() == FCurrentTunnel;
+                   FProtocol == FCurrentProtocol && TunnelTarget() == FCurrentTunnel &&
+                   RouteText() == FCurrentRoute;
   FAuthNTLMState = FProxyAuthNTLMState = FAuthBasicState = FProxyAuthBasicState = 0;
   ApplyAuthPresets(!samePlace);
 

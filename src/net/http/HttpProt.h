@@ -140,6 +140,12 @@ class THttpCli : public TComponent {
   std::int32_t BandwidthSampling = 1000;
   std::string SocksServer, SocksLevel = "5", SocksPort, SocksUsercode, SocksPassword;
   TSocksAuthentication SocksAuthentication = socksNoAuthentication;
+  // The server's name goes to the SOCKS proxy to resolve instead of being
+  // looked up here (SOCKS 5; SOCKS 4A always does so).
+  bool SocksRemoteNames = false;
+  // The address family of every connection: plat::WS_AF_INET,
+  // plat::WS_AF_INET6, or plat::WS_AF_UNSPEC for both (raced, IPv6 first).
+  int AddrFamily = plat::WS_AF_UNSPEC;
   THttpAuthMethod FServerAuthMethod = httpAuthNone;
   THttpAuthMethod FProxyAuthMethod = httpAuthNone;
   // TLS. Off, an "https" address ends with 501 before any connection is
@@ -203,6 +209,10 @@ class THttpCli : public TComponent {
   THttpNotifyEvent OnStateChange;
   THttpRequestDone OnRequestDone;
   THttpNotifyEvent OnLocationChange;
+  // Chooses the route (Proxy or the SOCKS fields) for the address about to
+  // be requested: the request's URL, and every absolute Location followed,
+  // so that each host gets its own route.
+  std::function<void(THttpCli* Sender, const std::string& Url)> OnChooseRoute;
   TCookieRcvdEvent OnCookie;
   THttpDataPushEvent OnDataPush;
   THttpNotifyEvent OnDataPush2;
@@ -245,6 +255,12 @@ class THttpCli : public TComponent {
   virtual void StartAuthBasic();
   virtual void StartProxyAuthBasic();
   virtual void SocketDnsLookupDone(TObject* Sender, std::uint16_t ErrCode);
+  // Connects to FDnsResult (and the rest of FDnsResultList) once known.
+  void ConnectResolved(TObject* Sender);
+  // The proxy is to resolve the server's name: nothing is looked up here.
+  bool NamesGoToSocks() const;
+  // The family of the name looked up before connecting.
+  int LookupFamily() const;
   virtual void SocketSessionClosed(TObject* Sender, std::uint16_t ErrCode);
   virtual void SocketSessionConnected(TObject* Sender, std::uint16_t ErrCode);
   virtual void SocketDataSent(TObject* Sender, std::uint16_t ErrCode);
@@ -292,6 +308,7 @@ class THttpCli : public TComponent {
   virtual void SockDnsLookup(const std::string& HostName);
   virtual void SockCancelDnsLookup();
   virtual std::string SockDnsResult();
+  virtual std::vector<std::string> SockDnsResultList();
   virtual void SockConnect();
   virtual int SockLastError();
   virtual void SockAddReceiveLoopOption();
@@ -328,7 +345,15 @@ class THttpCli : public TComponent {
   std::string FCurrUsername, FCurrPassword;
   std::string FCurrConnection, FCurrProxyConnection;
   std::string FDnsResult;
+  std::vector<std::string> FDnsResultList;
   std::string FCurrentHost, FCurrentPort, FCurrentProtocol;
+  // The proxy fields of the open connection, to tell when a new route needs
+  // a new connection.
+  std::string RouteText() const;
+  std::string FCurrentRoute;
+  // The proxy's host and port become the connection's, after a route
+  // change to an HTTP proxy.
+  void ConnectToProxyHost();
   std::string FCurrentTunnel;  // where the open connection's proxy tunnel leads; "" without one
   bool FConnected = false;
   bool FProxyConnected = false;

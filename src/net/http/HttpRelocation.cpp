@@ -40,6 +40,8 @@ void THttpCli::TakeLocation(const std::string& Value) {
   FLocationFlag = true;
   // Off, only "http" gets this far.
   const std::string current = HttpsEnabled ? FProtocol : std::string("http");
+  // Another host may take another route.
+  if (absolute && OnChooseRoute) OnChooseRoute(this, V);
   if (Proxy.empty()) {
     if (!V.empty() && V[0] == '/') {
       FPath = V;
@@ -68,7 +70,7 @@ void THttpCli::TakeLocation(const std::string& Value) {
     if (!V.empty() && V[0] == '/') {
       std::string proto, user, pass, host, port, path;
       ParseURL(FPath, proto, user, pass, host, port, path);
-      FLocation = (proto.empty() ? std::string("http") : proto) + "://" + host + (port.empty() ? "" : ":" + port) + V;
+      FLocation = (proto.empty() ? std::string("http") : proto) + "://" + UrlHost(host) + (port.empty() ? "" : ":" + port) + V;
       FPath = FLocation;
     } else if (!absolute) {
       FPath = UrlBase(FPath) + V;
@@ -82,10 +84,11 @@ void THttpCli::TakeLocation(const std::string& Value) {
       }
       if (host.empty()) host = FTargetHost;
       if (proto.empty()) proto = "http";
+      ConnectToProxyHost();
       FTargetHost = host;
       FTargetPort = port.empty() ? DefaultPortOf(proto) : port;
       FProtocol = proto;
-      FLocation = proto + "://" + host + (port.empty() ? "" : ":" + port) + (path.empty() ? "/" : path);
+      FLocation = proto + "://" + UrlHost(host) + (port.empty() ? "" : ":" + port) + (path.empty() ? "/" : path);
       FPath = FLocation;
     }
   }
@@ -124,7 +127,7 @@ void THttpCli::StartRelocation() {
     return;
   }
   if (FHostName != FCurrentHost || FPort != FCurrentPort || FProtocol != FCurrentProtocol ||
-      TunnelTarget() != FCurrentTunnel || FAnswer.CloseAfter) {
+      TunnelTarget() != FCurrentTunnel || RouteText() != FCurrentRoute || FAnswer.CloseAfter) {
     FRelocationCounted = true;  // the close must not count this hop again
     InstallSocketCloseHandler(true);
     SockPostClose();

@@ -24,7 +24,14 @@ void THttpCli::Login() {
     return;
   }
   FDnsResult.clear();
+  FDnsResultList.clear();
   ChangeState(httpDnsLookup);
+  if (NamesGoToSocks()) {
+    FDnsResult = FHostName;
+    ChangeState(httpDnsLookupDone);
+    ConnectResolved(nullptr);
+    return;
+  }
   try {
     SockDnsLookup(FHostName);
   } catch (const std::exception& E) {
@@ -35,8 +42,35 @@ void THttpCli::Login() {
   }
 }
 
+std::string THttpCli::RouteText() const {
+  if (!Proxy.empty()) return "http " + Proxy + " " + ProxyPort;
+  if (!SocksServer.empty()) return "socks" + SocksLevel + " " + SocksServer + " " + SocksPort;
+  return std::string();
+}
+
+void THttpCli::ConnectToProxyHost() {
+  std::string pproto, puser, ppass, phost, pport, ppath;
+  ParseURL(Proxy, pproto, puser, ppass, phost, pport, ppath);
+  FHostName = phost;
+  FPort = pport.empty() ? ProxyPort : pport;
+  FProxyPortInUse = FPort;
+}
+
+bool THttpCli::NamesGoToSocks() const {
+  return !SocksServer.empty() && (SocksLevel == "4A" || SocksLevel == "4a" || (SocksLevel == "5" && SocksRemoteNames));
+}
+
+int THttpCli::LookupFamily() const {
+  // SOCKS 4 carries IPv4 destinations only; the proxy itself is reached
+  // with AddrFamily.
+  if (!SocksServer.empty() && SocksLevel == "4") return plat::WS_AF_INET;
+  return AddrFamily;
+}
+
 void THttpCli::PrepareSocket() {
   FCtrlSocket->SetAddr(FDnsResult);
+  FCtrlSocket->SetAddrList(FDnsResultList);
+  FCtrlSocket->SetAddrFamily(AddrFamily);
   FCtrlSocket->SetLocalAddr(LocalAddr);
   FCtrlSocket->SetPort(FPort);
   FCtrlSocket->SetProto("tcp");
@@ -64,7 +98,7 @@ std::string THttpCli::DefaultPortOf(const std::string& Protocol) const {
 bool THttpCli::TunnelWanted() const { return HttpsEnabled && FProtocol == "https" && !Proxy.empty(); }
 
 std::string THttpCli::TunnelTarget() const {
-  return TunnelWanted() ? FTargetHost + ":" + FTargetPort : std::string();
+  return TunnelWanted() ? UrlHost(FTargetHost) + ":" + FTargetPort : std::string();
 }
 
 void THttpCli::SendProxyConnect() {
@@ -104,12 +138,20 @@ void THttpCli::SocketDnsLookupDone(TObject* Sender, std::uint16_t ErrCode) {
     if (FState == httpAborting) return;
     FRequestDoneError = ErrCode;
     FAnswer.StatusCode = 404;
-    FAnswer.ReasonPhrase = "can't resolve hostname to IP address";
+    const int family = LookupFamily();
+    FAnswer.ReasonPhrase = family == plat::WS_AF_INET    ? "can't resolve hostname to IPv4 address"
+                           : family == plat::WS_AF_INET6 ? "can't resolve hostname to IPv6 address"
+                                                         : "can't resolve hostname to IP address";
     SocketSessionClosed(Sender, ErrCode);
     return;
   }
   FDnsResult = SockDnsResult();
+  FDnsResultList = SockDnsResultList();
   ChangeState(httpDnsLookupDone);
+  ConnectResolved(Sender);
+}
+
+void THttpCli::ConnectResolved(TObject* Sender) {
   int err = 0;
   try {
     PrepareSocket();
@@ -123,6 +165,7 @@ void THttpCli::SocketDnsLookupDone(TObject* Sender, std::uint16_t ErrCode) {
   FCurrentPort = FPort;
   FCurrentProtocol = FProtocol;
   FCurrentTunnel = TunnelTarget();
+  FCurrentRoute = RouteText();
   if (!ProtocolKnown()) {
     err = SockLastError();
     FRequestDoneError = static_cast<std::uint16_t>(err);
@@ -290,9 +333,9 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
   if (postOrPut && !ContentTypePost.empty()) h.push_back("Content-Type: " + ContentTypePost);
   if (!Agent.empty()) h.push_back("User-Agent: " + Agent);
   if (FTargetPort == DefaultPortOf(FProtocol) || FTargetPort.empty())
-    h.push_back("Host: " + FTargetHost);
+    h.push_back("Host: " + UrlHost(FTargetHost));
   else
-    h.push_back("Host: " + FTargetHost + ":" + FTargetPort);
+    h.push_back("Host: " + UrlHost(FTargetHost) + ":" + FTargetPort);
   if (NoCache) h.push_back("Pragma: no-cache");
   if (!FCurrProxyConnection.empty() && !tunnel) h.push_back("Proxy-Connection: " + FCurrProxyConnection);
   if (postOrPut) {

@@ -72,8 +72,9 @@ inline std::string EncodeTargetBytes(const std::string& target) {
 // Host part of an address with the port when it is not the default one.
 inline std::string HostAndPort(const std::string& host, const std::string& port,
                                const std::string& defaultPort = "80") {
-  if (port.empty() || port == defaultPort) return host;
-  return host + ":" + port;
+  const std::string shown = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+  if (port.empty() || port == defaultPort) return shown;
+  return shown + ":" + port;
 }
 
 }  // namespace httptext

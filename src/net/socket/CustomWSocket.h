@@ -30,6 +30,7 @@ constexpr plat::UINT WM_ASYNCGETHOSTBYADDR = plat::WM_USER + 3;   // 1027
 constexpr plat::UINT WM_CLOSE_DELAYED = plat::WM_USER + 4;        // 1028
 constexpr plat::UINT WM_WSOCKET_RELEASE = plat::WM_USER + 5;      // 1029
 constexpr plat::UINT WM_TRIGGER_EXCEPTION = plat::WM_USER + 6;    // 1030
+constexpr plat::UINT WM_RACE_CONNECT = plat::WM_USER + 7;         // 1031, a further attempt's connect
 constexpr plat::UINT WM_TRIGGER_DATA_AVAILABLE = plat::WM_USER + 20;  // 1044
 
 enum TSocketState {
@@ -116,6 +117,19 @@ class TCustomWSocket : public TComponent {
   virtual void SetQelLogger(TQelLogger* Value);
   std::string GetAddr() const { return FAddrStr; }
   void SetAddr(const std::string& Value);
+  // Addresses (numeric texts of either family, in the order to try) that
+  // Addr stands for, from a lookup already made: Connect races them instead
+  // of resolving Addr. Forgotten at every close, as Addr's assignment is.
+  const std::vector<std::string>& GetAddrList() const { return FAddrList; }
+  void SetAddrList(const std::vector<std::string>& Value);
+  // Which family of addresses lookups and connects use: plat::WS_AF_INET,
+  // WS_AF_INET6, or WS_AF_UNSPEC (both, the default). Kept across closes.
+  int GetAddrFamily() const { return FAddrFamily; }
+  void SetAddrFamily(int Value) { FAddrFamily = Value; }
+  // The delay before a further address is tried while earlier attempts are
+  // still pending (250 ms).
+  int GetAttemptDelay() const { return FAttemptDelayMs; }
+  void SetAttemptDelay(int Ms) { FAttemptDelayMs = Ms < 10 ? 10 : Ms; }
   std::string GetPort() const { return FPortStr; }
   virtual void SetPort(const std::string& Value);
   std::string GetProto() const { return FProtoStr; }
@@ -256,6 +270,8 @@ class TCustomWSocket : public TComponent {
   // LocalPort and Addr into FProto, FType, FLocalPortNum and Fsin; raises
   // and returns false when a text does not resolve.
   bool ResolveEndpoint(TOpenPurpose Purpose);
+  // A connect's addresses: AddrList when one was given, else Addr resolved.
+  std::vector<plat::TSockAddr> CandidateAddrs();
   // Opens the system socket of FType and FProto in Family; reports the
   // failure under Operation and returns false.
   bool OpenSocket(int Family, const std::string& Operation);
@@ -267,6 +283,21 @@ class TCustomWSocket : public TComponent {
   bool SetDatagramOptions();
   bool SetStreamOptions();
   void StartConnect();
+  // The race of the remaining addresses (Happy Eyeballs): a further attempt
+  // every attempt delay, or at once when one fails; the first to connect
+  // becomes the handle; the others are closed.
+  void StartRace();
+  void EndRace();
+  // False when the attempt could not even start (its error is kept).
+  bool StartSideAttempt();
+  // The handle's own connect result during a race: false while the race
+  // goes on without it; true (Error then the last failure) when it ends.
+  bool RaceConnectDone(std::uint16_t& Error);
+  void WMRaceConnect(plat::WPARAM WParam, plat::LPARAM LParam);
+  void WMRaceTimer();
+  void AdoptAttempt(TSocket Handle);
+  // The local address a bind uses, of the remote address's family.
+  plat::TSockAddr LocalBindAddr(int Family);
   // Listen's own steps: its refusals (true when refused) and the start of
   // a datagram or raw socket (false when it failed).
   bool RefuseListen();
@@ -295,8 +326,17 @@ class TCustomWSocket : public TComponent {
   TSocket FHSocket = INVALID_SOCKET;
   plat::HWND FWindowHandle = 0;
   bool FWindowThreadSet = false;
-  TSockAddrIn Fsin{};
+  plat::TSockAddr Fsin{};
   int FAddrFormat = plat::WS_AF_INET;
+  std::vector<std::string> FAddrList;
+  int FAddrFamily = plat::WS_AF_UNSPEC;
+  // The addresses of this connect in the order to try; Fsin is the first.
+  std::vector<plat::TSockAddr> FCandidates;
+  std::size_t FNextCandidate = 0;
+  std::vector<TSocket> FRaceHandles;  // further attempts still pending
+  bool FRacing = false;
+  int FRaceLastError = 0;
+  int FAttemptDelayMs = 250;
   int FType = plat::WS_SOCK_STREAM;
   int FProto = 6;
   std::string FAddrStr;

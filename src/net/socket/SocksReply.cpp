@@ -41,6 +41,7 @@ int Socks5ReplyLength(std::uint8_t AddressType, std::uint8_t NameLength) {
   switch (AddressType) {
     case 1: return 10;
     case 3: return NameLength + 7;
+    case 4: return 22;  // IPv6: 16 address bytes
     default: return 5;
   }
 }
@@ -191,6 +192,11 @@ bool TCustomSocksWSocket::TakeBoundAddress(int Length) {
                  "." + std::to_string(FRcvBuf[7]);
   } else if (FRcvBuf[3] == 3) {
     FBoundAddr.assign(reinterpret_cast<const char*>(FRcvBuf + 5), static_cast<std::size_t>(FRcvBuf[4]));
+  } else if (FRcvBuf[3] == 4 && Length == 22) {
+    plat::TSockAddr a;
+    a.Family = plat::WS_AF_INET6;
+    std::memcpy(a.Bytes, FRcvBuf + 4, 16);
+    FBoundAddr = plat::WsAddrText(a);
   } else {
     return false;
   }

@@ -104,14 +104,25 @@ void TCustomSocksWSocket::Connect() {
     RaiseSocketException("connect: " + tooLong);
     return;
   }
+  plat::TSockAddr literal;
+  if (FSocksLevel[0] == '4' && FAddrStr.find(':') != std::string::npos && plat::WsParseAddr(FAddrStr, literal)) {
+    const std::string why = "socks 4 cannot carry the IPv6 address " + FAddrStr;
+    TriggerSocksError(socksAddressFamilyError, why);
+    RaiseSocketException("connect: " + why);
+    return;
+  }
   // The address record takes the proxy's address, which Addr and Port do
   // not name: they count as unresolved whenever this call returns, so that
   // a later direct connect with the same texts resolves them again.
   FAddrResolved = false;
   FPortResolved = false;
   try {
-    Fsin.sin_port = plat::WsHtons(WSocketResolvePort(FSocksPort, FProtoStr));
-    Fsin.sin_addr = WSocketResolveHost(FSocksServer);
+    const std::uint16_t port = plat::WsHtons(WSocketResolvePort(FSocksPort, FProtoStr));
+    // The proxy's own addresses are raced as a direct host's are.
+    FCandidates = WSocketResolveHostAddrs(FSocksServer, FAddrFamily);
+    Fsin = FCandidates.front();
+    Fsin.Port = port;
+    FNextCandidate = 1;
     FSocksDestPort = WSocketResolvePort(FPortStr, FProtoStr);
   } catch (const ESocketException& e) {
     RaiseSocketException("connect: " + e.Message());
@@ -185,15 +196,22 @@ void TCustomSocksWSocket::SocksDoConnect() {
       buf[n++] = 0;
     }
   } else {
-    std::size_t alen = FAddrStr.size();
-    if (alen > sizeof buf - 7) alen = sizeof buf - 7;
     buf[n++] = 5;
     buf[n++] = 1;
     buf[n++] = 0;
-    buf[n++] = 3;
-    buf[n++] = static_cast<std::uint8_t>(alen);
-    std::memcpy(buf + n, FAddrStr.data(), alen);
-    n += static_cast<int>(alen);
+    plat::TSockAddr v6;
+    if (FAddrStr.find(':') != std::string::npos && plat::WsParseAddr(FAddrStr, v6) && v6.IsV6()) {
+      buf[n++] = 4;  // an IPv6 address goes as its 16 bytes: a proxy takes no such text as a name
+      std::memcpy(buf + n, v6.Bytes, 16);
+      n += 16;
+    } else {
+      std::size_t alen = FAddrStr.size();
+      if (alen > sizeof buf - 7) alen = sizeof buf - 7;
+      buf[n++] = 3;
+      buf[n++] = static_cast<std::uint8_t>(alen);
+      std::memcpy(buf + n, FAddrStr.data(), alen);
+      n += static_cast<int>(alen);
+    }
     buf[n++] = static_cast<std::uint8_t>(FSocksDestPort >> 8);
     buf[n++] = static_cast<std::uint8_t>(FSocksDestPort & 0xFF);
   }

@@ -30,6 +30,8 @@ constexpr int socksRejectedOrFailed = 20016;
 constexpr int socksHostResolutionFailed = 20017;
 // Refusal of a request that would not fit the 128-byte request area.
 constexpr int socksRequestTooLong = 20018;
+// SOCKS 4 and 4A carry IPv4 destinations only.
+constexpr int socksAddressFamilyError = 20019;
 
 using TSocksErrorEvent = std::function<void(TObject* Sender, std::int32_t Error, const std::string& Msg)>;
 using TSocksAuthStateEvent = std::function<void(TObject* Sender, TSocksAuthState AuthState)>;

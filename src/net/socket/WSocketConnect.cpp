@@ -48,7 +48,7 @@ bool TCustomWSocket::SetDatagramOptions() {
       }
     }
   }
-  if (Fsin.sin_addr == plat::WS_INADDR_NONE) {
+  if (!Fsin.IsV6() && Fsin.V4() == plat::WS_INADDR_NONE) {
     int on = 1;
     if (plat::WsSetSockOpt(FHSocket, plat::WS_SOL_SOCKET, plat::WS_SO_BROADCAST, &on, sizeof on) != 0) {
       ReportSocketError("setsockopt(SO_BROADCAST)");
@@ -77,12 +77,11 @@ bool TCustomWSocket::SetStreamOptions() {
 }
 
 void TCustomWSocket::StartConnect() {
-  if (CheckLogOption(loWsockInfo))
-    DebugLog(loWsockInfo, "TWSocket will connect to " + plat::WsInetNtoa(Fsin.sin_addr) + ":" +
-                              std::to_string(plat::WsNtohs(Fsin.sin_port)));
+  if (CheckLogOption(loWsockInfo)) DebugLog(loWsockInfo, "TWSocket will connect to " + EndpointText(Fsin));
   int rc = plat::WsConnect(FHSocket, Fsin);
   if (rc == 0 || plat::WSAGetLastError() == plat::WSAEWOULDBLOCK) {
     SetState(wsConnecting);
+    StartRace();
     return;
   }
   // Refused at once (no route, network down, not permitted): end it the way
@@ -90,6 +89,7 @@ void TCustomWSocket::StartConnect() {
   // handlers see the error and the socket closes.
   FLastError = plat::WSAGetLastError();
   SetState(wsConnecting);
+  StartRace();
   if (FHSocket != INVALID_SOCKET && FState == wsConnecting)
     plat::PostMessage(FWindowHandle, WM_ASYNCSELECT, static_cast<plat::WPARAM>(FHSocket),
                       plat::WSAMakeSelectReplyFor(FHSocket, plat::FD_CONNECT, static_cast<unsigned>(FLastError)));

@@ -34,6 +34,7 @@ TCustomWSocket::TCustomWSocket() {
 
 TCustomWSocket::~TCustomWSocket() {
   FDestroying = true;
+  EndRace();
   try {
     CancelDnsLookup();
   } catch (...) {
@@ -120,6 +121,12 @@ plat::LRESULT TCustomWSocket::WndProc(plat::UINT Msg, plat::WPARAM WParam, plat:
       return 0;
     case WM_TRIGGER_EXCEPTION:
       throw ESocketException("Test exception in WSocket");
+    case WM_RACE_CONNECT:
+      WMRaceConnect(WParam, LParam);
+      return 0;
+    case plat::WM_TIMER:
+      WMRaceTimer();
+      return 0;
     default:
       return 0;
   }
@@ -163,6 +170,7 @@ void TCustomWSocket::WMAsyncSelect(plat::WPARAM WParam, plat::LPARAM LParam) {
 
 void TCustomWSocket::HandleConnectEvent(std::uint16_t Error) {
   if (FState == wsConnected) return;
+  if (FRacing && !RaceConnectDone(Error)) return;
   const TConnectionId conn = CurrentConnection();
   SetState(wsConnected);
   SessionConnectedHook(Error);
@@ -316,9 +324,12 @@ void TCustomWSocket::Notification(TComponent* AComponent, TOperation Operation) 
 }
 
 void TCustomWSocket::ResetDefaults() {
-  Fsin = TSockAddrIn{};
-  Fsin.sin_family = plat::WS_AF_INET;
+  EndRace();
+  Fsin = plat::TSockAddr{};
   FAddrFormat = plat::WS_AF_INET;
+  FAddrList.clear();
+  FCandidates.clear();
+  FNextCandidate = 0;
   FPortAssigned = false;
   FAddrAssigned = false;
   FAddrResolved = false;
@@ -364,6 +375,7 @@ void TCustomWSocket::DoAbort(std::uint16_t Error) {
 }
 
 void TCustomWSocket::DoClose(bool HalfClose, std::uint16_t Error) {
+  EndRace();
   if (FHSocket == INVALID_SOCKET) {
     if (FState != wsClosed) {
       SetState(wsClosed);

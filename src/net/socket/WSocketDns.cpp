@@ -51,21 +51,32 @@ bool TCustomWSocket::TakeLookupAnswer(plat::UINT Msg, plat::WPARAM WParam, plat:
 
 void TCustomWSocket::DnsLookup(const std::string& HostName) {
   if (!BeginLookup(!HostName.empty(), "DNS lookup: invalid host name.")) return;
+  // A numeric address needs no lookup: done inside the call.
+  plat::TSockAddr literal;
+  bool numeric = false;
   if (IsDottedQuad(HostName)) {
-    std::uint32_t a = plat::WsInetAddr(ascii::Trim(HostName));
-    if (a != plat::WS_INADDR_NONE) {
-      FDnsResult = plat::WsInetNtoa(a);
-      FDnsResultList.push_back(FDnsResult);
-      TriggerDnsLookupDone(0);
+    const std::uint32_t a = plat::WsInetAddr(ascii::Trim(HostName));
+    literal = plat::TSockAddr::FromV4(a);
+    numeric = a != plat::WS_INADDR_NONE;  // all ones goes to the lookup
+  } else if (HostName.find(':') != std::string::npos) {
+    numeric = plat::WsParseAddr(ascii::Trim(HostName), literal);
+  }
+  if (numeric) {
+    if (FAddrFamily != plat::WS_AF_UNSPEC && FAddrFamily != literal.Family) {
+      TriggerDnsLookupDone(plat::WSANO_DATA);
       return;
     }
+    FDnsResult = plat::WsAddrText(literal);
+    FDnsResultList.push_back(FDnsResult);
+    TriggerDnsLookupDone(0);
+    return;
   }
   if (FWindowHandle == 0) {
     RaiseSocketException("DnsLookup: Window not assigned");
     return;
   }
   FDnsLookupCheckMsg = false;
-  TrackLookup(HostName, plat::WSAAsyncGetHostByName(FWindowHandle, WM_ASYNCGETHOSTBYNAME, HostName));
+  TrackLookup(HostName, plat::WSAAsyncGetHostByName(FWindowHandle, WM_ASYNCGETHOSTBYNAME, HostName, FAddrFamily));
 }
 
 void TCustomWSocket::WMAsyncGetHostByName(plat::WPARAM WParam, plat::LPARAM LParam) {
@@ -73,7 +84,8 @@ void TCustomWSocket::WMAsyncGetHostByName(plat::WPARAM WParam, plat::LPARAM LPar
   if (!TakeLookupAnswer(WM_ASYNCGETHOSTBYNAME, WParam, LParam, a)) return;
   if (a.Error == 0 && a.Have) {
     LiveCountGuard live;
-    for (std::uint32_t addr : a.Entry.Addrs) FDnsResultList.push_back(plat::WsInetNtoa(addr));
+    for (const plat::TSockAddr& addr : plat::InterleaveFamilies(a.Entry.Addrs))
+      FDnsResultList.push_back(plat::WsAddrText(addr));
     if (!FDnsResultList.empty()) FDnsResult = FDnsResultList.front();
   }
   TriggerDnsLookupDone(a.Error);
@@ -93,9 +105,18 @@ void TCustomWSocket::WMAsyncGetHostByAddr(plat::WPARAM WParam, plat::LPARAM LPar
   TriggerDnsLookupDone(a.Error);
 }
 
+namespace {
+// An IPv6 text as such; anything else as inet_addr reads it.
+plat::TSockAddr ReverseLookupAddr(const std::string& HostAddr) {
+  plat::TSockAddr a;
+  if (HostAddr.find(':') != std::string::npos && plat::WsParseAddr(ascii::Trim(HostAddr), a)) return a;
+  return plat::TSockAddr::FromV4(plat::WsInetAddr(HostAddr));
+}
+}  // namespace
+
 void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
   if (!BeginLookup(!HostAddr.empty() && HostAddr.size() <= 256, "ReverseDnsLookup: Invalid host name.")) return;
-  std::uint32_t a = plat::WsInetAddr(HostAddr);
+  const plat::TSockAddr a = ReverseLookupAddr(HostAddr);
   if (FWindowHandle == 0) {
     RaiseSocketException("ReverseDnsLookup: Window not assigned");
     return;
@@ -106,7 +127,7 @@ void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
 
 void TCustomWSocket::ReverseDnsLookupSync(const std::string& HostAddr) {
   if (!BeginLookup(!HostAddr.empty() && HostAddr.size() <= 256, "ReverseDnsLookup: Invalid host name.")) return;
-  std::uint32_t a = plat::WsInetAddr(HostAddr);
+  const plat::TSockAddr a = ReverseLookupAddr(HostAddr);
   plat::THostEntry e;
   int err = plat::WsGetHostByAddr(a, e.Name, e.Aliases);
   if (err != 0) {

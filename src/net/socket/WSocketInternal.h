@@ -6,6 +6,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/WinsockApi.h"
+
 namespace wsocket_internal {
 
 // Guards the live socket count, the "loaded" mark and the requested version.
@@ -36,5 +38,7 @@ std::string Format(const char* fmt, ...);
 std::string Hex8(const void* p);
 std::int32_t WrapAdd(std::int32_t a, int b);
 unsigned ParseLeadingDecimal(const std::string& s);
+// "127.0.0.1:80", "[::1]:80".
+std::string EndpointText(const plat::TSockAddr& A);
 
 }  // namespace wsocket_internal

@@ -190,6 +190,11 @@ unsigned ParseLeadingDecimal(const std::string& s) {
   return v;
 }
 
+std::string EndpointText(const plat::TSockAddr& A) {
+  const std::string host = plat::WsAddrText(A);
+  return (A.IsV6() ? "[" + host + "]" : host) + ":" + std::to_string(plat::WsNtohs(A.Port));
+}
+
 }  // namespace wsocket_internal
 
 using namespace wsocket_internal;
@@ -221,6 +226,32 @@ std::uint32_t WSocketResolveHost(const std::string& InAddr) {
     throw ESocketException(
         Format("WSocketResolveHost: Cannot convert host address '%s', Error #%d", InAddr.c_str(), err));
   return addrs.front();
+}
+
+std::vector<plat::TSockAddr> WSocketResolveHostAddrs(const std::string& InAddr, int Family) {
+  if (InAddr.empty() || InAddr.size() > 256)
+    throw ESocketException("WSocketResolveHost: '" + InAddr + "' Invalid Hostname.");
+  WSocketLoad();
+  const std::string s = ascii::Trim(InAddr);
+  auto noneOfFamily = [&] {
+    return ESocketException(Format("WSocketResolveHost: Cannot convert host address '%s', Error #%d",
+                                   InAddr.c_str(), plat::WSANO_DATA));
+  };
+  plat::TSockAddr literal;
+  if (IsDottedQuad(s)) {
+    literal = plat::TSockAddr::FromV4(WSocketResolveHost(s));
+  } else if (s.find(':') != std::string::npos && plat::WsParseAddr(s, literal)) {
+    // an IPv6 literal: no lookup
+  } else {
+    std::vector<plat::TSockAddr> addrs;
+    int err = plat::WsGetAddrInfo(s, Family, addrs);
+    if (err != 0 || addrs.empty())
+      throw ESocketException(
+          Format("WSocketResolveHost: Cannot convert host address '%s', Error #%d", InAddr.c_str(), err));
+    return plat::InterleaveFamilies(addrs);
+  }
+  if (Family != plat::WS_AF_UNSPEC && Family != literal.Family) throw noneOfFamily();
+  return {literal};
 }
 
 std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Proto) {

@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "net/socket/Component.h"
+#include "platform/WinsockApi.h"
 
 class ESocketException : public Exception {
  public:
@@ -16,6 +18,12 @@ class ESocketException : public Exception {
 
 // IPv4 address in network order.
 std::uint32_t WSocketResolveHost(const std::string& InAddr);
+// Every address of a host text: a dotted IPv4 or an IPv6 literal as is, a
+// name looked up (blocking) and put in connecting order, IPv6 first and the
+// families alternating. `Family` (plat::WS_AF_INET or WS_AF_INET6) keeps
+// one family only; a host without such an address fails. Failures carry
+// WSocketResolveHost's texts.
+std::vector<plat::TSockAddr> WSocketResolveHostAddrs(const std::string& InAddr, int Family = plat::WS_AF_UNSPEC);
 // Port number in host order.
 std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Proto);
 int WSocketResolveProto(const std::string& Proto);

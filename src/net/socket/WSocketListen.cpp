@@ -92,8 +92,7 @@ TSocket TCustomWSocket::Accept() {
     ReportSocketError("not a listening socket");
     return INVALID_SOCKET;
   }
-  int len = sizeof Fsin;
-  TSocket h = plat::WsAccept(FHSocket, &Fsin, &len);
+  TSocket h = plat::WsAccept(FHSocket, &Fsin);
   if (h == INVALID_SOCKET) ReportSocketError("Accept");
   return h;
 }

@@ -27,6 +27,15 @@ TProtoAndType ResolveProtoAndType(const std::string& ProtoStr, bool ForListen) {
   return {proto, proto == 17 ? plat::WS_SOCK_DGRAM : plat::WS_SOCK_STREAM};
 }
 
+// A listen's one address: a name listens where it always did, on its IPv4
+// address when it has one.
+std::vector<plat::TSockAddr> ListenAddrs(const std::string& Addr, int Family) {
+  std::vector<plat::TSockAddr> addrs = WSocketResolveHostAddrs(Addr, Family);
+  for (const plat::TSockAddr& a : addrs)
+    if (!a.IsV6()) return {a};
+  return {addrs.front()};
+}
+
 }  // namespace
 
 bool TCustomWSocket::ResolveEndpoint(TOpenPurpose Purpose) {
@@ -40,7 +49,7 @@ bool TCustomWSocket::ResolveEndpoint(TOpenPurpose Purpose) {
     }
     if (!FPortResolved) {
       FPortNum = WSocketResolvePort(FPortStr, FProtoStr);
-      Fsin.sin_port = plat::WsHtons(FPortNum);
+      Fsin.Port = plat::WsHtons(FPortNum);
       FPortResolved = true;
     }
     if (connecting && !FLocalPortResolved) {  // a listen binds Port itself
@@ -48,14 +57,31 @@ bool TCustomWSocket::ResolveEndpoint(TOpenPurpose Purpose) {
       FLocalPortResolved = true;
     }
     if (!FAddrResolved) {
-      Fsin.sin_addr = WSocketResolveHost(FAddrStr);
+      FCandidates = connecting ? CandidateAddrs() : ListenAddrs(FAddrStr, FAddrFamily);
+      const std::uint16_t port = Fsin.Port;
+      Fsin = FCandidates.front();
+      Fsin.Port = port;
+      FNextCandidate = 1;
       FAddrResolved = true;
     }
   } catch (const ESocketException& e) {
     RaiseSocketException((connecting ? "connect: " : "listen: ") + e.Message());
     return false;
   }
+  FAddrFormat = Fsin.Family;
   return true;
+}
+
+std::vector<plat::TSockAddr> TCustomWSocket::CandidateAddrs() {
+  if (FAddrList.empty()) return WSocketResolveHostAddrs(FAddrStr, FAddrFamily);
+  std::vector<plat::TSockAddr> addrs;
+  for (const std::string& text : FAddrList) {
+    plat::TSockAddr a;
+    if (!plat::WsParseAddr(text, a)) continue;
+    if (FAddrFamily == plat::WS_AF_UNSPEC || FAddrFamily == a.Family) addrs.push_back(a);
+  }
+  if (addrs.empty()) throw ESocketException("WSocketResolveHost: '" + FAddrStr + "' Invalid IP address.");
+  return addrs;
 }
 
 bool TCustomWSocket::OpenSocket(int Family, const std::string& Operation) {
@@ -80,22 +106,31 @@ bool TCustomWSocket::SelectEvents(long Mask, const std::string& Operation) {
   return true;
 }
 
+plat::TSockAddr TCustomWSocket::LocalBindAddr(int Family) {
+  plat::TSockAddr a;
+  if (Family == plat::WS_AF_INET6) {
+    // The IPv4 "any" default stands for "any" of the socket's family.
+    if (FLocalAddr != "0.0.0.0" && !plat::WsParseAddr(FLocalAddr, a))
+      a = WSocketResolveHostAddrs(FLocalAddr, plat::WS_AF_INET6).front();
+    a.Family = plat::WS_AF_INET6;
+  } else {
+    a = plat::TSockAddr::FromV4(WSocketResolveHost(FLocalAddr));
+  }
+  a.Port = plat::WsHtons(FLocalPortNum);
+  return a;
+}
+
 void TCustomWSocket::BindLocal() {
-  TSockAddrIn a{};
-  a.sin_family = plat::WS_AF_INET;
-  a.sin_port = plat::WsHtons(FLocalPortNum);
-  a.sin_addr = WSocketResolveHost(FLocalAddr);
-  if (plat::WsBind(FHSocket, a) != 0) {
+  if (plat::WsBind(FHSocket, LocalBindAddr(Fsin.Family)) != 0) {
     RaiseSocketExceptionFmt("winsock.bind failed, error #%d", plat::WSAGetLastError());
     return;
   }
-  TSockAddrIn b{};
-  int len = sizeof b;
-  if (plat::WsGetSockName(FHSocket, &b, &len) != 0) {
+  plat::TSockAddr b;
+  if (plat::WsGetSockName(FHSocket, &b) != 0) {
     RaiseSocketExceptionFmt("winsock.getsockname failed, error #%d", plat::WSAGetLastError());
     return;
   }
-  FLocalPortNum = plat::WsNtohs(b.sin_port);
+  FLocalPortNum = plat::WsNtohs(b.Port);
   FLocalPortStr = std::to_string(FLocalPortNum);
 }
 

@@ -24,6 +24,16 @@ void TCustomWSocket::SetAddr(const std::string& Value) {
   AssignRemoteText("Addr", Value, FAddrStr, FAddrAssigned, FAddrResolved);
 }
 
+void TCustomWSocket::SetAddrList(const std::vector<std::string>& Value) {
+  if (Value == FAddrList) return;
+  if (FState != wsClosed) {
+    RaiseSocketException("Cannot change Addr if not closed");
+    return;
+  }
+  FAddrList = Value;
+  FAddrResolved = false;
+}
+
 void TCustomWSocket::SetPort(const std::string& Value) {
   AssignRemoteText("Port", Value, FPortStr, FPortAssigned, FPortResolved);
 }
@@ -126,24 +136,22 @@ void TCustomWSocket::PostTestException() { plat::PostMessage(FWindowHandle, WM_T
 
 std::string TCustomWSocket::GetPeerAddr() {
   if (FState != wsConnected) return "error";
-  TSockAddrIn a{};
-  int len = sizeof a;
-  if (plat::WsGetPeerName(FHSocket, &a, &len) != 0) {
+  plat::TSockAddr a;
+  if (plat::WsGetPeerName(FHSocket, &a) != 0) {
     ReportSocketError("GetPeerAddr");
     return "error";
   }
-  return plat::WsInetNtoa(a.sin_addr);
+  return plat::WsAddrText(a);
 }
 
 std::string TCustomWSocket::GetPeerPort() {
   if (FState != wsConnected) return "error";
-  TSockAddrIn a{};
-  int len = sizeof a;
-  if (plat::WsGetPeerName(FHSocket, &a, &len) != 0) {
+  plat::TSockAddr a;
+  if (plat::WsGetPeerName(FHSocket, &a) != 0) {
     ReportSocketError("GetPeerPort");
     return "error";
   }
-  return std::to_string(plat::WsNtohs(a.sin_port));
+  return std::to_string(plat::WsNtohs(a.Port));
 }
 
 int TCustomWSocket::GetPeerName(TSockAddrIn& Name, int NameLen) {
@@ -157,16 +165,14 @@ int TCustomWSocket::GetSockName(TSockAddrIn& SockAddr, int& SockAddrLen) {
 
 std::string TCustomWSocket::GetLocalAddrText() {
   if (FState != wsBound && FState != wsConnected && FState != wsListening) return "error";
-  TSockAddrIn a{};
-  int len = sizeof a;
-  if (plat::WsGetSockName(FHSocket, &a, &len) != 0) return "error";
-  return plat::WsInetNtoa(a.sin_addr);
+  plat::TSockAddr a;
+  if (plat::WsGetSockName(FHSocket, &a) != 0) return "error";
+  return plat::WsAddrText(a);
 }
 
 std::string TCustomWSocket::GetLocalPortText() {
   if (FState != wsBound && FState != wsConnected && FState != wsListening) return "error";
-  TSockAddrIn a{};
-  int len = sizeof a;
-  if (plat::WsGetSockName(FHSocket, &a, &len) != 0) return "error";
-  return std::to_string(plat::WsNtohs(a.sin_port));
+  plat::TSockAddr a;
+  if (plat::WsGetSockName(FHSocket, &a) != 0) return "error";
+  return std::to_string(plat::WsNtohs(a.Port));
 }
