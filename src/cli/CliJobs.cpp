@@ -58,6 +58,10 @@ TCliJobs::TCliJobs(const TCliOptions& options, TCliDesktop& desktop, std::FILE* 
   FNet.IdleTimeoutMs = options.TimeoutMs;
   FNet.Retries = options.Retries;
   FNet.Continue = options.Continue;
+  FNet.Connections = options.Connections;
+  FNet.SegmentSize = options.SegmentSize;
+  FNet.MinSpeed = options.MinSpeed;
+  FNet.MinSpeedTimeMs = options.MinSpeedTimeMs;
   // https for every request of the job (the window keeps it off).
   FNet.Https = true;
   FNet.Trust.CaFile = options.CaCert;
