@@ -55,7 +55,7 @@ class FuzzCli : public THttpCli {
   void Feed() { SocketDataAvailable(CtrlSocket(), 0); }
 
   bool Failed() const { return FRequestFailed; }
-  bool Chunked() const { return FChunked; }
+  bool Chunked() const { return FAnswer.Chunked; }
   bool ChunksDone() const { return FChunkDecoder.Done(); }
 
  protected:

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/core/AsciiText.h"
+#include "platform/AsciiText.h"
 
 std::vector<std::string> BatchEntries(const std::string& text) {
   std::vector<std::string> entries;

@@ -3,9 +3,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cctype>
-
 #include "cli/CliOptions.h"
+#include "platform/AsciiText.h"
 
 std::string PrintableText(const std::string& text) {
   std::string out;
@@ -108,6 +107,8 @@ int TCliDesktop::MessageBox(const std::string& text, const std::string& caption,
     std::fflush(FErr);
     return buttons == plat::MB_OK ? plat::IDOK : plat::IDCANCEL;
   }
+  // Quiet, a question answered by --yes or --no is no news: errors only.
+  if (FFixedAnswer && FQuiet) return *FFixedAnswer;
   const int byDefault = (flags & plat::MB_DEFMASK) == plat::MB_DEFBUTTON2 ? plat::IDNO : plat::IDYES;
   std::fprintf(FErr, "%s [%s] ", TerminalText(text).c_str(), byDefault == plat::IDYES ? "Y/n" : "y/N");
   if (FFixedAnswer) {
@@ -121,8 +122,7 @@ int TCliDesktop::MessageBox(const std::string& text, const std::string& caption,
     if (!line) break;
     std::string a;
     for (char c : *line)
-      if (!std::isspace(static_cast<unsigned char>(c)))
-        a += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (!ascii::IsSpace(c)) a += ascii::LowerChar(c);
     if (a.empty()) return byDefault;  // Enter: the box's default button
     if (a == "y" || a == "yes") return plat::IDYES;
     if (a == "n" || a == "no") return plat::IDNO;
@@ -134,6 +134,12 @@ int TCliDesktop::MessageBox(const std::string& text, const std::string& caption,
   std::fprintf(FErr, "no\n");
   std::fflush(FErr);
   return plat::IDNO;
+}
+
+void TCliDesktop::Notice(const std::string& line) {
+  BeforeOutput();
+  std::fprintf(FErr, "%s\n", PrintableText(line).c_str());
+  std::fflush(FErr);
 }
 
 bool TCliDesktop::AskLogin(std::string& user, std::string& password) {

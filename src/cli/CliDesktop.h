@@ -14,8 +14,9 @@
 class TCliDesktop final : public plat::IDesktop {
  public:
   // `fixedAnswer`: IDYES / IDNO for every question, or nothing to ask.
-  TCliDesktop(std::optional<int> fixedAnswer, std::FILE* in, std::FILE* err)
-      : FFixedAnswer(fixedAnswer), FIn(in), FErr(err) {}
+  // `quiet`: questions with a fixed answer are not shown.
+  TCliDesktop(std::optional<int> fixedAnswer, std::FILE* in, std::FILE* err, bool quiet = false)
+      : FFixedAnswer(fixedAnswer), FIn(in), FErr(err), FQuiet(quiet) {}
 
   int MessageBox(const std::string& text, const std::string& caption, plat::UINT flags) override;
   bool BrowseForFolder(const std::string&, const std::wstring&, std::string&) override { return false; }
@@ -32,6 +33,10 @@ class TCliDesktop final : public plat::IDesktop {
   // The password of an account named on the command line, asked on the
   // terminal without echo; nothing when the input ends.
   std::optional<std::string> AskPassword(const std::string& user);
+
+  // A line beside the display (a retry and why) on standard error, made
+  // printable: it carries the server's words.
+  void Notice(const std::string& line);
 
   // Ctrl-C (from the signal handler): while a question waits for input
   // there is nothing to stop yet, so the program ends there and then; a
@@ -61,6 +66,7 @@ class TCliDesktop final : public plat::IDesktop {
   std::optional<int> FFixedAnswer;
   std::FILE* FIn;
   std::FILE* FErr;
+  bool FQuiet;
   void (*FBeforeOutput)(void*) = nullptr;
   void* FBeforeContext = nullptr;
 };

@@ -152,8 +152,7 @@ void TCliHost::ShowError(const std::string& text) {
 void TCliHost::Notice(const std::string& line) {
   if (FQuiet) return;
   EndLine();
-  std::fprintf(stderr, "%s\n", line.c_str());
-  std::fflush(stderr);
+  FDesktop.Notice(line);
 }
 
 void TCliHost::StageStalled(const std::string& why) {

@@ -9,6 +9,7 @@
 #include "app/core/DownloadJob.h"
 #include "app/core/Formats.h"
 #include "app/core/Global.h"
+#include "app/core/JobMode.h"
 #include "app/core/Service.h"
 #include "cli/CliDesktop.h"
 #include "cli/CliHost.h"
@@ -123,7 +124,8 @@ int TCliJobs::RunOne(const std::string& input) {
     return kExitDownloadFailed;
   }
 
-  const int jobMode = local ? 2 : (FOptions.Format ? 1 : 0);
+  const TJobMode jobMode =
+      local ? TJobMode::jmConvertFile : (FOptions.Format ? TJobMode::jmDownloadConvert : TJobMode::jmDownload);
   const int format = FOptions.Format.value_or(0);
   TCliHost host(FDesktop, FOut, FTerminal, FFolder, FOptions.Quiet);
   FDesktop.SetBeforeOutput(&EndProgressLine, &host);
@@ -178,14 +180,15 @@ int TCliJobs::RunOne(const std::string& input) {
   if (FInterrupted()) return kExitInterrupted;
   if (succeeded) {
     long long size = 0;
-    if (!FOptions.Quiet && jobMode != 2 && FileSize(target, size))
+    if (!FOptions.Quiet && Downloads(jobMode) && FileSize(target, size))
       std::fprintf(FOut, "Saved %s (%lld bytes)\n", PrintableText(target).c_str(), size);
-    if (!FOptions.Quiet && jobMode != 0 && FileSize(converted, size))
+    if (!FOptions.Quiet && Converts(jobMode) && FileSize(converted, size))
       std::fprintf(FOut, "Saved %s (%lld bytes)\n", PrintableText(converted).c_str(), size);
     std::fflush(FOut);
     return kExitOk;
   }
   if (localFailure) return kExitLocalFile;
-  if (jobMode == 2 || (jobMode == 1 && transferred)) return kExitConvertFailed;
+  if (jobMode == TJobMode::jmConvertFile || (jobMode == TJobMode::jmDownloadConvert && transferred))
+    return kExitConvertFailed;
   return kExitDownloadFailed;
 }

@@ -6,8 +6,8 @@
 
 #include <limits>
 
-#include "app/core/AsciiText.h"
 #include "app/core/Formats.h"
+#include "platform/AsciiText.h"
 #include "platform/FileUtil.h"
 
 #ifndef CLIPHARBOR_VERSION
@@ -30,7 +30,11 @@ const TOptionRow kOptions[] = {
     {"", "yes", "", "answer Yes to every question (create the folder, overwrite)"},
     {"", "no", "", "answer No to every question"},
     {"", "user", "NAME", "account for age-restricted videos; the password comes from"},
-    {"", "password", "PW", "--password or CLIPHARBOR_PASSWORD, else it is asked for"},
+    {"", "password", "PW",
+     "--password or CLIPHARBOR_PASSWORD, else it is asked for. The\n"
+     "variable or the question is safer: a password on the command line\n"
+     "is blanked once read, but other users may see it in the process\n"
+     "list until then"},
     {"a", "batch-file", "FILE",
      "read addresses and files from FILE, one per line (\"-\": standard input);\n"
      "blank lines and lines beginning with # are skipped"},
@@ -40,7 +44,11 @@ const TOptionRow kOptions[] = {
      "  socks4://host:port, socks4a://host:port\n"
      "  socks5://[user:password@]host:port\n"
      "user and password percent-encoded; the port defaults to 1080; \"\" for no\n"
-     "proxy. Without --proxy: http_proxy, HTTP_PROXY, all_proxy, ALL_PROXY"},
+     "proxy. Without --proxy: http_proxy, HTTP_PROXY, all_proxy, ALL_PROXY.\n"
+     "--proxy-user is the safer way to give a password"},
+    {"", "proxy-user", "USER",
+     "the proxy's user, instead of the one in its address; the password\n"
+     "comes from CLIPHARBOR_PROXY_PASSWORD, else it is asked for"},
     {"", "noproxy", "LIST",
      "hosts reached without the proxy: names or domain suffixes separated by\n"
      "commas, * for all (default: no_proxy or NO_PROXY)"},
@@ -142,6 +150,10 @@ std::optional<std::string> ParseCliOptions(const std::vector<std::string>& args,
     if (!o.Proxy.Proxy->empty() && !ParseProxyUrl(*o.Proxy.Proxy, &error)) return "--proxy: " + error;
   }
   if (has("noproxy")) o.Proxy.NoProxy = value("noproxy");
+  if (has("proxy-user")) {
+    o.Proxy.User = value("proxy-user");
+    if (o.Proxy.User->empty()) return std::string("--proxy-user needs a user name");
+  }
   if (has("limit-rate")) {
     const std::optional<std::int32_t> rate = ParseRate(value("limit-rate"));
     if (!rate) return std::string("--limit-rate needs bytes per second, such as 500K or 2M (at most 1G)");
@@ -223,7 +235,8 @@ std::string CliHelpText(const std::string& serviceHost) {
   }
   t += "\nWithout --yes or --no, questions are read from standard input; when it\n"
        "ends, every question is answered No.\n\nFormats:\n";
-  for (int i = 0; i < FormatCount; ++i) t += "  " + std::to_string(i) + "  " + FormatAt(i)->Label + "\n";
+  for (int i = 0; i < FormatCount; ++i)
+    t += std::string(i < 10 ? "   " : "  ") + std::to_string(i) + "  " + FormatAt(i)->Label + "\n";
   t += "\n"
        "Exit status (of the worst job when there are several):\n"
        "  0    success\n"

@@ -20,6 +20,7 @@
 #include "cli/CliDesktop.h"
 #include "cli/CliJobs.h"
 #include "cli/CliOptions.h"
+#include "cli/CliSecrets.h"
 #include "platform/Desktop.h"
 #include "platform/StopSignals.h"
 
@@ -39,12 +40,35 @@ int Usage(const std::string& error) {
 // A local file unless the text is an address: an address has a scheme.
 bool IsLocalFile(const std::string& input) { return !input.empty() && input.find("://") == std::string::npos; }
 
+// The password of `user` (named by `option`): `given` on the command line,
+// else the environment variable `envName`, else asked on the terminal as
+// the password of `askedFor`. Nothing, with the exit status in `status`,
+// when none can be had.
+std::optional<std::string> PasswordFor(TCliDesktop& desktop, const std::string& option, const std::string& user,
+                                       const std::optional<std::string>& given, const char* envName,
+                                       const std::string& ways, const std::string& askedFor, int& status) {
+  if (given) return given;
+  if (const char* env = std::getenv(envName)) return std::string(env);
+  if (::isatty(::fileno(stdin)) == 0) {
+    std::fprintf(stderr, "clipharbor-cli: %s %s needs a password: give %s, or run on a terminal to be asked for it\n",
+                 option.c_str(), user.c_str(), ways.c_str());
+    status = kExitUsage;
+    return std::nullopt;
+  }
+  if (std::optional<std::string> typed = desktop.AskPassword(askedFor)) return typed;
+  std::fprintf(stderr, "clipharbor-cli: no password was given for %s\n", user.c_str());
+  status = kExitDownloadFailed;
+  return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   TCliOptions options;
-  if (std::optional<std::string> error = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc), options))
-    return Usage(*error);
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  // Read once: from here on the process list shows no password.
+  BlankSecretArguments(argc, argv);
+  if (std::optional<std::string> error = ParseCliOptions(args, options)) return Usage(*error);
   if (options.Help) {
     std::fputs(CliHelpText(ServiceHost()).c_str(), stdout);
     return kExitOk;
@@ -64,42 +88,42 @@ int main(int argc, char** argv) {
   }
   for (const std::string& input : inputs)
     if (IsLocalFile(input) && !options.Format) return Usage("--format is needed to convert a local file");
+  std::optional<TProxy> proxy;
   {
     std::string source, error;
-    if (std::optional<std::string> text = ProxyText(options.Proxy, SystemEnv, source))
-      if (!ParseProxyUrl(*text, &error)) return Usage(source + ": " + error);
+    if (std::optional<std::string> text = ProxyText(options.Proxy, SystemEnv, source)) {
+      proxy = ParseProxyUrl(*text, &error);
+      if (!proxy) return Usage(source + ": " + error);
+    }
   }
+  if (options.Proxy.User && !proxy)
+    return Usage("--proxy-user needs a proxy: give --proxy, or set http_proxy or all_proxy");
 
   QCoreApplication app(argc, argv);
   std::optional<int> answer;
   if (options.AnswerYes) answer = *options.AnswerYes ? plat::IDYES : plat::IDNO;
-  TCliDesktop desktop(answer, stdin, stderr);
+  TCliDesktop desktop(answer, stdin, stderr, options.Quiet);
   plat::ScopedDesktop scopedDesktop(desktop);
   // Caught before the password question, so that Ctrl-C there gives the
   // terminal its echo back.
   plat::TStopSignals stopSignals(&OnStopSignal);
 
+  int refusal = kExitOk;
+  // A SOCKS 4 proxy takes a user code without a password.
+  if (options.Proxy.User && proxy->Kind != pkSocks4 && proxy->Kind != pkSocks4A) {
+    options.Proxy.Password = PasswordFor(desktop, "--proxy-user", *options.Proxy.User, std::nullopt,
+                                         "CLIPHARBOR_PROXY_PASSWORD", "CLIPHARBOR_PROXY_PASSWORD",
+                                         "proxy user " + *options.Proxy.User, refusal);
+    if (!options.Proxy.Password) return refusal;
+  }
   const bool terminal = ::isatty(::fileno(stdout)) != 0;
   TCliJobs jobs(options, desktop, stdout, terminal, &Interrupted);
   if (options.User) {
-    std::string password;
-    if (options.Password) {
-      password = *options.Password;
-    } else if (const char* env = std::getenv("CLIPHARBOR_PASSWORD")) {
-      password = env;
-    } else if (::isatty(::fileno(stdin)) == 0) {
-      std::fprintf(stderr,
-                   "clipharbor-cli: --user %s needs a password: give --password or CLIPHARBOR_PASSWORD, or run "
-                   "on a terminal to be asked for it\n",
-                   options.User->c_str());
-      return kExitUsage;
-    } else if (std::optional<std::string> typed = desktop.AskPassword(*options.User)) {
-      password = *typed;
-    } else {
-      std::fprintf(stderr, "clipharbor-cli: no password was given for %s\n", options.User->c_str());
-      return kExitDownloadFailed;
-    }
-    jobs.SetAccount(*options.User, password);
+    const std::optional<std::string> password =
+        PasswordFor(desktop, "--user", *options.User, options.Password, "CLIPHARBOR_PASSWORD",
+                    "--password or CLIPHARBOR_PASSWORD", *options.User, refusal);
+    if (!password) return refusal;
+    jobs.SetAccount(*options.User, *password);
   }
 
   if (options.Insecure)

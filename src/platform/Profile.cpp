@@ -8,28 +8,10 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/AsciiText.h"
+
 namespace plat {
 namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
-
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && IsBlank(s[b])) ++b;
-  while (e > b && IsBlank(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // The file as lines without their line ends; nullopt when it cannot be read.
 std::optional<std::vector<std::string>> ReadLines(const std::string& file) {
@@ -56,20 +38,20 @@ bool WriteLines(const std::string& file, const std::vector<std::string>& lines) 
 
 // "[name]" -> name; nullopt for other lines.
 std::optional<std::string> SectionName(const std::string& line) {
-  std::string t = Trim(line);
+  std::string t = ascii::TrimSpaces(line);
   if (t.size() < 2 || t.front() != '[') return std::nullopt;
   std::size_t close = t.find(']');
   if (close == std::string::npos) return std::nullopt;
-  return Trim(t.substr(1, close - 1));
+  return ascii::TrimSpaces(t.substr(1, close - 1));
 }
 
 // "key=value" -> key; nullopt for comments and lines without '='.
 std::optional<std::string> KeyName(const std::string& line) {
-  std::string t = Trim(line);
+  std::string t = ascii::TrimSpaces(line);
   if (t.empty() || t.front() == ';') return std::nullopt;
   std::size_t eq = t.find('=');
   if (eq == std::string::npos) return std::nullopt;
-  return Trim(t.substr(0, eq));
+  return ascii::TrimSpaces(t.substr(0, eq));
 }
 
 struct Location {
@@ -82,7 +64,7 @@ std::optional<Location> Find(const std::vector<std::string>& lines, const std::s
                              const std::string& key) {
   for (std::size_t i = 0; i < lines.size(); ++i) {
     std::optional<std::string> s = SectionName(lines[i]);
-    if (!s || !EqualNoCase(*s, section)) continue;
+    if (!s || !ascii::EqualNoCase(*s, section)) continue;
     Location loc;
     loc.sectionLine = i;
     std::size_t j = i + 1;
@@ -90,7 +72,7 @@ std::optional<Location> Find(const std::vector<std::string>& lines, const std::s
       if (SectionName(lines[j])) break;
       if (!loc.keyLine && !key.empty()) {
         std::optional<std::string> k = KeyName(lines[j]);
-        if (k && EqualNoCase(*k, key)) loc.keyLine = j;
+        if (k && ascii::EqualNoCase(*k, key)) loc.keyLine = j;
       }
     }
     loc.end = j;
@@ -109,17 +91,17 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
                                     const std::string& file) {
   std::optional<std::vector<std::string>> lines = ReadLines(file);
   if (!lines) return def;
-  std::optional<Location> loc = Find(*lines, Trim(section), Trim(key));
+  std::optional<Location> loc = Find(*lines, ascii::TrimSpaces(section), ascii::TrimSpaces(key));
   if (!loc || !loc->keyLine) return def;
   const std::string& line = (*lines)[*loc->keyLine];
-  std::string value = Trim(line.substr(line.find('=') + 1));
+  std::string value = ascii::TrimSpaces(line.substr(line.find('=') + 1));
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
     value = value.substr(1, value.size() - 2);
   return value;
 }
 
 int GetPrivateProfileInt(const std::string& section, const std::string& key, int def, const std::string& file) {
-  const std::string text = Trim(GetPrivateProfileString(section, key, std::string(), file));
+  const std::string text = ascii::TrimSpaces(GetPrivateProfileString(section, key, std::string(), file));
   if (text.empty()) return def;
   std::size_t i = 0;
   bool negative = false;
@@ -136,11 +118,8 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
   long long v = 0;
   for (; i < text.size(); ++i) {
     char c = text[i];
-    int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return def;
+    const int d = ascii::HexValue(c);
+    if (d < 0 || d >= base) return def;
     v = v * base + d;
     if (v > static_cast<long long>(INT_MAX) + 1) return def;
   }
@@ -151,7 +130,7 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
 
 bool WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
                                const std::string& file) {
-  const std::string sec = Trim(section), k = Trim(key);
+  const std::string sec = ascii::TrimSpaces(section), k = ascii::TrimSpaces(key);
   if (sec.empty() || k.empty() || k.find('=') != std::string::npos || k.front() == ';' || k.front() == '[' ||
       sec.find_first_of("[]") != std::string::npos || !StorableName(sec) || !StorableName(k) ||
       !StorableName(value))
@@ -162,13 +141,14 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
   if (loc && loc->keyLine) {
     // Keep the stored spelling of the key.
     const std::string& old = lines[*loc->keyLine];
-    lines[*loc->keyLine] = Trim(old.substr(0, old.find('='))) + "=" + value;
+    lines[*loc->keyLine] = ascii::TrimSpaces(old.substr(0, old.find('='))) + "=" + value;
   } else if (loc) {
     std::size_t at = loc->end;
-    while (at > loc->sectionLine + 1 && Trim(lines[at - 1]).empty()) --at;  // before trailing blank lines
+    // Before the section's trailing blank lines.
+    while (at > loc->sectionLine + 1 && ascii::TrimSpaces(lines[at - 1]).empty()) --at;
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), entry);
   } else {
-    if (!lines.empty() && !Trim(lines.back()).empty()) lines.push_back("");
+    if (!lines.empty() && !ascii::TrimSpaces(lines.back()).empty()) lines.push_back("");
     lines.push_back("[" + sec + "]");
     lines.push_back(entry);
   }
@@ -178,9 +158,9 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
 bool DeletePrivateProfileKey(const std::string& section, const std::string& key, const std::string& file) {
   std::optional<std::vector<std::string>> lines = ReadLines(file);
   if (!lines) return true;
-  std::optional<Location> loc = Find(*lines, Trim(section), Trim(key));
+  std::optional<Location> loc = Find(*lines, ascii::TrimSpaces(section), ascii::TrimSpaces(key));
   if (!loc) return true;
-  if (Trim(key).empty()) {
+  if (ascii::TrimSpaces(key).empty()) {
     lines->erase(lines->begin() + static_cast<std::ptrdiff_t>(loc->sectionLine),
                  lines->begin() + static_cast<std::ptrdiff_t>(loc->end));
   } else if (loc->keyLine) {

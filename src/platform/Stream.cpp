@@ -48,11 +48,14 @@ TFileStream::TFileStream(const std::string& fileName, unsigned mode) : FFileName
       default: flags |= O_RDONLY; break;
     }
   }
+  if (mode & fmNoFollow) flags |= O_NOFOLLOW;
   FHandle = ::open(fileName.c_str(), flags, 0666);
   if (FHandle < 0) {
     int err = errno;
     std::string text = ((flags & O_CREAT) ? "Cannot create file \"" : "Cannot open file \"") + fileName +
-                       "\". " + std::strerror(err);
+                       "\". " +
+                       ((mode & fmNoFollow) && err == ELOOP ? std::string("It is a symbolic link, which is not followed.")
+                                                            : std::string(std::strerror(err)));
     if (flags & O_CREAT) throw EFCreateError(text);
     throw EFOpenError(text);
   }

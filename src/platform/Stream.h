@@ -66,6 +66,9 @@ constexpr unsigned fmOpenReadWrite = 0x0002;
 constexpr unsigned fmShareExclusive = 0x0010;  // advisory exclusive lock
 constexpr unsigned fmShareDenyWrite = 0x0020;
 constexpr unsigned fmShareDenyNone = 0x0040;
+// Added to a mode: a symbolic link at the name is never opened through (the
+// open fails instead).
+constexpr unsigned fmNoFollow = 0x10000;
 
 class TFileStream : public TStream {
  public:

@@ -5,6 +5,7 @@
 
 #include "ConvertScripted.h"
 #include "app/core/ConvertCommand.h"
+#include "app/core/ConvertTags.h"
 #include "app/core/Formats.h"
 
 using namespace convtest;
@@ -40,6 +41,36 @@ TEST(ConvertCommand, TextAsShownAndListAsRun) {
   EXPECT_EQ(ConverterArguments(false, "-in.flv", "-ab  64k ", "pipe:1.mp3"),
             (TArgs{"ffmpeg", "-i", "./-in.flv", "-ab", "64k", "./pipe:1.mp3"}));
   EXPECT_EQ(ConverterArguments(false, "a b.flv", "", "c.wav"), (TArgs{"ffmpeg", "-i", "./a b.flv", "./c.wav"}));
+}
+
+// The page's title and address reach the converter as whole entries before
+// the output path, whatever they hold; a page's password never does.
+TEST(ConvertCommand, TagsAreEntriesOfTheList) {
+  const TConvertTags tags{"-y \"Harbour\" Lights; rm -rf ~ $(x)", "http://h/watch?v=1&t=2"};
+  EXPECT_EQ(ConverterArguments(false, "/v/in.flv", "-ac 2 ", "/v/out.mp3", tags),
+            (TArgs{"ffmpeg", "-i", "/v/in.flv", "-ac", "2", "-metadata", "title=" + tags.Title, "-metadata",
+                   "comment=http://h/watch?v=1&t=2", "/v/out.mp3"}));
+  EXPECT_EQ(TagArguments({}), TArgs{});
+  EXPECT_EQ(TagArguments({"", "http://h/"}), (TArgs{"-metadata", "comment=http://h/"}));
+
+  EXPECT_EQ(TagsForSource(" Clip\r\nTwo\t", "https://user:se@cret@files.example:8443/a@b.flv?x=@"),
+            (TConvertTags{"Clip  Two", "https://files.example:8443/a@b.flv?x=@"}));
+  EXPECT_EQ(AddressWithoutCredentials("http://h/p@q"), "http://h/p@q");
+  EXPECT_EQ(AddressWithoutCredentials("user@h"), "h");
+  EXPECT_EQ(AddressWithoutCredentials("http://@h/"), "http://h/");
+  EXPECT_EQ(AddressWithoutCredentials(""), "");
+}
+
+// Tag values are UTF-8: a title that is valid UTF-8 stays as it is, one in
+// an 8-bit code page is read as Latin-1, never written as broken UTF-8.
+TEST(ConvertCommand, TagTextIsUtf8) {
+  EXPECT_EQ(TagText("Caf\xc3\xa9 \xe2\x80\x94 \xf0\x9f\x8e\xac"), "Caf\xc3\xa9 \xe2\x80\x94 \xf0\x9f\x8e\xac");
+  EXPECT_EQ(TagText("Caf\xe9 M\xfcller"), "Caf\xc3\xa9 M\xc3\xbcller");
+  // Overlong forms, surrogates, cut-off sequences: not UTF-8.
+  EXPECT_EQ(TagText("\xc0\xaf"), "\xc3\x80\xc2\xaf");
+  EXPECT_EQ(TagText("\xed\xa0\x80"), "\xc3\xad\xc2\xa0\xc2\x80");
+  EXPECT_EQ(TagText("ab\xe2\x80"), "ab\xc3\xa2\xc2\x80");
+  EXPECT_EQ(TagText("\x7f\x01 "), "");
 }
 
 TEST_F(ConvertScripted, QuotesBlanksAndBackslashesArriveUnchanged) {

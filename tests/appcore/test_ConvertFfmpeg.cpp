@@ -3,6 +3,8 @@
 #include "app/core/Formats.h"
 #include "test_ConvertSupport.h"
 
+#include <algorithm>
+
 using namespace convtest;
 
 namespace {
@@ -105,6 +107,7 @@ TEST_F(ConvertFfmpeg, EveryPresetGivesItsContainer) {
     const char* FormatName;
     const char* Brand;  // major brand of the QuickTime family, "" otherwise
     bool Video;
+    const char* Codecs = "";  // the streams' codecs, when the row names them
   };
   const Expect expect[FormatCount] = {
       {"mov,mp4,m4a,3gp,3g2,mj2", "qt  ", true},  // QuickTime MOV
@@ -117,6 +120,10 @@ TEST_F(ConvertFfmpeg, EveryPresetGivesItsContainer) {
       {"mp3", "", false},
       {"wav", "", false},
       {"mpeg", "", true},
+      {"mov,mp4,m4a,3gp,3g2,mj2", "isom", true, "h264 aac"},
+      {"matroska,webm", "", true, "vp9 opus"},
+      {"mov,mp4,m4a,3gp,3g2,mj2", "M4A ", false, "aac"},
+      {"ogg", "", false, "opus"},
   };
   for (int i = 0; i < FormatCount; ++i) {
     SCOPED_TRACE(FormatAt(i)->Label);
@@ -132,6 +139,15 @@ TEST_F(ConvertFfmpeg, EveryPresetGivesItsContainer) {
     std::string types = Probe("stream=codec_type", out);
     EXPECT_NE(types.find("audio"), std::string::npos);
     EXPECT_EQ(types.find("video") != std::string::npos, expect[i].Video);
+    if (*expect[i].Codecs) {
+      std::string codecs = Probe("stream=codec_name", out);
+      std::replace(codecs.begin(), codecs.end(), '\n', ' ');
+      EXPECT_EQ(codecs, expect[i].Codecs);
+    }
+    // The newer video rows keep the source's frame size.
+    if (i >= 10 && expect[i].Video) {
+      EXPECT_EQ(Probe("stream=width,height -select_streams v", out), "160\n120");
+    }
   }
 }
 

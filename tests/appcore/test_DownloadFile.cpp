@@ -1,6 +1,7 @@
 // The ".part" file of a download: small pieces are gathered and large ones
-// written at once, and a write that fails keeps the system's text, whether
-// it fails at the piece itself or at the final flush.
+// written at once, a write that fails keeps the system's text, whether it
+// fails at the piece itself or at the final flush, and a symbolic link at
+// the name is never written through.
 #include "app/core/DownloadFile.h"
 
 #include <gtest/gtest.h>
@@ -69,4 +70,40 @@ TEST(DownloadFile, FailedWritesKeepTheSystemsText) {
     EXPECT_THROW(f.WriteBuffer(large.data(), static_cast<std::int64_t>(large.size())), plat::EWriteError);
     EXPECT_EQ(f.WriteError(), "File too large");
   }
+}
+
+TEST(DownloadFile, ASymbolicLinkAtTheNameIsNeverWrittenThrough) {
+  e2e::TTempDir dir;
+  const std::string victim = dir / "letter.txt";
+  const std::string path = dir / "clip.flv.part";
+  e2e::WriteFile(victim, "the user's own words");
+  const std::string piece = Pattern(5000, 'd');
+
+  // Continued, the file would be the link's target: it fails to open.
+  std::filesystem::create_symlink(victim, path);
+  try {
+    TDownloadFile f(path, true);
+    ADD_FAILURE() << "opened through the link";
+  } catch (const plat::EFOpenError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot open file \"" + path + "\". It is a symbolic link, which is not followed.");
+  }
+  EXPECT_TRUE(std::filesystem::is_symlink(path));
+
+  // Started afresh, a file of its own replaces the link.
+  {
+    TDownloadFile f(path);
+    f.WriteBuffer(piece.data(), static_cast<std::int64_t>(piece.size()));
+    f.FlushBuffer();
+  }
+  EXPECT_FALSE(std::filesystem::is_symlink(path));
+  EXPECT_TRUE(e2e::ReadFile(path) == piece);
+  EXPECT_EQ(e2e::ReadFile(victim), "the user's own words");
+
+  // A link that points nowhere is no file to create either.
+  std::filesystem::remove(path);
+  std::filesystem::create_symlink(dir / "made-by-the-link", path);
+  { TDownloadFile f(path); }
+  EXPECT_FALSE(std::filesystem::is_symlink(path));
+  EXPECT_FALSE(e2e::Exists(dir / "made-by-the-link"));
 }

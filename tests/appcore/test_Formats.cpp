@@ -10,8 +10,12 @@ TEST(Formats, TableRowsInListOrder) {
       "Ipod Video (Apple QuickTime MOV)", "Iphone Video (MPEG-4 MP4)", "PSP Video (H.264 MP4)",
       "Cell Phone (H.263 3GP)",           "Windows Media Video (WMV)", "XVid MPEG-4 Codec (AVI)",
       "Microsoft Mpeg4 AVI (AVI)",        "MPEG Audio Layer 3 (MP3)",  "Microsoft WAV (WAV)",
-      "MPEG1 Movie (MPG)"};
-  const char* exts[FormatCount] = {".mov", ".mp4", ".mp4", ".3gp", ".wmv", ".avi", ".avi", ".mp3", ".wav", ".mpg"};
+      "MPEG1 Movie (MPG)",
+      // Added after the first ten, which keep their indices.
+      "H.264 Video at source size (H.264/AAC MP4)", "WebM Video (VP9/Opus WEBM)", "AAC Audio (M4A)",
+      "Opus Audio (OPUS)"};
+  const char* exts[FormatCount] = {".mov", ".mp4", ".mp4", ".3gp", ".wmv", ".avi", ".avi",
+                                   ".mp3", ".wav", ".mpg", ".mp4", ".webm", ".m4a", ".opus"};
   for (int i = 0; i < FormatCount; ++i) {
     const TFormat* f = FormatAt(i);
     ASSERT_NE(f, nullptr);
@@ -41,12 +45,19 @@ TEST(Formats, PresetsEndWithOneBlankAndUseShortBitRates) {
   EXPECT_EQ(PresetForIndex(7), PresetForIndex(8));
   std::set<std::string> distinct;
   for (int i = 0; i < FormatCount; ++i) distinct.insert(PresetForIndex(i));
-  EXPECT_EQ(distinct.size(), 9u);
+  EXPECT_EQ(distinct.size(), static_cast<std::size_t>(FormatCount - 1));
+  // The newer rows keep the source's frame size and rate, and the audio-only
+  // ones drop the picture.
+  for (int i = 10; i < FormatCount; ++i) {
+    EXPECT_EQ(PresetForIndex(i).find("-s "), std::string::npos) << i;
+    EXPECT_EQ(PresetForIndex(i).find("-r "), std::string::npos) << i;
+    EXPECT_EQ(PresetForIndex(i).rfind("-vn ", 0) == 0, i >= 12) << i;
+  }
 }
 
 TEST(Formats, PresetOutsideTableIsEmpty) {
   EXPECT_EQ(PresetForIndex(-1), "");
-  EXPECT_EQ(PresetForIndex(10), "");
+  EXPECT_EQ(PresetForIndex(FormatCount), "");
   EXPECT_EQ(PresetForIndex(1000000), "");
 }
 
@@ -59,4 +70,10 @@ TEST(Formats, ExtensionDependsOnLabelTextOnly) {
   EXPECT_EQ(ExtensionForLabel("(MPG) (MOV)"), ".mpg");
   EXPECT_EQ(ExtensionForLabel("WAV) MP3)"), ".wav");
   EXPECT_EQ(ExtensionForLabel("x AVI) 3GP)"), ".avi");
+  // The markers of the newer rows come last, and none of the first ten
+  // labels holds one.
+  EXPECT_EQ(ExtensionForLabel("(webm) (MP4)"), ".webm");
+  EXPECT_EQ(ExtensionForLabel("audio (m4a)"), ".m4a");
+  EXPECT_EQ(ExtensionForLabel("(OPUS) (MP3)"), ".opus");
+  EXPECT_EQ(ExtensionForLabel("Opus in WebM (VP9/Opus WEBM)"), ".webm");
 }

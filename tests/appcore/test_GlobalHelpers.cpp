@@ -2,7 +2,9 @@
 // address and file-name checks, locked files and the folder choice.
 #include "app/core/Global.h"
 #include "app/core/Service.h"
+#include "platform/AsciiText.h"
 #include "platform/ScriptedDesktop.h"
+#include "support/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -18,24 +20,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Sets or clears an environment variable for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    if (old) old_ = old, had_ = true;
-    if (value) ::setenv(name, value, 1); else ::unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (had_) ::setenv(name_, old_.c_str(), 1); else ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
 
 void WriteFile(const std::string& path, const std::string& data) {
   std::ofstream(path, std::ios::binary) << data;
@@ -155,9 +139,9 @@ TEST(Global, TwoDigits) {
 }
 
 TEST(Global, CaseHelpers) {
-  EXPECT_EQ(UpperCaseAscii("aZ\xe9-q"), "AZ\xe9-Q");
-  EXPECT_TRUE(StartsWithNoCase("HtTp://x", "http://"));
-  EXPECT_FALSE(StartsWithNoCase("htt", "http://"));
+  EXPECT_EQ(ascii::Upper("aZ\xe9-q"), "AZ\xe9-Q");
+  EXPECT_TRUE(ascii::StartsNoCase("HtTp://x", "http://"));
+  EXPECT_FALSE(ascii::StartsNoCase("htt", "http://"));
 }
 
 TEST(Global, IsFileLockedPlainMissingAndReadOnly) {

@@ -2,11 +2,14 @@
 // do: a reset half-way (continued with a range), 503 with Retry-After, a
 // server that ignores the range, 416 for a file already whole, an error
 // page while continuing, a range that does not fit, an unreadable length,
-// a stall, and Stop.
+// a stall, Stop, and proxies that refuse or cannot be reached (named as the
+// hop that failed, in the SOCKS layer's words).
 #include <gtest/gtest.h>
 
+#include "app/core/ProxySettings.h"
 #include "app/core/ResumableGet.h"
 #include "http/HttpPeer.h"
+#include "socket/SocketTestUtil.h"
 #include "platform/Stream.h"
 
 using namespace httptest;
@@ -275,6 +278,70 @@ TEST(ResumableGet, StallIsRetriedAndStopEndsTheWait) {
   EXPECT_EQ(stopped.Failure.Kind, fkStopped);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(busy.Connections(), 1);
+}
+
+TEST(ResumableGet, FailuresAtAProxyNameTheProxyInItsOwnWords) {
+  auto bytes = [](std::initializer_list<int> list) {
+    std::string s;
+    for (int b : list) s.push_back(static_cast<char>(b));
+    return s;
+  };
+  // SOCKS 4 answers the 9-byte request for 127.0.0.1:80 with `code`.
+  auto socks4 = [&](int code) {
+    return [&bytes, code](int fd) {
+      socktest::RecvN(fd, 9);
+      socktest::SendAll(fd, bytes({0, code, 0, 0, 0, 0, 0, 0}));
+      socktest::RecvAll(fd, 2000);
+    };
+  };
+  const auto socks5Refused = [&](int fd) {
+    socktest::RecvN(fd, 3);
+    socktest::SendAll(fd, bytes({5, 0}));
+    socktest::RecvN(fd, 7 + 9);  // the name "127.0.0.1" and the port
+    socktest::SendAll(fd, bytes({5, 5, 0, 1, 0, 0, 0, 0, 0, 0}));
+    socktest::RecvAll(fd, 2000);
+  };
+  const auto socks5Closes = [&](int fd) {
+    socktest::RecvN(fd, 3);
+    socktest::SendAll(fd, bytes({5}));  // half an answer, then the close
+  };
+  struct TCase {
+    TProxyKind kind;
+    std::function<void(int)> script;  // none: nothing listens
+    std::string said;                 // after "<kind> proxy 127.0.0.1:<port>: "
+  } cases[] = {
+      {pkSocks4, socks4(91), "request rejected or failed"},
+      {pkSocks4, socks4(92), "connection refused"},
+      {pkSocks4, socks4(93), "authentification failed"},
+      {pkSocks5, socks5Refused, "connection refused"},
+      {pkSocks5, socks5Closes, "data receive error"},
+      {pkSocks5, nullptr, "Connection refused (Error #10061)"},
+      {pkHttp, nullptr, "Connection refused (Error #10061)"},
+  };
+  for (const TCase& c : cases) {
+    std::unique_ptr<socktest::RawServer> proxy;
+    int port = socktest::ClosedPort();
+    if (c.script) {
+      proxy = std::make_unique<socktest::RawServer>(c.script);
+      port = proxy->Port();
+    }
+    TProxy route;
+    route.Kind = c.kind;
+    route.Host = "127.0.0.1";
+    route.Port = std::to_string(port);
+    TGetRun r;
+    r.get.Policy = TRetryPolicy(0);  // one look at each
+    ApplyProxy(r.cli, route);
+    const TGetOutcome out = r.get.Run("http://127.0.0.1:80/clip.flv");
+    const std::string name = c.kind == pkHttp ? "HTTP" : c.kind == pkSocks4 ? "SOCKS4" : "SOCKS5";
+    EXPECT_FALSE(out.Complete) << c.said;
+    EXPECT_EQ(FailureText(out.Failure), name + " proxy 127.0.0.1:" + std::to_string(port) + ": " + c.said);
+  }
+
+  // Without a proxy the same refusal is the server's, said as before.
+  TGetRun direct;
+  const TGetOutcome out = direct.get.Run("http://127.0.0.1:" + std::to_string(socktest::ClosedPort()) + "/clip.flv");
+  EXPECT_EQ(FailureText(out.Failure), "Connection refused (Error #10061)");
 }
 
 namespace {

@@ -1,7 +1,9 @@
-// Which failures are retried and after how long, and what an answer to a
-// range request means for the bytes already on disk.
+// Which failures are retried and after how long (Retry-After as seconds or
+// as an HTTP date), and what an answer to a range request means for the
+// bytes already on disk.
 #include <gtest/gtest.h>
 
+#include "app/core/HttpDate.h"
 #include "app/core/ResumeDecision.h"
 #include "app/core/RetryPolicy.h"
 
@@ -75,12 +77,45 @@ TEST(RetryPolicy, BackoffAndRetryAfter) {
   EXPECT_EQ(TRetryPolicy::DelaySeconds(busy(" 0 "), 2), 0);
   EXPECT_EQ(TRetryPolicy::DelaySeconds(busy("120"), 1), 60);
   EXPECT_EQ(TRetryPolicy::DelaySeconds(busy("99999999999999"), 1), 60);
-  // A date is not read: the backoff applies.
-  EXPECT_EQ(TRetryPolicy::DelaySeconds(busy("Wed, 21 Oct 2015 07:28:00 GMT"), 3), 4);
+  // A date is read against this machine's clock when the answer has no
+  // Date: one that has passed means at once, an unreadable one the backoff.
+  EXPECT_EQ(TRetryPolicy::DelaySeconds(busy("Wed, 21 Oct 2015 07:28:00 GMT"), 3), 0);
+  EXPECT_EQ(TRetryPolicy::DelaySeconds(busy("Wed, 21 Oct 2999 07:28:00 GMT"), 3), 60);
+  EXPECT_EQ(TRetryPolicy::DelaySeconds(busy("Wed, 32 Oct 2999 07:28:00 GMT"), 3), 4);
   EXPECT_EQ(TRetryPolicy::DelaySeconds(busy("-5"), 1), 1);
 
   EXPECT_EQ(TRetryPolicy::RetryLine(busy("5"), 1, 3, 5), "503 Service Unavailable; retry 1 of 3 in 5 seconds");
   EXPECT_EQ(TRetryPolicy::RetryLine(reset, 2, 4, 1), "Connection reset by peer (Error #10054); retry 2 of 4 in 1 second");
+}
+
+TEST(RetryPolicy, RetryAfterAsAnHttpDate) {
+  // 2015-10-21 07:28:00 UTC.
+  const std::int64_t at = 1445412480;
+  for (const char* form : {"Wed, 21 Oct 2015 07:28:00 GMT", "Wednesday, 21-Oct-15 07:28:00 GMT",
+                           "Wed Oct 21 07:28:00 2015", "wed, 21 oct 2015 07:28:00 utc"})
+    EXPECT_EQ(ParseHttpDate(form), at) << form;
+  EXPECT_EQ(ParseHttpDate("Thu, 01 Jan 1970 00:00:00 GMT"), 0);
+  EXPECT_EQ(ParseHttpDate("Tue, 29 Feb 2000 23:59:59 GMT"), 951868799);
+  for (const char* bad : {"", "soon", "Wed, 21 Oct 2015", "Wed, 21 Foo 2015 07:28:00 GMT", "Fri, 29 Feb 2019 00:00:00 GMT",
+                          "Wed, 21 Oct 2015 24:00:00 GMT", "Wed, 21 Oct 2015 07:28:00 GMT extra", "Wed, 21 Oct 15015 07:28:00 GMT",
+                          "Wed, 21 Oct 2015 7:28:00 GMT", "Wed, 00 Oct 2015 07:28:00 GMT"})
+    EXPECT_FALSE(ParseHttpDate(bad)) << bad;
+
+  // Counted from the answer's Date, whatever this machine's clock says.
+  const std::vector<std::string> header = {"HTTP/1.1 503 Service Unavailable", "Date: Wed, 21 Oct 2015 07:27:50 GMT",
+                                           "Retry-After: Wed, 21 Oct 2015 07:28:00 GMT"};
+  EXPECT_EQ(RetryAfterSeconds(header, 0), 10);
+  EXPECT_EQ(RetryAfterSeconds(header, at + 100000), 10);
+  // Without one, from now; a date before now is at once.
+  EXPECT_EQ(RetryAfterSeconds({"Retry-After: Wed, 21 Oct 2015 07:28:00 GMT"}, at - 25), 25);
+  EXPECT_EQ(RetryAfterSeconds({"Retry-After: Wed, 21 Oct 2015 07:28:00 GMT"}, at + 25), 0);
+  EXPECT_EQ(RetryAfterSeconds({"Retry-After: 12"}, at), 12);
+  EXPECT_FALSE(RetryAfterSeconds({"Retry-After: later"}, at));
+  EXPECT_FALSE(RetryAfterSeconds({"Date: Wed, 21 Oct 2015 07:28:00 GMT"}, at));
+  // The wait is capped as for seconds.
+  TTransferFailure busy = ClassifyRequest(503, "Service Unavailable", 0, {}, false);
+  busy.RetryAfter = RetryAfterSeconds({"Date: Wed, 21 Oct 2015 07:00:00 GMT", "Retry-After: Wed, 21 Oct 2015 07:28:00 GMT"}, 0);
+  EXPECT_EQ(TRetryPolicy::DelaySeconds(busy, 1), 60);
 }
 
 TEST(ResumeDecision, ContentRangeValues) {

@@ -139,6 +139,7 @@ class TChild {
   TChild& operator=(const TChild&) = delete;
 
   bool Started() const { return Pid > 0; }
+  pid_t ProcessId() const { return Pid; }
   void Write(const std::string& s) {
     if (In >= 0 && !s.empty()) (void)!::write(In, s.data(), s.size());
   }

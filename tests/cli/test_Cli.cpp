@@ -31,10 +31,11 @@ TEST(CliOptions, HelpAndBadCommandLines) {
   TRunResult help = RunProcess({Cli(), "--help"}, Environment({}));
   EXPECT_EQ(help.ExitCode, 0);
   EXPECT_NE(help.Out.find("Usage: clipharbor-cli [--format N] [--output DIR] [--yes|--no]"), std::string::npos);
-  EXPECT_NE(help.Out.find("7  MPEG Audio Layer 3 (MP3)"), std::string::npos);
+  EXPECT_NE(help.Out.find("\n   7  MPEG Audio Layer 3 (MP3)\n"), std::string::npos);
+  EXPECT_NE(help.Out.find("\n  13  Opus Audio (OPUS)\n"), std::string::npos);
 
   for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
-           {}, {"--format"}, {"--format", "10", "x"}, {"--format", "-1", "x"}, {"--bogus", "x"},
+           {}, {"--format"}, {"--format", "14", "x"}, {"--format", "-1", "x"}, {"--bogus", "x"},
            {"--yes", "--no", "x"}, {"a", "b"}}) {
     bad.insert(bad.begin(), Cli());
     TRunResult r = RunProcess(bad, Environment({}));
@@ -331,9 +332,9 @@ TEST_F(CliTest, HttpErrorStatusIsAFailureThatSaysWhy) {
   EXPECT_EQ(r.Err.find("Unable get html"), std::string::npos) << r.Err;
   EXPECT_NE(r.Err.find("Download failed: 404 Not Found"), std::string::npos) << r.Err;
   EXPECT_EQ(r.Out.find("Converting:"), std::string::npos) << r.Out;
-  // What arrived stays beside the final name, not under it.
+  // Nothing arrived: nothing under the final name, and no empty ".part".
   EXPECT_FALSE(Exists(Out(kClip + ".flv")));
-  EXPECT_TRUE(Exists(Out(kClip + ".flv.part")));
+  EXPECT_FALSE(Exists(Out(kClip + ".flv.part")));
 }
 
 TEST_F(CliTest, ProgressBarOnATerminal) {
@@ -377,7 +378,7 @@ s.serve_forever()
     TChild peer({"python3", Dir / "peer.py", length}, Environment({}));
     ASSERT_TRUE(peer.ReadUntil([](const std::string& out, const std::string&) {
       return out.find('\n') != std::string::npos;
-    }, 10000));
+    }, 30000)) << peer.ErrText;
     const std::string host = "127.0.0.1:" + std::to_string(std::atoi(peer.OutText.c_str()));
     TTempDir out;
     TRunResult r = RunProcess({Cli(), "--output", out.Path, "http://" + host + "/watch?v=x"},
@@ -386,9 +387,10 @@ s.serve_forever()
     const std::string why = std::string(length) == "abc" ? "'abc' is not a valid integer value"
                                                          : "Connection closed before the end of the answer";
     EXPECT_NE(r.Err.find("Download failed: " + why), std::string::npos) << r.Err;
-    // What arrived stays in the ".part", nothing under the final name.
+    // What arrived stays in the ".part", nothing under the final name; a
+    // refused header lets no byte in, and leaves no ".part" either.
     EXPECT_FALSE(Exists(out / "Bad.flv")) << length;
-    EXPECT_TRUE(Exists(out / "Bad.flv.part")) << length;
+    EXPECT_EQ(Exists(out / "Bad.flv.part"), std::string(length) != "abc") << length;
     EXPECT_LE(ReadFile(out / "Bad.flv.part").size(), 5000u);
     peer.Signal(SIGKILL);
   }

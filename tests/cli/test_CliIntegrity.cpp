@@ -1,13 +1,15 @@
 // clipharbor-cli against downloads that go wrong: each failure says why,
 // exits non-zero, converts nothing and leaves nothing under the final name
-// but keeps the ".part"; each success leaves the whole file under its final
-// name and no ".part". Also the names made from hostile titles and the age
-// gate after a refused login.
+// but keeps the ".part" when bytes arrived (and none when nothing did); each
+// success leaves the whole file under its final name and no ".part"; a
+// symbolic link at the ".part" is never written through. Also the names
+// made from hostile titles and the age gate after a refused login.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "cli/CliFixture.h"
+#include "http/HttpPeer.h"
 
 using namespace e2e;
 
@@ -23,15 +25,16 @@ class CliIntegrityTest : public CliTest {
   void SetUp() override { Steps(kConversion); }
 
   // A failed download in mode 1: the reason on standard error, exit 1 (4
-  // when this side failed), no conversion, no final file, the ".part" kept.
-  void ExpectFailure(const TRunResult& r, const std::string& why, int status = 1) {
+  // when this side failed), no conversion, no final file, the ".part" kept
+  // when bytes arrived and gone when none did.
+  void ExpectFailure(const TRunResult& r, const std::string& why, int status = 1, bool bytesArrived = true) {
     EXPECT_EQ(r.ExitCode, status) << r.Out << r.Err;
     EXPECT_NE(r.Err.find("Download failed: " + why), std::string::npos) << r.Err;
     EXPECT_EQ(r.Out.find("Converting:"), std::string::npos) << r.Out;
     EXPECT_EQ(r.Out.find("Saved"), std::string::npos) << r.Out;
     EXPECT_FALSE(Exists(Out(kFinal)));
     EXPECT_FALSE(Exists(Out("Sample Clip.mp3")));
-    EXPECT_TRUE(Exists(Out(kPart)));
+    EXPECT_EQ(Exists(Out(kPart)), bytesArrived);
   }
 };
 
@@ -48,7 +51,7 @@ TEST_F(CliIntegrityTest, ErrorStatusCutAndResetBodiesSayWhy) {
   {
     TService s({"--get-video-status", "404"});
     ASSERT_TRUE(s.Running());
-    ExpectFailure(RunCli(s, {"--output", Out_.Path, "--format", "7", s.WatchUrl()}), "404 Not Found");
+    ExpectFailure(RunCli(s, {"--output", Out_.Path, "--format", "7", s.WatchUrl()}), "404 Not Found", 1, false);
   }
   {
     TService s({"--cut-after", "5000"});
@@ -62,6 +65,44 @@ TEST_F(CliIntegrityTest, ErrorStatusCutAndResetBodiesSayWhy) {
     ASSERT_TRUE(s.Running());
     ExpectFailure(RunCli(s, {"--output", Out_.Path, "--format", "7", s.WatchUrl()}), "");
   }
+}
+
+TEST_F(CliIntegrityTest, NothingReceivedLeavesNoPartAndALinkThereIsNeverWrittenThrough) {
+  // Whatever reaches this server got there through a port that wrapped.
+  httptest::ScriptedServer server([](httptest::PeerConn&, int) {});
+  const std::string wrapped = std::to_string(65536 + server.Port());
+  const struct {
+    std::string address, why;
+  } cases[] = {
+      {"http://no-such-host.invalid/clip.flv", "can't resolve hostname to IP address"},
+      {"http://127.0.0.1:" + wrapped + "/clip.flv",
+       "Refused address: port " + wrapped + " is not a number from 1 to 65535"},
+  };
+  for (const auto& c : cases) {
+    TRunResult r = RunProcess({Cli(), "--output", Out_.Path, "--proxy", "", c.address}, Environment({}));
+    EXPECT_EQ(r.ExitCode, 1) << r.Err;
+    EXPECT_NE(r.Err.find("Download failed: " + c.why + "\n"), std::string::npos) << r.Err;
+    EXPECT_FALSE(Exists(Out("clip.flv.part"))) << c.address;
+  }
+  EXPECT_EQ(server.Connections(), 0);
+
+  // A link at the ".part" that points at a file of the user's.
+  TService s({});
+  ASSERT_TRUE(s.Running());
+  const std::string letter = Dir / "letter.txt";
+  WriteFile(letter, "the user's own words");
+  std::filesystem::create_symlink(letter, Out(kPart));
+  TRunResult r = RunCli(s, {"--output", Out_.Path, "--continue", s.WatchUrl()});
+  EXPECT_EQ(r.ExitCode, 4) << r.Err;
+  EXPECT_NE(r.Err.find("Cannot open file \"" + Out(kPart) + "\". It is a symbolic link, which is not followed."),
+            std::string::npos)
+      << r.Err;
+  EXPECT_TRUE(std::filesystem::is_symlink(Out(kPart)));
+  r = RunCli(s, {"--output", Out_.Path, s.WatchUrl()});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_TRUE(ReadFile(Out(kFinal)) == s.Flv());
+  EXPECT_FALSE(Exists(Out(kPart)));
+  EXPECT_EQ(ReadFile(letter), "the user's own words");
 }
 
 TEST_F(CliIntegrityTest, FullDiskSaysWhyAndKeepsThePart) {

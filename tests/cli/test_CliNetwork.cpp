@@ -356,6 +356,16 @@ TEST_F(CliNet, ConnectionAndPageTimeLimits) {
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_NE(r.Err.find("Timed out: not connected within 1 second"), std::string::npos) << r.Err;
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  // Without a connection limit the silence limit cuts the stalled
+  // negotiation off.
+  start = std::chrono::steady_clock::now();
+  r = Run(nullptr, {"--proxy", proxy, "--connect-timeout", "0", "--timeout", "1", "--retries", "0", "--output",
+                    out.Path, site.nginx.Url("/clip.flv")});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_NE(r.Err.find("Download failed: Timed out: nothing received for 1 second during the SOCKS negotiation\n"),
+            std::string::npos)
+      << r.Err;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 
   // The page reads keep the same limit and say why they came back empty.
   TService s({});

@@ -4,6 +4,8 @@
 
 #include "cli/E2eSupport.h"
 
+#include <regex>
+
 using namespace e2e;
 
 TEST(Demo, JobEndsWithPlayableMp3) {
@@ -18,12 +20,17 @@ TEST(Demo, JobEndsWithPlayableMp3) {
   EXPECT_NE(r.Out.find(mp3Size + " bytes  " + mp3), std::string::npos) << r.Out;
   EXPECT_NE(r.Out.find("The downloaded FLV is identical to what the service served."), std::string::npos);
 
-  TRunResult probe = RunProcess({"ffprobe", "-v", "error", "-show_entries", "format=format_name,duration:stream=codec_name",
-                          "-of", "default=nw=1", mp3},
-                         Environment({}));
+  TRunResult probe = RunProcess({"ffprobe", "-v", "error", "-show_entries",
+                                 "format=format_name,duration:stream=codec_name:format_tags=title,comment", "-of",
+                                 "default=nw=1", mp3},
+                                Environment({}));
   ASSERT_EQ(probe.ExitCode, 0) << probe.Err;
   EXPECT_NE(probe.Out.find("codec_name=mp3"), std::string::npos) << probe.Out;
   EXPECT_NE(probe.Out.find("format_name=mp3"), std::string::npos) << probe.Out;
+  // Tagged with the page it came from: its title and its address.
+  EXPECT_NE(probe.Out.find("TAG:title=Clipharbor Sample\n"), std::string::npos) << probe.Out;
+  EXPECT_TRUE(std::regex_search(probe.Out, std::regex("TAG:comment=http://127\\.0\\.0\\.1:[0-9]+/watch\\?v=piEWjpA_51Q\n")))
+      << probe.Out;
   const std::string::size_type at = probe.Out.find("duration=");
   ASSERT_NE(at, std::string::npos);
   const double seconds = std::atof(probe.Out.c_str() + at + 9);

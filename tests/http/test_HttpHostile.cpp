@@ -183,6 +183,19 @@ TEST(HttpHostile, DifferingContentLengthsFailEqualRepeatsDoNot) {
   EXPECT_EQ(interim.Stream, "Hello");
 }
 
+TEST(HttpHostile, InterimAnswerLeavesNothingToTheRealOne) {
+  // Its length would cut the document short, its chunking would misread it.
+  TOutcome length = Fetch(Answer({"HTTP/1.1 100 Continue\r\nContent-Length: 3\r\n\r\n",
+                                  "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nabcdef"}));
+  EXPECT_FALSE(length.Raised) << length.Text;
+  EXPECT_EQ(length.Stream, "abcdef");
+  EXPECT_EQ(length.Counted, 6);
+  TOutcome chunked = Fetch(Answer({"HTTP/1.1 100 Continue\r\nTransfer-Encoding: chunked\r\n\r\n",
+                                   "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nHello"}));
+  EXPECT_FALSE(chunked.Raised) << chunked.Text;
+  EXPECT_EQ(chunked.Stream, "Hello");
+}
+
 TEST(HttpHostile, RequestTargetIsEncodedAndNeverInjects) {
   const std::string ok = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok";
   {  // Blanks and other control bytes are encoded; the fragment stays home.

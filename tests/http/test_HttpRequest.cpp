@@ -451,3 +451,56 @@ TEST(HttpRequest, AbortFromEventsOfTheEndAndOfTheAbortItself) {
     EXPECT_EQ(rc.doneCount, 1);
   }
 }
+
+TEST(HttpRequest, PortsOutsideTheRangeAreRefusedBeforeAnyConnection) {
+  // Whatever reaches this server got there through a wrapped port.
+  ScriptedServer server([](PeerConn& c, int) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    c.Send("HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:" + std::to_string(65536 + 80) + "/x\r\n\r\n");
+  });
+  const std::string wrapped = std::to_string(65536 + server.Port());
+  struct TCase {
+    std::function<void(THttpCli&)> set;
+    std::string reason;
+  } cases[] = {
+      {[&](THttpCli& c) { c.URL = "http://127.0.0.1:" + wrapped + "/x"; },
+       "Refused address: port " + wrapped + " is not a number from 1 to 65535"},
+      {[&](THttpCli& c) { c.URL = "http://127.0.0.1:0/x"; }, "Refused address: port 0 is not a number from 1 to 65535"},
+      {[&](THttpCli& c) { c.URL = "http://127.0.0.1:8O/x"; }, "Refused address: port 8O is not a number from 1 to 65535"},
+      {[&](THttpCli& c) { c.URL = "http://127.0.0.1:" + std::string(40, '9') + "/x"; },
+       "Refused address: port 9999999999999999... is not a number from 1 to 65535"},
+      {[&](THttpCli& c) {
+         c.URL = "http://example.test/x";
+         c.Proxy = "127.0.0.1";
+         c.ProxyPort = wrapped;
+       },
+       "Refused proxy address: port " + wrapped + " is not a number from 1 to 65535"},
+      {[&](THttpCli& c) {
+         c.URL = "http://127.0.0.1:80/x";
+         c.SocksServer = "127.0.0.1";
+         c.SocksPort = wrapped;
+       },
+       "Refused SOCKS proxy address: port " + wrapped + " is not a number from 1 to 65535"},
+  };
+  for (const TCase& c : cases) {
+    RecordingClient rc;
+    c.set(rc.cli);
+    ASSERT_TRUE(rc.RunAsync());
+    EXPECT_EQ(rc.cli.ReasonPhrase(), c.reason);
+    EXPECT_EQ(rc.doneError, 9) << c.reason;
+    EXPECT_EQ(rc.Count("SessionConnected"), 0) << c.reason;
+    EXPECT_EQ(rc.cli.State(), httpReady);
+    EXPECT_THROW(rc.cli.Get(), EHttpException);
+  }
+  EXPECT_EQ(server.Connections(), 0);
+
+  // A Location with such a port is not followed anywhere.
+  RecordingClient rc;
+  rc.cli.URL = server.Url("/start");
+  ASSERT_TRUE(rc.RunAsync());
+  EXPECT_EQ(rc.cli.ReasonPhrase(), "Refused Location: port 65616 is not a number from 1 to 65535");
+  EXPECT_EQ(rc.doneError, 9);
+  EXPECT_EQ(rc.CountPrefix("LocationChange:"), 0);
+  EXPECT_EQ(server.Connections(), 1);
+}

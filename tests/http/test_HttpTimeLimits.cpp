@@ -1,9 +1,11 @@
 // The client's time limits against servers that go quiet: silence after the
-// header, a SOCKS proxy that never answers, a trickle that keeps a slow
+// header, a SOCKS proxy that never answers, a SOCKS negotiation or TLS
+// handshake that stalls without a connect limit, a trickle that keeps a slow
 // transfer alive, and the limit measured exactly on a test clock.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "http/HttpPeer.h"
@@ -65,6 +67,41 @@ TEST(HttpTimeLimits, SocksProxyThatNeverAnswersIsAConnectTimeout) {
   limits.Rearm();
   EXPECT_FALSE(limits.Expired());
   EXPECT_TRUE(limits.Reason().empty());
+}
+
+TEST(HttpTimeLimits, StalledHandshakesRunIntoTheSilenceLimitWithoutAConnectLimit) {
+  // Accepts, reads what comes and never answers.
+  ScriptedServer silent([](PeerConn& c, int) { c.WaitForClientClose(); });
+  struct TCase {
+    const char* stage;
+    std::function<void(THttpCli&)> route;
+  } cases[] = {
+      {" during the SOCKS negotiation",
+       [&](THttpCli& cli) {
+         cli.URL = "http://127.0.0.1:9/x";
+         cli.SocksServer = "127.0.0.1";
+         cli.SocksPort = silent.PortText();
+       }},
+      {" during the TLS handshake",
+       [&](THttpCli& cli) {
+         cli.URL = "https://127.0.0.1:" + silent.PortText() + "/x";
+         cli.HttpsEnabled = true;
+         cli.SslTrust.VerifyPeer = false;
+       }},
+  };
+  for (const TCase& c : cases) {
+    THttpCli cli;
+    c.route(cli);
+    THttpTimeLimits limits(cli, 0, 300);
+    const long long ms = TimedGet(cli);
+    EXPECT_TRUE(limits.Expired()) << c.stage;
+    EXPECT_FALSE(limits.ConnectExpired()) << c.stage;
+    EXPECT_EQ(limits.Reason(), std::string("Timed out: nothing received for 0.3 seconds") + c.stage);
+    EXPECT_GE(ms, 300) << c.stage;
+    EXPECT_LT(ms, 4000) << c.stage;  // the peer itself gives up after 5 s
+    EXPECT_EQ(cli.State(), httpReady);
+    EXPECT_NE(cli.StatusCode(), 200);
+  }
 }
 
 TEST(HttpTimeLimits, ATrickleKeepsASlowTransferAlive) {

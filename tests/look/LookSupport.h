@@ -3,6 +3,7 @@
 // contrast of a text with its background, and the folder of screenshots.
 #pragma once
 
+#include "app/ui/ElidedLabel.h"
 #include "app/ui/Style.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QLineEdit>
 #include <QPalette>
 #include <QWidget>
@@ -172,6 +174,75 @@ inline std::vector<std::pair<QString, QRect>> TextAreas(QWidget* window) {
       areas.emplace_back(name, InWindow(g, QRect(0, 0, g->width(), g->fontMetrics().height() + 2)));
   }
   return areas;
+}
+
+// The desktop font at `points` for the life of a scope (after the look is
+// installed, which sets the desktop's own).
+class TScopedFontSize {
+ public:
+  explicit TScopedFontSize(int points) : FFont(QApplication::font()) {
+    QFont big = FFont;
+    big.setPointSize(points);
+    QApplication::setFont(big);
+  }
+  ~TScopedFontSize() { QApplication::setFont(FFont); }
+  TScopedFontSize(const TScopedFontSize&) = delete;
+  TScopedFontSize& operator=(const TScopedFontSize&) = delete;
+
+ private:
+  QFont FFont;
+};
+
+// A picture under other widgets (a banner): a label with a pixmap and no text.
+inline bool IsBackdrop(const QWidget* w) {
+  auto* l = qobject_cast<const QLabel*>(w);
+  return l && l->text().isEmpty() && !l->pixmap().isNull();
+}
+
+// Expects every shown widget of `window` to lie inside its parent, every
+// text to fit its widget (a shortened one by its shortened form, a wrapped
+// one by its height) at the window's font, and no two siblings to overlap
+// unless one is a picture behind the other (a banner behind its texts).
+inline void ExpectNothingClippedOrOverlapping(QWidget* window) {
+  const std::string where = window->objectName().toStdString();
+  std::vector<QWidget*> shown;
+  for (QWidget* w : window->findChildren<QWidget*>())
+    if (w->isVisibleTo(window) && !w->isWindow()) shown.push_back(w);
+  for (QWidget* w : shown) {
+    const std::string name = where + "." + w->objectName().toStdString();
+    EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry())) << name;
+    const QFontMetrics fm = w->fontMetrics();
+    if (auto* l = qobject_cast<QLabel*>(w); l && !l->text().isEmpty()) {
+      QString drawn = l->text();
+      if (auto* e = qobject_cast<TElidedLabel*>(l)) drawn = e->DisplayedText();
+      // A label with a buddy draws its mnemonic mark as an underline, not as "&".
+      if (l->buddy()) drawn.replace(QRegularExpression("&(.)"), "\\1");
+      if (l->wordWrap()) {
+        EXPECT_LE(l->heightForWidth(l->width()), l->height()) << name;
+      } else {
+        EXPECT_LE(fm.horizontalAdvance(drawn), l->contentsRect().width()) << name << ": " << drawn.toStdString();
+        EXPECT_GE(l->contentsRect().height(), fm.height()) << name;
+      }
+    } else if (auto* b = qobject_cast<QAbstractButton*>(w); b && !b->text().isEmpty()) {
+      EXPECT_LE(b->sizeHint().width(), b->width()) << name;
+      EXPECT_LE(b->sizeHint().height(), b->height()) << name;
+    } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
+      EXPECT_LE(e->sizeHint().height(), e->height()) << name;
+    } else if (auto* c = qobject_cast<QComboBox*>(w)) {
+      EXPECT_LE(c->sizeHint().height(), c->height()) << name;
+    }
+  }
+  for (std::size_t i = 0; i < shown.size(); ++i)
+    for (std::size_t j = i + 1; j < shown.size(); ++j) {
+      QWidget* a = shown[i];
+      QWidget* b = shown[j];
+      if (a->parentWidget() != b->parentWidget()) continue;
+      if ((IsBackdrop(a) && a->geometry().contains(b->geometry())) ||
+          (IsBackdrop(b) && b->geometry().contains(a->geometry())))
+        continue;
+      EXPECT_FALSE(a->geometry().intersects(b->geometry()))
+          << where << ": " << a->objectName().toStdString() << " overlaps " << b->objectName().toStdString();
+    }
 }
 
 // Grabs `window` and expects every text in it to keep a contrast of 4.5:1

@@ -5,12 +5,14 @@
 
 #include "app/ui/About.h"
 #include "app/ui/Download.h"
+#include "app/ui/ClickLabel.h"
 #include "app/ui/Login.h"
 #include "platform/ScriptedDesktop.h"
 
 #include <QFrame>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
 
 #include <memory>
 
@@ -55,6 +57,12 @@ TDownloadDisplay Conversion() {
   return d;
 }
 
+QFrame* Shown(TfrmDownload& f) {
+  for (QFrame* p : {f.Panel1, f.Panel2, f.Panel3})
+    if (p->isVisibleTo(&f)) return p;
+  return nullptr;
+}
+
 class DialogLookTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -67,6 +75,9 @@ class DialogLookTest : public ::testing::Test {
     FDownload->show();
     FDownload->DisplayChanged(d);
     QApplication::processEvents();
+    // On a display the server confirms a resize later, and a confirmation of
+    // the size at the first show may arrive in between; wait for the last.
+    QTest::qWaitFor([this] { return Shown(*FDownload) && FDownload->size() == Shown(*FDownload)->size(); }, 2000);
     return *FDownload;
   }
 
@@ -74,12 +85,6 @@ class DialogLookTest : public ::testing::Test {
   plat::ScopedDesktop FScope{FDesktop};
   std::unique_ptr<TfrmDownload> FDownload;
 };
-
-QFrame* Shown(TfrmDownload& f) {
-  for (QFrame* p : {f.Panel1, f.Panel2, f.Panel3})
-    if (p->isVisibleTo(&f)) return p;
-  return nullptr;
-}
 
 // No label of the shown panel is clipped: its text fits its width (the
 // shortened ones after shortening), its height holds a line, and it lies
@@ -167,22 +172,73 @@ TEST_F(DialogLookTest, LargerDesktopFontGrowsThePanelsInsteadOfClipping) {
   }
 }
 
+// An 18 pt desktop font: in every panel of the download window, the login
+// box and the About box every text fits and nothing overlaps.
+TEST_F(DialogLookTest, EighteenPointFontClipsAndOverlapsNothing) {
+  TScopedLook style;
+  TScopedFontSize big(18);
+  for (const TDownloadDisplay& d : {Retrieval(), Transfer(), Conversion()}) {
+    FDownload.reset();
+    TfrmDownload& f = Download(d);
+    ExpectNothingClippedOrOverlapping(&f);
+    if (d.Panel == dpTransfer) SaveShot(Grab(&f), "download-transfer-18pt");
+  }
+
+  TfrmLogin login(nullptr);
+  login.eUsername->setText("harbour.master");
+  login.ePassword->setText("secret");
+  login.show();
+  QApplication::processEvents();
+  ExpectNothingClippedOrOverlapping(&login);
+  EXPECT_GE(login.eUsername->width(), login.eUsername->fontMetrics().horizontalAdvance("harbour.master"));
+  SaveShot(Grab(&login), "login-18pt");
+
+  TfrmAbout about(nullptr);
+  about.show();
+  QApplication::processEvents();
+  ExpectNothingClippedOrOverlapping(&about);
+  EXPECT_LT(about.Label3->geometry().bottom(), about.Bevel1->y());
+  EXPECT_LT(about.Bevel1->geometry().bottom(), about.lbEAddress->y());
+  EXPECT_LT(about.lbEAddress->geometry().bottom(), about.bOK->y());
+  SaveShot(Grab(&about), "about-18pt");
+}
+
+// At the desktop's own font the boxes keep their design sizes.
+TEST_F(DialogLookTest, DesktopFontKeepsTheDesignSizes) {
+  TScopedLook style;
+  TfrmLogin login(nullptr);
+  EXPECT_EQ(login.size(), QSize(TfrmLogin::kDesignWidth, TfrmLogin::kDesignHeight));
+  TfrmAbout about(nullptr);
+  EXPECT_EQ(about.size(), QSize(TfrmAbout::kDesignWidth, TfrmAbout::kDesignHeight));
+}
+
 TEST_F(DialogLookTest, EveryTextKeepsItsContrastUnderALightAndADarkPalette) {
   for (bool dark : {false, true}) {
     TScopedLook style(dark);
+    // The surface follows the desktop: dark on a dark one.
+    auto expectSurface = [dark](const QImage& image, const char* what) {
+      EXPECT_EQ(QColor(image.pixel(image.width() - 3, image.height() - 3)).lightness() < 100, dark) << what;
+    };
     FDownload.reset();
-    for (const TDownloadDisplay& d : {Retrieval(), Transfer(), Conversion()}) ExpectContrast(&Download(d), dark);
+    for (const TDownloadDisplay& d : {Retrieval(), Transfer(), Conversion()}) {
+      const QImage image = ExpectContrast(&Download(d), dark);
+      expectSurface(image, "download window");
+      if (dark && d.Panel == dpTransfer) SaveShot(image, "download-transfer-dark");
+    }
 
     TfrmLogin login(nullptr);
     login.eUsername->setText("harbour.master");
     login.ePassword->setText("secret");
     login.show();
-    const QImage image = ExpectContrast(&login, dark);
-    if (!dark) SaveShot(image, "login");
+    QImage image = ExpectContrast(&login, dark);
+    expectSurface(image, "login");
+    SaveShot(image, dark ? "login-dark" : "login");
 
     TfrmAbout about(nullptr);
     about.show();
-    ExpectContrast(&about, dark);
+    image = ExpectContrast(&about, dark);
+    expectSurface(image, "About");
+    if (dark) SaveShot(image, "about-dark");
   }
 }
 

@@ -3,8 +3,11 @@
 // light and a dark palette, the window icon.
 #include "LookSupport.h"
 
+#include "app/ui/ClickLabel.h"
 #include "app/ui/Main.h"
 #include "app/ui/Pictures.h"
+#include "app/ui/SUIURLLabel.h"
+#include "app/ui/WlmShiftImage.h"
 #include "platform/ScriptedDesktop.h"
 
 #include <QAbstractItemView>
@@ -37,7 +40,7 @@ class MainLookTest : public ::testing::Test {
   TfrmMain& Open(int mode = 0) {
     FForm = std::make_unique<TfrmMain>((FDir.path() + "/settings.ini").toStdString());
     FForm->show();
-    FForm->ApplyMode(mode);
+    FForm->ApplyMode(static_cast<TJobMode>(mode));
     (mode == 0 ? FForm->rbDownload : mode == 1 ? FForm->rbDownloadConvert : FForm->rbConvert)->setChecked(true);
     QApplication::processEvents();
     return *FForm;
@@ -91,28 +94,59 @@ TEST_F(MainLookTest, OpenFormatListShowsTheCurrentAndTheHoveredRow) {
 }
 
 TEST_F(MainLookTest, ClosedFormatListShowsAnArrowEnabledAndDisabled) {
-  TScopedLook style;
-  for (int mode : {1, 0}) {  // enabled, then disabled
-    TfrmMain& f = Open(mode);
-    ASSERT_EQ(f.cbFormat->isEnabled(), mode == 1);
-    const QImage image = Grab(f.cbFormat);
-    // Inside the drop-down button (its borders left out): a triangle, each
-    // row of dark pixels narrower than the one above it.
-    QStyleOptionComboBox option;
-    option.initFrom(f.cbFormat);
-    const QRect button = f.cbFormat->style()
-                             ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, f.cbFormat)
-                             .adjusted(2, 2, -2, -2);
-    std::vector<int> rows;
-    for (int y = button.top(); y <= button.bottom(); ++y) {
-      int n = 0;
-      for (int x = button.left(); x <= button.right(); ++x)
-        if (QColor(image.pixel(x, y)).lightness() < 180) ++n;
-      if (n > 0) rows.push_back(n);
+  for (bool dark : {false, true}) {
+    TScopedLook style(dark);
+    for (int mode : {1, 0}) {  // enabled, then disabled
+      TfrmMain& f = Open(mode);
+      ASSERT_EQ(f.cbFormat->isEnabled(), mode == 1);
+      const QImage image = Grab(f.cbFormat);
+      // Inside the drop-down button (its borders left out): a triangle, each
+      // row of arrow pixels (dark ones on the light look, light ones on the
+      // dark) narrower than the one above it.
+      QStyleOptionComboBox option;
+      option.initFrom(f.cbFormat);
+      const QRect button = f.cbFormat->style()
+                               ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, f.cbFormat)
+                               .adjusted(2, 2, -2, -2);
+      std::vector<int> rows;
+      for (int y = button.top(); y <= button.bottom(); ++y) {
+        int n = 0;
+        for (int x = button.left(); x <= button.right(); ++x) {
+          const int lightness = QColor(image.pixel(x, y)).lightness();
+          if (dark ? lightness > 100 : lightness < 180) ++n;
+        }
+        if (n > 0) rows.push_back(n);
+      }
+      const std::string what = std::string(dark ? "dark" : "light") + " mode " + std::to_string(mode);
+      ASSERT_GE(rows.size(), 3u) << "no arrow, " << what;
+      EXPECT_TRUE(std::is_sorted(rows.rbegin(), rows.rend()) && rows.front() > rows.back()) << what;
     }
-    ASSERT_GE(rows.size(), 3u) << "no arrow in mode " << mode;
-    EXPECT_TRUE(std::is_sorted(rows.rbegin(), rows.rend()) && rows.front() > rows.back()) << "mode " << mode;
   }
+}
+
+// On a dark desktop the open list is dark too, and every row, the current
+// one and the one under the mouse included, keeps its text readable.
+TEST_F(MainLookTest, OpenFormatListKeepsItsContrastOnADarkDesktop) {
+  TScopedLook style(true);
+  TfrmMain& f = Open(1);
+  f.cbFormat->setCurrentIndex(11);
+  f.cbFormat->showPopup();
+  QWidget* popup = f.cbFormat->view()->window();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(popup));
+  QTest::mouseMove(f.cbFormat->view()->viewport(),
+                   f.cbFormat->view()->visualRect(f.cbFormat->model()->index(4, 0)).center());
+  QTest::qWait(100);
+  const QImage list = Grab(popup);
+  for (int i = 0; i < f.cbFormat->count(); ++i) {
+    const TTextContrast m = MeasureText(list, RowInPopup(f.cbFormat, i));
+    EXPECT_GE(m.Ratio, 4.5) << "row " << i << ": " << m.Text.name().toStdString() << " on "
+                            << m.Background.name().toStdString();
+    if (i != 11 && i != 4) {
+      EXPECT_LT(m.Background.lightness(), 100) << "row " << i << " on a light surface";
+    }
+  }
+  SaveShot(list, "format-list-open-dark");
+  f.cbFormat->hidePopup();
 }
 
 TEST_F(MainLookTest, TextsFitAtTheDesktopFontInOneSize) {
@@ -156,6 +190,28 @@ TEST_F(MainLookTest, TextsFitAtTheDesktopFontInOneSize) {
   }
 }
 
+// An 18 pt desktop font: every text of the main window fits and nothing
+// overlaps, in each mode; the banner grows to hold its titles, which keep
+// clear of the update link and the menu picture.
+TEST_F(MainLookTest, EighteenPointFontClipsAndOverlapsNothing) {
+  TScopedLook style;
+  TScopedFontSize big(18);
+  for (int mode : {0, 1, 2}) {
+    SCOPED_TRACE(mode);
+    TfrmMain& f = Open(mode);
+    ExpectNothingClippedOrOverlapping(&f);
+    const QRect banner = f.iBanner->geometry();
+    EXPECT_EQ(banner.width(), f.width());
+    for (QWidget* w : std::initializer_list<QWidget*>{f.Image1, f.lTitle, f.lTitleHint, f.lUpdate, f.iUpdate,
+                                                      f.WlmShiftImage1})
+      EXPECT_TRUE(banner.contains(w->geometry())) << w->objectName().toStdString() << " off the banner";
+    EXPECT_GT(banner.height(), 50);
+    EXPECT_LT(banner.bottom(), f.lVideo->y());
+    EXPECT_EQ(f.iBanner->pixmap().deviceIndependentSize().toSize(), banner.size()) << "the picture grows too";
+    if (mode == 1) SaveShot(Grab(&f), "main-18pt");
+  }
+}
+
 TEST_F(MainLookTest, LargerDesktopFontGrowsTheWindowInsteadOfClipping) {
   TScopedLook style;
   QFont big = QApplication::font();
@@ -183,17 +239,49 @@ TEST_F(MainLookTest, EveryTextKeepsItsContrastUnderALightAndADarkPalette) {
       f.eUrl->setText("http://www.youtube.com/watch?v=piEWjpA_51Q");
       f.eOutputFolder->setText("/home/user/Videos/");
       const QImage image = ExpectContrast(&f, dark);
-      // The checked mode is marked: its indicator holds a dark dot the others lack.
+      // The surface follows the desktop: dark on a dark one, where no line
+      // is drawn in a light colour either.
+      EXPECT_EQ(QColor(image.pixel(2, image.height() - 3)).lightness() < 100, dark);
+      const QRect line = f.bvSeparator->geometry();
+      for (int y = line.top(); dark && y <= line.bottom(); ++y) {
+        EXPECT_LT(QColor(image.pixel(line.center().x(), y)).lightness(), 128) << "separator row " << y - line.top();
+      }
+      // The checked mode is marked: its indicator holds a dot the others
+      // lack, dark on the light look and light on the dark one.
       auto markOf = [&](QRadioButton* rb) {
         QStyleOptionButton option;
         option.initFrom(rb);
-        return DarkPixels(image, InWindow(rb, rb->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, rb)));
+        const QRect r = InWindow(rb, rb->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, rb));
+        return dark ? r.width() * r.height() - DarkPixels(image, r, 120) : DarkPixels(image, r);
       };
       QRadioButton* checked = mode == 0 ? f.rbDownload : f.rbDownloadConvert;
       EXPECT_GT(markOf(checked), markOf(f.rbConvert) + 4) << (dark ? "dark" : "light") << " mode " << mode;
       if (mode == 1) SaveShot(image, dark ? "main-dark" : "main-light");
     }
   }
+}
+
+// A desktop that switches between light and dark while the program runs:
+// the look switches with it, and leaves a sheet that is not its own alone.
+TEST_F(MainLookTest, TheLookFollowsTheDesktopBetweenLightAndDark) {
+  TScopedLook style;
+  const QPalette light = QApplication::palette();
+  ASSERT_FALSE(IsDarkPalette(light));
+  EXPECT_TRUE(IsDarkPalette(DarkPalette()));
+  EXPECT_EQ(qApp->styleSheet(), FlatStyleSheet(false));
+  TfrmMain& f = Open(1);
+  QApplication::setPalette(DarkPalette());
+  EXPECT_EQ(qApp->styleSheet(), FlatStyleSheet(true));
+  QImage image = ExpectContrast(&f, true);
+  EXPECT_LT(QColor(image.pixel(2, image.height() - 3)).lightness(), 100);
+  QApplication::setPalette(light);
+  EXPECT_EQ(qApp->styleSheet(), FlatStyleSheet(false));
+  image = ExpectContrast(&f, false);
+  EXPECT_GT(QColor(image.pixel(2, image.height() - 3)).lightness(), 200);
+
+  qApp->setStyleSheet("QLabel { color: #123456; }");
+  QApplication::setPalette(DarkPalette());
+  EXPECT_EQ(qApp->styleSheet(), "QLabel { color: #123456; }");
 }
 
 TEST_F(MainLookTest, EveryWindowCarriesTheProgramIconAtEverySize) {

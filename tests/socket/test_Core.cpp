@@ -379,6 +379,31 @@ TEST(SocketCore, ListenRefusals) {
   EXPECT_EQ(RefusalText([&] { s.Listen(); }), "Listening is not supported thru socks server");
 }
 
+// Connect and listen resolve through one step but keep their own rules: a
+// failure names its caller, and only a connect resolves LocalPort.
+TEST(SocketCore, ConnectAndListenResolveByTheirOwnRules) {
+  TWSocket s;
+  s.SetPort("0");
+  s.SetAddr("300.300.300.300");
+  std::string t = RefusalText([&] { s.Listen(); });
+  EXPECT_EQ(t.rfind("listen: WSocketResolveHost: Cannot convert host address", 0), 0u) << t;
+  s.SetAddr("127.0.0.1");
+  s.SetProto("no-such-protocol");
+  t = RefusalText([&] { s.Listen(); });
+  EXPECT_EQ(t.rfind("listen: WSocketResolveProto: Cannot convert protocol", 0), 0u) << t;
+  t = RefusalText([&] { s.Connect(); });
+  EXPECT_EQ(t.rfind("connect: WSocketResolveProto: Cannot convert protocol", 0), 0u) << t;
+
+  s.SetProto("tcp");
+  s.SetLocalPort("no-such-service");
+  t = RefusalText([&] { s.Connect(); });
+  EXPECT_EQ(t.rfind("connect: WSocketResolvePort: Cannot convert port 'no-such-service'", 0), 0u) << t;
+  EXPECT_EQ(s.GetState(), wsClosed);
+  s.Listen();
+  EXPECT_EQ(s.GetState(), wsListening);
+  EXPECT_NE(s.GetLocalPortText(), "0");
+}
+
 TEST(SocketCore, UdpListenAndSendTo) {
   Recorder r;
   TWSocket rx;

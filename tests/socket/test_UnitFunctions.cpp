@@ -93,6 +93,10 @@ TEST(WSocketResolvePort, NumbersServicesAndLimits) {
   EXPECT_EQ(ThrownText([] { WSocketResolvePort("", "tcp"); }), "WSocketResolvePort: Invalid Port.");
   EXPECT_EQ(ThrownText([] { WSocketResolvePort(std::string(32, '1'), "tcp"); }), "WSocketResolvePort: Invalid Port.");
   EXPECT_EQ(WSocketResolvePort(std::string(31, '0') , "tcp"), 0);
+  EXPECT_EQ(WSocketResolvePort("65535", "tcp"), 65535);
+  // Beyond 65535 a number does not wrap into another port (83616 would be 18080).
+  for (const char* big : {"65536", "83616", "4294967376", "99999999999999999999"})
+    EXPECT_EQ(ThrownText([&] { WSocketResolvePort(big, "tcp"); }), "WSocketResolvePort: Invalid Port.") << big;
   EXPECT_EQ(ThrownText([] { WSocketResolvePort("80", ""); }), "WSocketResolvePort: Invalid Proto.");
   std::string t = ThrownText([] { WSocketResolvePort("nosuchservice", "tcp"); });
   EXPECT_EQ(t.rfind("WSocketResolvePort: Cannot convert port 'nosuchservice', Error #", 0), 0u) << t;

@@ -63,7 +63,7 @@ class DownloadWindowTest : public ::testing::Test {
     std::unique_ptr<TDownloadWindowIntf> w = CreateDownloadWindow(FMain.get(), {input});
     FForm.reset(dynamic_cast<TfrmDownload*>(w.release()));
     EXPECT_TRUE(FForm);
-    FForm->FJobMode = mode;
+    FForm->FJobMode = static_cast<TJobMode>(mode);
     FForm->FTargetExt = ExtensionForLabel(FormatAt(format)->Label);
     FForm->FConvertArgs = PresetForIndex(format);
     return *FForm;

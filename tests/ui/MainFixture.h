@@ -7,6 +7,7 @@
 #include "app/ui/Main.h"
 #include "platform/ClipboardViewers.h"
 #include "platform/ScriptedDesktop.h"
+#include "support/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -35,24 +36,6 @@ inline std::string Shown(const QString& caption) {
   return out;
 }
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old, had_ = true;
-    if (value) ::setenv(name, value, 1); else ::unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (had_) ::setenv(name_, old_.c_str(), 1); else ::unsetenv(name_);
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
-
 // What the main window handed to the download window, and when.
 struct THandOverLog {
   std::vector<std::string> Events;  // "create", "show", "destroy"
@@ -71,14 +54,14 @@ class TFakeDownloadWindow : public TDownloadWindowIntf {
     log_.Owner = owner;
     log_.Input = input;
     // Defaults the main window must overwrite.
-    FJobMode = -7;
+    FJobMode = static_cast<TJobMode>(-7);
     FTargetExt = "<unset>";
     FConvertArgs = "<unset>";
   }
   ~TFakeDownloadWindow() override { log_.Events.push_back("destroy"); }
   int ShowModal() override {
     log_.Events.push_back("show");
-    log_.JobMode = FJobMode;
+    log_.JobMode = StoredJobMode(FJobMode);
     log_.TargetExt = FTargetExt;
     log_.ConvertArgs = FConvertArgs;
     if (log_.OnShow) log_.OnShow();

@@ -3,6 +3,7 @@
 
 #include "app/core/Global.h"
 #include "app/core/Service.h"
+#include "platform/AsciiText.h"
 
 #include <QLineEdit>
 #include <QRadioButton>
@@ -78,7 +79,7 @@ TEST_F(MainWindowTest, ClipboardOtherSchemesTextAndCacheHostAreIgnored) {
        {std::string("https://www.youtube.com/watch?v=1"), std::string("www.youtube.com/watch?v=1"),
         std::string("ftp://host/x"), std::string("just words"), std::string(""), std::string("http:/"),
 "http://" + CacheHost() + "/get_video?video_id=1",
-        "HTTP://" + UpperCaseAscii(CacheHost()) + "/x"}) {
+        "HTTP://" + ascii::Upper(CacheHost()) + "/x"}) {
     desk_.CopyText(t);
     EXPECT_EQ(f.eUrl->text().toStdString(), "keep") << t;
   }

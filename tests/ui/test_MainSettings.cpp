@@ -40,17 +40,21 @@ void ExpectMode(TfrmMain& f, int mode) {
 }  // namespace
 
 TEST_F(MainWindowTest, NoSettingsFileGivesDefaultsAndClosingCreatesIt) {
+  ScopedEnv home("HOME", (Dir() + "/home").c_str());
+  ScopedEnv config("XDG_CONFIG_HOME", (Dir() + "/config").c_str());
+  const std::string videos = Dir() + "/home/Videos/";
+  ASSERT_TRUE(plat::ForceDirectories(videos));
   ASSERT_FALSE(plat::FileExists(Ini()));
   TfrmMain& f = Open();
   EXPECT_TRUE(f.rbDownload->isChecked());
   ExpectMode(f, 0);
   EXPECT_EQ(f.cbFormat->currentIndex(), 0);
-  EXPECT_EQ(f.eOutputFolder->text().toStdString(), plat::ExecutableDir());
+  EXPECT_EQ(f.eOutputFolder->text().toStdString(), videos);
   EXPECT_EQ(f.FOutputDir.back(), '/');
   EXPECT_FALSE(plat::FileExists(Ini()));  // nothing is written before closing
   CloseForm();
   ASSERT_TRUE(plat::FileExists(Ini()));
-  EXPECT_EQ(IniStr(Ini(), "OutputDirectory"), plat::ExecutableDir());
+  EXPECT_EQ(IniStr(Ini(), "OutputDirectory"), videos);
   EXPECT_EQ(IniInt(Ini(), "RadioButton"), 0);
   EXPECT_EQ(IniInt(Ini(), "ConvertFormat"), 0);
 }
@@ -82,12 +86,38 @@ TEST_F(MainWindowTest, SettingsRoundTrip) {
 }
 
 TEST_F(MainWindowTest, MissingKeysAndInvalidIntegersGiveDefaults) {
+  // No videos folder in this home: the home folder itself.
+  ScopedEnv home("HOME", Dir().c_str());
+  ScopedEnv config("XDG_CONFIG_HOME", (Dir() + "/config").c_str());
   WriteIni(Ini(), "[Options]\r\nRadioButton=abc\r\nConvertFormat=4x\r\n");
   TfrmMain& f = Open();
   EXPECT_TRUE(f.rbDownload->isChecked());
   ExpectMode(f, 0);
   EXPECT_EQ(f.cbFormat->currentIndex(), 0);
-  EXPECT_EQ(f.eOutputFolder->text().toStdString(), plat::ExecutableDir());
+  EXPECT_EQ(f.eOutputFolder->text().toStdString(), Dir() + "/");
+}
+
+// An installed program keeps its settings in the user's configuration
+// folder, which it makes; videos go to the user's videos folder, never to
+// the program's own folder.
+TEST_F(MainWindowTest, WithoutAFileNameSettingsLiveInTheConfigurationFolder) {
+  ScopedEnv home("HOME", (Dir() + "/home").c_str());
+  ScopedEnv config("XDG_CONFIG_HOME", (Dir() + "/config").c_str());
+  ASSERT_TRUE(plat::ForceDirectories(Dir() + "/home/Videos"));
+  const std::string ini = Dir() + "/config/Clipharbor/settings.ini";
+  {
+    TfrmMain f;
+    EXPECT_EQ(f.SettingsFile(), ini);
+    f.show();
+    QApplication::processEvents();
+    EXPECT_EQ(f.eOutputFolder->text().toStdString(), Dir() + "/home/Videos/");
+    EXPECT_NE(f.FOutputDir, plat::ExecutableDir());
+    f.cbFormat->setCurrentIndex(12);
+    f.close();
+    QApplication::processEvents();
+  }
+  EXPECT_EQ(IniStr(ini, "OutputDirectory"), Dir() + "/home/Videos/");
+  EXPECT_EQ(IniInt(ini, "ConvertFormat"), 12);
 }
 
 TEST_F(MainWindowTest, ModeOutsideRangeAppliesNothing) {
@@ -189,9 +219,10 @@ TEST_F(MainWindowTest, ControlsCaptionsAndHints) {
   EXPECT_EQ(f.lUrl->text().toStdString(), "http://www.youtube.com/watch?v=piEWjpA_51Q");
   EXPECT_TRUE(f.lUrl->font().underline());
   EXPECT_FALSE(f.cbFormat->isEditable());
-  ASSERT_EQ(f.cbFormat->count(), 10);
+  ASSERT_EQ(f.cbFormat->count(), 14);
   EXPECT_EQ(f.cbFormat->itemText(0).toStdString(), "Ipod Video (Apple QuickTime MOV)");
   EXPECT_EQ(f.cbFormat->itemText(9).toStdString(), "MPEG1 Movie (MPG)");
+  EXPECT_EQ(f.cbFormat->itemText(13).toStdString(), "Opus Audio (OPUS)");
   EXPECT_EQ(f.WlmShiftImage1->toolTip().toStdString(), "Click to popup the menu");
   // Fixed border: system menu and minimise box only.
   const Qt::WindowFlags fl = f.windowFlags();

@@ -236,7 +236,7 @@ TEST_F(MainWindowTest, HandOverInEveryModeSetsModeExtensionAndPreset) {
 }
 
 TEST_F(MainWindowTest, HandOverWithNoFormatSelectedGivesEmptyTexts) {
-  std::ofstream(Ini()) << "[Options]\r\nOutputDirectory=" << Dir() << "\r\nRadioButton=1\r\nConvertFormat=12\r\n";
+  std::ofstream(Ini()) << "[Options]\r\nOutputDirectory=" << Dir() << "\r\nRadioButton=1\r\nConvertFormat=14\r\n";
   TfrmMain& f = Open();
   EXPECT_EQ(f.cbFormat->currentIndex(), -1);
   f.eUrl->setText(QString::fromStdString(kGoodUrl));

@@ -1,15 +1,9 @@
 #include "app/core/ContentDisposition.h"
 
-#include "app/core/AsciiText.h"
+#include "app/core/HeaderField.h"
+#include "platform/AsciiText.h"
 
 namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // One parameter value at `pos` (after the "="): a quoted string with its
 // backslash escapes, or a token up to the next ";".
@@ -43,8 +37,8 @@ std::optional<std::string> DecodeExtValue(const std::string& v) {
       bytes += v[i];
       continue;
     }
-    if (i + 2 >= v.size() || HexDigit(v[i + 1]) < 0 || HexDigit(v[i + 2]) < 0) return std::nullopt;
-    bytes += static_cast<char>(HexDigit(v[i + 1]) * 16 + HexDigit(v[i + 2]));
+    if (i + 2 >= v.size() || ascii::HexValue(v[i + 1]) < 0 || ascii::HexValue(v[i + 2]) < 0) return std::nullopt;
+    bytes += static_cast<char>(ascii::HexValue(v[i + 1]) * 16 + ascii::HexValue(v[i + 2]));
     i += 2;
   }
   if (charset == "utf-8") return bytes;
@@ -97,6 +91,6 @@ std::optional<std::string> ContentDispositionFileName(const std::string& value) 
 
 std::optional<std::string> ContentDispositionFileName(const std::vector<std::string>& header) {
   std::string value;
-  if (!ascii::HeaderValue(header, "Content-Disposition", value)) return std::nullopt;
+  if (!HeaderValue(header, "Content-Disposition", value)) return std::nullopt;
   return ContentDispositionFileName(value);
 }

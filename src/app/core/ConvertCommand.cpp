@@ -20,7 +20,8 @@ std::string ConverterCommandLine(bool overwrite, const std::string& inputFile, c
 }
 
 std::vector<std::string> ConverterArguments(bool overwrite, const std::string& inputFile,
-                                            const std::string& preset, const std::string& outputFile) {
+                                            const std::string& preset, const std::string& outputFile,
+                                            const TConvertTags& tags) {
   std::vector<std::string> args{"ffmpeg"};
   if (overwrite) args.push_back("-y");
   args.push_back("-i");
@@ -33,6 +34,7 @@ std::vector<std::string> ConverterArguments(bool overwrite, const std::string& i
     if (end > start) args.push_back(preset.substr(start, end - start));
     start = end + 1;
   }
+  for (std::string& tag : TagArguments(tags)) args.push_back(std::move(tag));
   args.push_back(PathArgument(outputFile));
   return args;
 }

@@ -16,6 +16,7 @@
 #include "app/core/ConvertCommand.h"
 #include "app/core/ConvertOutput.h"
 #include "app/core/Global.h"
+#include "platform/AsciiText.h"
 #include "platform/Desktop.h"
 
 TConvertProcess* ConvertProcess = nullptr;
@@ -46,21 +47,6 @@ double LocalNowDays() {
   localtime_r(&t, &local);
   double secs = duration<double>(now.time_since_epoch()).count() + static_cast<double>(local.tm_gmtoff);
   return secs / 86400.0 + 25569.0;
-}
-
-bool IsBlankChar(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && IsBlankChar(s[b])) ++b;
-  while (e > b && IsBlankChar(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
-std::string LowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
 }
 
 // A whole text as a 32-bit decimal integer (leading blanks and a sign
@@ -272,7 +258,7 @@ void TConvertProcess::Start() {
     startup.hStdInput = FStdInRead.load();
     startup.hStdOutput = FStdOutWrite.load();
     startup.hStdError = FStdErrWrite.load();
-    int err = plat::CreateProcess(ConverterArguments(overwrite, FInputFile, FArguments, FTempOutput),
+    int err = plat::CreateProcess(ConverterArguments(overwrite, FInputFile, FArguments, FTempOutput, FTags),
                                   startup, FProcess);
     if (err != 0) {
       FLastErrorLine = "Error while creating convert process!" + std::to_string(err);
@@ -378,10 +364,10 @@ void TConvertProcess::ParseLines(std::string& pending, const std::string& chunk,
   while (start < complete.size()) {
     std::size_t stop = complete.find_first_of("\r\n", start);
     if (stop == std::string::npos) stop = complete.size();
-    std::string line = Trim(complete.substr(start, stop - start));
+    std::string line = ascii::Trim(complete.substr(start, stop - start));
     // ffmpeg closes a failure with a generic summary; the line before it
     // says what went wrong. Its closing statistics say nothing either.
-    if (!line.empty() && LowerAscii(line).find("time=") == std::string::npos && !IsStatisticsLine(line) &&
+    if (!line.empty() && ascii::Lower(line).find("time=") == std::string::npos && !IsStatisticsLine(line) &&
         (line != "Conversion failed!" || FLastErrorLine.empty()))
       FLastErrorLine = line;
     if (IsWriteErrorLine(WithoutName(WithoutName(line, FInputFile), FTempOutput))) FWriteErrorLine = line;
@@ -408,12 +394,12 @@ void TConvertProcess::ParseOutput(const std::string& text) {
   int hours = 0, minutes = 0, seconds = 0;
   std::int64_t timeValue = 0;
   for (const std::string& line : lines) {
-    if (Trim(line).empty()) continue;
-    std::string lower = LowerAscii(line);
+    if (ascii::Trim(line).empty()) continue;
+    std::string lower = ascii::Lower(line);
 
     std::size_t at = lower.find("duration:");
     if (at != std::string::npos) {
-      std::string rest = Trim(line.substr(at + 9));
+      std::string rest = ascii::Trim(line.substr(at + 9));
       std::size_t colon = rest.find(':');
       if (colon != std::string::npos) {
         hours = IntOr(TwoBefore(rest, colon), 0);

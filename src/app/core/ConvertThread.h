@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/core/ConvertTags.h"
 #include "platform/MessageLoop.h"
 #include "platform/Process.h"
 
@@ -59,6 +60,7 @@ class TConvertProcess {
   std::string FInputFile;
   std::string FOutputFile;
   std::string FArguments;     // format preset, ends with a blank
+  TConvertTags FTags;         // what the output file is tagged with
   plat::HWND FNotifyWnd = 0;  // receives WM_CONVERTINFO
 
   // Asked when the output file exists: the text of the Yes/No question

@@ -3,9 +3,10 @@
 #include "app/core/ContentDisposition.h"
 #include "app/core/Global.h"
 #include "net/common/UrlParse.h"
+#include "platform/AsciiText.h"
 
 bool IsDirectAddress(const std::string& input) {
-  return (StartsWithNoCase(input, "http://") || StartsWithNoCase(input, "https://")) && !IsVideoPageUrl(input);
+  return (ascii::StartsNoCase(input, "http://") || ascii::StartsNoCase(input, "https://")) && !IsVideoPageUrl(input);
 }
 
 std::string DocNameOf(const std::string& url) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,9 +12,21 @@
 
 std::string PartPath(const std::string& finalPath) { return finalPath + kPartSuffix; }
 
+unsigned TemporaryFileMode(const std::string& path, bool keepContents) {
+  if (!keepContents) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) ::unlink(path.c_str());
+  }
+  return (keepContents ? plat::fmOpenReadWrite : plat::fmCreate) | plat::fmShareExclusive | plat::fmNoFollow;
+}
+
 TDownloadFile::TDownloadFile(const std::string& path, bool keepContents)
-    : plat::TBufferedFileStream(path, (keepContents ? plat::fmOpenReadWrite : plat::fmCreate) | plat::fmShareExclusive,
-                                kBlockSize, kDirectFrom) {}
+    : plat::TBufferedFileStream(path, TemporaryFileMode(path, keepContents), kBlockSize, kDirectFrom) {}
+
+bool RemoveIfEmpty(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 && ::unlink(path.c_str()) == 0;
+}
 
 std::int64_t TDownloadFile::WriteThrough(const void* buffer, std::int64_t count) {
   errno = 0;

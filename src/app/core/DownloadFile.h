@@ -11,6 +11,14 @@
 // `finalPath` followed by ".part".
 std::string PartPath(const std::string& finalPath);
 
+// Readies `path` for a temporary file of a download (NAME.part and the like)
+// and returns the mode to open it with: locked against other writers and
+// never through a symbolic link, since the folder may hold one that points
+// at a file of the user's. A file that starts empty replaces a link at the
+// name (the link, not what it points to); one whose contents are kept fails
+// to open on a link.
+unsigned TemporaryFileMode(const std::string& path, bool keepContents);
+
 // The body arrives in pieces of any size; small ones are gathered into
 // large writes. A failed write raises EWriteError at the piece that caused
 // it or at FlushBuffer, which the owner calls once the body has ended.
@@ -20,7 +28,7 @@ class TDownloadFile final : public plat::TBufferedFileStream {
   static constexpr std::size_t kDirectFrom = 64 * 1024;
 
   // Creates or empties `path` (opens it as it is with `keepContents`, to be
-  // continued), locked against other writers; raises as TFileStream does.
+  // continued) as TemporaryFileMode says; raises as TFileStream does.
   explicit TDownloadFile(const std::string& path, bool keepContents = false);
 
   // The system's text of the first write that fell short ("" when none).
@@ -32,6 +40,10 @@ class TDownloadFile final : public plat::TBufferedFileStream {
  private:
   std::string FWriteError;
 };
+
+// Removes `path` when it is a file that holds nothing (a ".part" that a
+// failed run made and never wrote to); true when it did.
+bool RemoveIfEmpty(const std::string& path);
 
 // Moves `partPath` to `finalPath`. A file already under the final name is
 // replaced only when `mayReplace`; otherwise the move fails and both files

@@ -123,9 +123,9 @@ TDownloadJob::~TDownloadJob() {
 bool TDownloadJob::Succeeded() const {
   if (FStopped) return false;
   switch (FJobMode) {
-    case 0: return FTransferOk;
-    case 1: return FTransferOk && FConvertOk;
-    case 2: return FConvertOk;
+    case TJobMode::jmDownload: return FTransferOk;
+    case TJobMode::jmDownloadConvert: return FTransferOk && FConvertOk;
+    case TJobMode::jmConvertFile: return FConvertOk;
     default: return false;
   }
 }
@@ -188,7 +188,7 @@ void TDownloadJob::FormShow() {
   FDisplay.ReceiveData.clear();
   FDisplay.EstimateTime.clear();
   FDisplay.ReceiveSpeed.clear();
-  if (FJobMode == 2) {
+  if (FJobMode == TJobMode::jmConvertFile) {
     FDisplay.Panel = dpConvert;
     Changed();
     ++FStageDepth;
@@ -322,6 +322,7 @@ TDownloadJob::TPollResult TDownloadJob::PollTurn(const std::string& line, std::s
   if (page::IsNotAvailable(pageText)) return prEndPolling;
 
   if (std::optional<std::string> title = page::ExtractTitle(pageText)) {
+    FPageTitle = *title;
     FDisplay.FileName = *title + ".flv";
     Changed();
   }
@@ -548,9 +549,12 @@ void TDownloadJob::FetchVideo() {
   if (!failure) RemovePartControl(controlPath);
   FTransferOk = !failure;
   if (failure) {
+    // A ".part" this run made (or emptied) and never wrote to holds nothing
+    // to continue: it is not left behind, nor is its control file.
+    if (!resume && RemoveIfEmpty(partPath)) RemovePartControl(controlPath);
     Box("Download failed: " + *failure, plat::MB_OK | plat::MB_ICONERROR);
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
-  } else if (FJobMode == 0) {
+  } else if (FJobMode == TJobMode::jmDownload) {
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
   } else {
     StartConversion(FTargetPath);
@@ -673,6 +677,8 @@ void TDownloadJob::StartConversion(const std::string& inputFile) {
   cp.FOutputFile = FConvertOutput;
   cp.FNotifyWnd = FHandle;
   cp.FArguments = FConvertArgs;
+  // A download is tagged with where it came from; a local file keeps its own tags.
+  cp.FTags = FJobMode == TJobMode::jmConvertFile ? TConvertTags{} : TagsForSource(FPageTitle, FDisplay.Url);
   FConvertLaunched = false;
   cp.Start();
   FConvertLaunched = cp.Running();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/JobMode.h"
 #include "app/core/NetOptions.h"
 #include "app/core/TransferDisplay.h"
 #include "platform/MessageLoop.h"
@@ -88,7 +89,7 @@ class TDownloadJob {
   TDownloadJob& operator=(const TDownloadJob&) = delete;
 
   // Set by the caller before the show.
-  int FJobMode = 0;  // 0 download, 1 download and convert, 2 convert a local file
+  TJobMode FJobMode = TJobMode::jmDownload;
   std::string FTargetExt;
   std::string FConvertArgs;
   // The input is an http address downloaded as it is (no watch page).
@@ -187,6 +188,7 @@ class TDownloadJob {
   bool FConvertLaunched = false;
   std::string FVideoId;      // of the address the retrieval built
   std::string FPageError;    // why the last page load failed ("" when it did not)
+  std::string FPageTitle;    // as the watch page gives it; tags the converted file
   std::string FHeaderError;  // why the header handling refused the answer
   std::string FTargetPath;
   std::string FConvertOutput;

@@ -1,6 +1,6 @@
 #include "app/core/Formats.h"
 
-#include "app/core/Global.h"
+#include "platform/AsciiText.h"
 
 namespace {
 
@@ -25,6 +25,17 @@ const TFormat kFormats[FormatCount] = {
     {"MPEG Audio Layer 3 (MP3)", ".mp3", "-ar 44100 -ab 128k -ac 2 "},
     {"Microsoft WAV (WAV)", ".wav", "-ar 44100 -ab 128k -ac 2 "},
     {"MPEG1 Movie (MPG)", ".mpg", "-ab 64k -ar 22050 -b 500k -s 320x240 -r 25 -ac 2 "},
+    // Today's players: frame size and rate as the source has them (H.264 in
+    // 4:2:0 wants even sides, so an odd side loses one pixel), quality-based
+    // rates, the index at the front of an MP4 so that it plays while loading.
+    {"H.264 Video at source size (H.264/AAC MP4)", ".mp4",
+     "-c:v libx264 -preset medium -crf 23 -pix_fmt yuv420p -vf scale=trunc(iw/2)*2:trunc(ih/2)*2 "
+     "-c:a aac -b:a 128k -movflags +faststart "},
+    {"WebM Video (VP9/Opus WEBM)", ".webm",
+     "-c:v libvpx-vp9 -crf 33 -b:v 0 -deadline good -cpu-used 4 -row-mt 1 -pix_fmt yuv420p "
+     "-c:a libopus -b:a 96k "},
+    {"AAC Audio (M4A)", ".m4a", "-vn -c:a aac -b:a 160k "},
+    {"Opus Audio (OPUS)", ".opus", "-vn -c:a libopus -b:a 128k "},
 };
 
 struct ExtRule {
@@ -36,6 +47,8 @@ struct ExtRule {
 const ExtRule kExtRules[] = {
     {"MOV)", ".mov"}, {"MP4)", ".mp4"}, {"3GP)", ".3gp"}, {"WMV)", ".wmv"},
     {"AVI)", ".avi"}, {"MP3)", ".mp3"}, {"WAV)", ".wav"}, {"MPG)", ".mpg"},
+    // The rows added after the first ten; no earlier label holds these.
+    {"WEBM)", ".webm"}, {"M4A)", ".m4a"}, {"OPUS)", ".opus"},
 };
 
 }  // namespace
@@ -46,7 +59,7 @@ const TFormat* FormatAt(int index) {
 }
 
 std::string ExtensionForLabel(const std::string& label) {
-  const std::string upper = UpperCaseAscii(label);
+  const std::string upper = ascii::Upper(label);
   std::string result;
   for (const ExtRule& rule : kExtRules)
     if (upper.find(rule.Marker) != std::string::npos) result = rule.Extension;

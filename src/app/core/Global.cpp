@@ -1,6 +1,7 @@
 #include "app/core/Global.h"
 
 #include "app/core/Service.h"
+#include "platform/AsciiText.h"
 #include "platform/Desktop.h"
 #include "platform/FileUtil.h"
 
@@ -10,21 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-std::string UpperCaseAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
-  if (text.size() < prefix.size()) return false;
-  return UpperCaseAscii(text.substr(0, prefix.size())) == UpperCaseAscii(prefix);
-}
-
 bool IsVideoPageUrl(const std::string& address) {
-  const std::string upper = UpperCaseAscii(address);
-  return upper.rfind("HTTP://", 0) == 0 &&
-         upper.find(UpperCaseAscii(ServiceDomain())) != std::string::npos &&
+  const std::string upper = ascii::Upper(address);
+  return upper.rfind("HTTP://", 0) == 0 && upper.find(ascii::Upper(ServiceDomain())) != std::string::npos &&
          upper.find("WATCH?V=") != std::string::npos;
 }
 

@@ -13,11 +13,6 @@ struct TProcessInfo {
   int Status = 0;         // 0 progress or end, 2 output file locked
 };
 
-// ASCII letters only; every other byte is left as it is.
-std::string UpperCaseAscii(std::string s);
-// Case-insensitive (ASCII) prefix test.
-bool StartsWithNoCase(const std::string& text, const std::string& prefix);
-
 // True for "http://...<service domain>...watch?v=..." in any letter case;
 // nothing is trimmed.
 bool IsVideoPageUrl(const std::string& address);

@@ -2,13 +2,9 @@
 
 #include <cstring>
 
-namespace page {
+#include "platform/AsciiText.h"
 
-std::string LowerCaseAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
+namespace page {
 
 std::string FoldAmpersands(std::string text) {
   static const std::string entity = "&amp;";
@@ -55,12 +51,10 @@ std::optional<std::string> VideoIdOf(const std::string& watchUrl) {
   return watchUrl.substr(eq + 1);
 }
 
-bool HasAgeGate(const std::string& pageText) {
-  return LowerCaseAscii(pageText).find(kAgeGateText) != std::string::npos;
-}
+bool HasAgeGate(const std::string& pageText) { return ascii::Lower(pageText).find(kAgeGateText) != std::string::npos; }
 
 bool HasBirthDateConfirmation(const std::string& pageText) {
-  return LowerCaseAscii(pageText).find(kBirthDateText) != std::string::npos;
+  return ascii::Lower(pageText).find(kBirthDateText) != std::string::npos;
 }
 
 bool IsNotAvailable(const std::string& pageText) {
@@ -89,7 +83,7 @@ std::string PercentEncode(const std::string& value) {
 namespace {
 
 std::optional<std::string> InsertAtWatchKey(const std::string& watchUrl, const char* what) {
-  const std::string::size_type at = LowerCaseAscii(watchUrl).find(kWatchKey);
+  const std::string::size_type at = ascii::Lower(watchUrl).find(kWatchKey);
   if (at == std::string::npos) return std::nullopt;
   std::string out = watchUrl;
   out.insert(at, what);

@@ -17,8 +17,6 @@ inline constexpr const char* kNotAvailableText =
     "This functionality is not available right now.";  // exact case
 inline constexpr const char* kWatchKey = "watch?v=";   // any case
 
-std::string LowerCaseAscii(std::string s);
-
 // The title after the title marker, up to the next double quote, with every
 // "&amp;" folded to "&" until none is left. Nothing when the marker or the
 // closing quote is missing.

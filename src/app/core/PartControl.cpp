@@ -11,10 +11,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/core/AsciiText.h"
 #include "app/core/DownloadName.h"
+#include "app/core/HeaderField.h"
 #include "app/core/ResumeDecision.h"
 #include "app/core/TransferResult.h"
+#include "platform/AsciiText.h"
 
 namespace {
 
@@ -62,16 +63,15 @@ TPartIdentity AnswerIdentity(const std::string& url, int status, const std::vect
   TPartIdentity id;
   id.Url = url;
   std::string value;
-  if (ascii::HeaderValue(header, "ETag", value)) id.ETag = OneLine(value);
-  if (ascii::HeaderValue(header, "Last-Modified", value)) id.LastModified = OneLine(value);
+  if (HeaderValue(header, "ETag", value)) id.ETag = OneLine(value);
+  if (HeaderValue(header, "Last-Modified", value)) id.LastModified = OneLine(value);
   if (status == 206 || status == 416) {
-    if (ascii::HeaderValue(header, "Content-Range", value))
+    if (HeaderValue(header, "Content-Range", value))
       if (const std::optional<TContentRange> r = ParseContentRange(value)) id.Total = r->Total;
   } else if (status == 200) {
     std::string coding;
-    const bool chunked = ascii::HeaderValue(header, "Transfer-Encoding", coding) && IsChunkedCoding(coding);
-    if (!chunked && ascii::HeaderValue(header, "Content-Length", value) && ascii::AllDigits(value) &&
-        value.size() <= 18)
+    const bool chunked = HeaderValue(header, "Transfer-Encoding", coding) && IsChunkedCoding(coding);
+    if (!chunked && HeaderValue(header, "Content-Length", value) && ascii::AllDigits(value) && value.size() <= 18)
       id.Total = std::stoll(value);
   }
   return id;

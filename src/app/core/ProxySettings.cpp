@@ -3,25 +3,18 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "app/core/AsciiText.h"
 #include "net/common/UrlParse.h"
 #include "net/http/HttpProt.h"
+#include "platform/AsciiText.h"
 
 namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // "%XX" sequences to bytes; a "%" not followed by two hex digits stays.
 std::string PercentDecode(const std::string& s) {
   std::string out;
   for (std::size_t i = 0; i < s.size(); ++i) {
     if (s[i] == '%' && i + 2 < s.size()) {
-      const int hi = HexValue(s[i + 1]), lo = HexValue(s[i + 2]);
+      const int hi = ascii::HexValue(s[i + 1]), lo = ascii::HexValue(s[i + 2]);
       if (hi >= 0 && lo >= 0) {
         out += static_cast<char>(hi * 16 + lo);
         i += 2;
@@ -41,7 +34,7 @@ bool ParseIPv4(const std::string& s, std::uint32_t& addr) {
   while (parts < 4) {
     std::size_t start = i;
     unsigned value = 0;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9' && i - start < 3) value = value * 10 + unsigned(s[i++] - '0');
+    while (i < s.size() && ascii::IsDigit(s[i]) && i - start < 3) value = value * 10 + unsigned(s[i++] - '0');
     if (i == start || value > 255) return false;
     addr = (addr << 8) | value;
     ++parts;
@@ -183,6 +176,10 @@ TProxyChoice ChooseProxy(const std::string& host, const TProxySettings& settings
   if (!noProxy) noProxy = env("NO_PROXY");
   if (noProxy && NoProxyMatches(*noProxy, host)) return choice;
   choice.Proxy = ParseProxyUrl(*text, &choice.Error);
+  if (choice.Proxy && settings.User) {
+    choice.Proxy->User = *settings.User;
+    choice.Proxy->Password = settings.Password.value_or(std::string());
+  }
   return choice;
 }
 

@@ -35,6 +35,9 @@ bool NoProxyMatches(const std::string& list, const std::string& host);
 struct TProxySettings {
   std::optional<std::string> Proxy;    // --proxy
   std::optional<std::string> NoProxy;  // --noproxy
+  // --proxy-user and its password: they replace those of the proxy address.
+  std::optional<std::string> User;
+  std::optional<std::string> Password;
 };
 
 using TEnvLookup = std::function<std::optional<std::string>(const std::string& name)>;

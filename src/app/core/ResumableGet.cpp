@@ -3,11 +3,13 @@
 #include <memory>
 #include <utility>
 
-#include "app/core/AsciiText.h"
+#include "app/core/HeaderField.h"
+#include "app/core/ProxyHop.h"
 #include "app/core/ResumeDecision.h"
 #include "app/core/TransferResult.h"
 #include "net/http/HttpProt.h"
 #include "net/http/HttpTimeLimits.h"
+#include "platform/AsciiText.h"
 #include "platform/MessageLoop.h"
 #include "platform/Stream.h"
 
@@ -18,7 +20,7 @@ bool Relocating(const THttpCli& cli) {
   const int s = cli.StatusCode();
   std::string location;
   return cli.FollowRelocation && (s == 301 || s == 302 || s == 303 || s == 307 || s == 308) &&
-         ascii::HeaderValue(cli.ReceivedHeader(), "Location", location) && !location.empty();
+         HeaderValue(cli.ReceivedHeader(), "Location", location) && !location.empty();
 }
 
 // Every "Content-Length" line holds digits only and they agree: otherwise
@@ -27,7 +29,7 @@ bool LengthReadable(const std::vector<std::string>& header) {
   std::string first;
   for (const std::string& line : header) {
     std::string value;
-    if (!ascii::HeaderLine(line, "Content-Length", value)) continue;
+    if (!HeaderLine(line, "Content-Length", value)) continue;
     if (!ascii::AllDigits(value) || (!first.empty() && value != first)) return false;
     first = value;
   }
@@ -102,7 +104,7 @@ TResumableGet::TVerdict TResumableGet::Attempt(const std::string& url, bool resu
   FCli.OnBeforeHeaderSend = [&](THttpCli* s, const std::string& method, std::vector<std::string>& headers) {
     std::erase_if(headers, [](const std::string& h) {
       std::string v;
-      return ascii::HeaderLine(h, "Range", v) || ascii::HeaderLine(h, "If-Range", v);
+      return HeaderLine(h, "Range", v) || HeaderLine(h, "If-Range", v);
     });
     if (have > 0) {
       headers.push_back("Range: bytes=" + std::to_string(have) + "-");
@@ -229,6 +231,7 @@ std::optional<TTransferFailure> TResumableGet::SizeFailure() const {
 TGetOutcome TResumableGet::Run(const std::string& url) {
   TGetOutcome outcome;
   THttpTimeLimits limits(FCli, ConnectTimeoutMs, IdleTimeoutMs);
+  const TProxyHopWatch hop(FCli);
   bool resume = ContinueFirst;
   if (resume && !Identity.Url.empty() && Identity.Url != url) {
     Say("the partial file came from another address; starting again from zero");
@@ -264,6 +267,7 @@ TGetOutcome TResumableGet::Run(const std::string& url) {
     }
     TTransferFailure f = ClassifyRequest(FCli.StatusCode(), FCli.ReasonPhrase(), FCli.RequestDoneError(),
                                          FCli.ReceivedHeader(), Stopped(), limits.Reason(), limits.ConnectExpired());
+    if (f.Kind != fkStopped) f.Reason = hop.Explain(f.Reason);
     if (verdict == vdRefused && f.Kind != fkStopped) {
       f.Kind = FLocalFailure ? fkLocal : fkOther;
       f.Reason = why;

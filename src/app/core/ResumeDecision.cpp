@@ -2,7 +2,8 @@
 
 #include <cstdlib>
 
-#include "app/core/AsciiText.h"
+#include "app/core/HeaderField.h"
+#include "platform/AsciiText.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ TResumeDecision DecideResume(std::int64_t have, int status, const std::vector<st
   if (relocating || status == 401 || status == 407 || (status >= 100 && status < 200)) return {raNotFinal, ""};
   std::string value;
   const std::optional<TContentRange> range =
-      ParseContentRange(ascii::HeaderValue(header, "Content-Range", value) ? value : std::string());
+      ParseContentRange(HeaderValue(header, "Content-Range", value) ? value : std::string());
   if (status == 200) {
     if (have == 0) return {raContinue, ""};
     return {raRestart, "the server sent the whole file; starting again from zero"};

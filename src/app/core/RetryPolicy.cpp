@@ -2,22 +2,23 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 
-#include "app/core/AsciiText.h"
+#include "app/core/HeaderField.h"
+#include "app/core/HttpDate.h"
+#include "net/http/HttpErrors.h"
 #include "net/socket/WSocket.h"
+#include "platform/AsciiText.h"
 
 namespace {
 
-// The client's request-done code for an answer cut short.
-constexpr std::uint16_t kErrIncomplete = 4;
-
 bool IsResetError(std::uint16_t e) {
   switch (e) {
-    case 10050:  // network down
-    case 10052:  // network dropped the connection
-    case 10053:  // connection aborted
-    case 10054:  // connection reset by peer
-    case 10058:  // shut down
+    case httperr::kNetDown:
+    case httperr::kNetReset:
+    case httperr::kConnAborted:
+    case httperr::kConnReset:
+    case httperr::kShutdown:
       return true;
     default:
       return false;
@@ -28,11 +29,19 @@ bool RetryableStatus(int s) { return s == 408 || s == 429 || s == 500 || s == 50
 
 }  // namespace
 
-std::optional<int> RetryAfterSeconds(const std::vector<std::string>& header) {
+std::optional<int> RetryAfterSeconds(const std::vector<std::string>& header, std::int64_t now) {
   std::string value;
-  if (!ascii::HeaderValue(header, "Retry-After", value) || !ascii::AllDigits(value)) return std::nullopt;
-  if (value.size() > 9) return 1000000000;
-  return std::atoi(value.c_str());
+  if (!HeaderValue(header, "Retry-After", value)) return std::nullopt;
+  if (ascii::AllDigits(value)) {
+    if (value.size() > 9) return 1000000000;
+    return std::atoi(value.c_str());
+  }
+  const std::optional<std::int64_t> when = ParseHttpDate(value);
+  if (!when) return std::nullopt;
+  std::string date;
+  if (HeaderValue(header, "Date", date))
+    if (const std::optional<std::int64_t> sent = ParseHttpDate(date)) now = *sent;
+  return static_cast<int>(std::clamp<std::int64_t>(*when - now, 0, 1000000000));
 }
 
 TTransferFailure ClassifyRequest(int status, const std::string& reasonPhrase, std::uint16_t requestDoneError,
@@ -50,16 +59,16 @@ TTransferFailure ClassifyRequest(int status, const std::string& reasonPhrase, st
   } else if (IsResetError(requestDoneError)) {
     f.Kind = fkReset;
     f.Reason = WinsockErrorText(requestDoneError) + " (Error #" + std::to_string(requestDoneError) + ")";
-  } else if (requestDoneError == 10060) {
+  } else if (requestDoneError == httperr::kTimedOut) {
     f.Kind = fkTimeout;
     f.Reason = WinsockErrorText(requestDoneError);
-  } else if (requestDoneError == kErrIncomplete) {
+  } else if (requestDoneError == httperr::kIncomplete) {
     f.Kind = fkClosedEarly;
   } else if (requestDoneError != 0 || status == 0) {
     f.Kind = fkOther;  // no answer worth the name
   } else if (status < 200 || status > 299) {
     f.Kind = fkStatus;
-    f.RetryAfter = RetryAfterSeconds(header);
+    f.RetryAfter = RetryAfterSeconds(header, static_cast<std::int64_t>(std::time(nullptr)));
   }
   return f;
 }

@@ -1,7 +1,7 @@
 // When a failed transfer is tried again and after how long: resets, closes
 // before the end, time-outs and the answers 408, 429, 500, 502, 503 and 504
-// are retried after 1, 2, 4, ... seconds (at most 30), or after the seconds
-// of a "Retry-After" answer (at most 60).
+// are retried after 1, 2, 4, ... seconds (at most 30), or when a
+// "Retry-After" answer says (its seconds or its date; at most 60 seconds).
 #pragma once
 
 #include <cstdint>
@@ -35,8 +35,11 @@ TTransferFailure ClassifyRequest(int status, const std::string& reasonPhrase, st
                                  const std::vector<std::string>& header, bool stopped,
                                  const std::string& timeout = std::string(), bool connectTimeout = false);
 
-// "Retry-After" in seconds (delta-seconds only; a date is not used).
-std::optional<int> RetryAfterSeconds(const std::vector<std::string>& header);
+// "Retry-After" in seconds: its delta-seconds, or its HTTP date counted
+// from the answer's own "Date" (from `now`, seconds since 1970, when it has
+// none), so that a clock that differs from the server's does not matter; a
+// date that has passed is 0.
+std::optional<int> RetryAfterSeconds(const std::vector<std::string>& header, std::int64_t now);
 
 class TRetryPolicy {
  public:

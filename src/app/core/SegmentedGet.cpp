@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/core/AsciiText.h"
+#include "app/core/HeaderField.h"
 #include "app/core/ResumeDecision.h"
 #include "app/core/TransferResult.h"
 #include "net/http/HttpProt.h"
@@ -21,7 +21,7 @@ bool Relocation(const THttpCli& cli) {
   const int s = cli.StatusCode();
   std::string location;
   return cli.FollowRelocation && (s == 301 || s == 302 || s == 303 || s == 307 || s == 308) &&
-         ascii::HeaderValue(cli.ReceivedHeader(), "Location", location) && !location.empty();
+         HeaderValue(cli.ReceivedHeader(), "Location", location) && !location.empty();
 }
 
 std::uint32_t Since(std::uint32_t from, std::uint32_t now) { return static_cast<std::uint32_t>(now - from); }
@@ -31,10 +31,10 @@ std::uint32_t Since(std::uint32_t from, std::uint32_t now) { return static_cast<
 bool Segmentable(int status, const std::vector<std::string>& header, std::int64_t total, std::int64_t segment) {
   if (status != 200 && status != 206) return false;
   std::string value;
-  if (status == 200 && !(ascii::HeaderValue(header, "Accept-Ranges", value) && ascii::EqualNoCase(value, "bytes")))
+  if (status == 200 && !(HeaderValue(header, "Accept-Ranges", value) && ascii::EqualNoCase(value, "bytes")))
     return false;
-  if (ascii::HeaderValue(header, "Transfer-Encoding", value) && IsChunkedCoding(value)) return false;
-  if (ascii::HeaderValue(header, "Content-Encoding", value) && !ascii::EqualNoCase(value, "identity")) return false;
+  if (HeaderValue(header, "Transfer-Encoding", value) && IsChunkedCoding(value)) return false;
+  if (HeaderValue(header, "Content-Encoding", value) && !ascii::EqualNoCase(value, "identity")) return false;
   return segment > 0 && total >= 2 * segment;
 }
 
@@ -116,7 +116,7 @@ void TSegmentedGet::Start(TSlot& s) {
   cli.OnBeforeHeaderSend = [range, validator](THttpCli*, const std::string&, std::vector<std::string>& headers) {
     std::erase_if(headers, [](const std::string& h) {
       std::string v;
-      return ascii::HeaderLine(h, "Range", v) || ascii::HeaderLine(h, "If-Range", v);
+      return HeaderLine(h, "Range", v) || HeaderLine(h, "If-Range", v);
     });
     headers.push_back(range);
     if (!validator.empty()) headers.push_back("If-Range: " + validator);
@@ -156,7 +156,7 @@ void TSegmentedGet::HeaderEnd(TSlot& s) {
   }
   std::string value;
   const std::optional<TContentRange> r =
-      ascii::HeaderValue(cli.ReceivedHeader(), "Content-Range", value) ? ParseContentRange(value) : std::nullopt;
+      HeaderValue(cli.ReceivedHeader(), "Content-Range", value) ? ParseContentRange(value) : std::nullopt;
   if (!r || r->Unsatisfied || r->First != claim->Begin || r->Last < r->First) {
     cli.Abort();  // a range that does not fit: retried like a broken answer
     return;

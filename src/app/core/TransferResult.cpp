@@ -1,7 +1,7 @@
 #include "app/core/TransferResult.h"
 
-#include "app/core/Global.h"
 #include "net/http/HttpProt.h"
+#include "platform/AsciiText.h"
 
 TTransferResult TTransferResult::Of(const THttpCli& client, const std::string& localError) {
   TTransferResult r;
@@ -21,7 +21,7 @@ bool IsChunkedCoding(const std::string& transferEncoding) {
   const std::string::size_type first = last.find_first_not_of(" \t");
   if (first == std::string::npos) return false;
   last = last.substr(first, last.find_last_not_of(" \t") - first + 1);
-  return UpperCaseAscii(last) == "CHUNKED";
+  return ascii::EqualNoCase(last, "chunked");
 }
 
 std::optional<std::string> TransferFailure(const TTransferResult& r) {

@@ -2,28 +2,18 @@
 
 #include <ctime>
 
+#include "app/core/HeaderField.h"
+#include "app/core/ProxyHop.h"
 #include "net/common/UrlParse.h"
 #include "net/http/HttpProt.h"
 #include "net/http/HttpTimeLimits.h"
+#include "platform/AsciiText.h"
 
 namespace {
 
 constexpr plat::UINT WM_BROWSER_LOADDONE = plat::WM_USER + 40;
 constexpr plat::UINT WM_BROWSER_RETIRE = plat::WM_USER + 41;
 constexpr std::uintptr_t kTimeoutTimer = 1;
-
-std::string LowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
-}
 
 struct TUrlParts {
   std::string Proto, Host, Port, Path;  // Path without the query
@@ -40,7 +30,7 @@ TUrlParts SplitUrl(const std::string& url) {
   p.PathAndQuery = path;
   std::size_t q = path.find('?');
   p.Path = q == std::string::npos ? path : path.substr(0, q);
-  p.Host = LowerAscii(p.Host);
+  p.Host = ascii::Lower(p.Host);
   return p;
 }
 
@@ -105,21 +95,21 @@ void TCookieJar::SetCookie(const std::string& host, const std::string& requestPa
   std::size_t eq = pair.find('=');
   if (eq == std::string::npos) return;
   TCookie c;
-  c.Name = Trim(pair.substr(0, eq));
-  c.Value = Trim(pair.substr(eq + 1));
+  c.Name = ascii::Trim(pair.substr(0, eq));
+  c.Value = ascii::Trim(pair.substr(eq + 1));
   if (c.Name.empty()) return;
-  c.Domain = LowerAscii(host);
+  c.Domain = ascii::Lower(host);
   c.Path = DefaultCookiePath(requestPath);
   bool expired = false;
   for (std::size_t i = 1; i < parts.size(); ++i) {
-    std::string attr = Trim(parts[i]);
+    std::string attr = ascii::Trim(parts[i]);
     std::size_t aeq = attr.find('=');
-    std::string name = LowerAscii(Trim(attr.substr(0, aeq)));
-    std::string value = aeq == std::string::npos ? std::string() : Trim(attr.substr(aeq + 1));
+    std::string name = ascii::Lower(ascii::Trim(attr.substr(0, aeq)));
+    std::string value = aeq == std::string::npos ? std::string() : ascii::Trim(attr.substr(aeq + 1));
     if (name == "path") {
       if (!value.empty() && value[0] == '/') c.Path = value;
     } else if (name == "domain") {
-      std::string d = LowerAscii(value);
+      std::string d = ascii::Lower(value);
       while (!d.empty() && d[0] == '.') d.erase(0, 1);
       if (d.empty()) continue;
       TCookie probe;
@@ -154,7 +144,7 @@ void TCookieJar::SetCookie(const std::string& host, const std::string& requestPa
 }
 
 std::string TCookieJar::CookieHeader(const std::string& host, const std::string& path) const {
-  const std::string h = LowerAscii(host);
+  const std::string h = ascii::Lower(host);
   std::string out;
   // Longer paths first, as browsers send them.
   std::vector<const TCookie*> hits;
@@ -181,6 +171,7 @@ void TWebDocument::Save(plat::TStream& stream, bool /*clearDirty*/) {
 struct TWebBrowser::TLoad {
   std::unique_ptr<THttpCli> Cli;
   std::unique_ptr<THttpTimeLimits> Limits;  // goes before the client it watches
+  std::unique_ptr<TProxyHopWatch> Hop;       // so does this
   std::unique_ptr<plat::TMemoryStream> Body;
   std::string Url;
   std::uintptr_t Serial = 0;
@@ -206,7 +197,7 @@ TWebBrowser::~TWebBrowser() {
 
 std::string TWebBrowser::WireUrl(const std::string& url) {
   std::string out;
-  for (unsigned char c : Trim(url)) {
+  for (unsigned char c : ascii::Trim(url)) {
     if (c <= ' ' || c >= 0x7F) {
       out += '%';
       out += kHex[c >> 4];
@@ -243,8 +234,8 @@ std::string TWebBrowser::WireUrl(const std::wstring& url) {
 }
 
 std::string TWebBrowser::ResolveUrl(const std::string& base, const std::string& location) {
-  std::string loc = Trim(location);
-  std::string lower = LowerAscii(loc.substr(0, 8));
+  std::string loc = ascii::Trim(location);
+  std::string lower = ascii::Lower(loc.substr(0, 8));
   if (lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0) return loc;
   TUrlParts b = SplitUrl(base);
   std::string origin = b.Proto + "://" + b.Host + (b.Port.empty() ? "" : ":" + b.Port);
@@ -266,7 +257,7 @@ void TWebBrowser::Navigate(const std::string& url) {
   FReasonPhrase.clear();
   std::string wire = WireUrl(url);
   FLocationURL = wire;
-  if (LowerAscii(wire) == "about:blank") {
+  if (ascii::Lower(wire) == "about:blank") {
     Complete(wire, std::string(), 200);
     return;
   }
@@ -302,6 +293,7 @@ void TWebBrowser::StartLoad(const std::string& url) {
   if (PrepareClient) PrepareClient(*cli, url);
   if (ConnectTimeoutMs > 0 || IdleTimeoutMs > 0)
     load->Limits = std::make_unique<THttpTimeLimits>(*cli, ConnectTimeoutMs, IdleTimeoutMs);
+  load->Hop = std::make_unique<TProxyHopWatch>(*cli);
   FLoad = std::move(load);
   if (parts.Proto != "http" || parts.Host.empty()) {
     FLoad->Refused = "Not an http address: " + url;
@@ -322,17 +314,17 @@ void TWebBrowser::LoadDone(std::uintptr_t serial, std::uint16_t error) {
   const int status = error == 0 ? cli->StatusCode() : 0;
   const std::string url = FLoad->Url;
   if (FLoad->Limits && FLoad->Limits->Expired())
-    FLastError = FLoad->Limits->Reason();
+    FLastError = FLoad->Hop->Explain(FLoad->Limits->Reason());
   else if (!FLoad->Refused.empty())
     FLastError = FLoad->Refused;
   else if (error != 0)
-    FLastError = cli->ReasonPhrase().empty() ? "Error #" + std::to_string(error) : cli->ReasonPhrase();
+    FLastError = FLoad->Hop->Explain(cli->ReasonPhrase().empty() ? "Error #" + std::to_string(error)
+                                                                 : cli->ReasonPhrase());
   FReasonPhrase = error == 0 ? cli->ReasonPhrase() : std::string();
   std::string location;
   for (const std::string& line : cli->ReceivedHeader()) {
-    std::size_t colon = line.find(':');
-    if (colon != std::string::npos && LowerAscii(Trim(line.substr(0, colon))) == "location")
-      location = Trim(line.substr(colon + 1));
+    std::string value;
+    if (HeaderLine(line, "Location", value)) location = value;  // the last one counts
   }
   const bool redirect = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
   if (redirect && !location.empty() && FRedirects < MaxRedirects) {

@@ -12,24 +12,22 @@
 #include <QShowEvent>
 
 #include <algorithm>
+#include <initializer_list>
 
 TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {
   setObjectName("frmAbout");
   setWindowTitle("About Clipharbor");
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
-  setFixedSize(360, 249);
-  const qreal dpr = pics::DisplayRatio();
+  setFixedSize(kDesignWidth, kDesignHeight);
 
   Image2 = new QLabel(this);
   Image2->setObjectName("Image2");
-  Image2->setGeometry(0, 0, 360, 50);
-  Image2->setPixmap(pics::Banner(360, 50, dpr));
 
   Image1 = new QLabel(this);
   Image1->setObjectName("Image1");
   Image1->setGeometry(20, 64, 40, 40);
-  Image1->setPixmap(pics::Logo(40, dpr));
+  Image1->setPixmap(pics::Logo(40, pics::DisplayRatio()));
 
   Label1 = new QLabel(kProductName, this);
   Label1->setObjectName("Label1");
@@ -44,18 +42,11 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {
   lCopywrite->setObjectName("lCopywrite");
   Label3 = new QLabel(QString("Email: ") + kMakerEmail, this);
   Label3->setObjectName("Label3");
-  // The texts one under the other beside the logo, each line as high as the font needs.
-  int y = 60;
-  for (QLabel* l : {Label1, Label2, lPoweredBy, lCopywrite, Label3}) {
-    l->setGeometry(76, y, width() - 76 - 12, l->sizeHint().height());
-    y += l->height() + 4;
-  }
 
   Bevel1 = new QFrame(this);
   Bevel1->setObjectName("bvSeparator");
   Bevel1->setFrameShape(QFrame::HLine);
   Bevel1->setFrameShadow(QFrame::Sunken);
-  Bevel1->setGeometry(12, 170, 336, 4);
 
   lbEAddress = new TClickLabel(this);
   lbEAddress->setObjectName("lbEAddress");
@@ -67,16 +58,42 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner) {
   pal.setColor(QPalette::WindowText, Qt::blue);
   lbEAddress->setPalette(pal);
   lbEAddress->setCursor(Qt::PointingHandCursor);
-  lbEAddress->move(20, 188);
-  lbEAddress->adjustSize();
 
   bOK = new QPushButton("&OK", this);
   bOK->setObjectName("bOK");
-  bOK->setGeometry(273, 212, 75, std::max(25, bOK->sizeHint().height()));
   bOK->setDefault(true);
+  LayoutControls();
 
   connect(bOK, &QPushButton::clicked, this, [this] { done(QDialog::Accepted); });
   connect(lbEAddress, &TClickLabel::clicked, this, [this] { lbEAddressClick(); });
+}
+
+// The design's places (a 360 by 249 box) at the desktop font; a larger font
+// moves each line below the one above it and widens the box for the
+// widest text.
+void TfrmAbout::LayoutControls() {
+  const std::initializer_list<QLabel*> lines{Label1, Label2, lPoweredBy, lCopywrite, Label3};
+  int widest = 0;
+  for (QLabel* l : lines) widest = std::max(widest, l->sizeHint().width());
+  lbEAddress->adjustSize();
+  const int buttonWidth = std::max(75, bOK->sizeHint().width());
+  const int width = std::max({kDesignWidth, 76 + widest + 12, 20 + lbEAddress->width() + 12});
+
+  Image2->setGeometry(0, 0, width, 50);
+  Image2->setPixmap(pics::Banner(width, 50, pics::DisplayRatio()));
+  // The texts one under the other beside the logo, each line as high as the font needs.
+  int y = 60;
+  for (QLabel* l : lines) {
+    l->setGeometry(76, y, width - 76 - 12, l->sizeHint().height());
+    y += l->height() + 4;
+  }
+  const int bevelY = std::max(170, y + 6);
+  Bevel1->setGeometry(12, bevelY, width - 24, 4);
+  lbEAddress->move(20, bevelY + 18);
+  const int buttonHeight = std::max(25, bOK->sizeHint().height());
+  const int buttonY = std::max(212, lbEAddress->geometry().bottom() + 9);
+  bOK->setGeometry(width - 12 - buttonWidth, buttonY, buttonWidth, buttonHeight);
+  setFixedSize(width, std::max(kDesignHeight, buttonY + buttonHeight + 12));
 }
 
 int TfrmAbout::ShowModal() { return exec(); }

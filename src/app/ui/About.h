@@ -11,6 +11,9 @@ class TClickLabel;
 class TfrmAbout : public QDialog {
   Q_OBJECT
  public:
+  static constexpr int kDesignWidth = 360;
+  static constexpr int kDesignHeight = 249;
+
   explicit TfrmAbout(QWidget* owner);
   int ShowModal();
 
@@ -30,4 +33,7 @@ class TfrmAbout : public QDialog {
 
  protected:
   void showEvent(QShowEvent* e) override;
+
+ private:
+  void LayoutControls();
 };

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "app/core/JobMode.h"
+
 class QWidget;
 
 using TStringList = std::vector<std::string>;
@@ -24,7 +26,7 @@ class TDownloadWindowIntf {
  public:
   virtual ~TDownloadWindowIntf() = default;
 
-  int FJobMode = 0;          // 0 download, 1 download and convert, 2 convert a local file
+  TJobMode FJobMode = TJobMode::jmDownload;
   std::string FTargetExt;    // extension of the converted file, e.g. ".mp3" ("" when none)
   std::string FConvertArgs;  // converter preset, ends with a blank ("" when none)
 

@@ -15,13 +15,12 @@ TfrmLogin::TfrmLogin(QWidget* owner) : QDialog(owner) {
   setWindowTitle("Member Login");
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
-  setFixedSize(241, 150);
+  setFixedSize(kDesignWidth, kDesignHeight);
   move(286, 304);
 
   GroupBox1 = new QGroupBox(this);
   GroupBox1->setObjectName("GroupBox1");
   GroupBox1->setTitle(QString());
-  GroupBox1->setGeometry(8, 6, 225, 100);
 
   lUsername = new QLabel("Username:", GroupBox1);
   eUsername = new QLineEdit(GroupBox1);
@@ -36,23 +35,11 @@ TfrmLogin::TfrmLogin(QWidget* owner) : QDialog(owner) {
   lUsername->setBuddy(eUsername);
   lPassword->setBuddy(ePassword);
 
-  // The captions as wide as the wider of them, the boxes take the rest.
-  const int captionWidth = std::max(lUsername->sizeHint().width(), lPassword->sizeHint().width());
-  const int boxX = 14 + captionWidth + 6;
-  const int boxHeight = std::max(22, eUsername->sizeHint().height());
-  for (auto [label, box, y] : {std::tuple{lUsername, eUsername, 19}, std::tuple{lPassword, ePassword, 57}}) {
-    box->setGeometry(boxX, y, GroupBox1->width() - 14 - boxX, boxHeight);
-    label->setGeometry(14, y, captionWidth, boxHeight);
-  }
-
   bOK = new QPushButton("&OK", this);
   bOK->setObjectName("bOK");
   bCancel = new QPushButton("&Cancel", this);
   bCancel->setObjectName("bCancel");
-  const int buttonWidth = std::max({75, bOK->sizeHint().width(), bCancel->sizeHint().width()});
-  const int buttonHeight = std::max(25, bOK->sizeHint().height());
-  bOK->setGeometry(120 - 4 - buttonWidth, 116, buttonWidth, buttonHeight);
-  bCancel->setGeometry(125, 116, buttonWidth, buttonHeight);
+  LayoutControls();
 
   setTabOrder(eUsername, ePassword);
   setTabOrder(ePassword, bOK);
@@ -61,6 +48,34 @@ TfrmLogin::TfrmLogin(QWidget* owner) : QDialog(owner) {
 
   connect(bOK, &QPushButton::clicked, this, [this] { bOKClick(); });
   connect(bCancel, &QPushButton::clicked, this, [this] { done(mrCancel); });
+}
+
+// The design's places (a 241 by 150 box) at the desktop font; a larger font
+// widens the boxes and moves what lies below them, growing the box.
+void TfrmLogin::LayoutControls() {
+  // The captions as wide as the wider of them, the boxes take the rest but
+  // keep room for sixteen characters.
+  const int captionWidth = std::max(lUsername->sizeHint().width(), lPassword->sizeHint().width());
+  const int boxX = 14 + captionWidth + 6;
+  const int boxHeight = std::max(22, eUsername->sizeHint().height());
+  const int boxWidth = eUsername->fontMetrics().averageCharWidth() * 16 + 10;
+  const int groupWidth = std::max(kDesignWidth - 16, boxX + boxWidth + 14);
+  const int firstRow = 19, secondRow = firstRow + boxHeight + 16;
+  const int groupHeight = std::max(100, secondRow + boxHeight + 21);
+  GroupBox1->setGeometry(8, 6, groupWidth, groupHeight);
+  for (auto [label, box, y] : {std::tuple{lUsername, eUsername, firstRow}, std::tuple{lPassword, ePassword, secondRow}}) {
+    box->setGeometry(boxX, y, groupWidth - 14 - boxX, boxHeight);
+    label->setGeometry(14, y, captionWidth, boxHeight);
+  }
+
+  // OK and Cancel side by side about the middle.
+  const int width = groupWidth + 16;
+  const int buttonWidth = std::max({75, bOK->sizeHint().width(), bCancel->sizeHint().width()});
+  const int buttonHeight = std::max(25, bOK->sizeHint().height());
+  const int buttonsY = 6 + groupHeight + 10;
+  bOK->setGeometry(width / 2 - 4 - buttonWidth, buttonsY, buttonWidth, buttonHeight);
+  bCancel->setGeometry(width / 2 + 5, buttonsY, buttonWidth, buttonHeight);
+  setFixedSize(width, std::max(kDesignHeight, buttonsY + buttonHeight + 9));
 }
 
 int TfrmLogin::ShowModal() { return exec(); }

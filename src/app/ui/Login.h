@@ -14,6 +14,8 @@ class TfrmLogin : public QDialog {
  public:
   static constexpr int mrOk = 1;
   static constexpr int mrCancel = 2;
+  static constexpr int kDesignWidth = 241;
+  static constexpr int kDesignHeight = 150;
 
   explicit TfrmLogin(QWidget* owner);
   // Runs the dialog modally; returns its modal result.
@@ -31,4 +33,7 @@ class TfrmLogin : public QDialog {
 
  public slots:
   void reject() override;  // Cancel, Escape and the close box: result 2
+
+ private:
+  void LayoutControls();
 };

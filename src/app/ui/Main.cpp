@@ -10,6 +10,7 @@
 #include "app/core/Formats.h"
 #include "app/core/Global.h"
 #include "app/core/Service.h"
+#include "app/core/SettingsLocation.h"
 #include "app/ui/About.h"
 #include "app/ui/ClickLabel.h"
 #include "app/ui/DownloadHandOver.h"
@@ -18,6 +19,7 @@
 #include "app/ui/Pictures.h"
 #include "app/ui/SUIURLLabel.h"
 #include "app/ui/WlmShiftImage.h"
+#include "platform/AsciiText.h"
 #include "platform/ClipboardViewers.h"
 #include "platform/FileUtil.h"
 #include "platform/Profile.h"
@@ -128,7 +130,7 @@ class TMenuPicture : public TWlmShiftImage {
 TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      FSettingsFile(settingsFile.empty() ? plat::ExecutableDir() + "settings.ini" : settingsFile) {
+      FSettingsFile(settingsFile.empty() ? UserSettingsFile() : settingsFile) {
   setObjectName("frmMain");
   setFixedSize(kClientWidth, kClientHeight);
   if (!frmMain) frmMain = this;
@@ -240,6 +242,7 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   lConvertTo->setBuddy(cbFormat);
   cbFormat->setEditable(false);
   for (int i = 0; i < FormatCount; ++i) cbFormat->addItem(FormatAt(i)->Label);
+  cbFormat->setMaxVisibleItems(FormatCount);  // the whole list open, no scrolling
   cbFormat->setCurrentIndex(0);
 
   bvSeparator = new QFrame(this);
@@ -262,9 +265,9 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
 
   LayoutControls();
 
-  connect(rbDownload, &QRadioButton::clicked, this, [this] { ApplyMode(0); });
-  connect(rbDownloadConvert, &QRadioButton::clicked, this, [this] { ApplyMode(1); });
-  connect(rbConvert, &QRadioButton::clicked, this, [this] { ApplyMode(2); });
+  connect(rbDownload, &QRadioButton::clicked, this, [this] { ApplyMode(TJobMode::jmDownload); });
+  connect(rbDownloadConvert, &QRadioButton::clicked, this, [this] { ApplyMode(TJobMode::jmDownloadConvert); });
+  connect(rbConvert, &QRadioButton::clicked, this, [this] { ApplyMode(TJobMode::jmConvertFile); });
   connect(bStart, &QPushButton::clicked, this, [this] { bStartClick(); });
   connect(bBrowser, &QPushButton::clicked, this, [this] { bBrowserClick(); });
   connect(bSelectFile, &QPushButton::clicked, this, [this] { bSelectFileClick(); });
@@ -331,12 +334,8 @@ void TfrmMain::WMDrawClipboard(plat::WPARAM wParam, plat::LPARAM lParam) {
   if (FNextViewer != 0) plat::SendMessage(FNextViewer, plat::WM_DRAWCLIPBOARD, wParam, lParam);
   std::optional<std::string> clip = plat::Desktop().ClipboardText();
   if (!clip) return;
-  const std::string& raw = *clip;
-  std::size_t b = 0, e = raw.size();
-  while (b < e && static_cast<unsigned char>(raw[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(raw[e - 1]) <= 32) --e;
-  const std::string text = raw.substr(b, e - b);
-  if (!StartsWithNoCase(text, "http://" + CacheHost()) && StartsWithNoCase(text, "http://"))
+  const std::string text = ascii::Trim(*clip);
+  if (!ascii::StartsNoCase(text, "http://" + CacheHost()) && ascii::StartsNoCase(text, "http://"))
     eUrl->setText(ToQ(text));
 }
 
@@ -364,21 +363,10 @@ void TfrmMain::CenterOnScreen() {
 
 void TfrmMain::FormShow() {
   LoadSettings();
-  switch (FModeIndex) {
-    case 0:
-      rbDownload->setChecked(true);
-      ApplyMode(0);
-      break;
-    case 1:
-      rbDownloadConvert->setChecked(true);
-      ApplyMode(1);
-      break;
-    case 2:
-      rbConvert->setChecked(true);
-      ApplyMode(2);
-      break;
-    default:
-      break;  // no mode: the controls keep their design state
+  // Any other stored number applies no mode: the controls keep their design state.
+  if (const std::optional<TJobMode> mode = JobModeFromStored(FModeIndex)) {
+    ModeButton(*mode)->setChecked(true);
+    ApplyMode(*mode);
   }
   eOutputFolder->setText(ToQ(FOutputDir));
   cbFormat->setCurrentIndex(FFormatIndex);  // outside the list: nothing selected (-1)
@@ -388,9 +376,9 @@ void TfrmMain::FormShow() {
   (rbConvert->isChecked() ? eFileName : eUrl)->setFocus();
 }
 
-void TfrmMain::ApplyMode(int mode) {
-  const bool convertsToo = mode == 1 || mode == 2;
-  const bool local = mode == 2;
+void TfrmMain::ApplyMode(TJobMode mode) {
+  const bool convertsToo = Converts(mode);
+  const bool local = !Downloads(mode);
   lConvertTo->setEnabled(convertsToo);
   cbFormat->setEnabled(convertsToo);
   lVideo->setText(local ? kSelectFileMnemonic : kEnterUrlMnemonic);
@@ -403,16 +391,24 @@ void TfrmMain::ApplyMode(int mode) {
   LayoutControls();
 }
 
-int TfrmMain::CheckedMode() const {
-  if (rbDownload->isChecked()) return 0;
-  if (rbDownloadConvert->isChecked()) return 1;
-  if (rbConvert->isChecked()) return 2;
-  return -1;
+std::optional<TJobMode> TfrmMain::CheckedMode() const {
+  for (TJobMode mode : {TJobMode::jmDownload, TJobMode::jmDownloadConvert, TJobMode::jmConvertFile})
+    if (ModeButton(mode)->isChecked()) return mode;
+  return std::nullopt;
+}
+
+QRadioButton* TfrmMain::ModeButton(TJobMode mode) const {
+  switch (mode) {
+    case TJobMode::jmDownload: return rbDownload;
+    case TJobMode::jmDownloadConvert: return rbDownloadConvert;
+    case TJobMode::jmConvertFile: return rbConvert;
+  }
+  return rbDownload;
 }
 
 void TfrmMain::LoadSettings() {
   plat::TIniFile ini(FSettingsFile);
-  FOutputDir = ini.ReadString(kSection, "OutputDirectory", plat::ExecutableDir());
+  FOutputDir = ini.ReadString(kSection, "OutputDirectory", DefaultOutputFolder());
   FModeIndex = ini.ReadInteger(kSection, "RadioButton", 0);
   FFormatIndex = ini.ReadInteger(kSection, "ConvertFormat", 0);
 }
@@ -422,8 +418,7 @@ void TfrmMain::SaveSettings() {
   const std::string folder = OutputFolderText();
   if (plat::DirectoryExists(folder)) FOutputDir = folder;
   ini.WriteString(kSection, "OutputDirectory", FOutputDir);
-  const int mode = CheckedMode();
-  if (mode >= 0) FModeIndex = mode;
+  if (const std::optional<TJobMode> mode = CheckedMode()) FModeIndex = StoredJobMode(*mode);
   ini.WriteInteger(kSection, "RadioButton", FModeIndex);
   FFormatIndex = cbFormat->currentIndex();
   ini.WriteInteger(kSection, "ConvertFormat", FFormatIndex);
@@ -450,7 +445,7 @@ void TfrmMain::FormClose() {
 
 void TfrmMain::bStartClick() {
   try {
-    const int mode = CheckedMode();
+    const std::optional<TJobMode> mode = CheckedMode();
     const bool convertMode = rbConvert->isChecked();
     const bool downloadMode = rbDownload->isChecked() || rbDownloadConvert->isChecked();
     if (downloadMode && eUrl->text().isEmpty()) {
@@ -499,7 +494,7 @@ void TfrmMain::bStartClick() {
     inputList->push_back(FromQ(convertMode ? eFileName->text() : eUrl->text()));
     std::unique_ptr<TDownloadWindowIntf> frmDownload = CreateDownloadWindow(this, *inputList);
     if (frmDownload) {
-      frmDownload->FJobMode = mode < 0 ? 0 : mode;
+      frmDownload->FJobMode = mode.value_or(TJobMode::jmDownload);
       frmDownload->FTargetExt = ExtensionForLabel(FromQ(cbFormat->currentText()));
       frmDownload->FConvertArgs = PresetForIndex(cbFormat->currentIndex());
       frmDownload->ShowModal();

@@ -4,11 +4,13 @@
 // the converter object; follows the clipboard for copied web addresses.
 #pragma once
 
+#include "app/core/JobMode.h"
 #include "platform/Desktop.h"
 #include "platform/MessageLoop.h"
 
 #include <QWidget>
 
+#include <optional>
 #include <string>
 
 class QAction;
@@ -31,7 +33,8 @@ constexpr const char* kEnterUrl = "Enter video URL (Example: ";
 class TfrmMain : public QWidget {
   Q_OBJECT
  public:
-  // settingsFile: "" for "settings.ini" beside the executable.
+  // settingsFile: "" for "settings.ini" in the user's configuration folder
+  // (UserSettingsFile).
   explicit TfrmMain(const std::string& settingsFile = std::string(), QWidget* parent = nullptr);
   ~TfrmMain() override;
 
@@ -77,7 +80,7 @@ class TfrmMain : public QWidget {
 
   // State besides the controls.
   std::string FOutputDir;
-  int FModeIndex = 0;
+  int FModeIndex = 0;  // as stored: a mode (StoredJobMode) or any other number
   int FFormatIndex = 0;
   plat::HWND FNextViewer = 0;
   std::string FAccountUser;
@@ -88,7 +91,7 @@ class TfrmMain : public QWidget {
   void FormClose();
   void LoadSettings();
   void SaveSettings();
-  void ApplyMode(int mode);
+  void ApplyMode(TJobMode mode);
   void bStartClick();
   void bBrowserClick();
   void bSelectFileClick();
@@ -117,7 +120,8 @@ class TfrmMain : public QWidget {
   // Places every control for the current font and mode (MainLayout.cpp).
   void LayoutControls();
   void CenterOnScreen();
-  int CheckedMode() const;  // 0, 1, 2; -1 when no radio button is checked
+  std::optional<TJobMode> CheckedMode() const;  // none when no radio button is checked
+  QRadioButton* ModeButton(TJobMode mode) const;
 
   plat::HWND FHandle = 0;
   std::string FSettingsFile;

@@ -1,6 +1,8 @@
 // Where the main window's controls sit: a flow from the banner down, measured
 // in the window's own font, inside the design size of 407 by 362 (grown only
-// when that font needs more room than the design gives).
+// when that font needs more room than the design gives). The banner grows
+// with the font too: its titles keep clear of the update link and the menu
+// picture.
 #include "app/ui/Main.h"
 
 #include "app/ui/ClickLabel.h"
@@ -21,7 +23,9 @@ namespace {
 
 constexpr int kDesignWidth = 407;
 constexpr int kDesignHeight = 362;
-constexpr int kBannerHeight = 50;
+constexpr int kBannerHeight = 50;  // at least
+constexpr int kTitleX = 56;
+constexpr int kMenuPictureHeight = 20;
 constexpr int kMargin = 12;
 constexpr int kLabelGap = 3;    // caption to its control
 constexpr int kGroupGap = 8;    // between groups of controls
@@ -53,13 +57,22 @@ void TfrmMain::LayoutControls() {
   const int buttonHeight = HeightOf(bStart, 30);
   const int startWidth = WidthOf(bStart, 90), showWidth = WidthOf(bShowFiles, 100), exitWidth = WidthOf(bExit, 85);
   const int widest = std::max({addressWidth, WidthOf(rbDownloadConvert, 0), startWidth + showWidth + exitWidth + 20});
-  const int width = std::max(kDesignWidth, widest + 2 * kMargin);
+  // The banner: the title shares its line with the update link and its icon,
+  // the hint below it shares its line with the menu picture.
+  lTitle->adjustSize();
+  lTitleHint->adjustSize();
+  lUpdate->adjustSize();
+  const int titleRow = kTitleX + lTitle->width() + kGroupGap + 20 + lUpdate->width() + 10;
+  const int hintRow = kTitleX + lTitleHint->width() + kGroupGap + WlmShiftImage1->width() + 10;
+  const int titlesHeight = lTitle->height() + 2 + lTitleHint->height();
+  const int bannerHeight = std::max({kBannerHeight, titlesHeight + 8, 6 + lUpdate->height() + 4 + kMenuPictureHeight + 4});
+  const int width = std::max({kDesignWidth, widest + 2 * kMargin, titleRow, hintRow});
   const int inner = width - 2 * kMargin;
 
   // The sentence of lVideo, lUrl and lUrlEnd: one line when it fits, else the
   // address on a line of its own. The file caption of mode 2 sits on the line
   // just above its box, so the boxes below never move with the mode.
-  int y = kBannerHeight + kGroupGap;
+  int y = bannerHeight + kGroupGap;
   const bool oneLine = enterWidth + addressWidth <= inner;
   const bool addressShown = !lUrl->isHidden();
   const int sentenceLines = oneLine ? 1 : 2;
@@ -107,19 +120,19 @@ void TfrmMain::LayoutControls() {
   }
   setFixedSize(width, std::max(kDesignHeight, buttonsY + buttonHeight + kBottomMargin));
 
-  // The banner across the top, its titles centred in its height; the update
-  // link 10 pixels from the right edge and its icon 20 pixels left of it.
-  if (iBanner->size() != QSize(width, kBannerHeight)) {
-    iBanner->setGeometry(0, 0, width, kBannerHeight);
-    iBanner->setPixmap(pics::Banner(width, kBannerHeight, pics::DisplayRatio()));
+  // The banner across the top, logo and titles centred in its height; the
+  // update link 10 pixels from the right edge and its icon 20 pixels left of
+  // it, the menu picture in the bottom right corner.
+  if (iBanner->size() != QSize(width, bannerHeight)) {
+    iBanner->setGeometry(0, 0, width, bannerHeight);
+    iBanner->setPixmap(pics::Banner(width, bannerHeight, pics::DisplayRatio()));
   }
-  lTitle->adjustSize();
-  lTitleHint->adjustSize();
-  const int titleY = std::max(2, (kBannerHeight - lTitle->height() - lTitleHint->height() - 2) / 2);
-  lTitle->move(56, titleY);
-  lTitleHint->move(56, titleY + lTitle->height() + 2);
-  lUpdate->adjustSize();
+  Image1->move(8, (bannerHeight - Image1->height()) / 2);
+  const int titleY = (bannerHeight - titlesHeight) / 2;
+  lTitle->move(kTitleX, titleY);
+  lTitleHint->move(kTitleX, titleY + lTitle->height() + 2);
   lUpdate->move(width - 10 - lUpdate->width(), 6);
   iUpdate->move(lUpdate->x() - 20, 6 + (lUpdate->height() - iUpdate->height()) / 2);
-  if (!WlmShiftImage1->Pressed()) WlmShiftImage1->move(width - 10 - WlmShiftImage1->width(), kBannerHeight - 24);
+  if (!WlmShiftImage1->Pressed())
+    WlmShiftImage1->move(width - 10 - WlmShiftImage1->width(), bannerHeight - kMenuPictureHeight - 4);
 }

@@ -1,5 +1,6 @@
 #include "app/ui/SUIURLLabel.h"
 
+#include "platform/AsciiText.h"
 #include "platform/Desktop.h"
 
 #include <QEnterEvent>
@@ -47,6 +48,15 @@ void TsuiURLLabel::leaveEvent(QEvent* e) {
   SetFontColor(FFontLinkColor);
 }
 
+// A new application style sheet (the look switching with the desktop)
+// gives back the palette the label had when first polished, which may
+// predate its colour: the colour is put back.
+void TsuiURLLabel::changeEvent(QEvent* e) {
+  QLabel::changeEvent(e);
+  if (e->type() == QEvent::StyleChange && palette().color(QPalette::WindowText) != FFontColor)
+    SetFontColor(FFontColor);
+}
+
 void TsuiURLLabel::mousePressEvent(QMouseEvent* e) {
   QLabel::mousePressEvent(e);
   if (e->button() == Qt::LeftButton) FLeftDown = true;
@@ -60,9 +70,6 @@ void TsuiURLLabel::mouseReleaseEvent(QMouseEvent* e) {
 }
 
 void TsuiURLLabel::Click() {
-  std::size_t b = 0, end = FURL.size();
-  while (b < end && static_cast<unsigned char>(FURL[b]) <= 32) ++b;
-  while (end > b && static_cast<unsigned char>(FURL[end - 1]) <= 32) --end;
-  if (end > b) plat::Desktop().ShellOpen(FURL);
+  if (!ascii::Trim(FURL).empty()) plat::Desktop().ShellOpen(FURL);
   emit clicked();
 }

@@ -31,6 +31,7 @@ class TsuiURLLabel : public QLabel {
   void leaveEvent(QEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
+  void changeEvent(QEvent* e) override;
 
  private:
   void SetFontColor(const QColor& c);

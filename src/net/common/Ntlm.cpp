@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "platform/AsciiText.h"
+
 namespace {
 
 const char kSignature[8] = {'N', 'T', 'L', 'M', 'S', 'S', 'P', '\0'};
@@ -54,12 +56,6 @@ std::string Widen(const std::string& s) {
   return w;
 }
 
-std::string UpperAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
 std::u16string BytesToWide(const std::string& m, std::size_t at, std::size_t len) {
   std::u16string w;
   w.reserve(len);
@@ -86,8 +82,8 @@ std::string NtlmBuildMessage1(const std::string& Host, const std::string& Domain
   if (!Host.empty()) flags |= kMsg1HostSupplied;
   Put32(m, 12, flags);
   // Names are OEM text; both buffers stay zero when no name is given.
-  if (!Domain.empty()) AppendBuffer(m, 16, UpperAscii(Domain.substr(0, 0xFFFF)));
-  if (!Host.empty()) AppendBuffer(m, 24, UpperAscii(Host.substr(0, 0xFFFF)));
+  if (!Domain.empty()) AppendBuffer(m, 16, ascii::Upper(Domain.substr(0, 0xFFFF)));
+  if (!Host.empty()) AppendBuffer(m, 24, ascii::Upper(Host.substr(0, 0xFFFF)));
   return m;
 }
 
@@ -135,7 +131,7 @@ TNTLM_Msg2_Info NtlmMessage2(const std::string& Text) {
 
 TNtlmHash NtlmLmHash(const std::string& Password) {
   std::uint8_t pw[14] = {};
-  std::string up = UpperAscii(Password.substr(0, 14));
+  std::string up = ascii::Upper(Password.substr(0, 14));
   std::memcpy(pw, up.data(), up.size());
   static const TDesBlock kMagic = {'K', 'G', 'S', '!', '@', '#', '$', '%'};
   TNtlmHash h;

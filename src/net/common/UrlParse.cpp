@@ -2,17 +2,9 @@
 
 #include <cstddef>
 
+#include "platform/AsciiText.h"
+
 namespace {
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool StartsWithNoCase(const std::string& s, const char* prefix) {
-  std::size_t i = 0;
-  for (; prefix[i]; ++i) {
-    if (i >= s.size() || LowerAscii(s[i]) != LowerAscii(prefix[i])) return false;
-  }
-  return true;
-}
 
 bool IsSchemeChar(char c) {
   return c == '+' || c == '-' || c == '.' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z');
@@ -50,6 +42,18 @@ void SplitAuthority(const std::string& auth, std::string& User, std::string& Pas
     User = info.substr(0, c);
     Pass = info.substr(c + 1);
   }
+}
+
+// A decimal number from 1 to 65535.
+bool IsPortNumber(const std::string& Port) {
+  if (Port.empty()) return false;
+  unsigned long value = 0;
+  for (char c : Port) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned long>(c - '0');
+    if (value > 65535) return false;
+  }
+  return value >= 1;
 }
 
 }  // namespace
@@ -92,7 +96,7 @@ void ParseURL(const std::string& Url, std::string& Proto, std::string& User,
     std::string scheme = Url.substr(0, sep);
     bool ok = true;
     for (char& c : scheme) {
-      c = LowerAscii(c);
+      c = ascii::LowerChar(c);
       if (!IsSchemeChar(c)) ok = false;
     }
     if (ok) {
@@ -111,14 +115,14 @@ void ParseURL(const std::string& Url, std::string& Proto, std::string& User,
         return;
       }
       rest = Url.substr(1);
-    } else if (StartsWithNoCase(Url, "http:")) {
+    } else if (ascii::StartsNoCase(Url, "http:")) {
       Proto = "http";
       if (Url.size() > 6 && Url[6] != '/') {
         Path = Url.substr(5);
         return;
       }
       rest = Url.size() > 6 ? Url.substr(6) : std::string();
-    } else if (StartsWithNoCase(Url, "mailto:")) {
+    } else if (ascii::StartsNoCase(Url, "mailto:")) {
       Proto = "mailto";
       rest = Url.substr(Url.find(':') + 1);
     } else {
@@ -137,6 +141,16 @@ void ParseURL(const std::string& Url, std::string& Proto, std::string& User,
     authority = rest.substr(0, pathBegin);
   }
   SplitAuthority(authority, User, Pass, Host, Port);
+}
+
+bool IsBadPortNumber(const std::string& Port) {
+  return !Port.empty() && Port[0] >= '0' && Port[0] <= '9' && !IsPortNumber(Port);
+}
+
+std::string PortProblem(const std::string& Port) {
+  constexpr std::size_t kShown = 16;
+  const std::string shown = Port.size() > kShown ? Port.substr(0, kShown) + "..." : Port;
+  return "port " + shown + " is not a number from 1 to 65535";
 }
 
 std::string UrlBase(const std::string& Url) {

@@ -13,6 +13,14 @@ void ParseURL(const std::string& Url, std::string& Proto, std::string& User,
               std::string& Pass, std::string& Host, std::string& Port,
               std::string& Path);
 
+// True when Port starts with a digit but is no such number ("0", "83616",
+// "80x"): it names no port, and a larger number must not wrap into another
+// one. A name (a letter first) is the socket's to look up.
+bool IsBadPortNumber(const std::string& Port);
+// "port 83616 is not a number from 1 to 65535", for a Port that is not one
+// (a long text is cut short).
+std::string PortProblem(const std::string& Port);
+
 // Url up to and including the last "/" or ":" before the first "?" (the whole
 // text when there is no "?"); empty when there is none.
 std::string UrlBase(const std::string& Url);

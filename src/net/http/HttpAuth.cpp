@@ -6,10 +6,9 @@
 #include "net/common/Base64.h"
 #include "net/http/HttpCliPrivate.h"
 #include "net/http/HttpProt.h"
-#include "net/http/HttpText.h"
+#include "platform/AsciiText.h"
 
 using namespace httpcli;
-using namespace httptext;
 
 namespace {
 
@@ -29,7 +28,7 @@ bool NtlmChallengeOf(const std::string& text, TNTLM_Msg2_Info& info) {
 
 int FindChallenge(const std::vector<std::string>& list, const char* scheme) {
   for (int i = static_cast<int>(list.size()) - 1; i >= 0; --i)
-    if (StartsNoCase(list[static_cast<std::size_t>(i)], scheme)) return i;
+    if (ascii::StartsNoCase(list[static_cast<std::size_t>(i)], scheme)) return i;
   return -1;
 }
 
@@ -81,7 +80,7 @@ std::string THttpCli::ProxyAuthLine() {
 // The ready step's part: the states advance by the final status, then a
 // pass starts when the answer asks for one. True when one was started.
 bool THttpCli::StartAuthPass() {
-  const int S = FStatusCode;
+  const int S = FAnswer.StatusCode;
   if (FAuthNTLMState == 3 && S != 401 && S != 407) FAuthNTLMState = 4;
   else if (FAuthNTLMState == 4 && S == 401) FAuthNTLMState = 0;
   if (FProxyAuthNTLMState == 3 && S != 407) FProxyAuthNTLMState = 4;
@@ -97,12 +96,12 @@ bool THttpCli::StartAuthPass() {
     started = PrepareNTLMAuth(clean);
     if (!started) started = PrepareBasicAuth(clean);
   } catch (const EHttpException& E) {
-    FReasonPhrase = E.what();
+    FAnswer.ReasonPhrase = E.what();
     started = false;
   }
   if (!started) return false;
   if (S == 401) {
-    if (FCloseReq) {
+    if (FAnswer.CloseAfter) {
       if (FProxyAuthNTLMState == 4)
         FProxyAuthNTLMState = 1;
       else if (FProxyAuthBasicState == 2)
@@ -131,20 +130,20 @@ void THttpCli::CleanUpForAuth() {
 }
 
 bool THttpCli::PrepareNTLMAuth(bool& FlgClean) {
-  const int S = FStatusCode;
+  const int S = FAnswer.StatusCode;
   bool result = false;
   const bool preset = (S == 401 && FServerAuthMethod == httpAuthNtlm) || (S == 407 && FProxyAuthMethod == httpAuthNtlm);
   if (!FOptions.Contains(httpoNoNTLMAuth) || preset) {
-    if (S == 401 && !FAuthChallenges.empty() && FAuthBasicState == 0 && !FCurrUsername.empty() &&
+    if (S == 401 && !FAnswer.Challenges.empty() && FAuthBasicState == 0 && !FCurrUsername.empty() &&
         !FCurrPassword.empty()) {
-      if (FindChallenge(FAuthChallenges, "NTLM") >= 0) {
+      if (FindChallenge(FAnswer.Challenges, "NTLM") >= 0) {
         StartAuthNTLM();
         result = true;
         FlgClean = FAuthNTLMState == 1 || FAuthNTLMState == 3;
       }
-    } else if (S == 407 && !FAuthChallenges.empty() && FProxyAuthBasicState == 0 && !ProxyUsername.empty() &&
+    } else if (S == 407 && !FAnswer.Challenges.empty() && FProxyAuthBasicState == 0 && !ProxyUsername.empty() &&
                !ProxyPassword.empty()) {
-      if (FindChallenge(FAuthChallenges, "NTLM") >= 0) {
+      if (FindChallenge(FAnswer.Challenges, "NTLM") >= 0) {
         StartProxyAuthNTLM();
         result = true;
         FlgClean = FProxyAuthNTLMState == 1 || FProxyAuthNTLMState == 3;
@@ -161,19 +160,19 @@ bool THttpCli::PrepareNTLMAuth(bool& FlgClean) {
 }
 
 bool THttpCli::PrepareBasicAuth(bool& FlgClean) {
-  const int S = FStatusCode;
+  const int S = FAnswer.StatusCode;
   const bool preset = (S == 401 && FServerAuthMethod == httpAuthBasic) || (S == 407 && FProxyAuthMethod == httpAuthBasic);
   if (FOptions.Contains(httpoNoBasicAuth) && !preset) return false;
-  if (S == 401 && !FAuthChallenges.empty() && FAuthNTLMState == 0 && !FCurrUsername.empty() &&
+  if (S == 401 && !FAnswer.Challenges.empty() && FAuthNTLMState == 0 && !FCurrUsername.empty() &&
       !FCurrPassword.empty()) {
-    if (FindChallenge(FAuthChallenges, "Basic") >= 0) {
+    if (FindChallenge(FAnswer.Challenges, "Basic") >= 0) {
       StartAuthBasic();
       FlgClean = FAuthBasicState == 1;
       return true;
     }
-  } else if (S == 407 && !FAuthChallenges.empty() && FProxyAuthNTLMState == 0 && !ProxyUsername.empty() &&
+  } else if (S == 407 && !FAnswer.Challenges.empty() && FProxyAuthNTLMState == 0 && !ProxyUsername.empty() &&
              !ProxyPassword.empty()) {
-    if (FindChallenge(FAuthChallenges, "Basic") >= 0) {
+    if (FindChallenge(FAnswer.Challenges, "Basic") >= 0) {
       StartProxyAuthBasic();
       FlgClean = FProxyAuthBasicState == 1;
       return true;
@@ -194,9 +193,9 @@ void THttpCli::NtlmStep(std::uint8_t& State, std::uint8_t& BasicState, std::stri
       plat::PostMessage(FWindowHandle, WM_HTTP_LOGIN, FRequestSerial, 0);
       break;
     case 1: {
-      int i = FindChallenge(FAuthChallenges, "NTLM");
-      std::string text = i >= 0 && FAuthChallenges[static_cast<std::size_t>(i)].size() > 5
-                             ? FAuthChallenges[static_cast<std::size_t>(i)].substr(5, 1000)
+      int i = FindChallenge(FAnswer.Challenges, "NTLM");
+      std::string text = i >= 0 && FAnswer.Challenges[static_cast<std::size_t>(i)].size() > 5
+                             ? FAnswer.Challenges[static_cast<std::size_t>(i)].substr(5, 1000)
                              : std::string();
       if (!NtlmChallengeOf(text, Info)) {
         // No usable challenge: the answer is delivered as it came.
@@ -211,14 +210,14 @@ void THttpCli::NtlmStep(std::uint8_t& State, std::uint8_t& BasicState, std::stri
       EndAuthStep(State);
       break;
     default:
-      throw EHttpException(UnexpectedText, 6);
+      throw EHttpException(UnexpectedText, httperr::kBadAuthState);
   }
 }
 
 // The exchange is over (answered, or nothing left to answer): the answer
 // in hand is the request's.
 void THttpCli::EndAuthStep(std::uint8_t& State) {
-  FAuthChallenges.clear();
+  FAnswer.Challenges.clear();
   State = 0;
   PostRequestDone();
 }
@@ -236,7 +235,7 @@ void THttpCli::BasicStep(std::uint8_t& State, std::uint8_t& NtlmState, const cha
       EndAuthStep(State);
       break;
     default:
-      throw EHttpException(UnexpectedText, 6);
+      throw EHttpException(UnexpectedText, httperr::kBadAuthState);
   }
 }
 

@@ -12,7 +12,7 @@ using namespace httpcli;
 void THttpCli::MarkFailed(std::uint16_t Error, const std::string& Reason) {
   FRequestFailed = true;
   FRequestDoneError = Error;
-  FReasonPhrase = Reason;
+  FAnswer.ReasonPhrase = Reason;
 }
 
 void THttpCli::AnswerFailed(std::uint16_t Error, const std::string& Reason) {
@@ -29,53 +29,54 @@ bool THttpCli::WriteBody(const char* Data, std::int32_t Len) {
     FContentCodingHnd->InputWriteBuffer(Data, Len);
   } catch (const plat::EStreamError& E) {
     // A full disk or a file-size limit: the system's reason, not a network one.
-    AnswerFailed(kErrWriteFailed, E.what());
+    AnswerFailed(httperr::kWriteFailed, E.what());
     return false;
   }
   return true;
 }
 
 void THttpCli::DocEndCommon() {
-  FBodyLineCount = 0;
+  FAnswer.BodyPieces = 0;
   FNext = nxNone;
-  FAnswerDone = true;
+  FAnswer.Done = true;
   ChangeState(httpBodyReceived);
   if (FOptions.Contains(httpoBandwidthControl) && FBandwidthTimerMade) SetBandwidthTimer(false);
 }
 
 void THttpCli::GetBodyLineNext() {
   HTTP_TRACE(loProtSpecDump, "GetBodyLineNext begin");
-  if (FBodyLineCount == 0) {
+  if (FAnswer.BodyPieces == 0) {
     FChunkDecoder.Reset();
     FireDocBegin();
     if (FState == httpReady) {
       FBodyDataTaken = 0;
       return;
     }
-    FContentCodingHnd->Prepare(FContentEncoding);
+    FContentCodingHnd->Prepare(FAnswer.ContentEncoding);
     FDocBeginSize = ReceiveStream ? ReceiveStream->GetSize() : 0;
   }
-  ++FBodyLineCount;
+  ++FAnswer.BodyPieces;
   if (TraceEnabled(loProtSpecDump)) TraceLog(loProtSpecDump, "GetBodyLineNext FBodyDataLen=" + std::to_string(FBodyDataLen));
 
-  if (!FChunked) {
+  if (!FAnswer.Chunked) {
     if (FBodyDataLen > 0) {
-      FReceivedCount += FBodyDataLen;
+      FAnswer.ReceivedCount += FBodyDataLen;
       if (!WriteBody(FBodyData, FBodyDataLen)) return;
       if (FState == httpReady) return;  // aborted from OnDocData
     }
-    if (FReceivedCount == FContentLength) {
+    if (FAnswer.ReceivedCount == FAnswer.ContentLength) {
       HTTP_TRACE(loProtSpecInfo, "End of document");
       DocEndCommon();
       FContentCodingHnd->Complete();
-      if (TraceEnabled(loProtSpecInfo) && ReceiveStream && !FContentEncoding.empty())
-        TraceLog(loProtSpecInfo, FContentEncoding + " content uncompressed from " + std::to_string(FContentLength) +
-                                     " bytes to " + std::to_string(ReceiveStream->GetSize()) + " bytes");
+      if (TraceEnabled(loProtSpecInfo) && ReceiveStream && !FAnswer.ContentEncoding.empty())
+        TraceLog(loProtSpecInfo, FAnswer.ContentEncoding + " content uncompressed from " +
+                                     std::to_string(FAnswer.ContentLength) + " bytes to " +
+                                     std::to_string(ReceiveStream->GetSize()) + " bytes");
       FireDocEnd();
       if (FState == httpReady) return;
       // With a relocation pending the caller starts it, closing if need be.
       if (FLocationFlag) {
-      } else if (FCloseReq) {
+      } else if (FAnswer.CloseAfter) {
         SockPostClose();
       } else {
         PostReady();
@@ -85,7 +86,7 @@ void THttpCli::GetBodyLineNext() {
     const std::int32_t used = FChunkDecoder.Decode(
         FBodyData, FBodyDataLen,
         [this](const char* Data, std::int32_t Len) {
-          FReceivedCount += Len;
+          FAnswer.ReceivedCount += Len;
           return WriteBody(Data, Len) && FState != httpReady;  // failed, or aborted from OnDocData
         },
         [this](std::int64_t Length) {
@@ -93,7 +94,7 @@ void THttpCli::GetBodyLineNext() {
         });
     if (FRequestFailed) return;
     if (FChunkDecoder.Failed()) {
-      AnswerFailed(kErrBadChunk, "Invalid chunk size");
+      AnswerFailed(httperr::kBadChunk, "Invalid chunk size");
       return;
     }
     FBodyDataTaken = used;
@@ -103,7 +104,7 @@ void THttpCli::GetBodyLineNext() {
       DocEndCommon();
       FireDocEnd();
       if (FState == httpReady) return;
-      if (FCloseReq && !FLocationFlag) SockPostClose();
+      if (FAnswer.CloseAfter && !FLocationFlag) SockPostClose();
     }
   }
   HTTP_TRACE(loProtSpecDump, "GetBodyLineNext end");
@@ -111,15 +112,17 @@ void THttpCli::GetBodyLineNext() {
 
 bool THttpCli::BodyReadsDirect() const {
   return FState == httpWaitingBody && FReceiveBufferLen == 0 && FRequestType != httpHEAD &&
-         FRequestType != httpABORT && !FChunked &&
-         !FOptions.Contains(httpoBandwidthControl) && (FContentLength < 0 || FReceivedCount < FContentLength);
+         FRequestType != httpABORT && !FAnswer.Chunked &&
+         !FOptions.Contains(httpoBandwidthControl) &&
+         (FAnswer.ContentLength < 0 || FAnswer.ReceivedCount < FAnswer.ContentLength);
 }
 
 void THttpCli::ReceiveBodyDirect() {
   if (FBodyBuffer.empty()) FBodyBuffer.resize(kBodyReadSize);
   int want = kBodyReadSize;
   // Never beyond the document: what follows belongs to the next answer.
-  if (FContentLength >= 0) want = static_cast<int>(std::min<std::int64_t>(want, FContentLength - FReceivedCount));
+  if (FAnswer.ContentLength >= 0)
+    want = static_cast<int>(std::min<std::int64_t>(want, FAnswer.ContentLength - FAnswer.ReceivedCount));
   const int Len = SockReceive(FBodyBuffer.data(), want);
   if (TraceEnabled(loProtSpecDump)) TraceLog(loProtSpecDump, "Data available. Len=" + std::to_string(Len));
   if (Len <= 0) {
@@ -145,19 +148,19 @@ void THttpCli::SocketSessionClosed(TObject* Sender, std::uint16_t ErrCode) {
   // An answer the connection cut short is a failed request, not a success.
   const bool answerRunning =
       FState == httpWaitingHeader || FState == httpWaitingBody || FState == httpWaitingProxyConnect;
-  const bool cutShort = answerRunning && !FAnswerDone && !FLocationFlag && !FRequestFailed && FRequestType != httpHEAD;
-  const bool bodyByClose = FState == httpWaitingBody && FContentLength < 0 && !FChunked;
+  const bool cutShort = answerRunning && !FAnswer.Done && !FLocationFlag && !FRequestFailed && FRequestType != httpHEAD;
+  const bool bodyByClose = FState == httpWaitingBody && FAnswer.ContentLength < 0 && !FAnswer.Chunked;
   if (cutShort && ErrCode != 0) {
     // A reset is no orderly end, not even of a body that runs to the close.
     MarkFailed(ErrCode, ErrCode == sslSessionFailed
                             ? TlsFailureText(ErrCode)
                             : WinsockErrorText(ErrCode) + " (Error #" + std::to_string(ErrCode) + ")");
   } else if (cutShort && !bodyByClose && FRequestDoneError == 0) {
-    MarkFailed(kErrIncomplete, "Connection closed before the end of the answer");
+    MarkFailed(httperr::kIncomplete, "Connection closed before the end of the answer");
   }
   if (FInsideHeader) {
     FireHeaderEnd();
-  } else if (FBodyLineCount > 0) {
+  } else if (FAnswer.BodyPieces > 0) {
     if (FOptions.Contains(httpoBandwidthControl) && FBandwidthTimerMade) SetBandwidthTimer(false);
     FireDocEnd();
   }

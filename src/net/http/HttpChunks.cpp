@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "net/http/HttpText.h"
+#include "platform/AsciiText.h"
 
 void THttpChunkDecoder::Reset() {
   FState = chkSize;
@@ -21,7 +21,7 @@ std::int32_t THttpChunkDecoder::Decode(const char* Data, std::int32_t Len, const
     const char c = Data[i];
     switch (FState) {
       case chkSize: {
-        const int d = httptext::HexValue(c);
+        const int d = ascii::HexValue(c);
         if (d < 0) {
           // No digit at all ("zz", an empty line) is no size, least of all
           // the last chunk's.

@@ -1,5 +1,5 @@
-// What the HTTP client's own units share and its users do not: the client's
-// request-done error numbers, its timer number and the trace macro.
+// What the HTTP client's own units share and its users do not: its timer
+// number and the trace macro. Its request-done codes are in HttpErrors.h.
 #pragma once
 
 #include <cstdint>
@@ -7,13 +7,6 @@
 namespace httpcli {
 
 constexpr std::uintptr_t kBandwidthTimerId = 1;
-// Client's own request-done errors beside the socket error numbers.
-constexpr std::uint16_t kErrAborted = 3;
-constexpr std::uint16_t kErrIncomplete = 4;  // connection closed before the answer's end
-constexpr std::uint16_t kErrBadChunk = 5;    // chunk size without a digit or beyond 64 bits
-constexpr std::uint16_t kErrWriteFailed = 7;  // the receive stream refused the body
-constexpr std::uint16_t kErrBadLength = 8;    // Content-Length lines that disagree
-constexpr std::uint16_t kErrBadTarget = 9;    // an address with a line break
 
 }  // namespace httpcli
 

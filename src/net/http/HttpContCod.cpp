@@ -1,19 +1,11 @@
 #include "net/http/HttpContCod.h"
 
+#include "platform/AsciiText.h"
 #include "platform/Stream.h"
 
 #include <cmath>
 
 namespace {
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameTextAscii(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
 
 // Splits at commas and blanks; double quotes group (a doubled quote inside
 // stands for one quote).
@@ -92,7 +84,7 @@ void RegisterContentCoding(const THttpContentCodingClass* CodingClass, float Qua
 const THttpContentCodingClass* FindContentCoding(const std::string& Token) {
   const auto& items = ContentCodings().Items();
   for (auto it = items.rbegin(); it != items.rend(); ++it)
-    if (SameTextAscii(it->CodingClass->GetCoding(), Token)) return it->CodingClass;
+    if (ascii::EqualNoCase(it->CodingClass->GetCoding(), Token)) return it->CodingClass;
   return nullptr;
 }
 

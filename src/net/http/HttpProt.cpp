@@ -82,7 +82,7 @@ void THttpCli::InstallSocketCloseHandler(bool Location) {
 
 void THttpCli::SetRequestVer(const std::string& Value) {
   if (Value == FRequestVer) return;
-  if (Value != "1.0" && Value != "1.1") throw EHttpException("Insupported HTTP version", 5);
+  if (Value != "1.0" && Value != "1.1") throw EHttpException("Insupported HTTP version", httperr::kBadVersion);
   FRequestVer = Value;
 }
 
@@ -277,22 +277,22 @@ void THttpCli::ExecuteRequest(THttpRequest Rq) {
       break;
     }
   }
-  if (FStatusCode > 399 && FStatusCode != 401 && FStatusCode != 407)
-    throw EHttpException(FReasonPhrase, static_cast<std::uint16_t>(FStatusCode));
-  if (FRequestFailed) throw EHttpException(FReasonPhrase, FRequestDoneError);
+  if (FAnswer.StatusCode > 399 && FAnswer.StatusCode != 401 && FAnswer.StatusCode != 407)
+    throw EHttpException(FAnswer.ReasonPhrase, static_cast<std::uint16_t>(FAnswer.StatusCode));
+  if (FRequestFailed) throw EHttpException(FAnswer.ReasonPhrase, FRequestDoneError);
 }
 
 void THttpCli::StartRequest(THttpRequest Rq) {
   if (Rq != httpCLOSE && FState != httpReady)
-    throw EHttpException("HTTP component " + Name + " is busy", 1);
+    throw EHttpException("HTTP component " + Name + " is busy", httperr::kBusy);
   if ((Rq == httpPOST || Rq == httpPUT) && !SendStream)
-    throw EHttpException("HTTP component has nothing to post or put", 2);
+    throw EHttpException("HTTP component has nothing to post or put", httperr::kNothingToSend);
 
   ++FRequestSerial;
   FRequestDoneFlag = false;
   if (Rq == httpCLOSE) {
-    FStatusCode = 200;
-    FReasonPhrase = "OK";
+    FAnswer.StatusCode = 200;
+    FAnswer.ReasonPhrase = "OK";
     ChangeState(httpClosing);
     if (SockIsClosed())
       PostReady();
@@ -311,7 +311,7 @@ void THttpCli::StartRequest(THttpRequest Rq) {
   FCurrConnection = Connection;
   FCurrProxyConnection = ProxyConnection;
   if (HasLineBreak(URL)) {
-    MarkFailed(kErrBadTarget, "Refused address: it holds CR or LF");
+    MarkFailed(httperr::kBadTarget, "Refused address: it holds CR or LF");
     PostRequestDone();
     return;
   }
@@ -350,6 +350,18 @@ void THttpCli::StartRequest(THttpRequest Rq) {
   DeriveDocName();
   FHostName = connHost;
   FPort = connPort;
+  // A port beyond 65535 would wrap into another one: refused before any
+  // connection is made.
+  std::string badPort;
+  if (IsBadPortNumber(port)) badPort = "Refused address: " + PortProblem(port);
+  else if (!Proxy.empty() && IsBadPortNumber(connPort)) badPort = "Refused proxy address: " + PortProblem(connPort);
+  else if (!SocksServer.empty() && IsBadPortNumber(SocksPort))
+    badPort = "Refused SOCKS proxy address: " + PortProblem(SocksPort);
+  if (!badPort.empty()) {
+    MarkFailed(httperr::kBadTarget, badPort);
+    PostRequestDone();
+    return;
+  }
 
   bool samePlace = SockIsConnected() && FHostName == FCurrentHost && FPort == FCurrentPort &&
                    FProtocol == FCurrentProtocol && TunnelTarget() == FCurrentTunnel;
@@ -369,31 +381,13 @@ void THttpCli::StartRequest(THttpRequest Rq) {
 }
 
 void THttpCli::ResetResponse() {
-  FReceivedHeader.clear();
   FRequestDoneError = 0;
-  FDocName.clear();
-  FStatusCode = 0;
-  FReceivedCount = 0;
-  FSentCount = 0;
-  FHeaderLineCount = 0;
-  FBodyLineCount = 0;
-  FContentType.clear();
-  FTransferEncoding.clear();
-  FContentEncoding.clear();
-  FAllowedToSend = false;
-  FContentLength = -1;
-  FLocation = URL;
-  FAuthChallenges.clear();
-  FCloseReq = FRequestVer == "1.0";
-  ResetAnswerChecks();
-}
-
-void THttpCli::ResetAnswerChecks() {
-  FChunked = false;
-  FContentLengthSeen = FLengthConflict = false;
-  FLocationRefused = false;
-  FAnswerDone = false;
   FRequestFailed = false;
+  FDocName.clear();
+  FSentCount = 0;
+  FAllowedToSend = false;
+  FLocation = URL;
+  FAnswer.Reset(FRequestVer == "1.0");
 }
 
 void THttpCli::DeriveDocName() {
@@ -437,9 +431,9 @@ void THttpCli::Abort() {
       } catch (...) {
       }
     }
-    FStatusCode = 404;
-    FReasonPhrase = "Connection aborted on request";
-    FRequestDoneError = kErrAborted;
+    FAnswer.StatusCode = 404;
+    FAnswer.ReasonPhrase = "Connection aborted on request";
+    FRequestDoneError = httperr::kAborted;
     FLocationFlag = false;
     if (wasLookup)
       SocketSessionClosed(this, 0);
@@ -453,8 +447,8 @@ void THttpCli::Abort() {
     ++FRequestSerial;
     FState = httpAborting;
     if (!SockIsClosed()) SockAbort();
-    FStatusCode = 200;
-    FReasonPhrase = "OK";
+    FAnswer.StatusCode = 200;
+    FAnswer.ReasonPhrase = "OK";
     FRequestDoneError = 0;
     FState = httpReady;
     FireStateChange();

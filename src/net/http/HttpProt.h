@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "net/common/Ntlm.h"
+#include "net/http/HttpAnswer.h"
 #include "net/http/HttpChunks.h"
+#include "net/http/HttpErrors.h"
 #include "net/socket/Component.h"
 #include "net/socket/QelLogger.h"
 #include "net/socket/WSocket.h"
@@ -56,6 +58,7 @@ using THttpCliOptions = TSet<THttpCliOption>;
 // Preset authentication method (FServerAuthMethod, FProxyAuthMethod).
 enum THttpAuthMethod : std::uint8_t { httpAuthNone, httpAuthBasic, httpAuthNtlm };
 
+// ErrorCode: a status, a request-done code or a refusal (HttpErrors.h).
 class EHttpException : public Exception {
  public:
   EHttpException(const std::string& Msg, std::uint16_t Code) : Exception(Msg), ErrorCode(Code) {}
@@ -126,6 +129,10 @@ class THttpCli : public TComponent {
   double ModifiedSince = 0;  // day count with fraction, day 0 = 1899-12-30, universal time
   std::string Cookie;
   std::string ContentTypePost = "application/x-www-form-urlencoded";
+  // A "Range:" line for the next request only (cleared when it is sent).
+  // An answer's Content-Range is written here too, where callers have
+  // always read it; its own copy stays in the answer. A caller that reuses
+  // the client clears them, or the next request asks for that range again.
   std::string ContentRangeBegin, ContentRangeEnd;
   bool FollowRelocation = true;
   std::int32_t LocationChangeMaxCount = 5;
@@ -144,7 +151,7 @@ class THttpCli : public TComponent {
   TSslTrust SslTrust;
 
   const std::string& GetRequestVer() const { return FRequestVer; }
-  void SetRequestVer(const std::string& Value);  // "1.0" or "1.1", else EHttpException 5
+  void SetRequestVer(const std::string& Value);  // "1.0" or "1.1", else EHttpException kBadVersion
   bool GetMultiThreaded() const { return FMultiThreaded; }
   virtual void SetMultiThreaded(bool Value);
   THttpCliOptions GetOptions() const;
@@ -157,22 +164,22 @@ class THttpCli : public TComponent {
   TStream* SendStream = nullptr;
 
   // --- results
-  std::int32_t StatusCode() const { return FStatusCode; }
-  const std::string& ReasonPhrase() const { return FReasonPhrase; }
-  std::int64_t ReceivedCount() const { return FReceivedCount; }
+  std::int32_t StatusCode() const { return FAnswer.StatusCode; }
+  const std::string& ReasonPhrase() const { return FAnswer.ReasonPhrase; }
+  std::int64_t ReceivedCount() const { return FAnswer.ReceivedCount; }
   std::int64_t SentCount() const { return FSentCount; }
-  std::int64_t ContentLength() const { return FContentLength; }
-  const std::string& ContentType() const { return FContentType; }
-  const std::string& TransferEncoding() const { return FTransferEncoding; }
-  const std::string& ContentEncoding() const { return FContentEncoding; }
-  const std::string& AcceptRanges() const { return FAcceptRanges; }
+  std::int64_t ContentLength() const { return FAnswer.ContentLength; }
+  const std::string& ContentType() const { return FAnswer.ContentType; }
+  const std::string& TransferEncoding() const { return FAnswer.TransferEncoding; }
+  const std::string& ContentEncoding() const { return FAnswer.ContentEncoding; }
+  const std::string& AcceptRanges() const { return FAnswer.AcceptRanges; }
   const std::string& DocName() const { return FDocName; }
   const std::string& Location() const { return FLocation; }
-  const std::vector<std::string>& ReceivedHeader() const { return FReceivedHeader; }
+  const std::vector<std::string>& ReceivedHeader() const { return FAnswer.Header; }
   THttpState State() const { return FState; }
   THttpRequest RequestType() const { return FRequestType; }
   std::int32_t LocationChangeCurCount() const { return FLocationChangeCurCount; }
-  std::uint16_t RequestDoneError() const { return FRequestDoneError; }
+  std::uint16_t RequestDoneError() const { return FRequestDoneError; }  // httperr::k*, 0 for success
   TWSocket* CtrlSocket() const { return FCtrlSocket.get(); }
   plat::HWND Handle() const { return FWindowHandle; }
 
@@ -230,6 +237,7 @@ class THttpCli : public TComponent {
   virtual void QueueRequestLine(const std::string& Line);
   virtual void Login();
   virtual void DropConnection();
+  // Forgets the outcome and the answer before a request or a pass of it.
   virtual void ResetResponse();
   virtual void StartRelocation();
   virtual void StartAuthNTLM();
@@ -298,8 +306,6 @@ class THttpCli : public TComponent {
   char FSendBuffer[kBufSize] = {};
   char FReceiveBuffer[kBufSize] = {};
   std::int32_t FReceiveBufferLen = 0;
-  std::vector<std::string> FReceivedHeader;
-  std::vector<std::string> FAuthChallenges;
   std::unique_ptr<THttpContCodHandler> FContentCodingHnd;
   bool FBandwidthTimerMade = false;
   bool FBandwidthTimerOn = false;
@@ -310,9 +316,8 @@ class THttpCli : public TComponent {
 
   THttpState FState = httpReady;
   THttpRequest FRequestType = httpABORT;
-  std::int32_t FStatusCode = 0;
-  std::string FReasonPhrase;
   std::uint16_t FRequestDoneError = 0;
+  bool FRequestFailed = false;  // the request failed though its status may say otherwise
   std::string FHostName, FPort;
   std::string FTargetHost, FTargetPort;
   std::string FProtocol = "http";
@@ -326,12 +331,9 @@ class THttpCli : public TComponent {
   std::string FCurrentTunnel;  // where the open connection's proxy tunnel leads; "" without one
   bool FConnected = false;
   bool FProxyConnected = false;
-  bool FCloseReq = false;
   bool FLocationFlag = false;
   bool FAllowedToSend = false;
-  std::int64_t FReceivedCount = 0;
   std::int64_t FSentCount = 0;
-  std::int64_t FContentLength = -1;
   std::int64_t FBandwidthCount = 0;
   std::int64_t FBandwidthMaxCount = 0;
   bool FBandwidthPaused = false;
@@ -339,24 +341,18 @@ class THttpCli : public TComponent {
   TNext FNext = nxNone;
   std::int32_t FLocationChangeCurCount = 0;
 
-  std::string FContentType, FTransferEncoding, FContentEncoding, FAcceptRanges;
-  bool FChunked = false;  // the body is framed by chunks
-  bool FContentLengthSeen = false;
-  bool FLengthConflict = false;  // two Content-Length lines disagree
-  bool FLocationRefused = false;  // a Location to follow held a line break
-  std::int32_t FHeaderLineCount = 0;
-  bool FInsideHeader = false;
-  std::int32_t FBodyLineCount = 0;
+  THttpAnswer FAnswer;  // the answer being read, or the last one
+  // The version of the last status line. Unlike the answer it outlives the
+  // next request's start: that request's keep-alive decision reads it.
+  std::string FResponseVer;
+  bool FInsideHeader = false;  // between OnHeaderBegin and OnHeaderEnd
   const char* FBodyData = nullptr;
   std::int32_t FBodyDataLen = 0;
-  std::string FResponseVer;
   THttpChunkDecoder FChunkDecoder;
   std::int64_t FDocBeginSize = 0;
   std::string FLastLine;  // the line handed to ReadHeaderLine
   std::int32_t FBodyDataTaken = 0;  // bytes of the slice GetBodyLineNext consumed
   std::vector<char> FBodyBuffer;    // kBodyReadSize once a plain body is read
-  bool FAnswerDone = false;  // the answer was read to its end
-  bool FRequestFailed = false;  // the request failed though its status may say otherwise
   std::string FProxyPortInUse;  // port of the proxy connection
   // Every request gets a serial; posted messages carry it, so a message left
   // over from an aborted or finished request cannot touch the next one.
@@ -380,10 +376,12 @@ class THttpCli : public TComponent {
   void ReceiveBodyDirect();
   // Relocation or ready step once the document has ended.
   void FinishIfDocumentEnded();
+  void ReadStatusLine(const std::string& Line);
+  void ReadField(const std::string& Line);
+  // A first line of "<html>": the document came without a header.
+  void StartHeaderlessDocument(const std::string& Line);
   void TakeLocation(const std::string& Value);
   void DocEndCommon();
-  // The flags an answer's framing and checks set, cleared for a new answer.
-  void ResetAnswerChecks();
   // The request fails with Error and Reason (Get raises them).
   void MarkFailed(std::uint16_t Error, const std::string& Reason);
   // The same, and the rest of the answer is dropped with the connection.

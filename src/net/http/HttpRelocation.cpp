@@ -4,6 +4,7 @@
 #include "net/http/HttpCliPrivate.h"
 #include "net/http/HttpProt.h"
 #include "net/http/HttpText.h"
+#include "platform/AsciiText.h"
 
 using namespace httpcli;
 using namespace httptext;
@@ -14,15 +15,24 @@ void THttpCli::TakeLocation(const std::string& Value) {
     return;
   }
   if (!FollowRelocation) return;
+  // A refused Location fails the request at the end of the header.
   if (HasLineBreak(Value)) {
-    FLocationRefused = true;  // the end of the header fails the request
+    FAnswer.LocationRefused = "Refused Location: it holds CR or LF";
     return;
   }
   std::string V = WithoutFragment(Value);
   // A network-path reference names another server with the current scheme.
   if (V.compare(0, 2, "//") == 0) V = (FProtocol.empty() ? std::string("http") : FProtocol) + ":" + V;
+  const bool absolute = ascii::StartsNoCase(V, "http://") || ascii::StartsNoCase(V, "https://");
+  if (absolute) {
+    std::string proto, user, pass, host, port, path;
+    ParseURL(V, proto, user, pass, host, port, path);
+    if (IsBadPortNumber(port)) {
+      FAnswer.LocationRefused = "Refused Location: " + PortProblem(port);
+      return;
+    }
+  }
   FLocationFlag = true;
-  const bool absolute = StartsNoCase(V, "http://") || StartsNoCase(V, "https://");
   // Off, only "http" gets this far.
   const std::string scheme = HttpsEnabled ? FProtocol : std::string("http");
   if (Proxy.empty()) {
@@ -77,18 +87,10 @@ void THttpCli::TakeLocation(const std::string& Value) {
 }
 
 void THttpCli::ClearAnswer() {
-  FReceivedHeader.clear();
-  FHeaderLineCount = 0;
-  FBodyLineCount = 0;
-  FStatusCode = 0;
-  FContentLength = -1;
-  FContentType.clear();
-  FTransferEncoding.clear();
-  FContentEncoding.clear();
-  ResetAnswerChecks();
+  FAnswer.Reset(FRequestVer == "1.0");
+  FRequestFailed = false;
   // Nothing read before belongs to the next answer.
   FReceiveBufferLen = 0;
-  FReceivedCount = 0;
 }
 
 bool THttpCli::RelocationAllowed() {
@@ -102,10 +104,9 @@ bool THttpCli::RelocationAllowed() {
 
 void THttpCli::StartRelocation() {
   HTTP_TRACE(loProtSpecInfo, "Starting relocation process");
-  FReceivedCount = 0;
+  // The redirection's own body is not counted, whether or not it is followed.
+  FAnswer.ReceivedCount = 0;
   FReceiveBufferLen = 0;
-  FHeaderLineCount = 0;
-  FBodyLineCount = 0;
   ++FLocationChangeCurCount;
   if (!RelocationAllowed()) {
     FLocationFlag = false;  // the close that follows must not relocate after all
@@ -113,7 +114,7 @@ void THttpCli::StartRelocation() {
     return;
   }
   if (FHostName != FCurrentHost || FPort != FCurrentPort || FProtocol != FCurrentProtocol ||
-      TunnelTarget() != FCurrentTunnel || FCloseReq) {
+      TunnelTarget() != FCurrentTunnel || FAnswer.CloseAfter) {
     InstallSocketCloseHandler(true);
     SockPostClose();
     return;

@@ -28,8 +28,8 @@ void THttpCli::Login() {
   try {
     SockDnsLookup(FHostName);
   } catch (const std::exception& E) {
-    FStatusCode = 404;
-    FReasonPhrase = E.what();
+    FAnswer.StatusCode = 404;
+    FAnswer.ReasonPhrase = E.what();
     FConnected = false;
     ChangeState(httpReady);
   }
@@ -88,8 +88,6 @@ void THttpCli::TunnelEstablished() {
   HTTP_TRACE(loProtSpecInfo, "Tunnel to " + TunnelTarget() + " established");
   FProxyConnected = true;
   ClearAnswer();
-  FAuthChallenges.clear();
-  FReasonPhrase.clear();
   FNext = nxNone;
   // OnSessionConnected follows when the handshake has ended.
   SockStartTls();
@@ -105,8 +103,8 @@ void THttpCli::SocketDnsLookupDone(TObject* Sender, std::uint16_t ErrCode) {
   if (ErrCode != 0) {
     if (FState == httpAborting) return;
     FRequestDoneError = ErrCode;
-    FStatusCode = 404;
-    FReasonPhrase = "can't resolve hostname to IP address";
+    FAnswer.StatusCode = 404;
+    FAnswer.ReasonPhrase = "can't resolve hostname to IP address";
     SocketSessionClosed(Sender, ErrCode);
     return;
   }
@@ -116,8 +114,8 @@ void THttpCli::SocketDnsLookupDone(TObject* Sender, std::uint16_t ErrCode) {
   try {
     PrepareSocket();
   } catch (const std::exception& E) {
-    FStatusCode = 404;
-    FReasonPhrase = E.what();
+    FAnswer.StatusCode = 404;
+    FAnswer.ReasonPhrase = E.what();
     SocketSessionClosed(Sender, 0);
     return;
   }
@@ -128,8 +126,8 @@ void THttpCli::SocketDnsLookupDone(TObject* Sender, std::uint16_t ErrCode) {
   if (!ProtocolKnown()) {
     err = SockLastError();
     FRequestDoneError = static_cast<std::uint16_t>(err);
-    FStatusCode = 501;
-    FReasonPhrase = "Protocol \"" + FProtocol + "\" not implemented";
+    FAnswer.StatusCode = 501;
+    FAnswer.ReasonPhrase = "Protocol \"" + FProtocol + "\" not implemented";
     if (!SockIsClosed()) SockClose();
     SocketSessionClosed(Sender, static_cast<std::uint16_t>(err));
     return;
@@ -146,10 +144,10 @@ void THttpCli::SocketDnsLookupDone(TObject* Sender, std::uint16_t ErrCode) {
   }
   if (refused) {
     err = SockLastError();
-    if (err == 0) err = 10022;  // WSAEINVAL: the address or port was not usable
+    if (err == 0) err = httperr::kBadAddress;
     FRequestDoneError = static_cast<std::uint16_t>(err);
-    FStatusCode = 404;
-    FReasonPhrase = "can't connect: " + WinsockErrorText(err) + " (Error #" + std::to_string(err) + ")";
+    FAnswer.StatusCode = 404;
+    FAnswer.ReasonPhrase = "can't connect: " + WinsockErrorText(err) + " (Error #" + std::to_string(err) + ")";
     if (!SockIsClosed()) SockClose();
     SocketSessionClosed(Sender, static_cast<std::uint16_t>(err));
   }
@@ -160,11 +158,11 @@ void THttpCli::SocketSessionConnected(TObject* Sender, std::uint16_t ErrCode) {
   HTTP_TRACE(loProtSpecInfo, "SessionConnected");
   if (ErrCode != 0) {
     FRequestDoneError = ErrCode;
-    FStatusCode = 404;
+    FAnswer.StatusCode = 404;
     if (ErrCode == sslHandshakeFailed || ErrCode == sslCertificateRejected)
-      FReasonPhrase = TlsFailureText(ErrCode);
+      FAnswer.ReasonPhrase = TlsFailureText(ErrCode);
     else
-      FReasonPhrase = WinsockErrorText(ErrCode) + " (Error #" + std::to_string(ErrCode) + ")";
+      FAnswer.ReasonPhrase = WinsockErrorText(ErrCode) + " (Error #" + std::to_string(ErrCode) + ")";
     FireSessionConnected();
     return;
   }
@@ -320,7 +318,6 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
     ContentRangeBegin.clear();
     ContentRangeEnd.clear();
   }
-  FAcceptRanges.clear();
   if (TraceEnabled(loProtSpecInfo)) {
     std::string t = std::to_string(h.size()) + " header lines to send\r\n";
     for (const std::string& l : h) t += l + "\r\n";

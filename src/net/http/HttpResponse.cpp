@@ -5,8 +5,10 @@
 #include <cstring>
 
 #include "net/http/HttpCliPrivate.h"
+#include "net/http/HttpHeaderLines.h"
 #include "net/http/HttpProt.h"
 #include "net/http/HttpText.h"
+#include "platform/AsciiText.h"
 
 using namespace httpcli;
 using namespace httptext;
@@ -76,7 +78,7 @@ void THttpCli::SocketDataAvailable(TObject* Sender, std::uint16_t ErrCode) {
       FReceiveBufferLen = rest;
       FReceiveBuffer[FReceiveBufferLen] = 0;
       // Lines after a complete answer without body are not its header.
-      if (inAnswer && !FAnswerDone) {
+      if (inAnswer && !FAnswer.Done) {
         if (FNext != nxNone)
           RunNext();
         else
@@ -108,8 +110,8 @@ bool THttpCli::TakeBufferedBody() {
   FBodyData = FReceiveBuffer;
   FBodyDataLen = FReceiveBufferLen;
   // A chunked body is delimited by its chunks, whatever length was announced.
-  if (FContentLength >= 0 && !FChunked && FBodyDataLen > FContentLength - FReceivedCount)
-    FBodyDataLen = static_cast<std::int32_t>(std::max<std::int64_t>(FContentLength - FReceivedCount, 0));
+  if (FAnswer.ContentLength >= 0 && !FAnswer.Chunked && FBodyDataLen > FAnswer.ContentLength - FAnswer.ReceivedCount)
+    FBodyDataLen = static_cast<std::int32_t>(std::max<std::int64_t>(FAnswer.ContentLength - FAnswer.ReceivedCount, 0));
   FBodyDataTaken = FBodyDataLen;
   GetBodyLineNext();
   const int taken = std::min(FBodyDataTaken, FReceiveBufferLen);
@@ -134,114 +136,85 @@ void THttpCli::FinishIfDocumentEnded() {
 }
 
 void THttpCli::ReadHeaderLine() {
-  if (FHeaderLineCount == 0)
+  if (!FAnswer.HeaderBegun) {
+    FAnswer.HeaderBegun = true;
     FireHeaderBegin();
-  else if (FHeaderLineCount == -1)
-    FHeaderLineCount = 0;
-  ++FHeaderLineCount;
-
+  }
+  const bool first = ++FAnswer.HeaderLines == 1;
   const std::string line = FLastLine;
-  if (FHeaderLineCount == 1 && line.size() >= 6 && UpperCase(line.substr(0, 6)) == "<HTML>") {
-    // A document without header.
-    if (FContentType.empty()) FContentType = "text/html";
-    ChangeState(httpWaitingBody);
-    FNext = nxGetBodyLineNext;
-    FireHeaderEnd();
-    if (FState == httpReady) return;
-    FBodyData = line.data();
-    FBodyDataLen = static_cast<std::int32_t>(line.size());
-    FBodyDataTaken = FBodyDataLen;
-    GetBodyLineNext();
-    FBodyDataLen = 0;
+  if (first && line.size() >= 6 && ascii::Upper(line.substr(0, 6)) == "<HTML>") {
+    StartHeaderlessDocument(line);
     return;
   }
-
   if (line.empty()) {
     EndOfHeader();
     return;
   }
-
-  FReceivedHeader.push_back(line);
-  if (FHeaderLineCount == 1) {
-    if (line.compare(0, 8, "HTTP/1.0") != 0 && line.compare(0, 8, "HTTP/1.1") != 0) {
-      if (OnDataPush2) OnDataPush2(this);
-    } else {
-      FResponseVer = line.substr(5, 3);
-      FCloseReq = (FRequestVer == "1.1" && FResponseVer == "1.0") || FRequestVer == "1.0";
-      HTTP_TRACE(loProtSpecDump, std::string("FCloseReq=") + (FCloseReq ? "1" : "0"));
-      std::size_t i = 9;
-      while (i < line.size() && (line[i] < '0' || line[i] > '9')) ++i;
-      if (i < line.size()) {
-        int code = 0;
-        for (std::size_t j = i; j < i + 3 && j < line.size() && line[j] >= '0' && line[j] <= '9'; ++j)
-          code = code * 10 + (line[j] - '0');
-        FStatusCode = code;
-        FReasonPhrase = i + 4 <= line.size() ? line.substr(i + 4) : std::string();
-      }
-    }
-  } else {
-    std::size_t colon = line.find(':');
-    if (colon != std::string::npos) {
-      const std::string name = LowerCase(line.substr(0, colon));
-      std::size_t v = colon + 1;
-      while (v < line.size() && line[v] == ' ') ++v;
-      const std::string value = line.substr(v);
-      if (name == "location") {
-        TakeLocation(value);
-      } else if (name == "content-length") {
-        const std::int64_t length = ParseLength(value);
-        // Lines that disagree leave the body's end unknown.
-        if (FContentLengthSeen && length != FContentLength) FLengthConflict = true;
-        FContentLengthSeen = true;
-        FContentLength = length;
-      } else if (name == "transfer-encoding") {
-        FTransferEncoding = LowerCase(value);
-        // Only a list that ends in chunked is framed by chunks.
-        FChunked = LowerCase(LastListItem(value)) == "chunked";
-      } else if (name == "content-range") {
-        std::size_t dash = value.find('-');
-        if (dash != std::string::npos && dash >= 6) {
-          ContentRangeBegin = value.substr(6, dash - 6);
-          std::size_t slash = value.find('/', dash + 1);
-          ContentRangeEnd = value.substr(dash + 1, slash == std::string::npos ? std::string::npos : slash - dash - 1);
-        }
-      } else if (name == "accept-ranges") {
-        FAcceptRanges = value;
-      } else if (name == "content-type") {
-        FContentType = LowerCase(value);
-      } else if (name == "www-authenticate" || name == "proxy-authenticate") {
-        FAuthChallenges.push_back(value);
-      } else if (name == "set-cookie") {
-        bool acceptIt = true;
-        FireCookie(value, acceptIt);
-      } else if (name == "connection" || name == "proxy-connection") {
-        const std::string t = LowerCase(Trim(value));
-        if (t == "close")
-          FCloseReq = true;
-        else if (t == "keep-alive")
-          FCloseReq = false;
-      } else if (name == "content-encoding") {
-        FContentEncoding = value;
-      }
-    }
-  }
+  FAnswer.Header.push_back(line);
+  if (first)
+    ReadStatusLine(line);
+  else
+    ReadField(line);
   if (OnHeaderData) OnHeaderData(this);
+}
+
+void THttpCli::StartHeaderlessDocument(const std::string& Line) {
+  if (FAnswer.ContentType.empty()) FAnswer.ContentType = "text/html";
+  ChangeState(httpWaitingBody);
+  FNext = nxGetBodyLineNext;
+  FireHeaderEnd();
+  if (FState == httpReady) return;
+  FBodyData = Line.data();
+  FBodyDataLen = static_cast<std::int32_t>(Line.size());
+  FBodyDataTaken = FBodyDataLen;
+  GetBodyLineNext();
+  FBodyDataLen = 0;
+}
+
+void THttpCli::ReadStatusLine(const std::string& Line) {
+  const std::optional<THttpStatusLine> status = ParseStatusLine(Line);
+  if (!status) {
+    if (OnDataPush2) OnDataPush2(this);
+    return;
+  }
+  TakeStatusLine(FAnswer, *status, FRequestVer);
+  FResponseVer = FAnswer.Version;
+  HTTP_TRACE(loProtSpecDump, std::string("FCloseReq=") + (FAnswer.CloseAfter ? "1" : "0"));
+}
+
+void THttpCli::ReadField(const std::string& Line) {
+  const THttpField field = TakeHeaderField(FAnswer, Line);
+  switch (field.Kind) {
+    case hfLocation: TakeLocation(field.Value); break;
+    case hfSetCookie: {
+      bool acceptIt = true;
+      FireCookie(field.Value, acceptIt);
+      break;
+    }
+    case hfContentRange:
+      if (FAnswer.HasRange) {
+        ContentRangeBegin = FAnswer.RangeBegin;
+        ContentRangeEnd = FAnswer.RangeEnd;
+      }
+      break;
+    default: break;
+  }
 }
 
 void THttpCli::EndOfHeader() {
   HTTP_TRACE(loProtSpecInfo, "End of header");
-  if (FResponseVer == "1.1" && FStatusCode == 100) {
-    // Interim answer: the real one follows without a second OnHeaderBegin.
-    FReceivedHeader.clear();
-    FHeaderLineCount = -1;
-    FContentLengthSeen = FLengthConflict = false;
+  if (FAnswer.Version == "1.1" && FAnswer.StatusCode == 100) {
+    // Interim answer: the real one follows without a second OnHeaderBegin,
+    // and nothing the interim one said is part of it.
+    FAnswer.Reset(FRequestVer == "1.0");
+    FAnswer.HeaderBegun = true;
     return;
   }
   // Chunks frame the body: an announced length plays no part at all, neither
   // for the body's end nor for the request's success.
-  if (FChunked) FContentLength = -1;
+  if (FAnswer.Chunked) FAnswer.ContentLength = -1;
   FireHeaderEnd();
-  if (FState == httpWaitingProxyConnect && FStatusCode >= 200 && FStatusCode < 300) {
+  if (FState == httpWaitingProxyConnect && FAnswer.StatusCode >= 200 && FAnswer.StatusCode < 300) {
     TunnelEstablished();
     return;
   }
@@ -249,22 +222,21 @@ void THttpCli::EndOfHeader() {
     FReceiveBufferLen = 0;
     return;
   }
-  if (FLengthConflict && !FChunked && FRequestType != httpHEAD) {
-    AnswerFailed(kErrBadLength, "Content-Length values differ");
+  if (FAnswer.LengthConflict && !FAnswer.Chunked && FRequestType != httpHEAD) {
+    AnswerFailed(httperr::kBadLength, "Content-Length values differ");
     return;
   }
-  if (FLocationRefused) {
-    AnswerFailed(kErrBadTarget, "Refused Location: it holds CR or LF");
+  if (!FAnswer.LocationRefused.empty()) {
+    AnswerFailed(httperr::kBadTarget, FAnswer.LocationRefused);
     return;
   }
-  const bool noBody =
-      FContentLength == 0 || FRequestType == httpHEAD ||
-      (FContentLength == -1 && (FStatusCode < 200 || FStatusCode == 204 || FStatusCode == 301 ||
-                                FStatusCode == 302 || FStatusCode == 304 || FStatusCode == 401 ||
-                                FStatusCode == 407));
+  const int S = FAnswer.StatusCode;
+  const bool noBody = FAnswer.ContentLength == 0 || FRequestType == httpHEAD ||
+                      (FAnswer.ContentLength == -1 && (S < 200 || S == 204 || S == 301 || S == 302 || S == 304 ||
+                                                       S == 401 || S == 407));
   if (noBody) {
-    FAnswerDone = true;
-    if (FCloseReq) {
+    FAnswer.Done = true;
+    if (FAnswer.CloseAfter) {
       if (FLocationFlag) {
         StartRelocation();
       } else {
@@ -284,9 +256,9 @@ void THttpCli::EndOfHeader() {
     return;
   }
   // A body follows.
-  if (FContentType == "text/html") {
+  if (FAnswer.ContentType == "text/html") {
     std::size_t dot = FDocName.rfind('.');
-    std::string ext = dot == std::string::npos ? std::string() : LowerCase(FDocName.substr(dot));
+    std::string ext = dot == std::string::npos ? std::string() : ascii::Lower(FDocName.substr(dot));
     if (ext == ".exe" || ext.empty()) {
       if (dot == std::string::npos)
         FDocName += ".htm";

@@ -1,65 +1,33 @@
-// ASCII text helpers of the HTTP client's units: case, prefixes, trimming,
-// list items, decimal lengths, hexadecimal digits, request targets and the
-// host-and-port form.
+// Text helpers of the HTTP client's units, built on the ASCII helpers: list
+// items, decimal lengths, request targets and the host-and-port form.
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <string>
 
+#include "platform/AsciiText.h"
+
 namespace httptext {
-
-inline std::string LowerCase(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
-inline std::string UpperCase(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-inline bool StartsNoCase(const std::string& s, const char* prefix) {
-  std::size_t n = std::strlen(prefix);
-  if (s.size() < n) return false;
-  return LowerCase(s.substr(0, n)) == LowerCase(prefix);
-}
-
-inline std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
-}
 
 // The last item of a comma-separated list, trimmed.
 inline std::string LastListItem(const std::string& list) {
   const std::size_t comma = list.rfind(',');
-  return Trim(comma == std::string::npos ? list : list.substr(comma + 1));
+  return ascii::Trim(comma == std::string::npos ? list : list.substr(comma + 1));
 }
 
 // A decimal length: digits only, no sign, no overflow; -1 otherwise.
 inline std::int64_t ParseLength(const std::string& text) {
-  std::string t = Trim(text);
+  std::string t = ascii::Trim(text);
   if (t.empty()) return -1;
   std::int64_t v = 0;
   for (char c : t) {
-    if (c < '0' || c > '9') return -1;
+    if (!ascii::IsDigit(c)) return -1;
     int d = c - '0';
     if (v > (std::numeric_limits<std::int64_t>::max() - d) / 10) return -1;
     v = v * 10 + d;
   }
   return v;
-}
-
-inline int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 // The address without its "#fragment", which is never sent.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "net/http/HttpProt.h"
+#include "net/socket/WSocket.h"
 
 namespace {
 
@@ -49,13 +50,22 @@ void THttpTimeLimits::Rearm() {
   FConnectExpired = false;
   FPhase = tpIdle;
   FSeenState = -1;
+  FHandshake.clear();
 }
 
-void THttpTimeLimits::Expire(bool connect, std::uint32_t ms) {
+void THttpTimeLimits::Expire(bool connect, std::uint32_t ms, const std::string& stage) {
   FConnectExpired = connect;
   FReason = connect ? "Timed out: not connected within " + SecondsText(ms)
-                    : "Timed out: nothing received for " + SecondsText(ms);
+                    : "Timed out: nothing received for " + SecondsText(ms) + stage;
   FCli.Abort();
+}
+
+std::string THttpTimeLimits::Handshake() const {
+  const TWSocket* s = FCli.CtrlSocket();
+  if (!s || s->GetState() != wsConnected) return std::string();
+  if (s->SocksNegotiating()) return " during the SOCKS negotiation";
+  if (s->SslHandshaking()) return " during the TLS handshake";
+  return std::string();
 }
 
 void THttpTimeLimits::Check() {
@@ -65,6 +75,7 @@ void THttpTimeLimits::Check() {
   if (state == httpReady || state == httpAborting) {
     FPhase = tpIdle;
     FSeenState = -1;
+    FHandshake.clear();
     return;
   }
   const TPhase phase = IsConnecting(state) ? tpConnecting : tpConnected;
@@ -72,6 +83,7 @@ void THttpTimeLimits::Check() {
     FPhase = phase;
     FPhaseStart = now;
     FLastActivity = now;
+    FHandshake.clear();
   }
   // Anything that moved is a sign of life: state, header lines, body bytes,
   // a relocation.
@@ -87,7 +99,17 @@ void THttpTimeLimits::Check() {
     if (phase == tpConnected) FLastActivity = now;
   }
   if (phase == tpConnecting) {
-    if (FConnectMs > 0 && static_cast<std::uint32_t>(now - FPhaseStart) >= FConnectMs) Expire(true, FConnectMs);
+    // A handshake moves nothing the client counts, so once the TCP
+    // connection stands the silence limit bounds each handshake as a whole.
+    const std::string handshake = Handshake();
+    if (handshake != FHandshake) {
+      FHandshake = handshake;
+      FHandshakeStart = now;
+    }
+    if (FConnectMs > 0 && static_cast<std::uint32_t>(now - FPhaseStart) >= FConnectMs)
+      Expire(true, FConnectMs);
+    else if (FIdleMs > 0 && !FHandshake.empty() && static_cast<std::uint32_t>(now - FHandshakeStart) >= FIdleMs)
+      Expire(false, FIdleMs, FHandshake);
   } else if (FIdleMs > 0 && static_cast<std::uint32_t>(now - FLastActivity) >= FIdleMs) {
     Expire(false, FIdleMs);
   }

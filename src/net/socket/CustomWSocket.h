@@ -208,6 +208,10 @@ class TCustomWSocket : public TComponent {
   virtual void DoAbort(std::uint16_t Error);
   virtual void BindLocal();
   virtual int RealSend(const void* Data, int Len);
+  // A raise that may return: with OnError assigned, the refusal becomes an
+  // OnError event and the call comes back instead of throwing
+  // ESocketException. Every call site therefore writes "raise; return;" so
+  // that the refused operation goes no further.
   virtual void RaiseSocketException(const std::string& Msg);
   virtual void RaiseSocketExceptionFmt(const char* Fmt, ...);
   virtual void HandleBgException(const std::exception& E);
@@ -242,8 +246,31 @@ class TCustomWSocket : public TComponent {
   bool IsCurrent(const TConnectionId& Id) const;
 
   void SetState(TSocketState NewState);
+  // Raises the last error as RaiseSocketException does: it may return.
   void ReportSocketError(const std::string& Operation);
   void DiscardSendQueue();
+  // The steps a connect and a listen share. They map a protocol to a socket
+  // type differently and name their failures differently.
+  enum class TOpenPurpose { Connect, Listen };
+  // Resolves what is not resolved yet of Proto, Port, (for a connect)
+  // LocalPort and Addr into FProto, FType, FLocalPortNum and Fsin; raises
+  // and returns false when a text does not resolve.
+  bool ResolveEndpoint(TOpenPurpose Purpose);
+  // Opens the system socket of FType and FProto in Family; reports the
+  // failure under Operation and returns false.
+  bool OpenSocket(int Family, const std::string& Operation);
+  // Asks the window for the notifications in Mask; false when refused.
+  bool SelectEvents(long Mask, const std::string& Operation);
+  // Connect's own steps: its refusals (true when refused), the options of
+  // either socket type (false when one failed) and the connect call.
+  bool RefuseConnect();
+  bool SetDatagramOptions();
+  bool SetStreamOptions();
+  void StartConnect();
+  // Listen's own steps: its refusals (true when refused) and the start of
+  // a datagram or raw socket (false when it failed).
+  bool RefuseListen();
+  bool ListenForDatagrams();
   // Reads the system's send and receive buffer sizes; false when refused.
   bool ReadBufferSizes();
   void SetLingerOption();

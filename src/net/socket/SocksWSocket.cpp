@@ -1,8 +1,10 @@
-// TCustomSocksWSocket: the SOCKS 4, 4A and 5 negotiation in front of a connection.
+// TCustomSocksWSocket: the SOCKS 4, 4A and 5 negotiation in front of a connection: the settings, the checks
+// before connecting and the requests sent (SocksReply.cpp reads the replies).
 #include <cstring>
 
 #include "net/socket/SocksWSocket.h"
 #include "net/socket/WSocketInternal.h"
+#include "platform/AsciiText.h"
 
 using namespace wsocket_internal;
 
@@ -15,7 +17,7 @@ TCustomSocksWSocket::TCustomSocksWSocket() = default;
 
 void TCustomSocksWSocket::ResetDefaults() {
   TCustomWSocket::ResetDefaults();
-  FSocksState = SocksIdle;
+  SetSocksState(SocksIdle);
   FSocksServer.clear();
   FSocksPort.clear();
   FSocksLevel = "5";
@@ -34,7 +36,7 @@ void TCustomSocksWSocket::SetSocksLevel(const std::string& Value) {
     RaiseSocketException("Invalid socks level. Must be 4, 4A or 5.");
     return;
   }
-  FSocksLevel = UpperAscii(Value);
+  FSocksLevel = ascii::Upper(Value);
 }
 
 void TCustomSocksWSocket::SetSocksServer(const std::string& Value) {
@@ -42,7 +44,7 @@ void TCustomSocksWSocket::SetSocksServer(const std::string& Value) {
     RaiseSocketException("Can't change socks server if not closed");
     return;
   }
-  FSocksServer = Trim(Value);
+  FSocksServer = ascii::Trim(Value);
   FSocksServerAssigned = !FSocksServer.empty();
 }
 
@@ -51,7 +53,7 @@ void TCustomSocksWSocket::SetSocksPort(const std::string& Value) {
     RaiseSocketException("Can't change socks port if not closed");
     return;
   }
-  FSocksPort = Trim(Value);
+  FSocksPort = ascii::Trim(Value);
   FSocksPortAssigned = !FSocksPort.empty();
 }
 
@@ -72,13 +74,13 @@ void TCustomSocksWSocket::Connect() {
   }
   // A proxy that could not be reached leaves its negotiation waiting when a
   // close handler connects again at once.
-  FSocksState = SocksIdle;
+  SetSocksState(SocksIdle);
   if (!FSocksServerAssigned) {
     TCustomWSocket::Connect();
     return;
   }
-  std::string p = Trim(FProtoStr);
-  if (LowerAscii(p) != "tcp" && p != "6") {
+  std::string p = ascii::Trim(FProtoStr);
+  if (ascii::Lower(p) != "tcp" && p != "6") {
     RaiseSocketException("tcp is the only protocol supported thru socks server");
     return;
   }
@@ -115,7 +117,7 @@ void TCustomSocksWSocket::Connect() {
     RaiseSocketException("connect: " + e.Message());
     return;
   }
-  FSocksState = SocksAwaitMethod;
+  SetSocksState(SocksAwaitMethod);
   FRcvCnt = 0;
   FAddrResolved = true;  // keeps the core on the proxy's address
   FPortResolved = true;
@@ -123,6 +125,8 @@ void TCustomSocksWSocket::Connect() {
   FAddrResolved = false;
   FPortResolved = false;
 }
+
+void TCustomSocksWSocket::SetSocksState(TSocksState State) { FSocksState = State; }
 
 void TCustomSocksWSocket::SessionConnectedHook(std::uint16_t Error) {
   if (FSocksState == SocksAwaitMethod) {
@@ -147,7 +151,7 @@ void TCustomSocksWSocket::SessionConnectedHook(std::uint16_t Error) {
 void TCustomSocksWSocket::SocksDoConnect() {
   std::uint8_t buf[kSocksArea];
   int n = 0;
-  FSocksState = SocksAwaitConnect;
+  SetSocksState(FSocksLevel[0] == '4' ? SocksAwaitConnect4 : SocksAwaitConnect5);
   if (FSocksLevel[0] == '4') {
     std::uint32_t dest;
     if (FSocksLevel == "4A") {
@@ -214,199 +218,12 @@ void TCustomSocksWSocket::SocksDoAuthenticate() {
   buf[n++] = static_cast<std::uint8_t>(plen);
   std::memcpy(buf + n, FSocksPassword.data(), plen);
   n += static_cast<int>(plen);
-  FSocksState = SocksAwaitAuth;
+  SetSocksState(SocksAwaitAuth);
   TriggerSocksAuthState(socksAuthStart);
   try {
     Send(buf, n);
   } catch (...) {
   }
-}
-
-void TCustomSocksWSocket::SocksFail(int Code, const std::string& Msg) {
-  TriggerSocksError(Code, Msg);
-  FSocksState = SocksIdle;
-  TCustomWSocket::SessionConnectedHook(static_cast<std::uint16_t>(Code));
-  DoClose(true, static_cast<std::uint16_t>(Code));
-}
-
-bool TCustomSocksWSocket::SocksReceive(int Max) {
-  if (Max <= 0) {
-    // The reply does not fit the area.
-    SocksFail(socksProtocolError, "too much data availaible");
-    return false;
-  }
-  int n = Receive(FRcvBuf + FRcvCnt, Max);
-  if (n < 0) {
-    if (FLastError == plat::WSAEWOULDBLOCK) return false;
-    int code = FLastError;
-    if (FSocksState == SocksAwaitAuth) TriggerSocksAuthState(socksAuthFailure);
-    SocksFail(code, "data receive error");
-    return false;
-  }
-  if (n == 0) {
-    // The proxy closed in the middle of the negotiation.
-    if (FSocksState == SocksAwaitAuth) TriggerSocksAuthState(socksAuthFailure);
-    SocksFail(plat::WSAECONNABORTED, "data receive error");
-    return false;
-  }
-  FRcvCnt += n;
-  return true;
-}
-
-bool TCustomSocksWSocket::TriggerDataAvailable(std::uint16_t Error) {
-  if (FSocksState == SocksIdle) return TCustomWSocket::TriggerDataAvailable(Error);
-  if (Error != 0) {
-    SocksFail(Error, "data receive error");
-    return false;
-  }
-  switch (FSocksState) {
-    case SocksAwaitMethod: {
-      if (!SocksReceive(127 - FRcvCnt)) return true;
-      if (FSocksLevel[0] == '4') {
-        SocksFail(socksProtocolError, "TWSocket logic error");
-        return true;
-      }
-      if (FRcvCnt < 2) return true;
-      FRcvCnt = 0;
-      if (FRcvBuf[0] != 5) {
-        SocksFail(socksVersionError, "socks version error");
-        return true;
-      }
-      if (FRcvBuf[1] == 0) {
-        if (FSocksAuthNumber == 2) TriggerSocksAuthState(socksAuthNotRequired);
-        SocksDoConnect();
-      } else if (FRcvBuf[1] == 2) {
-        SocksDoAuthenticate();
-      } else {
-        SocksFail(socksAuthMethodError, "authentification method not acceptable");
-      }
-      return true;
-    }
-    case SocksAwaitAuth: {
-      if (!SocksReceive(127 - FRcvCnt)) return true;
-      if (FRcvCnt >= 1 && FRcvBuf[0] != 1) {
-        SocksFail(socksVersionError, "socks version error");
-        return true;
-      }
-      if (FRcvCnt < 2) return true;
-      if (FRcvCnt == 2) {
-        if (FRcvBuf[1] != 0) {
-          SocksFail(socksAuthenticationFailed, "socks authentication failed");
-          return true;
-        }
-        FRcvCnt = 0;
-        TriggerSocksAuthState(socksAuthSuccess);
-        SocksDoConnect();
-        return true;
-      }
-      SocksFail(socksProtocolError, "too much data availaible");
-      return true;
-    }
-    case SocksAwaitConnect: {
-      if (FSocksLevel[0] == '4') {
-        if (!SocksReceive(8 - FRcvCnt)) return true;
-        if (FRcvCnt < 8) return true;
-        FRcvCnt = 0;
-        if (FRcvBuf[0] != 0) {
-          SocksFail(socksVersionError, "socks version error");
-          return true;
-        }
-        switch (FRcvBuf[1]) {
-          case 90:
-            return SocksTunnelUp();
-          case 91: SocksFail(socksRejectedOrFailed, "request rejected or failed"); break;
-          case 92: SocksFail(socksConnectionRefused, "connection refused"); break;
-          case 93: SocksFail(socksAuthenticationFailed, "authentification failed"); break;
-          default: SocksFail(socksUnassignedError, "unassigned error #" + std::to_string(FRcvBuf[1])); break;
-        }
-        return true;
-      }
-      if (!SocksReceive(127 - FRcvCnt)) return true;
-      if (FRcvCnt >= 1 && FRcvBuf[0] != 5) {
-        SocksFail(socksVersionError, "socks version error");
-        return true;
-      }
-      if (FRcvCnt >= 2 && FRcvBuf[1] != 0) {
-        int code;
-        std::string text;
-        switch (FRcvBuf[1]) {
-          case 1: code = socksGeneralFailure; text = "general SOCKS server failure"; break;
-          case 2: code = socksConnectionNotAllowed; text = "connection not allowed by ruleset"; break;
-          case 3: code = socksNetworkUnreachable; text = "network unreachable"; break;
-          case 4: code = socksHostUnreachable; text = "host unreachable"; break;
-          case 5: code = socksConnectionRefused; text = "connection refused"; break;
-          case 6: code = socksTtlExpired; text = "time to live expired"; break;
-          case 7: code = socksUnknownCommand; text = "command not supported"; break;
-          case 8: code = socksUnknownAddressType; text = "address type not supported"; break;
-          default: code = socksUnassignedError; text = "unassigned error #" + std::to_string(FRcvBuf[1]); break;
-        }
-        SocksFail(code, text);
-        return true;
-      }
-      if (FRcvCnt < 5) return true;
-      int need = FRcvBuf[3] == 1 ? 10 : FRcvBuf[3] == 3 ? FRcvBuf[4] + 7 : 5;
-      if (need > 127) {
-        SocksFail(socksProtocolError, "too much data availaible");
-        return true;
-      }
-      if (FRcvCnt < need) return true;
-      int port;
-      if (FRcvBuf[3] == 1) {
-        FBoundAddr = std::to_string(FRcvBuf[4]) + "." + std::to_string(FRcvBuf[5]) + "." +
-                     std::to_string(FRcvBuf[6]) + "." + std::to_string(FRcvBuf[7]);
-        port = (FRcvBuf[8] << 8) | FRcvBuf[9];
-      } else if (FRcvBuf[3] == 3) {
-        int len = FRcvBuf[4];
-        FBoundAddr.assign(reinterpret_cast<const char*>(FRcvBuf + 5), static_cast<std::size_t>(len));
-        port = (FRcvBuf[5 + len] << 8) | FRcvBuf[6 + len];
-      } else {
-        SocksFail(socksUnknownAddressType, "address type not supported");
-        return true;
-      }
-      FBoundPort = std::to_string(port);
-      FSocksState = SocksIdle;
-      FSocksRcvdCnt = FRcvCnt - need;
-      FSocksRcvdPtr = need;
-      FRcvCnt = 0;
-      return SocksTunnelUp();
-    }
-    default:
-      SocksFail(socksInternalError, "internal error");
-      return false;
-  }
-}
-
-bool TCustomSocksWSocket::SocksTunnelUp() {
-  FSocksState = SocksIdle;
-  const TConnectionId conn = CurrentConnection();
-  SessionConnectedHook(0);  // a layer above may start its own session (TLS)
-  if (!IsCurrent(conn)) return true;  // the handler closed or replaced the connection
-  return TriggerDataAvailable(0);
-}
-
-int TCustomSocksWSocket::GetRcvdCount() {
-  if (FSocksRcvdCnt > 0) return FSocksRcvdCnt;
-  return TCustomWSocket::GetRcvdCount();
-}
-
-int TCustomSocksWSocket::DoRecv(void* Buffer, int BufferSize, int Flags) {
-  if (FSocksRcvdCnt > 0) {
-    if (BufferSize <= 0) return 0;
-    if (!Buffer) {
-      FLastError = plat::WSAEFAULT;
-      return -1;
-    }
-    int n = BufferSize < FSocksRcvdCnt ? BufferSize : FSocksRcvdCnt;
-    if (FSocksRcvdPtr < 0 || FSocksRcvdPtr + n > static_cast<int>(sizeof FRcvBuf)) {  // cannot happen; never overrun
-      FSocksRcvdCnt = 0;
-      return TCustomWSocket::DoRecv(Buffer, BufferSize, Flags);
-    }
-    std::memcpy(Buffer, FRcvBuf + FSocksRcvdPtr, static_cast<std::size_t>(n));
-    FSocksRcvdPtr += n;
-    FSocksRcvdCnt -= n;
-    return n;
-  }
-  return TCustomWSocket::DoRecv(Buffer, BufferSize, Flags);
 }
 
 void TCustomSocksWSocket::TriggerSessionClosed(std::uint16_t Error) {

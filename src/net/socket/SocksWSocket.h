@@ -65,7 +65,9 @@ class TCustomSocksWSocket : public TCustomWSocket {
   TSocksAuthStateEvent OnSocksAuthState;
 
  protected:
-  enum TSocksState { SocksIdle, SocksAwaitMethod, SocksAwaitAuth, SocksAwaitConnect };
+  // The reply the proxy owes next; a SOCKS 4 and a SOCKS 5 connect reply
+  // differ in shape, so each has its state.
+  enum TSocksState { SocksIdle, SocksAwaitMethod, SocksAwaitAuth, SocksAwaitConnect4, SocksAwaitConnect5 };
 
   void ResetDefaults() override;
   bool TriggerDataAvailable(std::uint16_t Error) override;
@@ -76,11 +78,22 @@ class TCustomSocksWSocket : public TCustomWSocket {
   virtual void TriggerSocksError(int Error, const std::string& Msg);
   virtual void TriggerSocksAuthState(TSocksAuthState AuthState);
 
+  // The only writer of FSocksState.
+  void SetSocksState(TSocksState State);
   void SocksDoConnect();
   void SocksDoAuthenticate();
   void SocksFail(int Code, const std::string& Msg);
   // Receives up to `Max` more reply bytes into FRcvBuf; false ends the call.
   bool SocksReceive(int Max);
+  // One handler per state for the bytes of the reply it awaits; each returns
+  // what TriggerDataAvailable returns.
+  bool SocksMethodReply();
+  bool SocksAuthReply();
+  bool SocksConnectReply4();
+  bool SocksConnectReply5();
+  // Takes BoundAddr and BoundPort from a whole SOCKS 5 reply of Length
+  // bytes in FRcvBuf; false for an address type it does not know.
+  bool TakeBoundAddress(int Length);
   // The proxy connected us: the session starts and bytes that came with the
   // reply are offered.
   bool SocksTunnelUp();

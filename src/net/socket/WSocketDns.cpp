@@ -1,6 +1,7 @@
 // TCustomWSocket's name lookup: forward and reverse, asynchronous through the hidden window or synchronous.
 #include "net/socket/CustomWSocket.h"
 #include "net/socket/WSocketInternal.h"
+#include "platform/AsciiText.h"
 
 using namespace wsocket_internal;
 
@@ -51,7 +52,7 @@ bool TCustomWSocket::TakeLookupAnswer(plat::UINT Msg, plat::WPARAM WParam, plat:
 void TCustomWSocket::DnsLookup(const std::string& HostName) {
   if (!BeginLookup(!HostName.empty(), "DNS lookup: invalid host name.")) return;
   if (IsDottedQuad(HostName)) {
-    std::uint32_t a = plat::WsInetAddr(Trim(HostName));
+    std::uint32_t a = plat::WsInetAddr(ascii::Trim(HostName));
     if (a != plat::WS_INADDR_NONE) {
       FDnsResult = plat::WsInetNtoa(a);
       FDnsResultList.push_back(FDnsResult);

@@ -31,13 +31,9 @@ struct LiveCountGuard {
   LiveCountGuard& operator=(const LiveCountGuard&) = delete;
 };
 
-std::string Trim(const std::string& s);
-std::string LowerAscii(std::string s);
-std::string UpperAscii(std::string s);
 std::string VFormat(const char* fmt, va_list ap);
 std::string Format(const char* fmt, ...);
 std::string Hex8(const void* p);
-bool IsDigit(char c);
 std::int32_t WrapAdd(std::int32_t a, int b);
 unsigned ParseLeadingDecimal(const std::string& s);
 

@@ -4,6 +4,7 @@
 
 #include "net/socket/CustomWSocket.h"
 #include "net/socket/WSocketInternal.h"
+#include "platform/AsciiText.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ int AtoiSkipSpaces(const std::string& Str) {
   std::size_t i = 0;
   while (i < Str.size() && Str[i] == ' ') ++i;
   unsigned v = 0;  // wraps instead of overflowing
-  while (i < Str.size() && Str[i] >= '0' && Str[i] <= '9') v = v * 10u + static_cast<unsigned>(Str[i++] - '0');
+  while (i < Str.size() && ascii::IsDigit(Str[i])) v = v * 10u + static_cast<unsigned>(Str[i++] - '0');
   return static_cast<int>(v);
 }
 
@@ -91,12 +92,12 @@ bool IsDottedQuad(const std::string& Str) {
   unsigned part = 0;
   while (i < n) {
     char c = Str[i];
-    if (c >= '0' && c <= '9') {
+    if (ascii::IsDigit(c)) {
       part = part * 10u + static_cast<unsigned>(c - '0');
       if (part > 100000u) part = 100000u;  // stays "above 255" without overflow
       ++i;
     } else if (c == '.') {
-      if (dots == 3 || part > 255u || i + 1 >= n || !(Str[i + 1] >= '0' && Str[i + 1] <= '9')) return false;
+      if (dots == 3 || part > 255u || i + 1 >= n || !ascii::IsDigit(Str[i + 1])) return false;
       ++dots;
       part = 0;
       ++i;
@@ -155,25 +156,6 @@ LiveCountGuard::~LiveCountGuard() {
   if (--g_WSocketGCount < 1) g_WSocketLoaded = false;
 }
 
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
-}
-
-std::string LowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
-std::string UpperAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
 std::string VFormat(const char* fmt, va_list ap) {
   va_list ap2;
   va_copy(ap2, ap);
@@ -198,15 +180,13 @@ std::string Hex8(const void* p) {
   return Format("%08X", static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(p) & 0xFFFFFFFFu));
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 std::int32_t WrapAdd(std::int32_t a, int b) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
 }
 
 unsigned ParseLeadingDecimal(const std::string& s) {
   unsigned v = 0;
-  for (std::size_t i = 0; i < s.size() && IsDigit(s[i]); ++i) v = v * 10u + static_cast<unsigned>(s[i] - '0');
+  for (std::size_t i = 0; i < s.size() && ascii::IsDigit(s[i]); ++i) v = v * 10u + static_cast<unsigned>(s[i] - '0');
   return v;
 }
 
@@ -228,7 +208,7 @@ std::uint32_t WSocketResolveHost(const std::string& InAddr) {
   if (InAddr.empty() || InAddr.size() > 256)
     throw ESocketException("WSocketResolveHost: '" + InAddr + "' Invalid Hostname.");
   WSocketLoad();
-  std::string s = Trim(InAddr);
+  std::string s = ascii::Trim(InAddr);
   if (IsDottedQuad(s)) {
     std::uint32_t a = plat::WsInetAddr(s);
     if (a == plat::WS_INADDR_NONE && s != "255.255.255.255")
@@ -246,10 +226,18 @@ std::uint32_t WSocketResolveHost(const std::string& InAddr) {
 std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Proto) {
   if (Port.empty() || Port.size() >= 32) throw ESocketException("WSocketResolvePort: Invalid Port.");
   if (Proto.empty() || Proto.size() >= 32) throw ESocketException("WSocketResolvePort: Invalid Proto.");
-  if (IsDigit(Port[0])) return static_cast<std::uint16_t>(ParseLeadingDecimal(Port));
+  if (ascii::IsDigit(Port[0])) {
+    // A number beyond 65535 names no port; it must not wrap into another one.
+    unsigned value = 0;
+    for (std::size_t i = 0; i < Port.size() && ascii::IsDigit(Port[i]); ++i) {
+      value = value * 10u + static_cast<unsigned>(Port[i] - '0');
+      if (value > 65535u) throw ESocketException("WSocketResolvePort: Invalid Port.");
+    }
+    return static_cast<std::uint16_t>(value);
+  }
   WSocketLoad();
   std::uint16_t portNet = 0;
-  if (plat::WsGetServByName(Trim(Port), Trim(Proto), portNet) != 0)
+  if (plat::WsGetServByName(ascii::Trim(Port), ascii::Trim(Proto), portNet) != 0)
     throw ESocketException(Format("WSocketResolvePort: Cannot convert port '%s', Error #%d", Port.c_str(),
                                   plat::WSAGetLastError()));
   return plat::WsNtohs(portNet);
@@ -257,8 +245,8 @@ std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Pro
 
 int WSocketResolveProto(const std::string& Proto) {
   if (Proto.empty() || Proto.size() >= 32) throw ESocketException("WSocketResolveProto: Invalid Protocol.");
-  if (IsDigit(Proto[0])) return static_cast<int>(ParseLeadingDecimal(Proto));
-  std::string p = LowerAscii(Trim(Proto));
+  if (ascii::IsDigit(Proto[0])) return static_cast<int>(ParseLeadingDecimal(Proto));
+  std::string p = ascii::Lower(ascii::Trim(Proto));
   if (p == "tcp") return 6;
   if (p == "udp") return 17;
   if (p == "raw") return 255;

@@ -1,13 +1,14 @@
 // TCustomWSocket's properties: remote and local address texts, library version, send flags, queue inspection, peer and local names.
 #include "net/socket/CustomWSocket.h"
 #include "net/socket/WSocketInternal.h"
+#include "platform/AsciiText.h"
 
 using namespace wsocket_internal;
 
 // Addr, Port and Proto: trimmed, refused while open, resolved again on use.
 bool TCustomWSocket::AssignRemoteText(const char* Name, const std::string& Value, std::string& Text,
                                       bool& Assigned, bool& Resolved) {
-  std::string s = Trim(Value);
+  std::string s = ascii::Trim(Value);
   if (Assigned && s == Text) return true;
   if (FState != wsClosed) {
     RaiseSocketException(std::string("Cannot change ") + Name + " if not closed");
@@ -36,7 +37,7 @@ void TCustomWSocket::SetLocalAddr(const std::string& Value) {
     RaiseSocketException("Cannot change LocalAddr if not closed");
     return;
   }
-  std::string s = Trim(Value);
+  std::string s = ascii::Trim(Value);
   FLocalAddr = s.empty() ? "0.0.0.0" : s;
 }
 
