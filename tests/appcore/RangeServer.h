@@ -30,6 +30,8 @@ class TRangeServer {
   std::string ChangedDoc;
   int PaceMs = 0;                // pause after each 4 KiB
   int SlowFirstMs = 0;           // pause after each 4 KiB of the first ranged request only
+  int LingerMs = 0;              // an ended connection counts against Cap this much longer
+  long long MostPerAnswer = 0;   // a range answer serves at most this many bytes; 0: all asked
 
   explicit TRangeServer(std::string doc) : Doc(std::move(doc)) {
     FFd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -100,8 +102,13 @@ class TRangeServer {
     FMost = std::max(FMost.load(), open);
     struct TLeave {
       std::atomic<int>& n;
-      ~TLeave() { --n; }
-    } leave{FOpen};
+      int lingerMs;
+      ~TLeave() {
+        // Like a server that notices a close only at its next write.
+        if (lingerMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(lingerMs));
+        --n;
+      }
+    } leave{FOpen, LingerMs};
     TRequest r = Parse(head);
     int index;
     {
@@ -128,6 +135,7 @@ class TRangeServer {
     if (partial) {
       first = r.First;
       if (r.Last >= 0) last = std::min(r.Last, size - 1);
+      if (MostPerAnswer > 0) last = std::min(last, first + MostPerAnswer - 1);
       if (first > last) partial = false, first = 0, last = size - 1;
     }
     std::string h = partial ? "HTTP/1.1 206 Partial Content\r\n" : "HTTP/1.1 200 OK\r\n";

@@ -54,3 +54,13 @@ TEST(SegmentPlan, ACappedPieceAndAReleasedClaimAreHandedOutAgain) {
   EXPECT_EQ(plan.Received(7, 10), 0);  // no claim, nothing counted
   EXPECT_EQ(plan.DoneBytes(), 30);
 }
+
+TEST(SegmentPlan, ClaimsTakenTogetherGetEqualSharesOfTheGap) {
+  TSegmentPlan plan(1000, 300, 100);
+  plan.AddDone({0, 100});
+  EXPECT_EQ(plan.Claim(0, 450), (TByteRange{100, 400}));  // the piece cap is smaller
+  EXPECT_EQ(plan.Claim(1, 250), (TByteRange{400, 650}));
+  EXPECT_EQ(plan.Claim(2, 0), (TByteRange{650, 950}));
+  EXPECT_EQ(plan.Claim(3, 500), (TByteRange{950, 1000}));
+  EXPECT_EQ(plan.Claim(4, 10), (TByteRange{100 + 150, 400}));  // no gap: a half, whatever the share
+}

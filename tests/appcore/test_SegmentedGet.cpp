@@ -4,11 +4,15 @@
 // version that changes half-way, a server that ignores ranges, ranges done
 // by an earlier run, one rate limit for all connections, and a connection
 // reopened for being too slow.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "app/core/SegmentedGet.h"
@@ -134,11 +138,16 @@ TEST(SegmentedGet, WorkIsStolenAndTheConnectionsRunAtOnce) {
   EXPECT_EQ(out.MostOpen, 4);
   EXPECT_EQ(r.mostOpenSeen, 4);
   EXPECT_GE(server.MostAtOnce(), 2);
-  // Without a cap the first range asks for everything; the others split it.
-  bool whole = false;
-  for (const TRangeServer::TRequest& q : server.Requests()) whole = whole || (q.First == 0 && q.Last == 64 * 1024 - 1);
-  EXPECT_TRUE(whole);
-  EXPECT_GE(server.Requests().size(), 4u);
+  // Connections that start together ask for equal shares: none asks for
+  // everything only to be cut short once the others split its range.
+  const auto requests = server.Requests();
+  ASSERT_GE(requests.size(), 4u);
+  std::vector<std::pair<long long, long long>> first;
+  for (std::size_t i = 0; i < 4; ++i) first.emplace_back(requests[i].First, requests[i].Last);
+  std::sort(first.begin(), first.end());
+  EXPECT_EQ(first, (std::vector<std::pair<long long, long long>>{
+                       {0, 16383}, {16384, 32767}, {32768, 49151}, {49152, 65535}}));
+  EXPECT_EQ(server.BodyBytesSent(), 64 * 1024) << "no range cut short and asked again";
 }
 
 TEST(SegmentedGet, AServerThatTakesTwoConnectionsGetsTwoAndTheDownloadSucceeds) {
@@ -159,6 +168,60 @@ TEST(SegmentedGet, AServerThatTakesTwoConnectionsGetsTwoAndTheDownloadSucceeds) 
   bool said = false;
   for (const std::string& l : r.said) said = said || l.find("takes no more than") != std::string::npos;
   EXPECT_TRUE(said);
+}
+
+TEST(SegmentedGet, AConnectionJustClosedThatStillCountsAgainstTheCapLowersNothing) {
+  const std::string doc = Document(400000);
+  TRangeServer server(doc);
+  server.Cap = 2;
+  server.PaceMs = 5;
+  server.LingerMs = 300;
+  server.Start();
+  {
+    // A first request closed as soon as its answer begins, as when the
+    // first answer is handed over to the segments.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(std::stoi(server.Url().substr(17))));
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const std::string get = "GET /clip.flv HTTP/1.1\r\nHost: x\r\n\r\n";
+    ASSERT_EQ(::send(fd, get.data(), get.size(), 0), static_cast<ssize_t>(get.size()));
+    char buf[64];
+    ASSERT_GT(::recv(fd, buf, sizeof buf, 0), 0);
+    ::close(fd);
+  }
+  TSegRun r;
+  TSegmentedGet get(r.fd, IdentityOf(server, doc), r.Hooks());
+  Small(get, 0);
+  get.MinSplit = 50000;
+  get.MsPerSecond = 1000;  // the wait of Retry-After: 1 outlasts the linger
+  get.Connections = 4;
+  const TSegmentedOutcome out = get.Run(server.Url());
+  server.Stop();
+  ASSERT_EQ(out.End, seComplete) << out.Failure.Reason;
+  EXPECT_EQ(r.Saved(), doc);
+  EXPECT_EQ(get.HostLimit(), 2);
+}
+
+TEST(SegmentedGet, AServerThatServesLessThanAskedIsAskedForTheRestWithoutAFailure) {
+  const std::string doc = Document(20001);
+  TRangeServer server(doc);
+  server.MostPerAnswer = 3000;
+  server.Start();
+  TSegRun r;
+  TSegmentedGet get(r.fd, IdentityOf(server, doc), r.Hooks());
+  Small(get, 0);
+  get.MinSplit = 2000;
+  get.Connections = 2;
+  get.Policy = TRetryPolicy(0);  // a short answer taken for a failure would end the run
+  const TSegmentedOutcome out = get.Run(server.Url());
+  server.Stop();
+  ASSERT_EQ(out.End, seComplete) << out.Failure.Reason;
+  EXPECT_EQ(r.Saved(), doc);
+  EXPECT_TRUE(r.said.empty()) << r.said.front();
+  EXPECT_GE(server.Requests().size(), 7u);
 }
 
 TEST(SegmentedGet, AResetInTheMiddleOfOneRangeIsRetriedForTheRestOfThatRange) {

@@ -60,12 +60,13 @@ std::int64_t TSegmentPlan::Unowned() const {
   return n;
 }
 
-std::optional<TByteRange> TSegmentPlan::Claim(int id) {
+std::optional<TByteRange> TSegmentPlan::Claim(int id, std::int64_t most) {
   if (FClaims.count(id)) return std::nullopt;
   const std::vector<TByteRange> missing = Missing();
   if (!missing.empty()) {
     TByteRange r = missing.front();
     if (FPieceCap > 0 && r.Size() > FPieceCap) r.End = r.Begin + FPieceCap;
+    if (most > 0 && r.Size() > most) r.End = r.Begin + most;
     FClaims[id] = r;
     return r;
   }

@@ -31,8 +31,10 @@ class TSegmentPlan {
   bool Complete() const;
 
   // Work for connection `id` (which must hold no claim): nothing when every
-  // missing byte is owned by a claim too small to halve.
-  std::optional<TByteRange> Claim(int id);
+  // missing byte is owned by a claim too small to halve. `most` caps a
+  // claim taken from a gap (0: only the piece cap), so that connections
+  // starting together take equal shares.
+  std::optional<TByteRange> Claim(int id, std::int64_t most = 0);
   // The claim of `id`; nothing when it holds none.
   std::optional<TByteRange> ClaimOf(int id) const;
   // `id` wrote `count` bytes at its Pos: they are done and Pos moves on.

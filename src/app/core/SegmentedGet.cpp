@@ -47,12 +47,14 @@ struct TSegmentedGet::TSlot {
   bool Finished = false;   // the request's done event came
   bool Accepted = false;   // its answer serves the asked range
   std::int64_t AskedEnd = 0;
+  std::int64_t ServedEnd = 0;  // one past the answer's Content-Range
   std::int64_t Got = 0;    // bytes this request wrote
   int Failures = 0;        // failed requests since the last that brought bytes
   std::uint32_t WaitUntil = 0;
   std::uint32_t WatchStart = 0;
   std::int64_t WatchBytes = 0;
   bool Slow = false;       // reopened by the watchdog
+  bool Refused = false;    // the server turned its last request away
 };
 
 TSegmentedGet::TSegmentedGet(int fd, const TPartIdentity& identity, TSegmentedHooks hooks)
@@ -63,6 +65,12 @@ TSegmentedGet::~TSegmentedGet() { AbortAll(); }
 int TSegmentedGet::Open() const {
   return static_cast<int>(std::count_if(FSlots.begin(), FSlots.end(),
                                         [](const auto& s) { return s->State != TSlot::ssIdle; }));
+}
+
+int TSegmentedGet::Accepted() const {
+  return static_cast<int>(std::count_if(FSlots.begin(), FSlots.end(), [](const auto& s) {
+    return s->State == TSlot::ssRunning && s->Accepted && !s->Finished;
+  }));
 }
 
 int TSegmentedGet::Running() const {
@@ -162,6 +170,8 @@ void TSegmentedGet::HeaderEnd(TSlot& s) {
     return;
   }
   s.Accepted = true;
+  s.Refused = false;
+  s.ServedEnd = r->Last + 1;
 }
 
 void TSegmentedGet::Write(TSlot& s, const void* data, int len) {
@@ -211,6 +221,13 @@ bool TSegmentedGet::Finish(TSlot& s, TSegmentedOutcome& out) {
     Start(s);
     return true;
   }
+  if (f.Kind == fkNone && s.Got > 0 && s.ServedEnd < s.AskedEnd && claim->Begin == s.ServedEnd) {
+    // A server that serves less than asked per request: the rest is asked
+    // for at once, no failure.
+    s.Failures = 0;
+    Start(s);
+    return true;
+  }
   if (f.Kind == fkNone) {
     f.Kind = fkClosedEarly;
     f.Reason = "the answer ended " + std::to_string(claim->Size()) + " bytes before the end of its range";
@@ -220,11 +237,20 @@ bool TSegmentedGet::Finish(TSlot& s, TSegmentedOutcome& out) {
     // first byte; the others carry on and this host gets fewer.
     const bool refusal = (f.Kind == fkStatus && (f.Status == 503 || f.Status == 429)) || f.Kind == fkReset ||
                          f.Kind == fkClosedEarly || (f.Kind == fkOther && cli.StatusCode() == 0);
-    const int others = Open();
-    if (refusal && others > 0) {
-      if (others < FHostLimit) {
-        FHostLimit = others;
-        Say("the server takes no more than " + std::to_string(others) + " connection" + (others == 1 ? "" : "s") +
+    if (refusal && Open() > 0) {
+      if (!s.Refused) {
+        // Once more after the server's wait: a connection this side just
+        // closed may still count against the cap for a moment.
+        s.Refused = true;
+        s.WaitUntil = plat::GetTickCount() + static_cast<std::uint32_t>(TRetryPolicy::DelaySeconds(f, 1)) * MsPerSecond;
+        s.State = TSlot::ssWaiting;  // keeps its range
+        return true;
+      }
+      s.Refused = false;
+      const int serving = std::max(1, Accepted());
+      if (serving < FHostLimit) {
+        FHostLimit = serving;
+        Say("the server takes no more than " + std::to_string(serving) + " connection" + (serving == 1 ? "" : "s") +
             " (" + f.Reason + ")");
       }
       FPlan->Release(s.Id);
@@ -259,6 +285,29 @@ void TSegmentedGet::Watch(TSlot& s, std::uint32_t now) {
   s.WatchBytes = 0;
 }
 
+void TSegmentedGet::StartDue(std::uint32_t now) {
+  std::vector<TSlot*> starting;
+  for (auto& s : FSlots)
+    if (s->State == TSlot::ssWaiting && static_cast<std::int32_t>(now - s->WaitUntil) >= 0) starting.push_back(s.get());
+  // Free connections take their work before any of them asks, each an equal
+  // share of what nobody owns: one that asked for all of it would be cut
+  // short, and reopened, as soon as the others split its range.
+  std::vector<TSlot*> free;
+  for (auto& s : FSlots)
+    if (s->State == TSlot::ssIdle && !FPlan->ClaimOf(s->Id)) free.push_back(s.get());
+  const int room = std::max(0, FHostLimit - Open());
+  int takers = std::min(room, static_cast<int>(free.size()));
+  // No share below the least split: a small rest goes to fewer connections.
+  if (const std::int64_t unowned = FPlan->Unowned(); unowned > 0)
+    takers = static_cast<int>(std::min<std::int64_t>(takers, std::max<std::int64_t>(1, unowned / FSplit)));
+  for (int i = 0; i < takers && !FPlan->Complete(); ++i) {
+    const std::int64_t share = (FPlan->Unowned() + (takers - i) - 1) / (takers - i);
+    if (!FPlan->Claim(free[i]->Id, share)) break;
+    starting.push_back(free[i]);
+  }
+  for (TSlot* s : starting) Start(*s);
+}
+
 std::string TSegmentedGet::SaveDone() {
   FDoneChanged = false;
   if (!FHooks.SaveDone) return std::string();
@@ -269,7 +318,8 @@ TSegmentedOutcome TSegmentedGet::Run(const std::string& url) {
   TSegmentedOutcome out;
   FUrl = url;
   const std::int64_t segment = SegmentSize > 0 ? SegmentSize : MinSplit;
-  FPlan = std::make_unique<TSegmentPlan>(FIdentity.Total, SegmentSize, std::min(segment, MinSplit));
+  FSplit = std::max<std::int64_t>(1, std::min(segment, MinSplit));
+  FPlan = std::make_unique<TSegmentPlan>(FIdentity.Total, SegmentSize, FSplit);
   for (const TByteRange& d : Done) FPlan->AddDone(d);
   FHostLimit = std::clamp(Connections, 1, 32);
   FSlots.clear();
@@ -311,14 +361,8 @@ TSegmentedOutcome TSegmentedGet::Run(const std::string& url) {
     }
     if (FPlan->Complete() && Running() == 0) break;
     const std::uint32_t now = plat::GetTickCount();
-    for (auto& s : FSlots) {
-      if (s->State == TSlot::ssWaiting && static_cast<std::int32_t>(now - s->WaitUntil) >= 0) {
-        Start(*s);
-      } else if (s->State == TSlot::ssIdle && Open() < FHostLimit && !FPlan->Complete() && FPlan->Claim(s->Id)) {
-        Start(*s);
-      }
-      Watch(*s, now);
-    }
+    StartDue(now);
+    for (auto& s : FSlots) Watch(*s, now);
     out.MostOpen = std::max(out.MostOpen, Open());
     if (Open() == 0 && !FPlan->Complete()) {
       out.Failure.Kind = fkOther;

@@ -2,8 +2,9 @@
 // one message loop through the client's asynchronous requests: each asks for
 // a closed range ("Range: bytes=A-B", with "If-Range") and writes what it
 // gets at its offset into the one file. A connection the server refuses
-// before its first byte (refused, reset, 503, 429) while others run lowers
-// the number of connections for the rest of the job instead of failing it;
+// before its first byte (refused, reset, 503, 429) twice while others run
+// lowers the number of connections for the rest of the job to those the
+// server serves, instead of failing it;
 // any other failure is retried for that connection's own range with the
 // usual back-off. A server that answers a range with the whole file, or
 // with another version of it, ends the run with seOneStream: the caller
@@ -76,6 +77,8 @@ class TSegmentedGet {
  private:
   struct TSlot;
   void Start(TSlot& s);
+  // Restarts the connections whose wait is over and gives free ones work.
+  void StartDue(std::uint32_t now);
   void HeaderEnd(TSlot& s);
   void Write(TSlot& s, const void* data, int len);
   // After the request's done event; false when the whole run ends.
@@ -84,6 +87,8 @@ class TSegmentedGet {
   void ShareRate(THttpCli& cli) const;
   int Open() const;
   int Running() const;
+  // Connections whose answer serves their range.
+  int Accepted() const;
   void AbortAll();
   std::string SaveDone();
   bool Stopped() const { return FHooks.Stopped && FHooks.Stopped(); }
@@ -98,6 +103,7 @@ class TSegmentedGet {
   std::unique_ptr<TSegmentPlan> FPlan;
   std::vector<std::unique_ptr<TSlot>> FSlots;
   int FHostLimit = 1;
+  std::int64_t FSplit = kMinSplit;  // the least share and the least half taken over
   std::string FLocalError;   // a write or the control file failed
   std::string FOneStream;    // why the server cannot serve ranges
   bool FDoneChanged = false;
