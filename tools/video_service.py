@@ -568,6 +568,8 @@ class Handler(BaseHTTPRequestHandler):
             for off in range(0, len(body), step):
                 self.send_counted(body[off:off + step])
                 self.wfile.flush()
+                if off + step >= len(body):
+                    break  # the answer ends with its last byte, not a pause later
                 ahead = began + (off + step) / rate - time.monotonic()
                 if ahead > 0:
                     time.sleep(ahead)

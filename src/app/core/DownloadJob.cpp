@@ -20,6 +20,7 @@
 #include "app/core/WebBrowser.h"
 #include "net/http/HttpProt.h"
 #include "net/socket/WSocket.h"
+#include "platform/AsciiText.h"
 #include "platform/Desktop.h"
 #include "platform/FileUtil.h"
 #include "platform/Stream.h"
@@ -480,7 +481,7 @@ void TDownloadJob::FetchVideo() {
       return false;
     // The connections go straight to where the relocations led.
     const std::string& moved = cli.Location();
-    const bool absolute = moved.rfind("http://", 0) == 0 || moved.rfind("https://", 0) == 0;
+    const bool absolute = ascii::StartsNoCase(moved, "http://") || ascii::StartsNoCase(moved, "https://");
     segmentUrl = cli.LocationChangeCurCount() > 0 && absolute ? moved : FDisplay.DownloadUrl;
     return true;
   };
@@ -564,10 +565,13 @@ void TDownloadJob::FetchVideo() {
 TSegmentedOutcome TDownloadJob::FetchSegments(const std::string& url, const TPartIdentity& identity,
                                                 const std::vector<TByteRange>& done, const std::string& controlPath,
                                                 bool& controlFailed) {
-  // The display counts every connection's bytes against the whole file.
+  // The display counts every connection's bytes against the whole file;
+  // what an earlier run or the first answer left is no part of the speed.
+  std::int64_t had = 0;
+  for (const TByteRange& r : done) had += r.Size();
   FTransfer.HeaderBegin();
   FTransfer.HeaderData({"HTTP/1.1 200 OK", "Content-Length: " + std::to_string(identity.Total)});
-  FTransfer.BodyFrom(0);
+  FTransfer.BodyFrom(had);
   FDisplay.Bar1Max = FTransfer.BarMax();
   FDisplay.TotalText = FTransfer.TotalText();
   TSegmentedHooks hooks;
@@ -585,8 +589,8 @@ TSegmentedOutcome TDownloadJob::FetchSegments(const std::string& url, const TPar
     if (!SavePartControl(controlPath, identity, pairs, error)) controlFailed = true;
     return error;
   };
-  hooks.Progress = [this](std::int64_t count, int open) {
-    FTransfer.DocData(count);
+  hooks.Progress = [this, had](std::int64_t count, int open) {
+    FTransfer.DocData(count - had);
     FDisplay.ReceiveData = FTransfer.ReceiveData();
     FDisplay.Bar1Pos = FTransfer.BarPos();
     FDisplay.ReceiveSpeed = FTransfer.ReceiveSpeed();
