@@ -16,7 +16,7 @@ rounds="${1:-3}"
 shift || true
 scenarios=("$@")
 [ ${#scenarios[@]} -gt 0 ] || scenarios=(paced8 cap2 norange default resume)
-cli="${CLI:-build/default/clipharbor-cli}"
+cli="$(realpath "${CLI:-build/default/clipharbor-cli}")"
 if [ -z "${CLI:-}" ]; then
   cmake --preset default >/dev/null
   cmake --build --preset default -j2 --target clipharbor-cli >/dev/null

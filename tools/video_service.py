@@ -599,6 +599,10 @@ class Handler(BaseHTTPRequestHandler):
 class Server(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+    # Python's listen backlog of 5 drops the SYNs of a client that opens
+    # several connections at once while the accepting thread waits for the
+    # interpreter; they come again a second later. Real servers queue more.
+    request_queue_size = 128
 
     def __init__(self, addr, role, state):
         super().__init__(addr, Handler)
