@@ -30,7 +30,8 @@ class TRangeServer {
   std::string ChangedDoc;
   int PaceMs = 0;                // pause after each 4 KiB
   int SlowFirstMs = 0;           // pause after each 4 KiB of the first ranged request only
-  int LingerMs = 0;              // an ended connection counts against Cap this much longer
+  int LingerMs = 0;              // a connection closed by the client before its answer's
+                                 // end counts against Cap this much longer
   long long MostPerAnswer = 0;   // a range answer serves at most this many bytes; 0: all asked
 
   explicit TRangeServer(std::string doc) : Doc(std::move(doc)) {
@@ -102,13 +103,13 @@ class TRangeServer {
     FMost = std::max(FMost.load(), open);
     struct TLeave {
       std::atomic<int>& n;
-      int lingerMs;
+      int lingerMs = 0;
       ~TLeave() {
         // Like a server that notices a close only at its next write.
         if (lingerMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(lingerMs));
         --n;
       }
-    } leave{FOpen, LingerMs};
+    } leave{FOpen};
     TRequest r = Parse(head);
     int index;
     {
@@ -144,7 +145,10 @@ class TRangeServer {
       h += "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(size) +
            "\r\n";
     h += "Content-Length: " + std::to_string(last - first + 1) + "\r\n\r\n";
-    if (!conn.Send(h)) return;
+    if (!conn.Send(h)) {
+      leave.lingerMs = LingerMs;
+      return;
+    }
     bool reset = false;
     if (ResetAt >= first && ResetAt <= last) {
       std::lock_guard<std::mutex> l(FMutex);
@@ -161,7 +165,10 @@ class TRangeServer {
         conn.Reset();
         return;
       }
-      if (!conn.Send(doc.substr(static_cast<std::size_t>(at), static_cast<std::size_t>(end - at)))) return;
+      if (!conn.Send(doc.substr(static_cast<std::size_t>(at), static_cast<std::size_t>(end - at)))) {
+        leave.lingerMs = LingerMs;
+        return;
+      }
       FSent += end - at;
       at = end;
       if (PaceMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(PaceMs));

@@ -3,8 +3,8 @@
 // a closed range ("Range: bytes=A-B", with "If-Range") and writes what it
 // gets at its offset into the one file. A connection the server refuses
 // before its first byte (refused, reset, 503, 429) twice while others run
-// lowers the number of connections for the rest of the job to those the
-// server serves, instead of failing it;
+// lowers the number of connections for the rest of the job to the others
+// open, instead of failing it;
 // any other failure is retried for that connection's own range with the
 // usual back-off. A server that answers a range with the whole file, or
 // with another version of it, ends the run with seOneStream: the caller
@@ -87,8 +87,6 @@ class TSegmentedGet {
   void ShareRate(THttpCli& cli) const;
   int Open() const;
   int Running() const;
-  // Connections whose answer serves their range.
-  int Accepted() const;
   void AbortAll();
   std::string SaveDone();
   bool Stopped() const { return FHooks.Stopped && FHooks.Stopped(); }
