@@ -115,7 +115,7 @@ int TCliJobs::RunOne(const std::string& input) {
   if (std::optional<int> status = CheckFolder()) return *status;
   const bool direct = !local && IsDirectAddress(input);
   if (!local) {
-    if (!direct && !IsVideoPageUrl(input)) {
+    if (!direct && !IsWatchPageAddress(input)) {
       Say("Please enter the url like " + ExampleWatchUrl(), plat::MB_OK | plat::MB_ICONINFORMATION);
       return kExitDownloadFailed;
     }

@@ -2,6 +2,7 @@
 // every program that links it.
 #include "desktop/QtDesktop.h"
 
+#include "desktop/DBusDesktop.h"
 #include "platform/ClipboardViewers.h"
 #include "platform/FileUtil.h"
 #include "platform/QtText.h"
@@ -38,6 +39,11 @@ const bool kRegistered = (SetDefaultDesktop(&DefaultQtDesktop), true);
 
 struct QtDesktop::Impl {
   QMetaObject::Connection clipConnection;
+  std::unique_ptr<TDBusDesktop> bus;  // made on first use: the session bus only when needed
+  TDBusDesktop& Bus() {
+    if (!bus) bus = std::make_unique<TDBusDesktop>();
+    return *bus;
+  }
 };
 
 QtDesktop::QtDesktop() : impl_(std::make_unique<Impl>()) {
@@ -184,6 +190,14 @@ std::optional<std::string> QtDesktop::ClipboardText() {
 void QtDesktop::SetClipboardText(const std::string& text) {
   auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
   if (app && app->clipboard()) app->clipboard()->setText(ToQ(text));
+}
+
+void QtDesktop::ShowInFolder(const std::string& file) {
+  impl_->Bus().ShowItem(file, [this, file] { IDesktop::ShowInFolder(file); });
+}
+
+void QtDesktop::Notify(const std::string& summary, const std::string& body, bool failure) {
+  impl_->Bus().Notify(summary, body, failure);
 }
 
 TPoint QtDesktop::CursorPos() {

@@ -1,5 +1,6 @@
 // The real desktop on Qt Widgets: message boxes, the folder and file-open
-// dialogs, the shell's "Open", the system clipboard, cursor and screen.
+// dialogs, the shell's "Open", the system clipboard, cursor and screen, and
+// over the session's D-Bus the file manager and desktop notifications.
 // Linking this library makes it the default desktop of the program.
 #pragma once
 
@@ -23,6 +24,8 @@ class QtDesktop final : public IDesktop {
   void SetClipboardText(const std::string& text) override;
   TPoint CursorPos() override;
   TSize ScreenSize() override;
+  void ShowInFolder(const std::string& file) override;
+  void Notify(const std::string& summary, const std::string& body, bool failure) override;
 
  private:
   struct Impl;

@@ -44,6 +44,11 @@ IDesktop& (*g_makeDefault)() = nullptr;
 
 }  // namespace
 
+void IDesktop::ShowInFolder(const std::string& file) {
+  const std::string::size_type slash = file.rfind('/');
+  ShellOpen(slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : file.substr(0, slash));
+}
+
 IDesktop& Desktop() {
   if (g_desktop) return *g_desktop;
   return g_makeDefault ? g_makeDefault() : NoScreen();

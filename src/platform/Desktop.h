@@ -80,6 +80,13 @@ class IDesktop {
   virtual void SetClipboardText(const std::string& text) = 0;
   virtual TPoint CursorPos() = 0;
   virtual TSize ScreenSize() = 0;
+  // The folder that holds `file`, with the file picked out where the file
+  // manager can do it; by default the shell opens the folder.
+  virtual void ShowInFolder(const std::string& file);
+  // A desktop notification; none by default (the command line shows none).
+  virtual void Notify(const std::string& summary, const std::string& body, bool failure) {
+    (void)summary, (void)body, (void)failure;
+  }
 };
 
 // The current implementation: the one set, else the program's default.

@@ -41,6 +41,12 @@ class ScriptedDesktop final : public IDesktop {
   std::vector<TOpenDialogOptions> OpenCalls;
   std::deque<std::optional<std::vector<std::string>>> OpenAnswers;  // nullopt = cancel
   std::vector<std::string> Opened;  // ShellOpen targets
+  std::vector<std::string> ShownInFolder;  // ShowInFolder files
+  struct Notification {
+    std::string Summary, Body;
+    bool Failure = false;
+  };
+  std::vector<Notification> Notifications;
   TPoint Cursor{100, 100};
   TSize Screen{1024, 768};
   std::function<void(const std::string& what)> OnUnexpected;
@@ -64,6 +70,10 @@ class ScriptedDesktop final : public IDesktop {
   void SetClipboardText(const std::string& text) override;
   TPoint CursorPos() override { return Cursor; }
   TSize ScreenSize() override { return Screen; }
+  void ShowInFolder(const std::string& file) override { ShownInFolder.push_back(file); }
+  void Notify(const std::string& summary, const std::string& body, bool failure) override {
+    Notifications.push_back({summary, body, failure});
+  }
 
  private:
   void Unexpected(const std::string& what);

@@ -61,7 +61,7 @@ struct TGetRun {
   plat::TMemoryStream file;
   std::vector<std::string> said;
   bool stop = false;
-  TResumableGet get{cli, file, {[this](const std::string& l) { said.push_back(l); }, [this] { return stop; }, {}, {}}};
+  TResumableGet get{cli, file, {[this](const std::string& l) { said.push_back(l); }, [this] { return stop; }, {}, {}, {}}};
   TGetRun() {
     get.MsPerSecond = 20;
     get.IdleTimeoutMs = 3000;
@@ -555,7 +555,9 @@ TEST(ResumableGet, KeptIdentityOfAnEarlierRunIsHonoured) {
     const TPartIdentity now{url, 20000, "\"now\"", ""};
     EXPECT_EQ(r.get.Identity, now) << k.said;
     EXPECT_EQ(saved.empty(), k.kept == now) << k.said;
-    if (!saved.empty()) EXPECT_EQ(saved.back(), now) << k.said;
+    if (!saved.empty()) {
+      EXPECT_EQ(saved.back(), now) << k.said;
+    }
   }
 
   // A control file that cannot be written is this side's failure, before

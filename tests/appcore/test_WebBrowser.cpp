@@ -298,3 +298,33 @@ TEST(WebBrowserLimits, EachRequestPreparedAndSilenceEndsTheLoad) {
 }
 
 }  // namespace
+
+// A page's relocations: as many as the HTTP client follows, then a failure
+// that says why; a Location to another scheme fails at once.
+TEST(WebBrowserLimits, RelocationsUpToTheLimitAndNoOtherScheme) {
+  httptest::ScriptedServer server([&](httptest::PeerConn& c, int) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    server.Record(head);
+    const std::string path = head.substr(4, head.find(' ', 4) - 4);
+    if (path == "/file") {
+      c.Send("HTTP/1.0 302 Found\r\nLocation: file:///etc/passwd\r\nContent-Length: 0\r\n\r\n");
+    } else if (path.compare(0, 4, "/to/") == 0 && path != "/to/0") {
+      const int left = std::stoi(path.substr(4));
+      c.Send("HTTP/1.0 302 Found\r\nLocation: /to/" + std::to_string(left - 1) + "\r\nContent-Length: 0\r\n\r\n");
+    } else {
+      c.Send("HTTP/1.0 200 OK\r\nContent-Length: 16\r\n\r\n<html>end</html>");
+    }
+    c.Close();
+  });
+  TWebBrowser b;
+  EXPECT_EQ(Load(b, server.Url("/to/5")), "<html>end</html>");
+  EXPECT_EQ(b.LastError(), "");
+  EXPECT_EQ(server.Requests().size(), 6u);
+  EXPECT_EQ(Load(b, server.Url("/to/6")), "");
+  EXPECT_EQ(b.LastError(), "too many relocations (5)");
+  EXPECT_EQ(server.Requests().size(), 12u);  // the first and five relocations
+  EXPECT_EQ(Load(b, server.Url("/file")), "");
+  EXPECT_EQ(b.LastError(), "unsupported relocation to file:");
+  EXPECT_EQ(server.Requests().size(), 13u);
+}

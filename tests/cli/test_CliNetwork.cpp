@@ -343,6 +343,29 @@ TEST_F(CliNet, FailingServersAreRetriedAndResumed) {
   }
 }
 
+// get_video's chain of relocations is followed up to five hops, and the
+// sixth fails saying so, with no file left under the final name.
+TEST_F(CliNet, RelocationChainUpToTheLimit) {
+  {
+    TService s({"--redirects", "5", "--redirect-status", "302"});
+    ASSERT_TRUE(s.Running());
+    TTempDir out;
+    TRunResult r = Run(&s, {"--output", out.Path, s.WatchUrl()});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(ReadFile(out / kClip), s.Flv());
+  }
+  {
+    TService s({"--redirects", "6", "--redirect-status", "302"});
+    ASSERT_TRUE(s.Running());
+    TTempDir out;
+    TRunResult r = Run(&s, {"--output", out.Path, s.WatchUrl()});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_NE(r.Err.find("Download failed: too many relocations (5)"), std::string::npos) << r.Err;
+    EXPECT_EQ(r.Err.find("retry"), std::string::npos) << r.Err;
+    EXPECT_FALSE(Exists(out / kClip));
+  }
+}
+
 TEST_F(CliNet, ConnectionAndPageTimeLimits) {
   // A SOCKS proxy that takes the connection and never answers.
   httptest::ScriptedServer silent([](httptest::PeerConn& c, int) { c.WaitForClientClose(); });

@@ -311,3 +311,38 @@ TEST(HttpHostile, FaultyBodyOfARelocationDoesNotFailTheAnswerItLeadsTo) {
   EXPECT_FALSE(o.Raised) << o.Text;
   EXPECT_EQ(o.Stream, "whole");
 }
+
+// Header bytes that keep coming defeat any time-out: the header has caps of
+// its own (100 KiB a line, 300 KiB in all), and a header within them is read.
+TEST(HttpHostile, EndlessHeaderFailsAtItsCapsAndALargeOneWithinThemIsRead) {
+  // Sends `head`, then `filler` again and again (up to 4 MB) until the client goes.
+  auto endless = [](std::string head, std::string filler) {
+    return [head, filler](PeerConn& c, int) {
+      std::string request;
+      if (!c.ReadRequest(request) || !c.Send(head)) return;
+      for (std::size_t sent = 0; sent < (4u << 20) && c.Send(filler); sent += filler.size()) {
+      }
+      c.WaitForClientClose();
+    };
+  };
+  for (const bool oneLine : {false, true}) {
+    ScriptedServer server(oneLine ? endless("HTTP/1.1 200 OK\r\nX-Long: ", std::string(16384, 'a'))
+                                  : endless("HTTP/1.1 200 OK\r\n", "X-Pad: " + std::string(1017, 'p') + "\r\n"));
+    RecordingClient rc;
+    rc.cli.URL = server.Url("/endless");
+    ASSERT_TRUE(rc.RunAsync()) << oneLine;
+    EXPECT_EQ(rc.doneError, 11) << oneLine;
+    EXPECT_EQ(rc.cli.ReasonPhrase(), "the answer's header is too large");
+    EXPECT_LE(rc.cli.ReceivedHeader().size(), 300u);  // what was kept stays within the cap
+    EXPECT_EQ(rc.Count("DocBegin"), 0);
+  }
+  std::string large = "HTTP/1.1 200 OK\r\nX-Long: " + std::string(90 * 1024, 'l') + "\r\n";
+  for (int i = 0; i < 190; ++i) large += "X-Pad-" + std::to_string(i) + ": " + std::string(1000, 'p') + "\r\n";
+  ScriptedServer server(Answer({large + "Content-Length: 2\r\n\r\nok"}, endKeep));
+  RecordingClient rc;
+  rc.cli.URL = server.Url("/large");
+  ASSERT_TRUE(rc.RunAsync());
+  EXPECT_EQ(rc.doneError, 0) << rc.cli.ReasonPhrase();
+  EXPECT_EQ(rc.body, "ok");
+  EXPECT_EQ(rc.cli.ReceivedHeader().size(), 193u);
+}

@@ -53,7 +53,7 @@ TEST(HttpRelocation, AbsoluteLocationToAnotherHostAndPort) {
   rc.cli.URL = a.server.Url("/a/b.flv");
   rc.cli.Get();
   EXPECT_EQ(rc.CountPrefix("LocationChange:"), 1);
-  EXPECT_EQ(rc.cli.LocationChangeCurCount(), 2);
+  EXPECT_EQ(rc.cli.LocationChangeCurCount(), 1);  // the close before the new host counts no second hop
   ASSERT_EQ(b.Requests().size(), 1u);
   EXPECT_EQ(FirstLine(b.Requests()[0]), "GET /x.flv HTTP/1.0");
   EXPECT_EQ(HostLine(b.Requests()[0]), "Host: localhost:" + b.PortText());
@@ -82,32 +82,55 @@ TEST(HttpRelocation, RootRelativeAndRelativeKeepHostAndPort) {
   EXPECT_EQ(rc.cli.DocName(), "next.flv");
 }
 
-TEST(HttpRelocation, ChainPastTheLimitOnClosingConnections) {
-  auto chain = [](int i, const std::string&) -> std::string {
-    if (i < 3) return "HTTP/1.0 302 Found\r\nLocation: /hop" + std::to_string(i + 1) + "\r\n\r\n";
-    return "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\ndone";
+TEST(HttpRelocation, ChainUpToTheLimitOnClosingConnectionsAndNoFurther) {
+  // `hops` relocations by absolute address, each on a new connection.
+  ScriptedServer* other = nullptr;
+  auto chain = [&](int hops) {
+    return [&, hops](int i, const std::string&) -> std::string {
+      if (i >= hops) return "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\ndone";
+      return "HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:" + other->PortText() + "/hop" + std::to_string(i + 1) +
+             "\r\n\r\n";
+    };
   };
-  {
-    Redirector a(chain);
+  {  // five hops: all followed
+    Redirector a(chain(5));
+    other = &a.server;
+    RecordingClient rc;
+    rc.cli.URL = a.server.Url("/start");
+    rc.cli.Get();
+    EXPECT_EQ(rc.cli.StatusCode(), 200);
+    EXPECT_EQ(rc.body, "done");
+    EXPECT_EQ(a.server.Requests().size(), 6u);
+    EXPECT_EQ(rc.cli.LocationChangeCurCount(), 5);
+  }
+  {  // six: the sixth is refused and says why
+    Redirector a(chain(6));
+    other = &a.server;
     RecordingClient rc;
     std::vector<int> counts;
     rc.cli.OnLocationChangeExceeded = [&](THttpCli*, int n, bool&) { counts.push_back(n); };
     rc.cli.URL = a.server.Url("/start");
-    rc.cli.Get();  // a redirect status does not raise
+    try {
+      rc.cli.Get();
+      ADD_FAILURE() << "followed past the limit";
+    } catch (const EHttpException& e) {
+      EXPECT_EQ(e.ErrorCode, 12);
+      EXPECT_STREQ(e.what(), "too many relocations (5)");
+    }
     EXPECT_EQ(counts, std::vector<int>{6});
-    EXPECT_EQ(rc.cli.StatusCode(), 302);
-    EXPECT_EQ(a.server.Requests().size(), 3u);  // the third redirect is not followed
+    EXPECT_EQ(a.server.Requests().size(), 6u);
     EXPECT_EQ(rc.doneCount, 1);
   }
-  {
-    Redirector a(chain);
+  {  // allowed past the limit by the event
+    Redirector a(chain(7));
+    other = &a.server;
     RecordingClient rc;
     rc.cli.OnLocationChangeExceeded = [&](THttpCli*, int, bool& allow) { allow = true; };
     rc.cli.URL = a.server.Url("/start");
     rc.cli.Get();
     EXPECT_EQ(rc.cli.StatusCode(), 200);
     EXPECT_EQ(rc.body, "done");
-    EXPECT_EQ(a.server.Requests().size(), 4u);
+    EXPECT_EQ(a.server.Requests().size(), 8u);
   }
 }
 
@@ -119,7 +142,8 @@ TEST(HttpRelocation, LoopOnAKeptConnectionStopsAtTheLimit) {
   plat::TMemoryStream ms;
   rc.cli.ReceiveStream = &ms;
   rc.cli.URL = a.server.Url("/loop");
-  rc.cli.Get();
+  EXPECT_THROW(rc.cli.Get(), EHttpException);
+  EXPECT_EQ(rc.doneError, 12);
   EXPECT_EQ(rc.cli.StatusCode(), 302);
   EXPECT_EQ(a.server.Connections(), 1);
   EXPECT_EQ(a.server.Requests().size(), 6u);  // the first and five relocations
@@ -184,4 +208,18 @@ TEST(HttpRelocation, RedirectWithBodyUntilCloseCountsOnce) {
   EXPECT_EQ(ms.DataString(), "body");  // the redirect's own body is cut away
   EXPECT_EQ(rc.cli.ReceivedCount(), 4);
   EXPECT_EQ(rc.cli.StatusCode(), 200);
+}
+
+TEST(HttpRelocation, LocationToAnotherSchemeFailsAtOnce) {
+  for (const std::string location : {"file:///etc/passwd", "FTP://127.0.0.1/x", "javascript:alert(1)"}) {
+    Redirector a([&](int, const std::string&) { return "HTTP/1.0 302 Found\r\nLocation: " + location + "\r\n\r\n"; });
+    RecordingClient rc;
+    rc.cli.URL = a.server.Url("/a/b.flv");
+    ASSERT_TRUE(rc.RunAsync());
+    const std::string scheme = location.substr(0, location.find(':'));
+    EXPECT_EQ(rc.doneError, 13) << location;
+    EXPECT_EQ(rc.cli.ReasonPhrase(), "unsupported relocation to " + (scheme == "FTP" ? std::string("ftp") : scheme) + ":");
+    EXPECT_EQ(a.server.Requests().size(), 1u) << location;  // never asked of the same server as a path
+    EXPECT_EQ(rc.CountPrefix("LocationChange"), 0);
+  }
 }

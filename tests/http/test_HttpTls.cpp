@@ -280,3 +280,117 @@ TEST(HttpsHandshake, AbortCutAndGarbage) {
   }
   EXPECT_EQ(server.Connections(), 3);
 }
+
+namespace {
+
+// `openssl s_server -WWW` serving a folder: it sends close_notify after the
+// file and keeps its TCP connection open. `tls12` keeps the records' types
+// readable on the wire (TLS 1.3 hides an alert inside application data).
+class WwwServer {
+ public:
+  TempDir dir{"clipharbor-s-server"};
+  int port = 0;
+  ChildProcess proc;
+
+  bool Start(const TestCertificates& certs, bool tls12) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      port = FreePort();
+      const std::string cmd = "cd '" + dir.Path() + "' && exec openssl s_server -quiet -WWW -accept 127.0.0.1:" +
+                              std::to_string(port) + " -cert '" + certs.ChainFile() + "' -key '" + certs.KeyFile() +
+                              "'" + (tls12 ? " -tls1_2" : "");
+      proc.Start({"/bin/sh", "-c", cmd}, dir / "s_server.log");
+      if (WaitForPort(proc, port)) return true;
+      proc.Stop();
+    }
+    return false;
+  }
+};
+
+// Relays one connection to `port` and, as an attacker on the path could,
+// drops the server's first alert record after the data (its close_notify)
+// and closes the TCP connection instead.
+void RelayWithoutCloseNotify(PeerConn& c, int port) {
+  int up = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (::connect(up, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(up);
+    return;
+  }
+  std::string fromServer;
+  bool dataSeen = false;
+  char buf[16384];
+  for (int idle = 0; idle < 200;) {  // 10 s without traffic ends it
+    pollfd p[2] = {{c.fd(), POLLIN, 0}, {up, POLLIN, 0}};
+    if (::poll(p, 2, 50) <= 0) {
+      ++idle;
+      continue;
+    }
+    idle = 0;
+    if (p[0].revents) {
+      const ssize_t n = ::recv(c.fd(), buf, sizeof buf, 0);
+      if (n <= 0 || ::send(up, buf, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n) break;
+    }
+    if (p[1].revents) {
+      const ssize_t n = ::recv(up, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      fromServer.append(buf, static_cast<std::size_t>(n));
+      // Whole records only: type, version, 16-bit length, then the record.
+      bool cut = false;
+      while (fromServer.size() >= 5) {
+        const std::size_t len = 5 + (static_cast<unsigned char>(fromServer[3]) << 8 | static_cast<unsigned char>(fromServer[4]));
+        if (fromServer.size() < len) break;
+        if (fromServer[0] == 0x17) dataSeen = true;
+        if (fromServer[0] == 0x15 && dataSeen) {
+          cut = true;
+          break;
+        }
+        c.Send(fromServer.substr(0, len));
+        fromServer.erase(0, len);
+      }
+      if (cut) break;
+    }
+  }
+  ::close(up);
+  c.Close();
+}
+
+}  // namespace
+
+// A body that runs to the close is only whole when the TLS session says so.
+TEST(HttpsCloseNotify, BodyToTheCloseEndsWithCloseNotifyOnlyAndAtOnce) {
+  TestCertificates certs;
+  ASSERT_TRUE(certs.Make()) << certs.error;
+  const std::string data = Pattern(200000, 777);
+  {  // close_notify with the TCP connection left open: complete, no waiting for the peer's close
+    WwwServer www;
+    WriteFile(www.dir / "f.bin", data);
+    ASSERT_TRUE(www.Start(certs, false));
+    RecordingClient rc;
+    rc.cli.HttpsEnabled = true;
+    rc.cli.SslTrust.CaFile = certs.CaFile();
+    rc.cli.URL = "https://localhost:" + std::to_string(www.port) + "/f.bin";
+    ASSERT_TRUE(rc.RunAsync(8000)) << "still waiting after close_notify";
+    EXPECT_EQ(rc.doneError, 0) << rc.cli.ReasonPhrase();
+    EXPECT_EQ(rc.cli.StatusCode(), 200);
+    EXPECT_TRUE(rc.body == data) << rc.body.size();
+  }
+  {  // the same answer with its close_notify dropped on the path: a failure
+    WwwServer www;
+    WriteFile(www.dir / "f.bin", data);
+    ASSERT_TRUE(www.Start(certs, true));
+    ScriptedServer relay([&](PeerConn& c, int) { RelayWithoutCloseNotify(c, www.port); });
+    RecordingClient rc;
+    rc.cli.HttpsEnabled = true;
+    rc.cli.SslTrust.CaFile = certs.CaFile();
+    rc.cli.URL = "https://localhost:" + relay.PortText() + "/f.bin";
+    ASSERT_TRUE(rc.RunAsync());
+    EXPECT_EQ(rc.doneError, 14);
+    EXPECT_EQ(rc.cli.ReasonPhrase(),
+              "the server ended the TLS connection without close_notify: the answer may be incomplete");
+    EXPECT_TRUE(rc.body == data) << rc.body.size();  // every byte came, yet nothing proves it
+    EXPECT_EQ(rc.doneCount, 1);
+  }
+}

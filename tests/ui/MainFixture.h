@@ -44,7 +44,12 @@ struct THandOverLog {
   int JobMode = -1;
   std::string TargetExt = "<unset>";
   std::string ConvertArgs = "<unset>";
+  std::vector<TInputKind> InputKinds;
+  TNetOptions Net;
+  bool KeepDownload = true;
   std::function<void()> OnShow;  // runs inside the modal run
+  std::vector<TJobOutcome> Outcomes;  // what the next modal run reports
+  int Shows = 0;
 };
 
 class TFakeDownloadWindow : public TDownloadWindowIntf {
@@ -64,7 +69,12 @@ class TFakeDownloadWindow : public TDownloadWindowIntf {
     log_.JobMode = StoredJobMode(FJobMode);
     log_.TargetExt = FTargetExt;
     log_.ConvertArgs = FConvertArgs;
+    log_.InputKinds = FInputKinds;
+    log_.Net = FNet;
+    log_.KeepDownload = FKeepDownload;
+    ++log_.Shows;
     if (log_.OnShow) log_.OnShow();
+    FOutcomes = log_.Outcomes;
     return 1;
   }
 

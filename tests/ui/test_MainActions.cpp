@@ -89,7 +89,12 @@ TEST_F(MainWindowTest, FolderButtonAndFileButton) {
   f.bSelectFile->click();
   EXPECT_EQ(f.eFileName->text().toStdString(), "/v/first.flv");
   ASSERT_EQ(desk_.OpenCalls.size(), 2u);
-  EXPECT_EQ(desk_.OpenCalls[1].Filter, "Flv files(*.flv)|*.flv| Any file(*.*)|*.*");
+  // Every kind of file FFmpeg reads: the usual video files, or any file.
+  const std::string filter = desk_.OpenCalls[1].Filter;
+  EXPECT_EQ(filter.rfind("Video files|*.flv;*.mp4;", 0), 0u) << filter;
+  for (const char* ext : {"*.mkv", "*.webm", "*.avi", "*.mov", "*.wmv", "*.mpg", "*.3gp", "*.ts"})
+    EXPECT_NE(filter.find(ext), std::string::npos) << ext;
+  EXPECT_EQ(filter.substr(filter.size() - 14), "|All files|*.*");
   EXPECT_EQ(desk_.OpenCalls[1].FileName, "");
   EXPECT_TRUE(desk_.OpenCalls[1].AllowMultiSelect);
   EXPECT_TRUE(desk_.OpenCalls[1].HideReadOnly);
@@ -101,7 +106,7 @@ TEST_F(MainWindowTest, PopupMenuItemsInOrder) {
   std::vector<std::string> items;
   for (QAction* a : f.suiPopupMenu1->actions()) items.push_back(a->isSeparator() ? "-" : a->text().toStdString());
   EXPECT_EQ(items, (std::vector<std::string>{"&Home Page", "-", "&Donate", "-", "&Set YouTube Account", "-",
-                                             "&About..."}));
+                                             "Se&ttings...", "-", "&About..."}));
 }
 
 TEST_F(MainWindowTest, MenuPictureShiftsWhilePressedAndPopsUpTheMenuAtTheCursor) {

@@ -7,6 +7,8 @@
 #include "app/ui/Login.h"
 #include "app/ui/WlmShiftImage.h"
 
+#include <functional>
+
 #include <QAccessible>
 #include <QAction>
 #include <QMenu>
@@ -30,6 +32,25 @@ void Type(const std::string& text) { QTest::keyClicks(Focus(), QString::fromStdS
 
 // A mnemonic clicks its button a moment later, as a press shows.
 void Settle() { QTest::qWait(250); }
+
+// Runs `fn` on the login dialog as soon as it is the modal window with the
+// focus in its user field; if that never happens, says so and closes the
+// modal window, which would otherwise wait for keys forever.
+void WhenLoginUp(std::function<void(TfrmLogin&)> fn, int triesLeft = 1000) {
+  QTimer::singleShot(10, [fn, triesLeft] {
+    QWidget* modal = QApplication::activeModalWidget();
+    auto* login = qobject_cast<TfrmLogin*>(modal);
+    if (login && Focus() == login->eUsername) {
+      fn(*login);
+    } else if (triesLeft > 0) {
+      WhenLoginUp(fn, triesLeft - 1);
+    } else {
+      ADD_FAILURE() << "no login dialog with the focus in its user field; modal: " << (modal ? "yes" : "none")
+                    << ", focus: " << (Focus() ? Focus()->objectName().toStdString() : "(none)");
+      if (modal) modal->close();
+    }
+  });
+}
 
 std::string Name(QWidget* w) { return w ? w->objectName().toStdString() : "(none)"; }
 
@@ -136,10 +157,9 @@ TEST_F(MainKeyboardTest, MenuOpensFromF10AndFromItsFocusedPicture) {
   EXPECT_GT(f.suiPopupMenu1->geometry().right(), below.x());
   // Down twice (past the separators) is the account; Enter opens its dialog,
   // which the keyboard fills and confirms.
-  QTimer::singleShot(50, [] {
-    auto* login = qobject_cast<TfrmLogin*>(QApplication::activeModalWidget());
-    ASSERT_NE(login, nullptr);
-    ASSERT_EQ(Focus(), login->eUsername);
+  // The dialog comes up, and takes the focus, when the loop gets to it: a
+  // loaded machine may take a while.
+  WhenLoginUp([](TfrmLogin&) {
     Type("walker");
     Press(Qt::Key_Tab);
     Type("steps");

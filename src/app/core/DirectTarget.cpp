@@ -5,8 +5,13 @@
 #include "net/common/UrlParse.h"
 #include "platform/AsciiText.h"
 
+bool IsWatchPageAddress(const std::string& input) {
+  if (ascii::StartsNoCase(input, "https://")) return IsVideoPageUrl("http://" + input.substr(8));
+  return IsVideoPageUrl(input);
+}
+
 bool IsDirectAddress(const std::string& input) {
-  return (ascii::StartsNoCase(input, "http://") || ascii::StartsNoCase(input, "https://")) && !IsVideoPageUrl(input);
+  return (ascii::StartsNoCase(input, "http://") || ascii::StartsNoCase(input, "https://")) && !IsWatchPageAddress(input);
 }
 
 std::string DocNameOf(const std::string& url) {

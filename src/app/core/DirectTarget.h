@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+// A watch page over http (IsVideoPageUrl) or over https, the same address
+// with the secure scheme.
+bool IsWatchPageAddress(const std::string& input);
 // "http://" or "https://" (any letter case) and not a watch page.
 bool IsDirectAddress(const std::string& input);
 // The client's DocName of an address: the last part of its path without the

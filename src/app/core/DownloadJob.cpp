@@ -133,6 +133,11 @@ bool TDownloadJob::Succeeded() const {
 
 void TDownloadJob::Changed() { FHost.DisplayChanged(FDisplay); }
 
+void TDownloadJob::Report(const std::string& text, plat::UINT icon) {
+  FFailure = text;
+  if (!FQuietReports) Box(text, plat::MB_OK | icon);
+}
+
 plat::LRESULT TDownloadJob::WndProc(plat::UINT msg, plat::WPARAM, plat::LPARAM lParam) {
   if (FDraining) {
     if (msg == WM_CONVERTINFO) delete reinterpret_cast<TProcessInfo*>(lParam);
@@ -157,10 +162,12 @@ plat::LRESULT TDownloadJob::WndProc(plat::UINT msg, plat::WPARAM, plat::LPARAM l
       try {
         FetchVideo();
       } catch (const std::exception& e) {
-        FHost.ShowError(DefaultErrorText(e.what()));
+        FFailure = DefaultErrorText(e.what());
+        if (!FQuietReports) FHost.ShowError(FFailure);
         FHost.StageStalled(e.what());
       } catch (...) {
-        FHost.ShowError("Unknown error.");
+        FFailure = "Unknown error.";
+        if (!FQuietReports) FHost.ShowError(FFailure);
         FHost.StageStalled("transfer failed");
       }
       --FStageDepth;
@@ -198,7 +205,7 @@ void TDownloadJob::FormShow() {
       StartConversion(FInputList.front());
     } catch (const std::exception& e) {
       // A converter that cannot start is a failure the user must see.
-      Box(DefaultErrorText(e.what()), plat::MB_OK | plat::MB_ICONERROR);
+      Report(DefaultErrorText(e.what()), plat::MB_ICONERROR);
       FHost.StageStalled(e.what());
     }
     --FStageDepth;
@@ -350,7 +357,7 @@ void TDownloadJob::FetchPage() {
     const std::string line = FInputList[i];
     FDisplay.Url = line;
     Changed();
-    if (!IsVideoPageUrl(line)) continue;
+    if (!IsWatchPageAddress(line)) continue;
 
     std::string pageText;
     FPageError.clear();
@@ -390,10 +397,13 @@ void TDownloadJob::FetchVideo() {
     const std::string text = "Unable get html from " + (FInputList.empty() ? std::string() : FInputList.front());
     // A page that failed to load says why; one that loaded without an
     // address has nothing more to say.
-    if (FPageError.empty())
-      Box(text, plat::MB_OK | plat::MB_ICONINFORMATION);
-    else
-      Box(text + "\r\n" + FPageError, plat::MB_OK | plat::MB_ICONERROR);
+    if (FPageError.empty()) {
+      Report(text, plat::MB_ICONINFORMATION);
+    } else {
+      Report(text + "\r\n" + FPageError, plat::MB_ICONERROR);
+      // Kept on one line: the window's list of results shows it so.
+      FFailure = text + ": " + FPageError;
+    }
     bStopClick();
     return;
   }
@@ -412,13 +422,14 @@ void TDownloadJob::FetchVideo() {
   if (replaceAgreed) {
     if (Box(FTargetPath + " has existed,overite it?",
             plat::MB_YESNO | plat::MB_ICONINFORMATION | plat::MB_DEFBUTTON2) != plat::IDYES) {
+      FFailure = "Not replaced: " + FTargetPath;
       plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
       return;
     }
   }
   const std::string routeError = PrepareRequest(*FHttpCli, FNet, FDisplay.DownloadUrl);
   if (!routeError.empty()) {
-    Box("Download failed: " + routeError, plat::MB_OK | plat::MB_ICONERROR);
+    Report("Download failed: " + routeError, plat::MB_ICONERROR);
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
     return;
   }
@@ -452,9 +463,9 @@ void TDownloadJob::FetchVideo() {
     }
   };
   TResumableGet get(*FHttpCli, *FFileStream,
-                    {[this](const std::string& line) { FHost.Notice(line); }, [this] { return Stopped(); },
+                    {[this](const std::string& line) { TransferNotice(line); }, [this] { return Stopped(); },
                      [this] { return FHeaderError.empty() ? FFileStream->WriteError() : FHeaderError; },
-                     flushGathered});
+                     flushGathered, {}});
   get.Policy = TRetryPolicy(FNet.Retries);
   get.ConnectTimeoutMs = FNet.ConnectTimeoutMs;
   get.IdleTimeoutMs = FNet.IdleTimeoutMs;
@@ -553,7 +564,7 @@ void TDownloadJob::FetchVideo() {
     // A ".part" this run made (or emptied) and never wrote to holds nothing
     // to continue: it is not left behind, nor is its control file.
     if (!resume && RemoveIfEmpty(partPath)) RemovePartControl(controlPath);
-    Box("Download failed: " + *failure, plat::MB_OK | plat::MB_ICONERROR);
+    Report("Download failed: " + *failure, plat::MB_ICONERROR);
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
   } else if (FJobMode == TJobMode::jmDownload) {
     plat::PostMessage(FHandle, plat::WM_CLOSE, 0, 0);
@@ -658,8 +669,16 @@ void TDownloadJob::HttpCli1HeaderEnd() {
   Changed();
 }
 
+void TDownloadJob::TransferNotice(const std::string& line) {
+  FHost.Notice(line);
+  FDisplay.Notice = line;
+  Changed();
+}
+
 void TDownloadJob::HttpCli1DocData() {
   if (!FHttpCli->ReceiveStream) return;
+  // Bytes for the file again: the wait for a retry is over.
+  FDisplay.Notice.clear();
   FTransfer.DocData(FHttpCli->ReceivedCount());
   FDisplay.ReceiveData = FTransfer.ReceiveData();
   FDisplay.Bar1Pos = FTransfer.BarPos();
@@ -700,12 +719,11 @@ void TDownloadJob::ConvertInfo(TProcessInfo* info) {
       FDisplay.TimeEstimated = record->Estimated;
       break;
     case csInUse:
-      Box("Video file will be created may be used, convert process failed!",
-          plat::MB_OK | plat::MB_ICONERROR);
+      Report("Video file will be created may be used, convert process failed!", plat::MB_ICONERROR);
       break;
     case csFailed:
-      Box(ConvertProcess ? ConvertProcess->LastErrorLine() : std::string("convert process failed"),
-          plat::MB_OK | plat::MB_ICONERROR);
+      Report(ConvertProcess ? ConvertProcess->LastErrorLine() : std::string("convert process failed"),
+             plat::MB_ICONERROR);
       break;
     default:
       break;

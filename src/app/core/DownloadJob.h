@@ -48,6 +48,9 @@ struct TDownloadDisplay {
   int Bar2Pos = 0;                      // suiProgressBar2
   std::string TimeElapsed = "00:00";    // lTimeElapsed
   std::string TimeEstimated = "00:00";  // lTimeEstimated
+  // A failed attempt and the retry it waits for (or a new start from zero),
+  // shown until the file receives bytes again.
+  std::string Notice;
 
   bool operator==(const TDownloadDisplay&) const = default;
 };
@@ -96,6 +99,9 @@ class TDownloadJob {
   bool FDirect = false;
   // Route, bandwidth, time limits and retries of every request.
   TNetOptions FNet;
+  // Boxes that only report a failure are not shown; the failure is kept
+  // (for a queue, which goes on and lists every failure at its end).
+  bool FQuietReports = false;
   // Length of one retrieval attempt's polling; shortened by tests.
   std::uint32_t FPollLimitMs = 60000;
   // Longest block of one wait turn: waits block for input instead of spinning.
@@ -128,6 +134,8 @@ class TDownloadJob {
   bool LocalFailure() const { return FLocalFailure; }
   // True when everything the job mode asks for was done and not stopped.
   bool Succeeded() const;
+  // The text of the last failure reported ("" when none was).
+  const std::string& Failure() const { return FFailure; }
   // Paths of the last transfer target and conversion output ("" until known).
   const std::string& TargetPath() const { return FTargetPath; }
   const std::string& ConvertOutputPath() const { return FConvertOutput; }
@@ -137,6 +145,8 @@ class TDownloadJob {
  private:
   plat::LRESULT WndProc(plat::UINT msg, plat::WPARAM wParam, plat::LPARAM lParam);
   void Changed();
+  // A failure for the user: kept, and shown in a box unless FQuietReports.
+  void Report(const std::string& text, plat::UINT icon);
 
   // Stages.
   void FetchPage();
@@ -160,6 +170,9 @@ class TDownloadJob {
   // True when the browser's last load failed; keeps why in FPageError.
   bool PageFailed();
   TPollResult PollTurn(const std::string& line, std::string& pageText);
+
+  // A retry line of the transfer: said to the host and kept on the display.
+  void TransferNotice(const std::string& line);
 
   // Transfer events.
   void HttpCli1HeaderData();
@@ -192,6 +205,7 @@ class TDownloadJob {
   std::string FHeaderError;  // why the header handling refused the answer
   std::string FTargetPath;
   std::string FConvertOutput;
+  std::string FFailure;
 };
 
 // "Text." as the default error display words it: a final period unless the

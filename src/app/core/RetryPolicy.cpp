@@ -59,6 +59,8 @@ TTransferFailure ClassifyRequest(int status, const std::string& reasonPhrase, st
   } else if (IsResetError(requestDoneError)) {
     f.Kind = fkReset;
     f.Reason = WinsockErrorText(requestDoneError) + " (Error #" + std::to_string(requestDoneError) + ")";
+  } else if (requestDoneError == httperr::kTlsTruncated) {
+    f.Kind = fkReset;  // a retry may find a length
   } else if (requestDoneError == httperr::kTimedOut) {
     f.Kind = fkTimeout;
     f.Reason = WinsockErrorText(requestDoneError);

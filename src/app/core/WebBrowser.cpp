@@ -6,6 +6,7 @@
 #include "app/core/ProxyHop.h"
 #include "net/common/UrlParse.h"
 #include "net/http/HttpProt.h"
+#include "net/http/HttpText.h"
 #include "net/http/HttpTimeLimits.h"
 #include "platform/AsciiText.h"
 
@@ -295,7 +296,8 @@ void TWebBrowser::StartLoad(const std::string& url) {
     load->Limits = std::make_unique<THttpTimeLimits>(*cli, ConnectTimeoutMs, IdleTimeoutMs);
   load->Hop = std::make_unique<TProxyHopWatch>(*cli);
   FLoad = std::move(load);
-  if (parts.Proto != "http" || parts.Host.empty()) {
+  // https is the client's to refuse when the job does not speak it.
+  if ((parts.Proto != "http" && parts.Proto != "https") || parts.Host.empty()) {
     FLoad->Refused = "Not an http address: " + url;
     plat::PostMessage(FWnd, WM_BROWSER_LOADDONE, serial, 1);
     return;
@@ -327,7 +329,12 @@ void TWebBrowser::LoadDone(std::uintptr_t serial, std::uint16_t error) {
     if (HeaderLine(line, "Location", value)) location = value;  // the last one counts
   }
   const bool redirect = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-  if (redirect && !location.empty() && FRedirects < MaxRedirects) {
+  const std::string scheme = httptext::LocationScheme(location);
+  if (redirect && !scheme.empty() && scheme != "http" && scheme != "https") {
+    FLastError = "unsupported relocation to " + scheme + ":";
+  } else if (redirect && !location.empty() && FRedirects >= MaxRedirects) {
+    FLastError = "too many relocations (" + std::to_string(MaxRedirects) + ")";
+  } else if (redirect && !location.empty()) {
     ++FRedirects;
     std::string next = WireUrl(ResolveUrl(url, location));
     Retire();

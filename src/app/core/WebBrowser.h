@@ -101,7 +101,7 @@ class TWebBrowser {
   int StatusCode() const { return FStatusCode; }
 
   // Settings.
-  int MaxRedirects = 10;
+  int MaxRedirects = 5;  // as the HTTP client's LocationChangeMaxCount
   std::uint32_t TimeoutMs = 30000;  // a load that takes longer completes empty
   std::string Agent = "Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 5.1)";
   // Time limits of each request (0: none): getting connected, and silence

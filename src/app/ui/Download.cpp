@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <climits>
 
 #include "app/ui/ElidedLabel.h"
@@ -65,7 +66,7 @@ void SetWithHint(QLabel* label, const std::string& text) {
 }  // namespace
 
 TfrmDownload::TfrmDownload(QWidget* owner, const TStringList& inputList)
-    : QDialog(owner), FOwner(owner), FRedrawTimer(new QTimer(this)) {
+    : QDialog(owner), FOwner(owner), FInputs(inputList), FRedrawTimer(new QTimer(this)) {
   setObjectName("frmDownload");
   FRedrawTimer->setSingleShot(true);
   connect(FRedrawTimer, &QTimer::timeout, this, [this] {
@@ -123,7 +124,9 @@ TfrmDownload::TfrmDownload(QWidget* owner, const TStringList& inputList)
   for (QPushButton* b : {bStop1, bStop2, bStop3})
     connect(b, &QPushButton::clicked, this, [this] { bStopClick(); });
 
-  FJob = std::make_unique<TDownloadJob>(static_cast<IDownloadHost&>(*this), inputList);
+  // A queue gives each job its own line; one line is the job's whole list.
+  FJob = std::make_unique<TDownloadJob>(static_cast<IDownloadHost&>(*this),
+                                        RunsQueue() ? TStringList{inputList.front()} : inputList);
   resize(Panel1->size());
 }
 
@@ -133,33 +136,32 @@ TfrmDownload::~TfrmDownload() {
 }
 
 int TfrmDownload::ShowModal() {
-  FJob->FJobMode = FJobMode;
-  FJob->FTargetExt = FTargetExt;
-  FJob->FConvertArgs = FConvertArgs;
   setWindowModality(Qt::ApplicationModal);
   FInModal = true;
-  show();
-  FJob->FormShow();
-  // Centred on the owner for the panel the job shows first, not the design one.
-  CenterOn(FOwner);
-  while (FJob->ModalResult() == mrNone && !plat::ApplicationTerminated()) plat::WaitForInput(50);
-  FJob->FormClose();
-  if (FPacer.Pending()) {
-    FPacer.Drawn();
-    Draw(FLatest);
+  FOutcomes.clear();
+  FUserStopped = false;
+  const std::size_t count = std::max<std::size_t>(FInputs.size(), 1);
+  for (std::size_t i = 0; i < count; ++i) {
+    RunJob(i);
+    if (FUserStopped || plat::ApplicationTerminated()) break;
   }
   FInModal = false;
   hide();
   return FJob->ModalResult();
 }
 
-void TfrmDownload::bStopClick() { FJob->bStopClick(); }
+void TfrmDownload::bStopClick() {
+  FUserStopped = true;
+  FJob->bStopClick();
+}
 
 void TfrmDownload::closeEvent(QCloseEvent* e) {
   // The close box and Alt+F4 are Stop: the modal run ends once the running
   // stage has seen it.
   e->ignore();
-  if (FInModal && FJob && FJob->ModalResult() == mrNone) FJob->bStopClick();
+  if (!FInModal || !FJob) return;
+  if (RunsQueue()) FUserStopped = true;
+  if (FJob->ModalResult() == mrNone) FJob->bStopClick();
 }
 
 void TfrmDownload::keyPressEvent(QKeyEvent* e) {
@@ -168,7 +170,9 @@ void TfrmDownload::keyPressEvent(QKeyEvent* e) {
 }
 
 void TfrmDownload::reject() {
-  if (FInModal && FJob && FJob->ModalResult() == mrNone) FJob->bStopClick();
+  if (!FInModal || !FJob) return;
+  if (RunsQueue()) FUserStopped = true;
+  if (FJob->ModalResult() == mrNone) FJob->bStopClick();
 }
 
 void TfrmDownload::ShowPanel(TDownloadPanel panel) {
@@ -197,12 +201,13 @@ void TfrmDownload::Draw(const TDownloadDisplay& d) {
   FRedrawTimer->stop();
   FDrawn = d;
   ShowPanel(d.Panel);
-  setWindowTitle(ToQ(d.Caption));
+  setWindowTitle(ToQ(FPlace.empty() ? d.Caption : d.Caption + " - " + FPlace));
   Label1->setText(ToQ(d.Label1));
   lUrl->setText(ToQ(d.Url));
   eFileName->setText(ToQ(d.FileName));
   eDownloadUrl->setText(ToQ(d.DownloadUrl));
-  SetWithHint(lFileName, d.FileLabel);
+  // While the transfer waits to retry, the file's line says why and when.
+  SetWithHint(lFileName, d.Notice.empty() ? d.FileLabel : d.Notice);
   // Without a length the count has no end to measure against: a busy bar.
   if (d.TotalText.empty() && !d.ReceiveData.empty())
     suiProgressBar1->setRange(0, 0);

@@ -1,7 +1,8 @@
 // The download window: the modal window of one job, with its retrieval,
 // transfer and conversion panels. The job itself (TDownloadJob) runs the
 // stages on the window's own message window; this class binds it to the
-// widgets and to the main window.
+// widgets and to the main window. Several inputs run one after another in
+// the one window, a new job for each (DownloadQueue.cpp).
 #pragma once
 
 #include <QDialog>
@@ -76,6 +77,7 @@ class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownlo
 
  private:
   // IDownloadHost
+  void StageStalled(const std::string& why) override;
   void CenterOnOwner() override;
   std::string OutputFolder() override;
   std::string AccountUser() override;
@@ -84,6 +86,10 @@ class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownlo
   bool AskLogin(std::string& user, std::string& password) override;
   void ShowError(const std::string& text) override;
 
+  // One input of the list: made, shown, waited for and judged (DownloadQueue.cpp).
+  void RunJob(std::size_t index);
+  TJobOutcome OutcomeOf(std::size_t index, TJobMode mode) const;
+  bool RunsQueue() const { return FInputs.size() > 1; }
   void ShowPanel(TDownloadPanel panel);
   void Draw(const TDownloadDisplay& d);
   void CenterOn(const QWidget* other);
@@ -91,7 +97,12 @@ class TfrmDownload : public QDialog, public TDownloadWindowIntf, private IDownlo
   void LayoutPanels();
 
   QWidget* FOwner;
+  TStringList FInputs;
   std::unique_ptr<TDownloadJob> FJob;
+  std::string FPlace;         // "2 of 5" in a queue, else ""
+  std::string FStalledWhy;    // the running job's stage ended without moving on
+  bool FStalled = false;
+  bool FUserStopped = false;  // Stop or the close box: the queue ends
   TDownloadPanel FShownPanel = dpNone;
   // The labels follow the data events at most ten times a second.
   TRedrawPacer FPacer;

@@ -2,7 +2,6 @@
 // clipboard watch over the viewer chain, and the menu and link actions.
 #include "app/ui/Main.h"
 
-#include "app/core/AddressWords.h"
 #include "app/core/AppMessages.h"
 #include "app/core/ConvertOutput.h"
 #include "app/core/ConvertThread.h"
@@ -14,6 +13,7 @@
 #include "app/ui/About.h"
 #include "app/ui/ClickLabel.h"
 #include "app/ui/DownloadHandOver.h"
+#include "app/ui/JobResults.h"
 #include "app/ui/Links.h"
 #include "app/ui/Login.h"
 #include "app/ui/Pictures.h"
@@ -55,11 +55,13 @@ constexpr int kClientWidth = 407;
 constexpr int kClientHeight = 362;
 const char* const kSection = "Options";
 const char* const kCaption = "Clipharbor";
+const char* const kVideoFilesFilter =
+    "Video files|*.flv;*.mp4;*.m4v;*.mkv;*.webm;*.avi;*.mov;*.wmv;*.asf;*.mpg;*.mpeg;*.ts;*.mts;*.m2ts;*.3gp;"
+    "*.3g2;*.ogv;*.vob;*.f4v;*.divx;*.rm;*.rmvb;*.dv|All files|*.*";
 // The captions of lVideo with their mnemonics; the text shown is kEnterUrl
 // and "Select video file:".
 const char* const kEnterUrlMnemonic = "&Enter video URL (Example: ";
 const char* const kSelectFileMnemonic = "Select video f&ile:";
-const char* const kOneAddress = "Please enter only one video URL at a time!";
 
 int Box(const std::string& text, plat::UINT flags) { return plat::Desktop().MessageBox(text, kCaption, flags); }
 
@@ -191,6 +193,9 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   miSetYouTubeaccount = suiPopupMenu1->addAction("&Set YouTube Account");
   miSetYouTubeaccount->setObjectName("miSetYouTubeaccount");
   suiPopupMenu1->addSeparator();
+  miSettings = suiPopupMenu1->addAction("Se&ttings...");
+  miSettings->setObjectName("miSettings");
+  suiPopupMenu1->addSeparator();
   About1 = suiPopupMenu1->addAction("&About...");
   About1->setObjectName("About1");
 
@@ -259,6 +264,19 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   WlmShiftImage1->setAccessibleName("Menu");
   WlmShiftImage1->setAccessibleDescription("Click to popup the menu");
 
+  JobResults = new TJobResults(this);
+  JobResults->hide();
+  JobResults->OnClose = [this] {
+    JobResults->hide();
+    LayoutControls();
+  };
+  JobResults->OnRetry = [this](const TJobOutcome& o) { Retry(o); };
+  // Links and files dropped anywhere on the window, the boxes included, are jobs.
+  setAcceptDrops(true);
+  eUrl->setAcceptDrops(false);
+  eFileName->setAcceptDrops(false);
+  eOutputFolder->setAcceptDrops(false);
+
   QWidget* const tabOrder[] = {eUrl,      eFileName, bSelectFile, eOutputFolder, bBrowser,   rbDownload,    rbDownloadConvert,
                                rbConvert, cbFormat,  bStart,      bShowFiles,    bExit,      WlmShiftImage1};
   for (std::size_t i = 1; i < std::size(tabOrder); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
@@ -279,6 +297,7 @@ TfrmMain::TfrmMain(const std::string& settingsFile, QWidget* parent)
   connect(Donate1, &QAction::triggered, this, [this] { Donate1Click(); });
   connect(miSetYouTubeaccount, &QAction::triggered, this, [this] { miSetYouTubeaccountClick(); });
   connect(About1, &QAction::triggered, this, [this] { About1Click(); });
+  connect(miSettings, &QAction::triggered, this, [this] { miSettingsClick(); });
   WlmShiftImage1->OnClick = [this] { iAboutClick(); };
   menuPicture->OnContextMenu = [this](QPoint at) { suiPopupMenu1->popup(at); };
   menuPicture->OnKeyOpen = [this] { OpenMenuFromKeyboard(); };
@@ -332,6 +351,7 @@ void TfrmMain::WMShowRunning() {
 
 void TfrmMain::WMDrawClipboard(plat::WPARAM wParam, plat::LPARAM lParam) {
   if (FNextViewer != 0) plat::SendMessage(FNextViewer, plat::WM_DRAWCLIPBOARD, wParam, lParam);
+  if (!FJobSettings.WatchClipboard) return;  // the chain is served all the same
   std::optional<std::string> clip = plat::Desktop().ClipboardText();
   if (!clip) return;
   const std::string text = ascii::Trim(*clip);
@@ -411,6 +431,7 @@ void TfrmMain::LoadSettings() {
   FOutputDir = ini.ReadString(kSection, "OutputDirectory", DefaultOutputFolder());
   FModeIndex = ini.ReadInteger(kSection, "RadioButton", 0);
   FFormatIndex = ini.ReadInteger(kSection, "ConvertFormat", 0);
+  FJobSettings = LoadJobSettings(FSettingsFile);
 }
 
 void TfrmMain::SaveSettings() {
@@ -448,6 +469,14 @@ void TfrmMain::bStartClick() {
     const std::optional<TJobMode> mode = CheckedMode();
     const bool convertMode = rbConvert->isChecked();
     const bool downloadMode = rbDownload->isChecked() || rbDownloadConvert->isChecked();
+    // Several addresses or files are several jobs, never one joined address;
+    // one address with a stray word after it goes on as typed.
+    const std::vector<std::string> several =
+        SeveralJobInputs(FromQ((convertMode ? eFileName : eUrl)->text()), plat::FileExists);
+    if (!several.empty()) {
+      StartSeveral(several);
+      return;
+    }
     if (downloadMode && eUrl->text().isEmpty()) {
       Box("Please enter video URL!", plat::MB_ICONINFORMATION | plat::MB_OK);
       return;
@@ -456,23 +485,11 @@ void TfrmMain::bStartClick() {
       Box("Please select a local video file!", plat::MB_ICONINFORMATION | plat::MB_OK);
       return;
     }
-    FOutputDir = OutputFolderText();
-    if (!plat::DirectoryExists(FOutputDir)) {
-      const std::string question =
-          FOutputDir + "," + " the output directory does not exist." + "\r\n" + "creates a new directory?";
-      if (Box(question, plat::MB_ICONINFORMATION | plat::MB_YESNO) != plat::IDYES) return;
-      if (!plat::ForceDirectories(FOutputDir)) {
-        Box("Cannot create " + FOutputDir, plat::MB_ICONERROR | plat::MB_OK);
-        return;
-      }
-    }
+    if (!CheckOutputFolder()) return;
+    const TInputKind kind = convertMode ? ikLocalFile : KindOfInput(FromQ(eUrl->text()));
     if (!convertMode) {
-      // Two addresses would run together into one video id.
-      if (AddressesIn(FromQ(eUrl->text())).size() > 1) {
-        Box(kOneAddress, plat::MB_ICONINFORMATION | plat::MB_OK);
-        return;
-      }
-      if (!IsVideoPageUrl(FromQ(eUrl->text()))) {
+      // A watch page over http or https, or the address of a file.
+      if (kind != ikWatchPage && kind != ikDirect) {
         Box("Please enter the url like " + ExampleWatchUrl(), plat::MB_ICONINFORMATION | plat::MB_OK);
         return;
       }
@@ -490,20 +507,23 @@ void TfrmMain::bStartClick() {
       }
     }
 
-    auto inputList = std::make_unique<TStringList>();
-    inputList->push_back(FromQ(convertMode ? eFileName->text() : eUrl->text()));
-    std::unique_ptr<TDownloadWindowIntf> frmDownload = CreateDownloadWindow(this, *inputList);
-    if (frmDownload) {
-      frmDownload->FJobMode = mode.value_or(TJobMode::jmDownload);
-      frmDownload->FTargetExt = ExtensionForLabel(FromQ(cbFormat->currentText()));
-      frmDownload->FConvertArgs = PresetForIndex(cbFormat->currentIndex());
-      frmDownload->ShowModal();
-      frmDownload.reset();
-    }
-    inputList.reset();
+    RunJobs({FromQ(convertMode ? eFileName->text() : eUrl->text())}, {kind}, mode.value_or(TJobMode::jmDownload));
   } catch (...) {
     // Start ends quietly; the window stays usable.
   }
+}
+
+bool TfrmMain::CheckOutputFolder() {
+  FOutputDir = OutputFolderText();
+  if (plat::DirectoryExists(FOutputDir)) return true;
+  const std::string question =
+      FOutputDir + "," + " the output directory does not exist." + "\r\n" + "creates a new directory?";
+  if (Box(question, plat::MB_ICONINFORMATION | plat::MB_YESNO) != plat::IDYES) return false;
+  if (!plat::ForceDirectories(FOutputDir)) {
+    Box("Cannot create " + FOutputDir, plat::MB_ICONERROR | plat::MB_OK);
+    return false;
+  }
+  return true;
 }
 
 void TfrmMain::bBrowserClick() {
@@ -515,7 +535,8 @@ void TfrmMain::bBrowserClick() {
 }
 
 void TfrmMain::bSelectFileClick() {
-  OpenDialog1.Filter = "Flv files(*.flv)|*.flv| Any file(*.*)|*.*";
+  // Whatever FFmpeg reads: the usual video and audio files, or any file.
+  OpenDialog1.Filter = kVideoFilesFilter;
   OpenDialog1.FileName.clear();
   OpenDialog1.HideReadOnly = true;
   OpenDialog1.EnableSizing = true;

@@ -2,9 +2,13 @@
 // file, an output folder, a format), checks it and hands it to the download
 // window; keeps the settings, the account credentials for the session and
 // the converter object; follows the clipboard for copied web addresses.
+// Several addresses or files (pasted or dropped) run one after another;
+// the end of every job stays on the window (MainJobs.cpp).
 #pragma once
 
+#include "app/core/JobInputs.h"
 #include "app/core/JobMode.h"
+#include "app/core/JobSettings.h"
 #include "platform/Desktop.h"
 #include "platform/MessageLoop.h"
 
@@ -22,6 +26,7 @@ class QMenu;
 class QPushButton;
 class QRadioButton;
 class TClickLabel;
+class TJobResults;
 class TWlmShiftImage;
 class TsuiURLLabel;
 
@@ -57,6 +62,7 @@ class TfrmMain : public QWidget {
   QAction* Homepage1;
   QAction* Donate1;
   QAction* miSetYouTubeaccount;
+  QAction* miSettings;
   QAction* About1;
   QLabel* lVideo;
   QLabel* lUrl;
@@ -76,6 +82,7 @@ class TfrmMain : public QWidget {
   QPushButton* bStart;
   QPushButton* bShowFiles;
   QPushButton* bExit;
+  TJobResults* JobResults = nullptr;  // hidden until a job has ended
   plat::TOpenDialogOptions OpenDialog1;
 
   // State besides the controls.
@@ -85,6 +92,8 @@ class TfrmMain : public QWidget {
   plat::HWND FNextViewer = 0;
   std::string FAccountUser;
   std::string FAccountPassword;
+  TJobSettings FJobSettings;   // the "Jobs" section of the settings
+  std::string FProxyPassword;  // for the life of the process only
 
   // Handlers.
   void FormShow();
@@ -105,10 +114,23 @@ class TfrmMain : public QWidget {
   // F10 and the focused menu picture: the menu below the picture, its first
   // item active.
   void OpenMenuFromKeyboard();
+  void miSettingsClick();
+  // Runs `inputs` in the download window, one after another, and shows how
+  // they ended (MainJobs.cpp).
+  void RunJobs(const std::vector<std::string>& inputs, const std::vector<TInputKind>& kinds, TJobMode mode);
+  // Start for several inputs: the folder check, then every input checked
+  // before any runs.
+  void StartSeveral(const std::vector<std::string>& inputs);
+  // A drop: one input fills its box (a folder the output folder), several start.
+  void TakeInputs(const std::vector<std::string>& inputs);
+  void ShowOutcomes(const std::vector<TJobOutcome>& outcomes);
+  void Retry(const TJobOutcome& outcome);
 
  protected:
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
   // Enter presses the focused button, else Start (the default button).
   void keyPressEvent(QKeyEvent* e) override;
 
@@ -122,6 +144,10 @@ class TfrmMain : public QWidget {
   void CenterOnScreen();
   std::optional<TJobMode> CheckedMode() const;  // none when no radio button is checked
   QRadioButton* ModeButton(TJobMode mode) const;
+  // Start's folder step: true when the folder exists or was made.
+  bool CheckOutputFolder();
+  // True while one of the program's windows is the active one.
+  bool ProgramActive() const;
 
   plat::HWND FHandle = 0;
   std::string FSettingsFile;

@@ -6,6 +6,7 @@
 #include "app/ui/Main.h"
 
 #include "app/ui/ClickLabel.h"
+#include "app/ui/JobResults.h"
 #include "app/ui/Pictures.h"
 #include "app/ui/SUIURLLabel.h"
 #include "app/ui/WlmShiftImage.h"
@@ -118,7 +119,14 @@ void TfrmMain::LayoutControls() {
     b->setGeometry(x, buttonsY, w, buttonHeight);
     x -= 10;
   }
-  setFixedSize(width, std::max(kDesignHeight, buttonsY + buttonHeight + kBottomMargin));
+  int height = std::max(kDesignHeight, buttonsY + buttonHeight + kBottomMargin);
+  // The end of the last job, below the buttons: the window grows for it.
+  if (JobResults && !JobResults->isHidden()) {
+    const int resultsHeight = JobResults->HeightFor(inner);
+    JobResults->setGeometry(kMargin, height - kBottomMargin + kGroupGap, inner, resultsHeight);
+    height += kGroupGap + resultsHeight;
+  }
+  setFixedSize(width, height);
 
   // The banner across the top, logo and titles centred in its height; the
   // update link 10 pixels from the right edge and its icon 20 pixels left of

@@ -52,6 +52,8 @@ constexpr TSchemeColour kScheme[] = {
     {"{chunkTop}", "#8fd88f", "#2f7d33"},
     {"{chunkBottom}", "#3cb34a", "#235f27"},
     {"{arrow}", "down-arrow", "down-arrow-on-dark"},
+    {"{upArrow}", "up-arrow", "up-arrow-on-dark"},
+    {"{check}", "check", "check-on-dark"},
 };
 
 // The look forces its own surfaces, so it sets the text colour of each of
@@ -98,6 +100,23 @@ QRadioButton::indicator:hover { border-color: #f0a030; }
 QRadioButton::indicator:checked { background: qradialgradient(cx:0.5, cy:0.5, radius:0.5, fx:0.5, fy:0.5,
   stop:0 {dotInner}, stop:0.45 {dotOuter}, stop:0.55 {field}, stop:1 {field}); }
 QRadioButton::indicator:disabled { background: {fieldOff}; border-color: {edgeOff}; }
+QCheckBox { spacing: 6px; }
+QCheckBox::indicator { width: 11px; height: 11px; border: 1px solid {edge}; background: {field}; }
+QCheckBox::indicator:hover { border-color: #f0a030; }
+QCheckBox::indicator:checked { image: url(:/pictures/{check}.xpm); }
+QCheckBox::indicator:disabled { background: {fieldOff}; border-color: {edgeOff}; }
+QSpinBox {
+  background: {field}; color: {text}; border: 1px solid {edge}; padding: 2px 3px;
+  selection-background-color: {selection}; selection-color: #ffffff;
+}
+QSpinBox:disabled { background: {fieldOff}; color: {muted}; }
+QSpinBox::up-button, QSpinBox::down-button { width: 16px; border-left: 1px solid {edge};
+  background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 {buttonTop}, stop:1 {dropBottom}); }
+QSpinBox::up-button { subcontrol-position: top right; }
+QSpinBox::down-button { subcontrol-position: bottom right; }
+QSpinBox::up-button:pressed, QSpinBox::down-button:pressed { background: {pressed}; }
+QSpinBox::up-arrow { image: url(:/pictures/{upArrow}.xpm); width: 7px; height: 4px; }
+QSpinBox::down-arrow { image: url(:/pictures/{arrow}.xpm); width: 7px; height: 4px; }
 QGroupBox { border: 1px solid {line}; border-radius: 3px; margin-top: 0.6em; padding-top: 0.4em; }
 QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 8px; padding: 0 3px; }
 QProgressBar { border: 1px solid {edge}; background: {field}; color: {text}; text-align: center; }

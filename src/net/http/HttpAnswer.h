@@ -28,6 +28,7 @@ struct THttpAnswer {
   std::vector<std::string> Challenges;  // WWW-Authenticate and Proxy-Authenticate values
   bool CloseAfter = false;          // the connection ends with this answer
   std::string LocationRefused;      // why a Location to follow was refused (a line break, a bad port)
+  std::string LocationScheme;       // a Location's scheme that cannot be followed
 
   // --- its reading
   bool HeaderBegun = false;         // OnHeaderBegin was raised for it
@@ -35,6 +36,8 @@ struct THttpAnswer {
   std::int32_t BodyPieces = 0;      // pieces handed to the body reader; 0 before the document
   std::int64_t ReceivedCount = 0;   // document bytes received
   bool Done = false;                // read to its end
+  std::int64_t HeaderBytes = 0;     // of the header block so far, lines ended
+  std::int64_t LineDropped = 0;     // bytes of the current header line beyond the buffer
 
   // Nothing of the answer before; without a status line saying otherwise
   // the connection ends with it when CloseByDefault (an HTTP/1.0 request).

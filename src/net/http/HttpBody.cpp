@@ -157,6 +157,9 @@ void THttpCli::SocketSessionClosed(TObject* Sender, std::uint16_t ErrCode) {
                             : WinsockErrorText(ErrCode) + " (Error #" + std::to_string(ErrCode) + ")");
   } else if (cutShort && !bodyByClose && FRequestDoneError == 0) {
     MarkFailed(httperr::kIncomplete, "Connection closed before the end of the answer");
+  } else if (cutShort && bodyByClose && SockTlsTruncated()) {
+    // Over TLS only close_notify ends such a body: a bare TCP close can be forged.
+    MarkFailed(httperr::kTlsTruncated, "the server ended the TLS connection without close_notify: the answer may be incomplete");
   }
   if (FInsideHeader) {
     FireHeaderEnd();

@@ -7,6 +7,9 @@
 namespace httpcli {
 
 constexpr std::uintptr_t kBandwidthTimerId = 1;
+// Caps on an answer's header: bytes keep arriving, so no time-out ends it.
+constexpr std::int64_t kMaxHeaderLine = 100 * 1024;
+constexpr std::int64_t kMaxHeaderBlock = 300 * 1024;
 
 }  // namespace httpcli
 

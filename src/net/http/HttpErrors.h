@@ -1,6 +1,6 @@
 // The numbers a THttpCli request ends with, named: OnRequestDone's ErrCode
-// and RequestDoneError(). They share one 16-bit space: 0 is success, 3 to 9
-// are the client's own, 10xxx and 11xxx are the system's socket errors as
+// and RequestDoneError(). They share one 16-bit space: 0 is success, 3 to
+// 14 are the client's own, 10xxx and 11xxx are the system's socket errors as
 // the socket layer reports them, 200xx are SOCKS failures (socks* in
 // SocksWSocket.h) and 201xx TLS failures (ssl* in SslWSocket.h). Callers
 // above the socket layer compare with these names, never with numbers.
@@ -24,6 +24,10 @@ constexpr std::uint16_t kBadChunk = 5;     // chunk size without a digit or beyo
 constexpr std::uint16_t kWriteFailed = 7;  // the receive stream refused the body
 constexpr std::uint16_t kBadLength = 8;    // Content-Length lines that disagree
 constexpr std::uint16_t kBadTarget = 9;    // an address or Location with a line break
+constexpr std::uint16_t kHeaderTooLarge = 11;       // a header line or block beyond its cap
+constexpr std::uint16_t kTooManyRelocations = 12;   // beyond LocationChangeMaxCount
+constexpr std::uint16_t kBadRelocation = 13;        // a Location to a scheme other than http(s)
+constexpr std::uint16_t kTlsTruncated = 14;         // a body to the close ended without close_notify
 
 // Refusals raised at once by a call, before any request runs. 5 is also
 // kBadChunk: which one it is follows from where it came.

@@ -162,6 +162,7 @@ void THttpCli::SockAddReceiveLoopOption() {
 }
 void THttpCli::SockStartTls() { FCtrlSocket->StartSslHandshake(); }
 std::string THttpCli::SockTlsErrorText() { return FCtrlSocket->SslErrorText(); }
+bool THttpCli::SockTlsTruncated() { return FCtrlSocket->SslClosedWithoutNotify(); }
 
 // ---------------------------------------------------------------------------
 // Messages

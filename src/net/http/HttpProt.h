@@ -297,6 +297,7 @@ class THttpCli : public TComponent {
   virtual void SockAddReceiveLoopOption();
   virtual void SockStartTls();
   virtual std::string SockTlsErrorText();
+  virtual bool SockTlsTruncated();
   void InstallSocketCloseHandler(bool Location);
 
   // Working fields.
@@ -346,6 +347,7 @@ class THttpCli : public TComponent {
   // next request's start: that request's keep-alive decision reads it.
   std::string FResponseVer;
   bool FInsideHeader = false;  // between OnHeaderBegin and OnHeaderEnd
+  bool FRelocationCounted = false;  // StartRelocation counted the hop whose close is awaited
   const char* FBodyData = nullptr;
   std::int32_t FBodyDataLen = 0;
   THttpChunkDecoder FChunkDecoder;
@@ -382,6 +384,10 @@ class THttpCli : public TComponent {
   void StartHeaderlessDocument(const std::string& Line);
   void TakeLocation(const std::string& Value);
   void DocEndCommon();
+  void RelocationsExceeded();
+  // The answer's header so far, and whether it passed its caps (then the request fails).
+  bool InHeader() const;
+  bool HeaderOverCap();
   // The request fails with Error and Reason (Get raises them).
   void MarkFailed(std::uint16_t Error, const std::string& Reason);
   // The same, and the rest of the answer is dropped with the connection.

@@ -23,6 +23,11 @@ void THttpCli::TakeLocation(const std::string& Value) {
   std::string V = WithoutFragment(Value);
   // A network-path reference names another server with the current scheme.
   if (V.compare(0, 2, "//") == 0) V = (FProtocol.empty() ? std::string("http") : FProtocol) + ":" + V;
+  const std::string scheme = LocationScheme(V);
+  if (!scheme.empty() && scheme != "http" && scheme != "https") {
+    FAnswer.LocationScheme = scheme;  // the end of the header fails the request
+    return;
+  }
   const bool absolute = ascii::StartsNoCase(V, "http://") || ascii::StartsNoCase(V, "https://");
   if (absolute) {
     std::string proto, user, pass, host, port, path;
@@ -34,14 +39,14 @@ void THttpCli::TakeLocation(const std::string& Value) {
   }
   FLocationFlag = true;
   // Off, only "http" gets this far.
-  const std::string scheme = HttpsEnabled ? FProtocol : std::string("http");
+  const std::string current = HttpsEnabled ? FProtocol : std::string("http");
   if (Proxy.empty()) {
     if (!V.empty() && V[0] == '/') {
       FPath = V;
-      FLocation = scheme + "://" + HostAndPort(FHostName, FPort, DefaultPortOf(scheme)) + FPath;
+      FLocation = current + "://" + HostAndPort(FHostName, FPort, DefaultPortOf(current)) + FPath;
     } else if (!absolute) {
       FPath = UrlBase(FPath) + V;
-      FLocation = scheme + "://" + HostAndPort(FHostName, FPort, DefaultPortOf(scheme)) + FPath;
+      FLocation = current + "://" + HostAndPort(FHostName, FPort, DefaultPortOf(current)) + FPath;
     } else {
       std::string proto, user, pass, host, port, path = FPath;
       ParseURL(V, proto, user, pass, host, port, path);
@@ -102,6 +107,11 @@ bool THttpCli::RelocationAllowed() {
   return true;
 }
 
+void THttpCli::RelocationsExceeded() {
+  MarkFailed(httperr::kTooManyRelocations, "too many relocations (" + std::to_string(LocationChangeMaxCount) + ")");
+  PostReady();
+}
+
 void THttpCli::StartRelocation() {
   HTTP_TRACE(loProtSpecInfo, "Starting relocation process");
   // The redirection's own body is not counted, whether or not it is followed.
@@ -110,11 +120,12 @@ void THttpCli::StartRelocation() {
   ++FLocationChangeCurCount;
   if (!RelocationAllowed()) {
     FLocationFlag = false;  // the close that follows must not relocate after all
-    PostReady();
+    RelocationsExceeded();
     return;
   }
   if (FHostName != FCurrentHost || FPort != FCurrentPort || FProtocol != FCurrentProtocol ||
       TunnelTarget() != FCurrentTunnel || FAnswer.CloseAfter) {
+    FRelocationCounted = true;  // the close must not count this hop again
     InstallSocketCloseHandler(true);
     SockPostClose();
     return;
@@ -139,6 +150,8 @@ void THttpCli::LocationSessionClosed(TObject* Sender, std::uint16_t ErrCode) {
   InstallSocketCloseHandler(false);
   FConnected = false;
   FProxyConnected = false;
+  const bool counted = FRelocationCounted;
+  FRelocationCounted = false;
   if (FState == httpAborting || FState == httpReady) {
     // Aborted while the old connection was closing: nothing more to follow.
     FLocationFlag = false;
@@ -157,10 +170,13 @@ void THttpCli::LocationSessionClosed(TObject* Sender, std::uint16_t ErrCode) {
   }
   FLocationFlag = false;
   if (FRequestType == httpPOST) FRequestType = httpGET;
-  ++FLocationChangeCurCount;
-  if (!RelocationAllowed()) {
-    PostReady();
-    return;
+  // A body that ran to the close reaches here without StartRelocation.
+  if (!counted) {
+    ++FLocationChangeCurCount;
+    if (!RelocationAllowed()) {
+      RelocationsExceeded();
+      return;
+    }
   }
   if (OnLocationChange) OnLocationChange(this);
   ClearAnswer();

@@ -36,10 +36,19 @@ void THttpCli::SocketDataAvailable(TObject* Sender, std::uint16_t ErrCode) {
     char scratch[25];
     Len = SockReceive(scratch, static_cast<int>(sizeof scratch));
     // The buffer never grows beyond one byte past its data area.
-    if (Len > 0 && FReceiveBufferLen > kMaxRecvData) return;
+    if (Len > 0 && FReceiveBufferLen > kMaxRecvData) {
+      FAnswer.LineDropped += Len;
+      HeaderOverCap();
+      return;
+    }
     if (Len > 0) {
       const char* lf = static_cast<const char*>(std::memchr(scratch, '\n', static_cast<std::size_t>(Len)));
-      if (!lf) return;
+      // What is dropped still counts against the header's caps.
+      FAnswer.LineDropped += lf ? Len - 1 : Len;
+      if (!lf) {
+        HeaderOverCap();
+        return;
+      }
       const int k = static_cast<int>(scratch + Len - lf);
       // The k bytes end one byte after the current data.
       std::memcpy(FReceiveBuffer + FReceiveBufferLen + 1 - k, lf, static_cast<std::size_t>(k));
@@ -69,6 +78,15 @@ void THttpCli::SocketDataAvailable(TObject* Sender, std::uint16_t ErrCode) {
           static_cast<const char*>(std::memchr(FReceiveBuffer, '\n', static_cast<std::size_t>(FReceiveBufferLen)));
       if (!lf) break;
       const int lineLen = static_cast<int>(lf - FReceiveBuffer);
+      if (InHeader()) {
+        const std::int64_t lineBytes = lineLen + 1 + FAnswer.LineDropped;
+        FAnswer.LineDropped = 0;
+        FAnswer.HeaderBytes += lineBytes;
+        if (lineBytes > kMaxHeaderLine || FAnswer.HeaderBytes > kMaxHeaderBlock) {
+          AnswerFailed(httperr::kHeaderTooLarge, "the answer's header is too large");
+          return;
+        }
+      }
       int cut = lineLen;
       if (cut > 0 && FReceiveBuffer[cut - 1] == '\r') --cut;
       FLastLine.assign(FReceiveBuffer, static_cast<std::size_t>(cut));
@@ -94,6 +112,7 @@ void THttpCli::SocketDataAvailable(TObject* Sender, std::uint16_t ErrCode) {
         OnDataPush(this, ErrCode);
       }
     }
+    if (HeaderOverCap()) return;  // the unended line alone is too long
   }
 
   if (FState == httpWaitingBody && FReceiveBufferLen > 0) {
@@ -104,6 +123,19 @@ void THttpCli::SocketDataAvailable(TObject* Sender, std::uint16_t ErrCode) {
     }
     if (TakeBufferedBody()) FinishIfDocumentEnded();
   }
+}
+
+bool THttpCli::InHeader() const {
+  return FNext == nxReadHeaderLine && !FAnswer.Done &&
+         (FState == httpWaitingHeader || FState == httpWaitingProxyConnect);
+}
+
+bool THttpCli::HeaderOverCap() {
+  if (!InHeader()) return false;
+  const std::int64_t pending = FReceiveBufferLen + FAnswer.LineDropped;
+  if (pending <= kMaxHeaderLine && FAnswer.HeaderBytes + pending <= kMaxHeaderBlock) return false;
+  AnswerFailed(httperr::kHeaderTooLarge, "the answer's header is too large");
+  return true;
 }
 
 bool THttpCli::TakeBufferedBody() {
@@ -228,6 +260,10 @@ void THttpCli::EndOfHeader() {
   }
   if (!FAnswer.LocationRefused.empty()) {
     AnswerFailed(httperr::kBadTarget, FAnswer.LocationRefused);
+    return;
+  }
+  if (!FAnswer.LocationScheme.empty()) {
+    AnswerFailed(httperr::kBadRelocation, "unsupported relocation to " + FAnswer.LocationScheme + ":");
     return;
   }
   const int S = FAnswer.StatusCode;

@@ -33,6 +33,19 @@ inline std::int64_t ParseLength(const std::string& text) {
 // The address without its "#fragment", which is never sent.
 inline std::string WithoutFragment(const std::string& address) { return address.substr(0, address.find('#')); }
 
+// The scheme of an address ("file" in "file:/etc"), lower case; "" for a
+// reference without one.
+inline std::string LocationScheme(const std::string& address) {
+  const std::size_t colon = address.find(':');
+  if (colon == std::string::npos || colon == 0) return std::string();
+  for (std::size_t i = 0; i < colon; ++i) {
+    const char c = address[i];
+    const bool alpha = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!alpha && (i == 0 || !((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'))) return std::string();
+  }
+  return ascii::Lower(address.substr(0, colon));
+}
+
 // A line break in an address would end the request line and start a header
 // line of the sender's choosing.
 inline bool HasLineBreak(const std::string& address) { return address.find_first_of("\r\n") != std::string::npos; }

@@ -88,6 +88,7 @@ void TCustomSslWSocket::StartSslHandshake() {
   FSslErrorText.clear();
   FBioEof = false;
   FBioError = 0;
+  FCloseNotify = false;
   FSslState = sslHandshaking;
   const std::string name = FSslServerName.empty() ? FAddrStr : FSslServerName;
   if (FSslTrust.VerifyPeer && name.empty()) {
@@ -275,6 +276,13 @@ int TCustomSslWSocket::DoRecv(void* Buffer, int BufferSize, int Flags) {
       FLastError = plat::WSAEWOULDBLOCK;
       return -1;
     case SSL_ERROR_ZERO_RETURN:
+      // The peer's close_notify ends the data even while its TCP stays
+      // open: report the close now, not after the receive time-out.
+      if (!FCloseNotify) {
+        FCloseNotify = true;
+        plat::PostMessage(FWindowHandle, WM_ASYNCSELECT, static_cast<plat::WPARAM>(FHSocket),
+                          plat::WSAMakeSelectReplyFor(FHSocket, plat::FD_CLOSE, 0));
+      }
       return 0;
     default:
       break;

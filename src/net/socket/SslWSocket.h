@@ -45,6 +45,9 @@ class TCustomSslWSocket : public TCustomSocksWSocket {
   // "TLSv1.3" and the cipher's name while established.
   std::string SslProtocol() const;
   std::string SslCipher() const;
+  // The TCP connection ended without the peer's close_notify: data that
+  // runs to the close may have been cut by anyone on the path.
+  bool SslClosedWithoutNotify() const { return FSsl && FBioEof && !FCloseNotify; }
 
   int Send(const void* Data, int Len) override;
   void QueueData(const void* Buffer, int Len) override;
@@ -88,5 +91,6 @@ class TCustomSslWSocket : public TCustomSocksWSocket {
   std::string FSslHeld;  // plaintext sent during the handshake
   bool FBioEof = false;  // the layer below reported the peer's close
   int FBioError = 0;     // its last receive error other than would-block
+  bool FCloseNotify = false;  // the peer sent its close_notify
   std::uint64_t FSslReads = 0;  // plaintext receives that gave bytes
 };
