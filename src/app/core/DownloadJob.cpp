@@ -477,15 +477,19 @@ void TDownloadJob::FetchVideo() {
     if (std::optional<TPartIdentity> kept = LoadPartControl(controlPath)) get.Identity = *kept;
   }
   bool controlFailed = false;  // a local problem, like a refused write
-  get.Hooks().Identified = [&controlPath, &controlFailed](const TPartIdentity& id) {
-    std::string error;
-    controlFailed = !SavePartControl(controlPath, id, error);
-    return error;
-  };
   // A file the first answer shows to be large and served in ranges goes on
   // over several connections; the done ranges go beside the part.
   const std::int64_t segment = FNet.SegmentSize > 0 ? FNet.SegmentSize : TSegmentedGet::kMinSplit;
   bool segmentsAllowed = FNet.Connections > 1;
+  get.Hooks().Identified = [&](const TPartIdentity& id) {
+    // An answer the segments take over is kept with its done ranges before
+    // any of its bytes; its connections need not wait for a disk flush.
+    if (segmentsAllowed && Segmentable(FHttpCli->StatusCode(), FHttpCli->ReceivedHeader(), id.Total, segment))
+      return std::string();
+    std::string error;
+    controlFailed = !SavePartControl(controlPath, id, error);
+    return error;
+  };
   std::string segmentUrl = FDisplay.DownloadUrl;
   get.Hooks().TakeOver = [&](const THttpCli& cli, std::int64_t) {
     if (!segmentsAllowed || !Segmentable(cli.StatusCode(), cli.ReceivedHeader(), get.Identity.Total, segment))
