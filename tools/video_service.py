@@ -18,13 +18,15 @@ Addresses:
                               an age cookie and a 303 to the watch page
   /get_video?video_id=ID&t=TOKEN
                               redirects (see --redirects) to the cache host,
-                              which serves the FLV byte for byte (from N on
-                              for "Range: bytes=N-", as a 206), or to
-                              --file-url; a wrong token gives 404
+                              which serves the FLV byte for byte ("Range:
+                              bytes=N-" or "bytes=A-B" as a 206, with an
+                              ETag for If-Range), or to --file-url; a
+                              wrong token gives 404
   /get_video.flv              on the cache host: the FLV, a direct address
   /__requests                 the requests seen so far, as JSON (method,
                               path, host, cookie, agent), for tests
   /__flv                      the FLV itself, for comparing downloads
+  /__sent                     body bytes of the FLV sent so far, as JSON
 """
 import argparse
 import hashlib
@@ -141,6 +143,12 @@ def parse_args(argv):
                    help="answer every FLV request with the whole file (200), "
                         "whatever range it asks for; without it a 'Range: "
                         "bytes=N-' gets 206 with its Content-Range, or 416")
+    p.add_argument("--max-connections", type=int, default=0, metavar="N",
+                   help="serve at most N FLV answers to one client address at "
+                        "once; more get 503 with Retry-After: 1")
+    p.add_argument("--pace", type=int, default=0, metavar="RATE",
+                   help="send each FLV answer at RATE bytes per second (a "
+                        "per-connection pace, as --rate)")
     p.add_argument("--disposition",
                    help="send 'Content-Disposition: attachment; "
                         "filename=\"NAME\"' with the FLV")
@@ -197,6 +205,9 @@ class State:
         self.adult = set()
         self.requests = []
         self.flv_answers = 0  # FLV requests seen, for the first-N switches
+        self.open_by_client = {}  # FLV answers running per client address
+        self.sent = 0  # FLV body bytes sent
+        self.etag = '"%s"' % hashlib.sha1(flv).hexdigest()[:16]
         self.service_port = 0
         self.cache_port = 0
 
@@ -348,6 +359,7 @@ class Handler(BaseHTTPRequestHandler):
             "/hop": self.serve_hop,
             "/__requests": self.serve_requests,
             "/__flv": self.serve_raw_flv,
+            "/__sent": self.serve_sent,
         }.get(url.path)
         if route is None:
             return self.send_body(404, "<html><body>Not Found</body></html>")
@@ -455,6 +467,12 @@ class Handler(BaseHTTPRequestHandler):
             data = json.dumps(st.requests)
         self.send_body(200, data, ctype="application/json")
 
+    def serve_sent(self, url, query):
+        st = self.server.state
+        with st.lock:
+            data = json.dumps({"sent": st.sent})
+        self.send_body(200, data, ctype="application/json")
+
     def serve_raw_flv(self, url, query):
         self.send_body(200, self.server.state.flv, ctype="video/x-flv")
 
@@ -463,15 +481,36 @@ class Handler(BaseHTTPRequestHandler):
             return self.send_body(404, "<html><body>Not Found</body></html>")
         self.serve_flv()
 
-    def range_start(self, size):
-        """First byte of a 'Range: bytes=N-' request; None without one."""
+    def asked_range(self, size):
+        """(first, last) of a 'Range: bytes=N-' or 'bytes=A-B' request whose
+        If-Range, if any, names this file; None without one."""
         value = (self.headers.get("Range") or "").strip().lower()
-        if not value.startswith("bytes=") or not value.endswith("-"):
+        if not value.startswith("bytes=") or "," in value or "-" not in value:
             return None
-        first = value[6:-1]
-        return int(first) if first.isdigit() else None
+        if_range = self.headers.get("If-Range")
+        if if_range is not None and if_range.strip() != self.server.state.etag:
+            return None
+        first, _, last = value[6:].partition("-")
+        if not first.isdigit() or (last and not last.isdigit()):
+            return None
+        return int(first), min(int(last), size - 1) if last else size - 1
 
     def serve_flv(self):
+        st = self.server.state
+        client = self.client_address[0]
+        with st.lock:
+            running = st.open_by_client.get(client, 0)
+            st.open_by_client[client] = running + 1
+        try:
+            if st.args.max_connections and running >= st.args.max_connections:
+                return self.send_body(503, "<html><body>Too many connections</body></html>",
+                                      extra=[("Retry-After", "1")])
+            return self.serve_flv_answer()
+        finally:
+            with st.lock:
+                st.open_by_client[client] -= 1
+
+    def serve_flv_answer(self):
         st = self.server.state
         a = st.args
         data = st.flv
@@ -480,21 +519,25 @@ class Handler(BaseHTTPRequestHandler):
             number = st.flv_answers
         if number <= a.busy:
             return self.send_body(503, "<html><body>Busy</body></html>", extra=[("Retry-After", "1")])
-        start = None if a.ignore_range else self.range_start(len(data))
-        if start is not None and start >= len(data):
+        asked = None if a.ignore_range else self.asked_range(len(data))
+        if asked is not None and asked[0] >= len(data):
             return self.send_body(416, "<html><body>Range Not Satisfiable</body></html>",
                                   extra=[("Content-Range", "bytes */%d" % len(data))])
-        if start is not None:
+        if asked is not None and asked[0] > asked[1]:
+            asked = None
+        if asked is not None:
+            start, last = asked
             self.send_response(206)
-            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, last, len(data)))
         else:
-            start = 0
+            start, last = 0, len(data) - 1
             self.send_response(200)
         self.send_header("Content-Type", "video/x-flv")
         self.send_header("Accept-Ranges", "none" if a.ignore_range else "bytes")
+        self.send_header("ETag", st.etag)
         if a.disposition:
             self.send_header("Content-Disposition", 'attachment; filename="%s"' % a.disposition)
-        body = data[start:]
+        body = memoryview(data)[start:last + 1]
         if a.content_length == "normal":
             self.send_header("Content-Length", str(len(body)))
         elif a.content_length == "lower":
@@ -504,28 +547,42 @@ class Handler(BaseHTTPRequestHandler):
             return
         if a.cut_after >= 0:
             body = body[:max(0, a.cut_after - start)]
+        rate = a.pace or a.rate
         try:
             if number <= a.reset_half_way or number <= a.stall:
-                self.wfile.write(body[:max(0, len(data) // 2 - start)])
+                self.send_counted(body[:max(0, len(data) // 2 - start)])
                 self.wfile.flush()
                 if number <= a.reset_half_way:
                     time.sleep(1.0)  # let the client read what was sent
                     return self.end_connection(True)
                 time.sleep(60)
                 return
-            if a.rate <= 0:
-                self.wfile.write(body)
+            if rate <= 0:
+                for off in range(0, len(body), 1 << 20):
+                    self.send_counted(body[off:off + (1 << 20)])
                 return
-            step = max(512, a.rate // 20)
+            # Paced against the answer's own clock, so that sleeping late
+            # does not slow it below the rate.
+            step = max(512, rate // 20)
+            began = time.monotonic()
             for off in range(0, len(body), step):
-                self.wfile.write(body[off:off + step])
+                self.send_counted(body[off:off + step])
                 self.wfile.flush()
-                time.sleep(step / a.rate)
+                if off + step >= len(body):
+                    break  # the answer ends with its last byte, not a pause later
+                ahead = began + (off + step) / rate - time.monotonic()
+                if ahead > 0:
+                    time.sleep(ahead)
         except (BrokenPipeError, ConnectionResetError):
             return  # the client stopped the transfer
         finally:
             if a.cut_after >= 0:
                 self.end_connection(a.reset)
+
+    def send_counted(self, piece):
+        self.wfile.write(piece)
+        with self.server.state.lock:
+            self.server.state.sent += len(piece)
 
     def end_connection(self, reset):
         """Ends the connection now: an orderly close, or a reset (RST)."""
@@ -542,6 +599,10 @@ class Handler(BaseHTTPRequestHandler):
 class Server(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+    # Python's listen backlog of 5 drops the SYNs of a client that opens
+    # several connections at once while the accepting thread waits for the
+    # interpreter; they come again a second later. Real servers queue more.
+    request_queue_size = 128
 
     def __init__(self, addr, role, state):
         super().__init__(addr, Handler)

@@ -60,6 +60,10 @@ TCliJobs::TCliJobs(const TCliOptions& options, TCliDesktop& desktop, std::FILE* 
   FNet.Retries = options.Retries;
   FNet.Continue = options.Continue;
   FNet.AddrFamily = options.AddrFamily;
+  FNet.Connections = options.Connections;
+  FNet.SegmentSize = options.SegmentSize;
+  FNet.MinSpeed = options.MinSpeed;
+  FNet.MinSpeedTimeMs = options.MinSpeedTimeMs;
   // https for every request of the job (the window keeps it off).
   FNet.Https = true;
   FNet.Trust.CaFile = options.CaCert;

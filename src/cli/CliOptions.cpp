@@ -64,6 +64,10 @@ const TOptionRow kOptions[] = {
      "most 60), and continues from the bytes already in NAME.part"},
     {"4", "ipv4", "", "connect over IPv4 only (addresses and names of the other family fail)"},
     {"6", "ipv6", "", "connect over IPv6 only"},
+    {"N", "connections", "N", "fetch a file over up to N connections at once (1 to 32, default 4)"},
+    {"", "segment-size", "SIZE", "ask for at most SIZE bytes per request (K, M, G as in --limit-rate)"},
+    {"", "min-speed", "RATE", "reopen a connection that stays below RATE bytes per second for"},
+    {"", "min-speed-time", "SECONDS", "so many seconds (default 10), keeping its bytes"},
     {"", "cacert", "FILE", "trust the certificates in FILE (PEM) instead of the system's for https servers"},
     {"k", "insecure", "", "do not check the certificates and names of https servers"},
     {"c", "continue", "", "continue an existing NAME.part instead of starting it again"},
@@ -171,6 +175,23 @@ std::optional<std::string> ParseCliOptions(const std::vector<std::string>& args,
     o.Retries = std::stoi(v);
   }
   o.Continue = has("continue");
+  if (has("connections")) {
+    const std::string v = value("connections");
+    if (!ascii::AllDigits(v) || v.size() > 2 || std::stoi(v) < 1 || std::stoi(v) > 32)
+      return std::string("--connections needs a number from 1 to 32");
+    o.Connections = std::stoi(v);
+  }
+  for (auto [name, target] : {std::pair{"segment-size", &o.SegmentSize}, std::pair{"min-speed", &o.MinSpeed}}) {
+    if (!has(name)) continue;
+    const std::optional<std::int32_t> size = ParseRate(value(name));
+    if (!size || *size <= 0) return std::string("--") + name + " needs a size such as 500K or 2M (at most 1G)";
+    *target = *size;
+  }
+  if (has("min-speed-time")) {
+    const std::optional<std::uint32_t> ms = ParseSeconds(value("min-speed-time"));
+    if (!ms || *ms == 0) return std::string("--min-speed-time needs a number of seconds");
+    o.MinSpeedTimeMs = *ms;
+  }
   if (has("cacert")) {
     o.CaCert = value("cacert");
     if (o.CaCert.empty()) return std::string("--cacert needs a file");

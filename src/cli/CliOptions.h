@@ -31,6 +31,10 @@ struct TCliOptions {
   std::uint32_t ConnectTimeoutMs = 30000;
   int Retries = 3;
   bool Continue = false;
+  int Connections = 4;
+  std::int64_t SegmentSize = 0;
+  std::int64_t MinSpeed = 0;
+  std::uint32_t MinSpeedTimeMs = 10000;
   std::string CaCert;                  // trust these certificates instead of the system's
   bool Insecure = false;               // do not check https certificates
   bool Quiet = false;

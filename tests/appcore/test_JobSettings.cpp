@@ -113,6 +113,10 @@ TEST(WindowNetOptions, SettingsReachEveryRequest) {
   EXPECT_EQ(o.ConnectTimeoutMs, 30000u);
   EXPECT_EQ(o.IdleTimeoutMs, 60000u);
   EXPECT_TRUE(o.Continue);
+  EXPECT_EQ(o.Connections, 4);
+  s.Connections = 9;
+  EXPECT_EQ(WindowNetOptions(s, "").Connections, 9);
+  s.Connections = 4;
   // Empty fields leave the route to the environment.
   EXPECT_FALSE(o.Proxy.Proxy);
   EXPECT_FALSE(o.Proxy.NoProxy);

@@ -86,3 +86,20 @@ TEST(PartControl, AnswerIdentityAndWhatDiffers) {
   EXPECT_EQ(kept.Differs({"u", 300000, "\"y\"", "D1"}), "its ETag changed from \"x\" to \"y\"");
   EXPECT_EQ(kept.Differs({"u", 300000, "", "D2"}), "its date changed from D1 to D2");
 }
+
+TEST(PartControl, DoneRangesOfASegmentedPartReadBackAndBrokenLinesClaimNothing) {
+  e2e::TTempDir dir;
+  const std::string path = ControlPath(dir / "clip.flv.part");
+  const TPartIdentity id{"http://h/clip.flv", 5000000, "\"abc\"", ""};
+  std::string error;
+  ASSERT_TRUE(SavePartControl(path, id, error)) << error;
+  EXPECT_FALSE(LoadDoneRanges(path));  // one stream: its size is what it holds
+  const std::vector<std::pair<std::int64_t, std::int64_t>> done{{0, 1048575}, {2097152, 2200000}};
+  ASSERT_TRUE(SavePartControl(path, id, done, error)) << error;
+  EXPECT_EQ(LoadPartControl(path), id);
+  EXPECT_EQ(LoadDoneRanges(path), done);
+  ASSERT_TRUE(SavePartControl(path, id, {}, error)) << error;
+  EXPECT_EQ(LoadDoneRanges(path), (std::vector<std::pair<std::int64_t, std::int64_t>>{}));  // segmented, none done
+  std::ofstream(path, std::ios::app) << "done 10-5\ndone x-9\ndone 100-199\ndone 1-99999999999999999999\n";
+  EXPECT_EQ(LoadDoneRanges(path), (std::vector<std::pair<std::int64_t, std::int64_t>>{{100, 199}}));
+}

@@ -92,7 +92,26 @@ TEST(CliOptionParsing, WrongCommandLinesSayWhy) {
   EXPECT_EQ(Error({"--timeout", "-1", "x"}), "--timeout needs a number of seconds");
   EXPECT_EQ(Error({"--connect-timeout", "1.", "x"}), "--connect-timeout needs a number of seconds");
   EXPECT_EQ(Error({"--retries", "three", "x"}), "--retries needs a number from 0 to 999");
+  for (const char* n : {"0", "33", "-1", "four", ""})
+    EXPECT_EQ(Error({"--connections", n, "x"}), "--connections needs a number from 1 to 32") << n;
+  EXPECT_NE(Error({"--segment-size", "0", "x"}).find("--segment-size"), std::string::npos);
+  EXPECT_NE(Error({"--min-speed", "slow", "x"}).find("--min-speed"), std::string::npos);
+  EXPECT_EQ(Error({"--min-speed-time", "0", "x"}), "--min-speed-time needs a number of seconds");
   EXPECT_EQ(Error({"--proxy-user=", "x"}), "--proxy-user needs a user name");
+}
+
+TEST(CliOptionParsing, ConnectionsSegmentsAndTheLeastSpeed) {
+  TCliOptions o = Parse({"x"});
+  EXPECT_EQ(o.Connections, 4);
+  EXPECT_EQ(o.SegmentSize, 0);
+  EXPECT_EQ(o.MinSpeed, 0);
+  EXPECT_EQ(o.MinSpeedTimeMs, 10000u);
+  o = Parse({"-N", "32", "--segment-size", "2M", "--min-speed", "100K", "--min-speed-time", "2.5", "x"});
+  EXPECT_EQ(o.Connections, 32);
+  EXPECT_EQ(o.SegmentSize, 2 * 1024 * 1024);
+  EXPECT_EQ(o.MinSpeed, 100 * 1024);
+  EXPECT_EQ(o.MinSpeedTimeMs, 2500u);
+  EXPECT_EQ(Parse({"--connections", "1", "x"}).Connections, 1);
 }
 
 TEST(CliOptionParsing, PasswordsAreBlankedInTheArgumentsOnceRead) {
@@ -135,8 +154,9 @@ TEST(CliOptionParsing, HelpExplainsEveryOptionAndExitStatus) {
   for (const char* option : {"--format N", "--output DIR", "--yes", "--no", "--user NAME", "--password PW",
                              "-a, --batch-file FILE", "--proxy URL", "--noproxy LIST", "--limit-rate RATE",
                              "--timeout SECONDS", "--connect-timeout SECONDS", "--retries N", "-c, --continue",
-                             "-q, --quiet", "--version", "-h, --help", "http_proxy", "no_proxy", "socks4a://",
-                             "--proxy-user USER", "CLIPHARBOR_PROXY_PASSWORD", "the question is safer"})
+                             "-q, --quiet", "-N, --connections N", "--segment-size SIZE", "--min-speed RATE",
+                             "--min-speed-time SECONDS", "--version", "-h, --help", "http_proxy", "no_proxy",
+                             "socks4a://", "--proxy-user USER", "CLIPHARBOR_PROXY_PASSWORD", "the question is safer"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
   for (const char* status : {"  0    success", "  1    a download failed", "  2    wrong command line",
                              "  3    a conversion failed", "  4    a local file or folder problem",

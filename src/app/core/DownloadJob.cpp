@@ -15,10 +15,12 @@
 #include "app/core/PageParse.h"
 #include "app/core/PartControl.h"
 #include "app/core/ResumableGet.h"
+#include "app/core/SegmentedGet.h"
 #include "app/core/Service.h"
 #include "app/core/WebBrowser.h"
 #include "net/http/HttpProt.h"
 #include "net/socket/WSocket.h"
+#include "platform/AsciiText.h"
 #include "platform/Desktop.h"
 #include "platform/FileUtil.h"
 #include "platform/Stream.h"
@@ -463,7 +465,7 @@ void TDownloadJob::FetchVideo() {
   TResumableGet get(*FHttpCli, *FFileStream,
                     {[this](const std::string& line) { TransferNotice(line); }, [this] { return Stopped(); },
                      [this] { return FHeaderError.empty() ? FFileStream->WriteError() : FHeaderError; },
-                     flushGathered, {}});
+                     flushGathered, {}, {}});
   get.Policy = TRetryPolicy(FNet.Retries);
   get.ConnectTimeoutMs = FNet.ConnectTimeoutMs;
   get.IdleTimeoutMs = FNet.IdleTimeoutMs;
@@ -475,15 +477,67 @@ void TDownloadJob::FetchVideo() {
     if (std::optional<TPartIdentity> kept = LoadPartControl(controlPath)) get.Identity = *kept;
   }
   bool controlFailed = false;  // a local problem, like a refused write
-  get.Hooks().Identified = [&controlPath, &controlFailed](const TPartIdentity& id) {
+  // A file the first answer shows to be large and served in ranges goes on
+  // over several connections; the done ranges go beside the part.
+  const std::int64_t segment = FNet.SegmentSize > 0 ? FNet.SegmentSize : TSegmentedGet::kMinSplit;
+  bool segmentsAllowed = FNet.Connections > 1;
+  get.Hooks().Identified = [&](const TPartIdentity& id) {
+    // An answer the segments take over is kept with its done ranges before
+    // any of its bytes; its connections need not wait for a disk flush.
+    if (segmentsAllowed && Segmentable(FHttpCli->StatusCode(), FHttpCli->ReceivedHeader(), id.Total, segment))
+      return std::string();
     std::string error;
     controlFailed = !SavePartControl(controlPath, id, error);
     return error;
   };
+  std::string segmentUrl = FDisplay.DownloadUrl;
+  get.Hooks().TakeOver = [&](const THttpCli& cli, std::int64_t) {
+    if (!segmentsAllowed || !Segmentable(cli.StatusCode(), cli.ReceivedHeader(), get.Identity.Total, segment))
+      return false;
+    // The connections go straight to where the relocations led.
+    const std::string& moved = cli.Location();
+    const bool absolute = ascii::StartsNoCase(moved, "http://") || ascii::StartsNoCase(moved, "https://");
+    segmentUrl = cli.LocationChangeCurCount() > 0 && absolute ? moved : FDisplay.DownloadUrl;
+    return true;
+  };
+  std::vector<TByteRange> done;
+  bool segmented = false;
+  if (resume && get.Identity.Total > 0 && get.Identity.Url == FDisplay.DownloadUrl) {
+    if (const auto ranges = LoadDoneRanges(controlPath)) {
+      segmented = true;
+      for (const auto& [first, last] : *ranges) done.push_back({first, last + 1});
+    }
+  }
   std::exception_ptr error;
   TGetOutcome outcome;
   try {
-    outcome = get.Run(FDisplay.DownloadUrl);
+    for (;;) {
+      if (!segmented) {
+        outcome = get.Run(FDisplay.DownloadUrl);
+        if (!outcome.HandedOver) break;
+        flushGathered();
+        done = {{0, FFileStream->GetSize()}};
+        segmented = true;
+      }
+      const TSegmentedOutcome seg = FetchSegments(segmentUrl, get.Identity, done, controlPath, controlFailed);
+      if (seg.End == seComplete) {
+        outcome.Complete = true;
+        break;
+      }
+      if (seg.End == seFailed) {
+        outcome.Complete = false;
+        outcome.Failure = seg.Failure;
+        break;
+      }
+      // The server cannot serve this file in ranges: it starts again as
+      // one stream, and no old range may pass for done meanwhile.
+      FHost.Notice(seg.Why + "; fetching it again as one stream");
+      RemovePartControl(controlPath);
+      segmentsAllowed = false;
+      segmented = false;
+      get.ContinueFirst = false;
+      get.Identity = {};
+    }
   } catch (...) {
     error = std::current_exception();
   }
@@ -521,6 +575,56 @@ void TDownloadJob::FetchVideo() {
   } else {
     StartConversion(FTargetPath);
   }
+}
+
+TSegmentedOutcome TDownloadJob::FetchSegments(const std::string& url, const TPartIdentity& identity,
+                                                const std::vector<TByteRange>& done, const std::string& controlPath,
+                                                bool& controlFailed) {
+  // The display counts every connection's bytes against the whole file;
+  // what an earlier run or the first answer left is no part of the speed.
+  std::int64_t had = 0;
+  for (const TByteRange& r : done) had += r.Size();
+  FTransfer.HeaderBegin();
+  FTransfer.HeaderData({"HTTP/1.1 200 OK", "Content-Length: " + std::to_string(identity.Total)});
+  FTransfer.BodyFrom(had);
+  FDisplay.Bar1Max = FTransfer.BarMax();
+  FDisplay.TotalText = FTransfer.TotalText();
+  TSegmentedHooks hooks;
+  hooks.Say = [this](const std::string& line) { FHost.Notice(line); };
+  hooks.Stopped = [this] { return Stopped(); };
+  hooks.Prepare = [this, &url](THttpCli& cli) {
+    cli.Agent = FHttpCli->Agent;
+    cli.SetRequestVer(FHttpCli->GetRequestVer());
+    PrepareRequest(cli, FNet, url);
+  };
+  hooks.SaveDone = [&identity, &controlPath, &controlFailed](const std::vector<TByteRange>& ranges) {
+    std::vector<std::pair<std::int64_t, std::int64_t>> pairs;
+    for (const TByteRange& r : ranges) pairs.emplace_back(r.Begin, r.End - 1);
+    std::string error;
+    if (!SavePartControl(controlPath, identity, pairs, error)) controlFailed = true;
+    return error;
+  };
+  hooks.Progress = [this, had](std::int64_t count, int open) {
+    FTransfer.DocData(count - had);
+    FDisplay.ReceiveData = FTransfer.ReceiveData();
+    FDisplay.Bar1Pos = FTransfer.BarPos();
+    FDisplay.ReceiveSpeed = FTransfer.ReceiveSpeed();
+    if (open > 1)
+      FDisplay.ReceiveSpeed += (FDisplay.ReceiveSpeed.empty() ? "" : ", ") + std::to_string(open) + " connections";
+    FDisplay.EstimateTime = FTransfer.EstimateTime();
+    Changed();
+  };
+  TSegmentedGet seg(FFileStream->Handle(), identity, hooks);
+  seg.Connections = FNet.Connections;
+  seg.SegmentSize = FNet.SegmentSize;
+  seg.Policy = TRetryPolicy(FNet.Retries);
+  seg.ConnectTimeoutMs = FNet.ConnectTimeoutMs;
+  seg.IdleTimeoutMs = FNet.IdleTimeoutMs;
+  seg.RateLimit = FNet.RateLimit;
+  seg.MinSpeed = FNet.MinSpeed;
+  seg.MinSpeedTimeMs = FNet.MinSpeedTimeMs;
+  seg.Done = done;
+  return seg.Run(url);
 }
 
 // A direct download takes the name the answer's Content-Disposition gives,

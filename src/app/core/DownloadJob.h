@@ -16,6 +16,9 @@
 #include "platform/MessageLoop.h"
 
 class TDownloadFile;
+struct TByteRange;
+struct TPartIdentity;
+struct TSegmentedOutcome;
 class THttpCli;
 class TWebBrowser;
 struct TProcessInfo;
@@ -149,6 +152,9 @@ class TDownloadJob {
   void FetchPage();
   void FetchVideo();
   void NameDirectDownload(bool& mayReplace);
+  // The rest of the file over several connections, from the ranges `done`.
+  TSegmentedOutcome FetchSegments(const std::string& url, const TPartIdentity& identity, const std::vector<TByteRange>& done,
+                                  const std::string& controlPath, bool& controlFailed);
   void ConvertInfo(TProcessInfo* info);
   void StartConversion(const std::string& inputFile);
 

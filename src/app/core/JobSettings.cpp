@@ -116,6 +116,7 @@ TNetOptions WindowNetOptions(const TJobSettings& s, const std::string& proxyPass
   o.ConnectTimeoutMs = s.ConnectTimeoutS * 1000;
   o.IdleTimeoutMs = s.TimeoutS * 1000;
   o.Retries = s.Retries;
+  o.Connections = s.Connections;  // the most; a host that refuses more gets fewer
   // A ".part" left by Stop or a failure is continued; its validators keep
   // bytes of another version out.
   o.Continue = true;

@@ -25,6 +25,10 @@ struct TNetOptions {
   bool Https = false;                  // off: an https address ends with 501
   TSslTrust Trust;                     // the certificates trusted over https
   int AddrFamily = 0;                  // plat::WS_AF_INET or WS_AF_INET6 only; 0: both
+  int Connections = 4;                 // the most a file is fetched over at once
+  std::int64_t SegmentSize = 0;        // the most one range request asks for; 0: no cap
+  std::int64_t MinSpeed = 0;           // bytes per second below which a connection is reopened
+  std::uint32_t MinSpeedTimeMs = 10000;
 };
 
 // Sets the route (proxy or none, chosen for the address's host, and chosen

@@ -77,11 +77,12 @@ TPartIdentity AnswerIdentity(const std::string& url, int status, const std::vect
   return id;
 }
 
-std::string ControlPath(const std::string& partPath) { return partPath + kControlSuffix; }
+namespace {
 
-std::optional<TPartIdentity> LoadPartControl(const std::string& path) {
+// The text of a control file, "" when it cannot be read; never through a link.
+std::string ReadControl(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) return std::string();
   std::string text;
   char buf[4096];
   for (;;) {
@@ -89,10 +90,18 @@ std::optional<TPartIdentity> LoadPartControl(const std::string& path) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     text.append(buf, static_cast<std::size_t>(n));
-    if (text.size() > 64 * 1024) break;  // not ours
+    if (text.size() > 1024 * 1024) break;  // not ours (done ranges included)
   }
   ::close(fd);
-  std::istringstream in(text);
+  return text;
+}
+
+}  // namespace
+
+std::string ControlPath(const std::string& partPath) { return partPath + kControlSuffix; }
+
+std::optional<TPartIdentity> LoadPartControl(const std::string& path) {
+  std::istringstream in(ReadControl(path));
   std::string line;
   if (!std::getline(in, line) || line != kMagic) return std::nullopt;
   TPartIdentity id;
@@ -114,11 +123,64 @@ std::optional<TPartIdentity> LoadPartControl(const std::string& path) {
   return id;
 }
 
-bool SavePartControl(const std::string& path, const TPartIdentity& id, std::string& error) {
+namespace {
+
+std::string IdentityText(const TPartIdentity& id) {
   std::string text = std::string(kMagic) + "\nurl " + OneLine(id.Url) + "\n";
   if (id.Total >= 0) text += "total " + std::to_string(id.Total) + "\n";
   if (!OneLine(id.ETag).empty()) text += "etag " + id.ETag + "\n";
   if (!OneLine(id.LastModified).empty()) text += "last-modified " + id.LastModified + "\n";
+  return text;
+}
+
+bool SaveControlText(const std::string& path, const std::string& text, bool sync, std::string& error);
+
+// "A-B" with A <= B, digits only.
+std::optional<std::pair<std::int64_t, std::int64_t>> ParseDone(const std::string& value) {
+  const std::size_t dash = value.find('-');
+  if (dash == std::string::npos) return std::nullopt;
+  const std::string a = value.substr(0, dash), b = value.substr(dash + 1);
+  if (!ascii::AllDigits(a) || !ascii::AllDigits(b) || a.size() > 18 || b.size() > 18) return std::nullopt;
+  const std::int64_t first = std::stoll(a), last = std::stoll(b);
+  if (last < first) return std::nullopt;
+  return std::make_pair(first, last);
+}
+
+}  // namespace
+
+std::optional<std::vector<std::pair<std::int64_t, std::int64_t>>> LoadDoneRanges(const std::string& path) {
+  std::istringstream in(ReadControl(path));
+  std::string line;
+  if (!std::getline(in, line) || line != kMagic) return std::nullopt;
+  bool segmented = false;
+  std::vector<std::pair<std::int64_t, std::int64_t>> done;
+  while (std::getline(in, line)) {
+    if (line == "segmented") segmented = true;
+    if (line.rfind("done ", 0) != 0) continue;
+    // A line that cannot be read claims nothing: its bytes are fetched again.
+    if (const auto r = ParseDone(line.substr(5))) done.push_back(*r);
+  }
+  if (!segmented) return std::nullopt;
+  return done;
+}
+
+bool SavePartControl(const std::string& path, const TPartIdentity& id,
+                     const std::vector<std::pair<std::int64_t, std::int64_t>>& done, std::string& error) {
+  std::string text = IdentityText(id) + "segmented\n";
+  for (const auto& [first, last] : done)
+    text += "done " + std::to_string(first) + "-" + std::to_string(last) + "\n";
+  // Not flushed to the disk: the part's own bytes are not either, and the
+  // rename alone keeps it whole through a kill, several times a second.
+  return SaveControlText(path, text, false, error);
+}
+
+bool SavePartControl(const std::string& path, const TPartIdentity& id, std::string& error) {
+  return SaveControlText(path, IdentityText(id), true, error);
+}
+
+namespace {
+
+bool SaveControlText(const std::string& path, const std::string& text, bool sync, std::string& error) {
   // A short temporary name in the same folder: the control file's own name
   // may be as long as names get. mkstemp never opens an existing name, so a
   // link planted there is not followed.
@@ -127,7 +189,7 @@ bool SavePartControl(const std::string& path, const TPartIdentity& id, std::stri
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return Fail(error, temp);
   ::fchmod(fd, 0644);
-  const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+  const bool written = WriteAll(fd, text) && (!sync || ::fsync(fd) == 0);
   const int writeErrno = errno;
   ::close(fd);
   if (!written) {
@@ -143,5 +205,7 @@ bool SavePartControl(const std::string& path, const TPartIdentity& id, std::stri
   }
   return true;
 }
+
+}  // namespace
 
 void RemovePartControl(const std::string& path) { ::unlink(path.c_str()); }

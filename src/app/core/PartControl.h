@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct TPartIdentity {
@@ -40,6 +41,15 @@ std::optional<TPartIdentity> LoadPartControl(const std::string& path);
 // Writes to a temporary name, flushes and renames into place; never writes
 // through a link. False with the system's text in `error`.
 bool SavePartControl(const std::string& path, const TPartIdentity& id, std::string& error);
+
+// The ranges of a part written over several connections ("done A-B" lines,
+// A to B inclusive, after a "segmented" line): its size says nothing of what
+// it holds then. Nothing when the file was written as one stream.
+std::optional<std::vector<std::pair<std::int64_t, std::int64_t>>> LoadDoneRanges(const std::string& path);
+
+// SavePartControl with the done ranges [first, last] of a segmented part.
+bool SavePartControl(const std::string& path, const TPartIdentity& id,
+                     const std::vector<std::pair<std::int64_t, std::int64_t>>& done, std::string& error);
 
 // Removes the control file; a missing one is fine.
 void RemovePartControl(const std::string& path);

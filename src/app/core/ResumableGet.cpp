@@ -156,6 +156,13 @@ TResumableGet::TVerdict TResumableGet::Attempt(const std::string& url, bool resu
         return;
       }
     }
+    if ((d.Action == raContinue || d.Action == raRestart) && FHooks.TakeOver && FHooks.TakeOver(FCli, have)) {
+      FCli.ReceiveStream = nullptr;
+      verdict = vdHandedOver;
+      FCli.Abort();
+      events.End(s);
+      return;
+    }
     switch (d.Action) {
       case raContinue:
       case raRestart:
@@ -240,6 +247,10 @@ TGetOutcome TResumableGet::Run(const std::string& url) {
     FLocalFailure = false;
     const TVerdict verdict = Attempt(url, resume, why);
     resume = true;
+    if (verdict == vdHandedOver && !Stopped()) {
+      outcome.HandedOver = true;
+      return outcome;
+    }
     if (verdict == vdChanged && !Stopped()) {
       if (restartedForChange) {
         outcome.Failure.Kind = fkOther;

@@ -35,12 +35,16 @@ struct TResumableGetHooks {
   // The file's identity is new or has changed, before its first byte is
   // written (kept beside the file); returns why it could not be kept.
   std::function<std::string(const TPartIdentity&)> Identified;
+  // At an accepted answer's header, with the bytes the file holds before
+  // its body: true ends the request there and hands the rest to the caller.
+  std::function<bool(const THttpCli& cli, std::int64_t have)> TakeOver;
 };
 
 struct TGetOutcome {
   bool Complete = false;     // the file holds the whole document
   TTransferFailure Failure;  // why not, when not complete
   int Attempts = 0;
+  bool HandedOver = false;   // TakeOver took the rest; Identity names the file
 };
 
 class TResumableGet {
@@ -67,7 +71,7 @@ class TResumableGet {
  private:
   // Of the final answer's header: nothing to say, the file is whole, or the
   // answer cannot serve the file (why says so).
-  enum TVerdict { vdNone, vdComplete, vdRefused, vdChanged };
+  enum TVerdict { vdNone, vdComplete, vdRefused, vdChanged, vdHandedOver };
   // One request; the verdict of its final answer's header.
   TVerdict Attempt(const std::string& url, bool resume, std::string& why);
   // An accepted answer's header: keeps its identity, or tells why it is

@@ -1,0 +1,389 @@
+#include "app/core/SegmentedGet.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "app/core/HeaderField.h"
+#include "app/core/ResumeDecision.h"
+#include "app/core/TransferResult.h"
+#include "net/http/HttpProt.h"
+#include "net/http/HttpTimeLimits.h"
+#include "platform/MessageLoop.h"
+
+namespace {
+
+// A kill loses at most what arrived since: a quarter of a second.
+constexpr std::uint32_t kSaveEveryMs = 250;
+
+bool Relocation(const THttpCli& cli) {
+  const int s = cli.StatusCode();
+  std::string location;
+  return cli.FollowRelocation && (s == 301 || s == 302 || s == 303 || s == 307 || s == 308) &&
+         HeaderValue(cli.ReceivedHeader(), "Location", location) && !location.empty();
+}
+
+std::uint32_t Since(std::uint32_t from, std::uint32_t now) { return static_cast<std::uint32_t>(now - from); }
+
+}  // namespace
+
+bool Segmentable(int status, const std::vector<std::string>& header, std::int64_t total, std::int64_t segment) {
+  if (status != 200 && status != 206) return false;
+  std::string value;
+  if (status == 200 && !(HeaderValue(header, "Accept-Ranges", value) && ascii::EqualNoCase(value, "bytes")))
+    return false;
+  if (HeaderValue(header, "Transfer-Encoding", value) && IsChunkedCoding(value)) return false;
+  if (HeaderValue(header, "Content-Encoding", value) && !ascii::EqualNoCase(value, "identity")) return false;
+  return segment > 0 && total >= 2 * segment;
+}
+
+struct TSegmentedGet::TSlot {
+  enum TState { ssIdle, ssRunning, ssWaiting };
+  int Id = 0;
+  TState State = ssIdle;
+  std::unique_ptr<THttpCli> Cli;
+  std::unique_ptr<THttpTimeLimits> Limits;
+  bool Finished = false;   // the request's done event came
+  bool Accepted = false;   // its answer serves the asked range
+  std::int64_t AskedEnd = 0;
+  std::int64_t ServedEnd = 0;  // one past the answer's Content-Range
+  std::int64_t Got = 0;    // bytes this request wrote
+  int Failures = 0;        // failed requests since the last that brought bytes
+  std::uint32_t WaitUntil = 0;
+  std::uint32_t WatchStart = 0;
+  std::int64_t WatchBytes = 0;
+  bool Slow = false;       // reopened by the watchdog
+  bool Refused = false;    // the server turned its last request away
+};
+
+TSegmentedGet::TSegmentedGet(int fd, const TPartIdentity& identity, TSegmentedHooks hooks)
+    : FFd(fd), FIdentity(identity), FHooks(std::move(hooks)) {}
+
+TSegmentedGet::~TSegmentedGet() { AbortAll(); }
+
+int TSegmentedGet::Open() const {
+  return static_cast<int>(std::count_if(FSlots.begin(), FSlots.end(),
+                                        [](const auto& s) { return s->State != TSlot::ssIdle; }));
+}
+
+int TSegmentedGet::Running() const {
+  return static_cast<int>(std::count_if(FSlots.begin(), FSlots.end(),
+                                        [](const auto& s) { return s->State == TSlot::ssRunning; }));
+}
+
+void TSegmentedGet::AbortAll() {
+  for (auto& s : FSlots) {
+    if (s->Cli && s->State == TSlot::ssRunning && !s->Finished) {
+      s->Cli->OnDocData = nullptr;
+      s->Cli->OnHeaderEnd = nullptr;
+      s->Cli->Abort();
+    }
+  }
+}
+
+// One limit for the whole download: each connection gets the share of the
+// most that may be open, fixed when its request starts, so that together
+// they never pass the limit.
+void TSegmentedGet::ShareRate(THttpCli& cli) const {
+  if (RateLimit <= 0) return;
+  cli.BandwidthLimit = std::max<std::int32_t>(1, RateLimit / std::max(1, FHostLimit));
+  cli.BandwidthSampling = 250;
+  THttpCliOptions o = cli.GetOptions();
+  o.Include(httpoBandwidthControl);
+  cli.SetOptions(o);
+}
+
+void TSegmentedGet::Start(TSlot& s) {
+  const std::optional<TByteRange> claim = FPlan->ClaimOf(s.Id);
+  if (!claim || claim->Size() <= 0) {
+    FPlan->Release(s.Id);
+    s.State = TSlot::ssIdle;
+    return;
+  }
+  s.Limits.reset();
+  s.Cli = std::make_unique<THttpCli>();
+  THttpCli& cli = *s.Cli;
+  if (FHooks.Prepare) FHooks.Prepare(cli);
+  cli.URL = FUrl;
+  cli.ReceiveStream = nullptr;  // pieces are written at their offsets
+  s.Finished = false;
+  s.Accepted = false;
+  s.Got = 0;
+  s.AskedEnd = claim->End;
+  s.WatchStart = plat::GetTickCount();
+  s.WatchBytes = 0;
+  const std::string range = "Range: bytes=" + std::to_string(claim->Begin) + "-" + std::to_string(claim->End - 1);
+  const std::string validator = FIdentity.IfRange();
+  cli.OnBeforeHeaderSend = [range, validator](THttpCli*, const std::string&, std::vector<std::string>& headers) {
+    std::erase_if(headers, [](const std::string& h) {
+      std::string v;
+      return HeaderLine(h, "Range", v) || HeaderLine(h, "If-Range", v);
+    });
+    headers.push_back(range);
+    if (!validator.empty()) headers.push_back("If-Range: " + validator);
+  };
+  cli.OnHeaderEnd = [this, &s](THttpCli*) { HeaderEnd(s); };
+  cli.OnDocData = [this, &s](THttpCli*, const void* data, int len) { Write(s, data, len); };
+  cli.OnRequestDone = [&s](THttpCli*, THttpRequest, std::uint16_t) { s.Finished = true; };
+  ShareRate(cli);
+  s.Limits = std::make_unique<THttpTimeLimits>(cli, ConnectTimeoutMs, IdleTimeoutMs);
+  s.State = TSlot::ssRunning;
+  try {
+    cli.GetASync();
+  } catch (const EHttpException&) {
+    s.Finished = true;  // judged from the client's results
+  }
+}
+
+void TSegmentedGet::HeaderEnd(TSlot& s) {
+  THttpCli& cli = *s.Cli;
+  const int status = cli.StatusCode();
+  if (Relocation(cli)) return;
+  const std::optional<TByteRange> claim = FPlan->ClaimOf(s.Id);
+  if (status != 200 && (status != 206 || !claim)) return;  // an error answer: not the file's bytes
+  const TPartIdentity answer = AnswerIdentity(FUrl, status, cli.ReceivedHeader());
+  const std::string differs = FIdentity.Differs(answer);
+  if (status == 200) {
+    // "If-Range" gets the whole file when it names another version.
+    FOneStream = differs.empty() ? "the server sent the whole file to a range request"
+                                 : "the file changed on the server (" + differs + ")";
+    cli.Abort();
+    return;
+  }
+  if (!differs.empty()) {
+    FOneStream = "the file changed on the server (" + differs + ")";
+    cli.Abort();
+    return;
+  }
+  std::string value;
+  const std::optional<TContentRange> r =
+      HeaderValue(cli.ReceivedHeader(), "Content-Range", value) ? ParseContentRange(value) : std::nullopt;
+  if (!r || r->Unsatisfied || r->First != claim->Begin || r->Last < r->First) {
+    cli.Abort();  // a range that does not fit: retried like a broken answer
+    return;
+  }
+  s.Accepted = true;
+  s.Refused = false;
+  s.ServedEnd = r->Last + 1;
+}
+
+void TSegmentedGet::Write(TSlot& s, const void* data, int len) {
+  if (!s.Accepted || len <= 0 || !FLocalError.empty()) return;
+  const std::optional<TByteRange> claim = FPlan->ClaimOf(s.Id);
+  if (!claim) return;
+  const std::int64_t n = std::min<std::int64_t>(len, claim->Size());
+  const char* p = static_cast<const char*>(data);
+  std::int64_t written = 0;
+  while (written < n) {
+    const ssize_t w = ::pwrite(FFd, p + written, static_cast<std::size_t>(n - written), claim->Begin + written);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      FLocalError = std::string("cannot write the file: ") + std::strerror(w < 0 ? errno : ENOSPC);
+      s.Cli->Abort();
+      return;
+    }
+    written += w;
+  }
+  FPlan->Received(s.Id, n);
+  s.Got += n;
+  s.WatchBytes += n;
+  FDoneChanged = true;
+  // A claim halved for another connection ends before the asked range does.
+  const std::optional<TByteRange> left = FPlan->ClaimOf(s.Id);
+  if (left && left->Size() == 0 && s.AskedEnd > left->End) s.Cli->Abort();
+}
+
+bool TSegmentedGet::Finish(TSlot& s, TSegmentedOutcome& out) {
+  THttpCli& cli = *s.Cli;
+  TTransferFailure f = ClassifyRequest(cli.StatusCode(), cli.ReasonPhrase(), cli.RequestDoneError(),
+                                       cli.ReceivedHeader(), Stopped(), s.Limits->Reason(),
+                                       s.Limits->ConnectExpired());
+  s.Finished = false;
+  s.State = TSlot::ssIdle;
+  const std::optional<TByteRange> claim = FPlan->ClaimOf(s.Id);
+  if (!claim || claim->Size() == 0) {
+    // The piece is whole, whatever ended the request after it.
+    FPlan->Release(s.Id);
+    s.Failures = 0;
+    FDoneChanged = true;
+    if (const std::string e = SaveDone(); !e.empty()) FLocalError = e;
+    return true;
+  }
+  if (s.Slow) {
+    s.Slow = false;  // reopened at once, keeping its bytes and its range
+    Start(s);
+    return true;
+  }
+  if (f.Kind == fkNone && s.Got > 0 && s.ServedEnd < s.AskedEnd && claim->Begin == s.ServedEnd) {
+    // A server that serves less than asked per request: the rest is asked
+    // for at once, no failure.
+    s.Failures = 0;
+    Start(s);
+    return true;
+  }
+  if (f.Kind == fkNone) {
+    f.Kind = fkClosedEarly;
+    f.Reason = "the answer ended " + std::to_string(claim->Size()) + " bytes before the end of its range";
+  }
+  if (!s.Accepted && f.Kind != fkStopped) {
+    // A server that will not open one more connection says so before the
+    // first byte; the others carry on and this host gets fewer.
+    const bool refusal = (f.Kind == fkStatus && (f.Status == 503 || f.Status == 429)) || f.Kind == fkReset ||
+                         f.Kind == fkClosedEarly || (f.Kind == fkOther && cli.StatusCode() == 0);
+    if (refusal && Open() > 0) {
+      if (!s.Refused) {
+        // Once more after the server's wait: a connection this side just
+        // closed may still count against the cap for a moment.
+        s.Refused = true;
+        s.WaitUntil = plat::GetTickCount() + static_cast<std::uint32_t>(TRetryPolicy::DelaySeconds(f, 1)) * MsPerSecond;
+        s.State = TSlot::ssWaiting;  // keeps its range
+        return true;
+      }
+      // The others open: served, or asking now (some of those may be
+      // turned away too and lower it further).
+      s.Refused = false;
+      const int serving = std::max(1, Open());
+      if (serving < FHostLimit) {
+        FHostLimit = serving;
+        Say("the server takes no more than " + std::to_string(serving) + " connection" + (serving == 1 ? "" : "s") +
+            " (" + f.Reason + ")");
+      }
+      FPlan->Release(s.Id);
+      return true;
+    }
+  }
+  if (s.Got > 0) s.Failures = 0;
+  ++s.Failures;
+  if (!Policy.MayRetry(f, s.Failures)) {
+    out.Failure = f;
+    return false;
+  }
+  const int delay = TRetryPolicy::DelaySeconds(f, s.Failures);
+  Say(TRetryPolicy::RetryLine(f, s.Failures, Policy.Retries(), delay));
+  s.WaitUntil = plat::GetTickCount() + static_cast<std::uint32_t>(delay) * MsPerSecond;
+  s.State = TSlot::ssWaiting;  // keeps its range
+  return true;
+}
+
+void TSegmentedGet::Watch(TSlot& s, std::uint32_t now) {
+  if (MinSpeed <= 0 || MinSpeedTimeMs == 0 || s.State != TSlot::ssRunning || s.Finished) return;
+  const std::uint32_t elapsed = Since(s.WatchStart, now);
+  if (elapsed < MinSpeedTimeMs) return;
+  const std::int64_t wanted = MinSpeed * static_cast<std::int64_t>(elapsed) / 1000;
+  if (s.WatchBytes < wanted) {
+    Say("a connection stayed below " + std::to_string(MinSpeed) + " bytes per second for " +
+        SecondsText(elapsed) + "; reopening it");
+    s.Slow = true;
+    s.Cli->Abort();
+  }
+  s.WatchStart = now;
+  s.WatchBytes = 0;
+}
+
+void TSegmentedGet::StartDue(std::uint32_t now) {
+  std::vector<TSlot*> starting;
+  for (auto& s : FSlots)
+    if (s->State == TSlot::ssWaiting && static_cast<std::int32_t>(now - s->WaitUntil) >= 0) starting.push_back(s.get());
+  // Free connections take their work before any of them asks, each an equal
+  // share of what nobody owns: one that asked for all of it would be cut
+  // short, and reopened, as soon as the others split its range.
+  std::vector<TSlot*> free;
+  for (auto& s : FSlots)
+    if (s->State == TSlot::ssIdle && !FPlan->ClaimOf(s->Id)) free.push_back(s.get());
+  const int room = std::max(0, FHostLimit - Open());
+  int takers = std::min(room, static_cast<int>(free.size()));
+  // No share below the least split: a small rest goes to fewer connections.
+  if (const std::int64_t unowned = FPlan->Unowned(); unowned > 0)
+    takers = static_cast<int>(std::min<std::int64_t>(takers, std::max<std::int64_t>(1, unowned / FSplit)));
+  for (int i = 0; i < takers && !FPlan->Complete(); ++i) {
+    const std::int64_t share = (FPlan->Unowned() + (takers - i) - 1) / (takers - i);
+    if (!FPlan->Claim(free[i]->Id, share)) break;
+    starting.push_back(free[i]);
+  }
+  for (TSlot* s : starting) Start(*s);
+}
+
+std::string TSegmentedGet::SaveDone() {
+  FDoneChanged = false;
+  if (!FHooks.SaveDone) return std::string();
+  return FHooks.SaveDone(FPlan->Done());
+}
+
+TSegmentedOutcome TSegmentedGet::Run(const std::string& url) {
+  TSegmentedOutcome out;
+  FUrl = url;
+  const std::int64_t segment = SegmentSize > 0 ? SegmentSize : MinSplit;
+  FSplit = std::max<std::int64_t>(1, std::min(segment, MinSplit));
+  FPlan = std::make_unique<TSegmentPlan>(FIdentity.Total, SegmentSize, FSplit);
+  for (const TByteRange& d : Done) FPlan->AddDone(d);
+  FHostLimit = std::clamp(Connections, 1, 32);
+  FSlots.clear();
+  for (int i = 0; i < FHostLimit; ++i) {
+    FSlots.push_back(std::make_unique<TSlot>());
+    FSlots.back()->Id = i;
+  }
+  if (const std::string e = SaveDone(); !e.empty()) FLocalError = e;
+  std::uint32_t lastSave = plat::GetTickCount();
+  std::int64_t shownDone = -1;
+  int shownOpen = -1;
+  for (;;) {
+    if (Stopped() || plat::ApplicationTerminated()) {
+      AbortAll();
+      SaveDone();  // a later run continues from here
+      out.Failure = ClassifyRequest(0, "", 0, {}, true);
+      return out;
+    }
+    for (auto& s : FSlots) {
+      if (s->State != TSlot::ssRunning || !s->Finished) continue;
+      if (!FOneStream.empty() || !FLocalError.empty()) break;
+      if (!Finish(*s, out)) {
+        AbortAll();
+        SaveDone();
+        return out;
+      }
+    }
+    if (!FOneStream.empty()) {
+      AbortAll();
+      out.End = seOneStream;
+      out.Why = FOneStream;
+      return out;
+    }
+    if (!FLocalError.empty()) {
+      AbortAll();
+      out.Failure.Kind = fkLocal;
+      out.Failure.Reason = FLocalError;
+      return out;
+    }
+    if (FPlan->Complete() && Running() == 0) break;
+    const std::uint32_t now = plat::GetTickCount();
+    StartDue(now);
+    for (auto& s : FSlots) Watch(*s, now);
+    out.MostOpen = std::max(out.MostOpen, Open());
+    if (Open() == 0 && !FPlan->Complete()) {
+      out.Failure.Kind = fkOther;
+      out.Failure.Reason = "no connection could take the rest of the file";
+      return out;
+    }
+    if (FDoneChanged && Since(lastSave, now) >= kSaveEveryMs) {
+      lastSave = now;
+      if (const std::string e = SaveDone(); !e.empty()) FLocalError = e;
+    }
+    if (FHooks.Progress && (FPlan->DoneBytes() != shownDone || Running() != shownOpen)) {
+      shownDone = FPlan->DoneBytes();
+      shownOpen = Running();
+      FHooks.Progress(shownDone, shownOpen);
+    }
+    plat::WaitForInput(20);
+    plat::ProcessMessages();
+  }
+  if (FHooks.Progress) FHooks.Progress(FPlan->DoneBytes(), 0);
+  if (::ftruncate(FFd, FIdentity.Total) != 0) {
+    out.Failure.Kind = fkLocal;
+    out.Failure.Reason = std::string("cannot write the file: ") + std::strerror(errno);
+    return out;
+  }
+  out.End = seComplete;
+  return out;
+}

@@ -1,0 +1,340 @@
+// A file fetched over several connections against a server that serves
+// ranges to many at once: byte-identical around segment boundaries, a cap
+// of two connections (503 beyond), a reset in the middle of one range, a
+// version that changes half-way, a server that ignores ranges, ranges done
+// by an earlier run, one rate limit for all connections, and a connection
+// reopened for being too slow.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "app/core/SegmentedGet.h"
+#include "appcore/RangeServer.h"
+#include "net/http/HttpProt.h"
+
+namespace {
+
+std::string Document(std::size_t size, int seed = 0) {
+  std::string d(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) d[i] = static_cast<char>('A' + (i * 7 + i / 26 + seed) % 26);
+  return d;
+}
+
+struct TSegRun {
+  std::string path;
+  int fd = -1;
+  std::vector<std::string> said;
+  std::vector<std::vector<TByteRange>> saves;
+  int mostOpenSeen = 0;
+  TSegRun() {
+    char name[] = "/tmp/clipharbor-seg-XXXXXX";
+    fd = ::mkstemp(name);
+    path = name;
+  }
+  ~TSegRun() {
+    ::close(fd);
+    ::unlink(path.c_str());
+  }
+  TSegmentedHooks Hooks() {
+    TSegmentedHooks h;
+    h.Say = [this](const std::string& l) { said.push_back(l); };
+    h.Stopped = [] { return false; };
+    h.Prepare = [](THttpCli& cli) { cli.SetRequestVer("1.0"); };
+    h.SaveDone = [this](const std::vector<TByteRange>& d) {
+      saves.push_back(d);
+      return std::string();
+    };
+    h.Progress = [this](std::int64_t, int open) { mostOpenSeen = std::max(mostOpenSeen, open); };
+    return h;
+  }
+  std::string Saved() const {
+    std::string s;
+    char buf[65536];
+    for (off_t at = 0;;) {
+      const ssize_t n = ::pread(fd, buf, sizeof buf, at);
+      if (n <= 0) break;
+      s.append(buf, static_cast<std::size_t>(n));
+      at += n;
+    }
+    return s;
+  }
+};
+
+TPartIdentity IdentityOf(const TRangeServer& server, const std::string& doc) {
+  TPartIdentity id;
+  id.Url = server.Url();
+  id.Total = static_cast<std::int64_t>(doc.size());
+  id.ETag = server.ETag;
+  return id;
+}
+
+void Small(TSegmentedGet& get, std::int64_t segment) {
+  get.SegmentSize = segment;
+  get.MinSplit = segment;
+  get.MsPerSecond = 20;
+  get.IdleTimeoutMs = 5000;
+}
+
+}  // namespace
+
+TEST(SegmentedGet, OnlyFilesOfTwoSegmentsServedInRangesAreSplit) {
+  const std::vector<std::string> ranges{"HTTP/1.1 200 OK", "Accept-Ranges: bytes", "Content-Length: 2000"};
+  for (std::int64_t total : {0, 1, 999, 1000, 1001, 1999})
+    EXPECT_FALSE(Segmentable(200, ranges, total, 1000)) << total;
+  EXPECT_TRUE(Segmentable(200, ranges, 2000, 1000));
+  EXPECT_TRUE(Segmentable(206, {"HTTP/1.1 206 Partial Content"}, 5000, 1000));
+  EXPECT_FALSE(Segmentable(200, {"HTTP/1.1 200 OK"}, 5000, 1000));  // no Accept-Ranges
+  EXPECT_FALSE(Segmentable(200, {"HTTP/1.1 200 OK", "Accept-Ranges: none"}, 5000, 1000));
+  EXPECT_FALSE(Segmentable(200, {"HTTP/1.1 200 OK", "Accept-Ranges: bytes", "Transfer-Encoding: chunked"}, 5000, 1000));
+  EXPECT_FALSE(Segmentable(200, {"HTTP/1.1 200 OK", "Accept-Ranges: bytes", "Content-Encoding: gzip"}, 5000, 1000));
+  EXPECT_FALSE(Segmentable(416, ranges, 5000, 1000));
+}
+
+TEST(SegmentedGet, ByteIdenticalAroundSegmentBoundariesWithClosedRanges) {
+  for (std::size_t size : {2000u, 2001u, 2999u, 3000u, 12345u}) {
+    const std::string doc = Document(size, static_cast<int>(size));
+    TRangeServer server(doc);
+    server.Start();
+    TSegRun r;
+    TSegmentedGet get(r.fd, IdentityOf(server, doc), r.Hooks());
+    Small(get, 1000);
+    const TSegmentedOutcome out = get.Run(server.Url());
+    server.Stop();
+    ASSERT_EQ(out.End, seComplete) << size << ": " << out.Failure.Reason;
+    EXPECT_EQ(r.Saved(), doc) << size;
+    for (const TRangeServer::TRequest& q : server.Requests()) {
+      EXPECT_GE(q.First, 0) << q.Head;
+      EXPECT_GE(q.Last, q.First) << q.Head;  // closed
+      EXPECT_LE(q.Last - q.First + 1, 1000) << q.Head;
+      EXPECT_NE(q.Head.find("\r\nIf-Range: \"v1\"\r\n"), std::string::npos) << q.Head;
+    }
+    EXPECT_EQ(server.BodyBytesSent(), static_cast<long long>(size)) << "no byte fetched twice";
+    ASSERT_FALSE(r.saves.empty());
+    EXPECT_EQ(r.saves.back(), (std::vector<TByteRange>{{0, static_cast<std::int64_t>(size)}}));
+  }
+}
+
+TEST(SegmentedGet, WorkIsStolenAndTheConnectionsRunAtOnce) {
+  const std::string doc = Document(64 * 1024);
+  TRangeServer server(doc);
+  server.PaceMs = 5;
+  server.Start();
+  TSegRun r;
+  TSegmentedGet get(r.fd, IdentityOf(server, doc), r.Hooks());
+  Small(get, 0);
+  get.MinSplit = 4096;
+  get.Connections = 4;
+  const TSegmentedOutcome out = get.Run(server.Url());
+  server.Stop();
+  ASSERT_EQ(out.End, seComplete) << out.Failure.Reason;
+  EXPECT_EQ(r.Saved(), doc);
+  EXPECT_EQ(out.MostOpen, 4);
+  EXPECT_EQ(r.mostOpenSeen, 4);
+  EXPECT_GE(server.MostAtOnce(), 2);
+  // Connections that start together ask for equal shares: none asks for
+  // everything only to be cut short once the others split its range.
+  const auto requests = server.Requests();
+  ASSERT_GE(requests.size(), 4u);
+  std::vector<std::pair<long long, long long>> first;
+  for (std::size_t i = 0; i < 4; ++i) first.emplace_back(requests[i].First, requests[i].Last);
+  std::sort(first.begin(), first.end());
+  EXPECT_EQ(first, (std::vector<std::pair<long long, long long>>{
+                       {0, 16383}, {16384, 32767}, {32768, 49151}, {49152, 65535}}));
+  EXPECT_EQ(server.BodyBytesSent(), 64 * 1024) << "no range cut short and asked again";
+}
+
+TEST(SegmentedGet, AServerThatTakesTwoConnectionsGetsTwoAndTheDownloadSucceeds) {
+  const std::string doc = Document(40000);
+  TRangeServer server(doc);
+  server.Cap = 2;
+  server.PaceMs = 10;
+  server.Start();
+  TSegRun r;
+  TSegmentedGet get(r.fd, IdentityOf(server, doc), r.Hooks());
+  Small(get, 2000);
+  get.Connections = 4;
+  const TSegmentedOutcome out = get.Run(server.Url());
+  server.Stop();
+  ASSERT_EQ(out.End, seComplete) << out.Failure.Reason;
+  EXPECT_EQ(r.Saved(), doc);
+  EXPECT_LE(get.HostLimit(), 2);
+  bool said = false;
+  for (const std::string& l : r.said) said = said || l.find("takes no more than") != std::string::npos;
+  EXPECT_TRUE(said);
+}
+
+TEST(SegmentedGet, AConnectionJustClosedThatStillCountsAgainstTheCapLowersNothing) {
+  // Shares that last beyond the second a refused connection waits, so that
+  // the two served still run when it asks again.
+  const std::string doc = Document(4 * 1000 * 1000);
+  TRangeServer server(doc);
+  server.Cap = 2;
+  server.PaceMs = 5;
+  server.LingerMs = 300;
+  server.Start();
+  {
+    // A first request closed as soon as its answer begins, as when the
+    // first answer is handed over to the segments.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(std::stoi(server.Url().substr(17))));
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const std::string get = "GET /clip.flv HTTP/1.1\r\nHost: x\r\n\r\n";
+    ASSERT_EQ(::send(fd, get.data(), get.size(), 0), static_cast<ssize_t>(get.size()));
+    char buf[64];
+    ASSERT_GT(::recv(fd, buf, sizeof buf, 0), 0);
+    ::close(fd);
+  }
+  TSegRun r;
+  TSegmentedGet get(r.fd, IdentityOf(server, doc), r.Hooks());
+  Small(get, 0);
+  get.MinSplit = 500000;
+  get.MsPerSecond = 1000;  // the wait of Retry-After: 1 outlasts the linger
+  get.Connections = 4;
+  const TSegmentedOutcome out = get.Run(server.Url());
+  server.Stop();
+  ASSERT_EQ(out.End, seComplete) << out.Failure.Reason;
+  EXPECT_EQ(r.Saved(), doc);
+  EXPECT_EQ(get.HostLimit(), 2) << testing::PrintToString(r.said);
+}
+
+TEST(SegmentedGet, AServerThatServesLessThanAskedIsAskedForTheRestWithoutAFailure) {
+  const std::string doc = Document(20001);
+  TRangeServer server(doc);
+  server.MostPerAnswer = 3000;
+  server.Start();
+  TSegRun r;
+  TSegmentedGet get(r.fd, IdentityOf(server, doc), r.Hooks());
+  Small(get, 0);
+  get.MinSplit = 2000;
+  get.Connections = 2;
+  get.Policy = TRetryPolicy(0);  // a short answer taken for a failure would end the run
+  const TSegmentedOutcome out = get.Run(server.Url());
+  server.Stop();
+  ASSERT_EQ(out.End, seComplete) << out.Failure.Reason;
+  EXPECT_EQ(r.Saved(), doc);
+  EXPECT_TRUE(r.said.empty()) << r.said.front();
+  EXPECT_GE(server.Requests().size(), 7u);
+}
+
+TEST(SegmentedGet, AResetInTheMiddleOfOneRangeIsRetriedForTheRestOfThatRange) {
+  const std::string doc = Document(30000);
+  TRangeServer server(doc);
+  server.ResetAt = 17000;
+  server.Start();
+  TSegRun r;
+  TSegmentedGet get(r.fd, IdentityOf(server, doc), r.Hooks());
+  Small(get, 10000);
+  const TSegmentedOutcome out = get.Run(server.Url());
+  server.Stop();
+  ASSERT_EQ(out.End, seComplete) << out.Failure.Reason;
+  EXPECT_EQ(r.Saved(), doc);
+  // Asked again from where the reset left it, not from the range's start.
+  bool continued = false;
+  for (const TRangeServer::TRequest& q : server.Requests())
+    continued = continued || (q.First > 10000 && q.First <= 17000 && q.Last == 19999);
+  EXPECT_TRUE(continued);
+  ASSERT_FALSE(r.said.empty());
+  EXPECT_NE(r.said[0].find("retry 1 of 3"), std::string::npos) << r.said[0];
+}
+
+TEST(SegmentedGet, AChangedVersionOrIgnoredRangesEndInOneStreamNeverSpliced) {
+  const std::string doc = Document(20000);
+  for (bool ignore : {false, true}) {
+    TRangeServer server(doc);
+    server.PaceMs = 2;
+    if (ignore) {
+      server.IgnoreRanges = true;
+    } else {
+      server.ChangeAfter = 2;
+      server.ChangedDoc = Document(20000, 5);
+    }
+    server.Start();
+    TSegRun r;
+    TSegmentedGet get(r.fd, IdentityOf(server, doc), r.Hooks());
+    Small(get, 4000);
+    const TSegmentedOutcome out = get.Run(server.Url());
+    server.Stop();
+    EXPECT_EQ(out.End, seOneStream) << ignore;
+    EXPECT_NE(out.Why.find(ignore ? "whole file" : "the file changed on the server"), std::string::npos) << out.Why;
+    // Nothing of the other version counts as done.
+    for (const auto& save : r.saves)
+      for (const TByteRange& d : save) EXPECT_EQ(r.Saved().substr(d.Begin, d.Size()), doc.substr(d.Begin, d.Size()));
+  }
+}
+
+TEST(SegmentedGet, RangesDoneEarlierAreNotFetchedAgain) {
+  const std::string doc = Document(30000);
+  TRangeServer server(doc);
+  server.Start();
+  TSegRun r;
+  ASSERT_EQ(::pwrite(r.fd, doc.data(), 10000, 0), 10000);
+  ASSERT_EQ(::pwrite(r.fd, doc.data() + 20000, 5000, 20000), 5000);
+  TSegmentedGet get(r.fd, IdentityOf(server, doc), r.Hooks());
+  Small(get, 4000);
+  get.Done = {{0, 10000}, {20000, 25000}};
+  const TSegmentedOutcome out = get.Run(server.Url());
+  server.Stop();
+  ASSERT_EQ(out.End, seComplete) << out.Failure.Reason;
+  EXPECT_EQ(r.Saved(), doc);
+  EXPECT_EQ(server.BodyBytesSent(), 15000);
+  ASSERT_FALSE(r.saves.empty());
+  EXPECT_EQ(r.saves.front(), (std::vector<TByteRange>{{0, 10000}, {20000, 25000}}));  // kept before any request
+}
+
+TEST(SegmentedGet, OneRateLimitHoldsForAllConnections) {
+  const std::string doc = Document(1024 * 1024);
+  TRangeServer server(doc);
+  server.Start();
+  TSegRun r;
+  TSegmentedGet get(r.fd, IdentityOf(server, doc), r.Hooks());
+  Small(get, 0);
+  get.MinSplit = 64 * 1024;
+  get.RateLimit = 512 * 1024;
+  const auto start = std::chrono::steady_clock::now();
+  const TSegmentedOutcome out = get.Run(server.Url());
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  server.Stop();
+  ASSERT_EQ(out.End, seComplete) << out.Failure.Reason;
+  EXPECT_EQ(r.Saved(), doc);
+  EXPECT_EQ(out.MostOpen, 4);
+  // 1 MiB at 512 KiB/s for all of them takes 2 s; each connection at the
+  // whole rate would take a quarter of that. Only a lower bound: a slow
+  // machine only makes it longer.
+  EXPECT_GE(ms, 1500);
+}
+
+TEST(SegmentedGet, AConnectionSlowerThanTheLeastSpeedIsReopenedKeepingItsBytes) {
+  const std::string doc = Document(40000);
+  TRangeServer server(doc);
+  server.SlowFirstMs = 400;  // 4 KiB per 0.4 s: 10 KiB/s
+  server.Start();
+  TSegRun r;
+  TSegmentedGet get(r.fd, IdentityOf(server, doc), r.Hooks());
+  Small(get, 20000);
+  get.Connections = 2;
+  get.MinSpeed = 100 * 1024;
+  get.MinSpeedTimeMs = 600;
+  const TSegmentedOutcome out = get.Run(server.Url());
+  server.Stop();
+  ASSERT_EQ(out.End, seComplete) << out.Failure.Reason;
+  EXPECT_EQ(r.Saved(), doc);
+  bool reopened = false;
+  for (const std::string& l : r.said) reopened = reopened || l.find("reopening it") != std::string::npos;
+  EXPECT_TRUE(reopened);
+  // The reopened request starts where the slow one stopped, not at its start.
+  const auto requests = server.Requests();
+  ASSERT_GE(requests.size(), 3u);
+  EXPECT_GT(requests[2].First, 0);
+  EXPECT_LT(server.BodyBytesSent(), 40000 + 8192);
+}
