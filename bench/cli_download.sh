@@ -10,8 +10,9 @@
 #   bench/cli_download.sh [SIZE_MIB] [ROUNDS]      (defaults: 1024, 5)
 # CLI=path measures another clipharbor-cli build (e.g. an older one) against
 # the same peers; WINDOW=0 leaves the window's run out, HTTPS=0 the https row,
-# HTTP=0 the plain rows. IPV6=1 adds rows where the file comes over [::1]
-# (nginx then listens there too): curl-v6 and cli-v6.
+# HTTP=0 the plain rows, ONE=0 the program's row over one connection
+# (cli-1-conn). IPV6=1 adds rows where the file comes over [::1] (nginx then
+# listens there too): curl-v6 and cli-v6.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 size_mib="${1:-1024}"
@@ -21,6 +22,7 @@ cli="${CLI:-$build/clipharbor-cli}"
 window="${WINDOW:-1}"
 https="${HTTPS:-1}"
 http="${HTTP:-1}"
+one="${ONE:-1}"
 ipv6="${IPV6:-0}"
 nginx_v6=""  # read by start_nginx: nginx listens on [::1] too
 [ "$ipv6" = 0 ] || nginx_v6=1
@@ -108,6 +110,7 @@ for i in $(seq "$rounds"); do
   if [ "$http" = 1 ]; then
     run curl "$work/out/curl.flv" curl -s -o "$work/out/curl.flv" "$file_url"
     run clipharbor-cli "$result" "$cli" --yes --output "$work/out" "$watch"
+    [ "$one" = 0 ] || run cli-1-conn "$result" "$cli" --yes --connections 1 --output "$work/out" "$watch"
     [ "$window" = 0 ] || run window "$result" env QT_QPA_PLATFORM=offscreen "$build/window_download" "$work/out" "$watch"
     if [ "$ipv6" = 1 ]; then
       run curl-v6 "$work/out/curl.flv" curl -s -o "$work/out/curl.flv" "$v6_file_url"
