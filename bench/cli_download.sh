@@ -10,8 +10,9 @@
 #   bench/cli_download.sh [SIZE_MIB] [ROUNDS]      (defaults: 1024, 5)
 # CLI=path measures another clipharbor-cli build (e.g. an older one) against
 # the same peers; WINDOW=0 leaves the window's run out, HTTPS=0 the https row,
-# HTTP=0 the plain rows. IPV6=1 adds rows where the file comes over [::1]
-# (nginx then listens there too): curl-v6 and cli-v6.
+# HTTP=0 the plain rows, ONE=0 the program's row over one connection
+# (cli-1-conn). IPV6=1 adds rows where the file comes over [::1] (nginx then
+# listens there too): curl-v6 and cli-v6.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 size_mib="${1:-1024}"
@@ -21,6 +22,7 @@ cli="${CLI:-$build/clipharbor-cli}"
 window="${WINDOW:-1}"
 https="${HTTPS:-1}"
 http="${HTTP:-1}"
+one="${ONE:-1}"
 ipv6="${IPV6:-0}"
 nginx_v6=""  # read by start_nginx: nginx listens on [::1] too
 [ "$ipv6" = 0 ] || nginx_v6=1
@@ -107,7 +109,10 @@ run() {
 for i in $(seq "$rounds"); do
   if [ "$http" = 1 ]; then
     run curl "$work/out/curl.flv" curl -s -o "$work/out/curl.flv" "$file_url"
+    # The two rows of the program take turns at following curl's.
+    [ "$one" = 0 ] || [ $((i % 2)) = 1 ] || run cli-1-conn "$result" "$cli" --yes --connections 1 --output "$work/out" "$watch"
     run clipharbor-cli "$result" "$cli" --yes --output "$work/out" "$watch"
+    [ "$one" = 0 ] || [ $((i % 2)) = 0 ] || run cli-1-conn "$result" "$cli" --yes --connections 1 --output "$work/out" "$watch"
     [ "$window" = 0 ] || run window "$result" env QT_QPA_PLATFORM=offscreen "$build/window_download" "$work/out" "$watch"
     if [ "$ipv6" = 1 ]; then
       run curl-v6 "$work/out/curl.flv" curl -s -o "$work/out/curl.flv" "$v6_file_url"
@@ -132,7 +137,7 @@ for name, wall, user, system, rss in rows:
 med = lambda xs: statistics.median(xs)
 print()
 print("%-15s %9s %9s %9s %12s" % ("", "wall s", "MiB/s", "cpu s", "peak RSS MiB"))
-for name in ("curl", "clipharbor-cli", "window", "window-job", "curl-https", "cli-https", "curl-v6", "cli-v6"):
+for name in ("curl", "clipharbor-cli", "cli-1-conn", "window", "window-job", "curl-https", "cli-https", "curl-v6", "cli-v6"):
     f = by.get(name)
     if not f:
         continue
@@ -142,8 +147,8 @@ for name in ("curl", "clipharbor-cli", "window", "window-job", "curl-https", "cl
         line += " %9.2f %12.1f" % (med([x[1] for x in f]), med([x[2] for x in f]) / 1024)
     print(line)
 print()
-for curl, ours in (("curl", "clipharbor-cli"), ("curl-https", "cli-https"), ("curl-v6", "cli-v6"),
-                   ("clipharbor-cli", "cli-v6")):
+for curl, ours in (("curl", "clipharbor-cli"), ("curl", "cli-1-conn"), ("curl-https", "cli-https"),
+                   ("curl-v6", "cli-v6"), ("clipharbor-cli", "cli-v6")):
     ratios = [c[0] / k[0] for c, k in zip(by.get(curl, []), by.get(ours, [])) if k[0] > 0]
     if ratios:
         print("median time ratio %s/%s: %.2f  (rounds: %s)" %

@@ -61,7 +61,7 @@ struct TGetRun {
   plat::TMemoryStream file;
   std::vector<std::string> said;
   bool stop = false;
-  TResumableGet get{cli, file, {[this](const std::string& l) { said.push_back(l); }, [this] { return stop; }, {}, {}, {}, {}}};
+  TResumableGet get{cli, file, {[this](const std::string& l) { said.push_back(l); }, [this] { return stop; }, {}, {}, {}, {}, {}}};
   TGetRun() {
     get.MsPerSecond = 20;
     get.IdleTimeoutMs = 3000;

@@ -3,7 +3,8 @@
 // of two connections (503 beyond), a reset in the middle of one range, a
 // version that changes half-way, a server that ignores ranges, ranges done
 // by an earlier run, one rate limit for all connections, and a connection
-// reopened for being too slow.
+// reopened for being too slow. A first stream runs alone for a probe and
+// is split only when it is paced: a fast one finishes as one stream.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -14,10 +15,15 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 
+#include "app/core/ResumableGet.h"
 #include "app/core/SegmentedGet.h"
+#include "app/core/SplitProbe.h"
 #include "appcore/RangeServer.h"
 #include "net/http/HttpProt.h"
+#include "platform/MessageLoop.h"
+#include "platform/Stream.h"
 
 namespace {
 
@@ -337,4 +343,129 @@ TEST(SegmentedGet, AConnectionSlowerThanTheLeastSpeedIsReopenedKeepingItsBytes) 
   ASSERT_GE(requests.size(), 3u);
   EXPECT_GT(requests[2].First, 0);
   EXPECT_LT(server.BodyBytesSent(), 40000 + 8192);
+}
+
+TEST(SegmentedGet, OnlyAFirstStreamSlowerThanAnyOpenPipeWithMuchLeftIsSplit) {
+  constexpr std::int64_t MiB = 1024 * 1024;
+  {
+    TSplitProbe p(64 * MiB, 1000);
+    EXPECT_EQ(p.Sample(100, 1499), pvWait);  // still probing
+    EXPECT_EQ(p.Sample(MiB / 2, 1500), pvSplit);  // 1 MiB/s, 63.5 MiB left
+    EXPECT_EQ(p.Sample(40 * MiB, 1600), pvSplit);  // decided once
+  }
+  {
+    TSplitProbe p(1024 * MiB, 0);
+    EXPECT_EQ(p.Sample(50 * MiB, 500), pvStay);  // an open pipe
+    EXPECT_EQ(p.Sample(50 * MiB + 1, 9000), pvStay);
+  }
+  {
+    TSplitProbe at(1024 * MiB, 0), below(1024 * MiB, 0);
+    EXPECT_EQ(at.Sample(16 * MiB, 500), pvStay);  // exactly the pace no paced server reaches
+    EXPECT_EQ(below.Sample(16 * MiB - 1, 500), pvSplit);
+  }
+  {
+    // At 1 MiB/s: what is left after the probe must take more than a second.
+    TSplitProbe little(MiB / 2 + 900 * 1024, 0), more(MiB / 2 + 3 * MiB / 2, 0);
+    EXPECT_EQ(little.Sample(MiB / 2, 500), pvStay);
+    EXPECT_EQ(more.Sample(MiB / 2, 500), pvSplit);
+  }
+  {
+    // Held back by this side's own limit, not by the server.
+    TSplitProbe own(64 * MiB, 0), server(64 * MiB, 0);
+    own.RateLimit = MiB;
+    server.RateLimit = 4 * MiB;
+    EXPECT_EQ(own.Sample(MiB / 2, 500), pvStay);
+    EXPECT_EQ(server.Sample(MiB / 2, 500), pvSplit);
+  }
+  {
+    TSplitProbe whole(1000, 0);
+    EXPECT_EQ(whole.Sample(1000, 10), pvStay);  // all arrived within the probe
+  }
+  {
+    TSplitProbe wrapped(64 * MiB, 0xFFFFFF00u);  // the tick counter wraps
+    EXPECT_EQ(wrapped.Sample(1000, 0xFFFFFFF0u), pvWait);
+    EXPECT_EQ(wrapped.Sample(MiB / 2, 0xFFFFFF00u + 500), pvSplit);
+  }
+}
+
+namespace {
+
+// A first stream whose answer shows ranges, judged by a probe on the real
+// clock; returns the outcome and the file it wrote.
+struct TProbedRun {
+  THttpCli cli;
+  plat::TMemoryStream file;
+  TResumableGet get{cli, file, {{}, [] { return false; }, {}, {}, {}, {}, {}}};
+  std::optional<TSplitProbe> probe;
+  std::int64_t pacedBelow = TSplitProbe::kPacedBelow;
+  int probed = 0;
+  TProbedRun() {
+    cli.SetRequestVer("1.0");
+    get.MsPerSecond = 20;
+    get.IdleTimeoutMs = 5000;
+    get.Hooks().TakeOver = [this](const THttpCli& c, std::int64_t have) {
+      if (!Segmentable(c.StatusCode(), c.ReceivedHeader(), get.Identity.Total, 64 * 1024)) return false;
+      probe.emplace(get.Identity.Total - have, plat::GetTickCount());
+      probe->ProbeMs = 100;
+      probe->PacedBelow = pacedBelow;
+      return true;
+    };
+    get.Hooks().Probe = [this](std::int64_t received) {
+      ++probed;
+      return probe->Sample(received, plat::GetTickCount()) == pvSplit;
+    };
+  }
+};
+
+}  // namespace
+
+TEST(SegmentedGet, AFastFirstStreamFinishesAloneAndAPacedOneIsHandedOverWithItsBytes) {
+  {
+    const std::string doc = Document(24 * 1024 * 1024, 3);
+    TRangeServer server(doc);
+    server.Start();
+    TProbedRun r;
+    // Far below what loopback gives even a loaded machine.
+    r.pacedBelow = 4 * 1024 * 1024;
+    const TGetOutcome out = r.get.Run(server.Url());
+    server.Stop();
+    EXPECT_TRUE(out.Complete) << out.Failure.Reason;
+    EXPECT_FALSE(out.HandedOver);
+    EXPECT_GT(r.probed, 0);
+    EXPECT_TRUE(r.file.DataString() == doc);
+    EXPECT_EQ(server.Requests().size(), 1u);
+  }
+  {
+    const std::string doc = Document(1024 * 1024 + 333, 4);
+    TRangeServer server(doc);
+    server.PaceMs = 10;  // at most 400 KiB/s per connection
+    server.Start();
+    TProbedRun r;
+    const TGetOutcome out = r.get.Run(server.Url());
+    ASSERT_TRUE(out.HandedOver) << out.Failure.Reason;
+    EXPECT_FALSE(out.Complete);
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(server.Requests()[0].First, -1);  // the first stream asked for the whole
+    // The probe's bytes stay: the first stream is done with [0, have).
+    const std::string have = r.file.DataString();
+    ASSERT_GT(have.size(), 0u);
+    ASSERT_LT(have.size(), doc.size());
+    EXPECT_TRUE(have == doc.substr(0, have.size()));
+    EXPECT_EQ(r.get.Identity.Total, static_cast<std::int64_t>(doc.size()));
+    // The connections fetch only the rest.
+    TSegRun seg;
+    ASSERT_EQ(::pwrite(seg.fd, have.data(), have.size(), 0), static_cast<ssize_t>(have.size()));
+    TSegmentedGet get(seg.fd, r.get.Identity, seg.Hooks());
+    Small(get, 64 * 1024);
+    get.Done = {{0, static_cast<std::int64_t>(have.size())}};
+    const TSegmentedOutcome rest = get.Run(server.Url());
+    server.Stop();
+    ASSERT_EQ(rest.End, seComplete) << rest.Failure.Reason;
+    EXPECT_TRUE(seg.Saved() == doc);
+    for (const TRangeServer::TRequest& q : server.Requests()) {
+      if (q.Last >= 0) {
+        EXPECT_GE(q.First, static_cast<long long>(have.size())) << q.Head;
+      }
+    }
+  }
 }

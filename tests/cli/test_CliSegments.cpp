@@ -1,7 +1,8 @@
 // clipharbor-cli over several connections against the stand-in service:
 // killed with SIGKILL half-way, "--continue" fetches only the ranges its
 // control file does not list as done, and the file is byte-identical; a
-// service that allows two connections per client still gives the file.
+// service that allows two connections per client still gives the file; a
+// stream that stays one after its probe is continued from its bytes.
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -74,7 +75,8 @@ TEST_F(CliSegments, KilledHalfWayThenContinuedFetchesOnlyWhatIsMissing) {
 }
 
 TEST_F(CliSegments, TwoConnectionsPerClientAreEnoughAndNoFailure) {
-  const std::string data = Data(3 * 1024 * 1024 + 5);
+  // What is left after the first stream's probe is still shared by three.
+  const std::string data = Data(4 * 1024 * 1024 + 5);
   WriteFile(Dir / "large.flv", data);
   // Slow enough that the two served still run when the third asks again.
   TService s({"--flv", Dir / "large.flv", "--pace", "524288", "--max-connections", "2"});
@@ -84,4 +86,35 @@ TEST_F(CliSegments, TwoConnectionsPerClientAreEnoughAndNoFailure) {
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
   EXPECT_TRUE(ReadFile(Out("get_video.flv")) == data);
   EXPECT_NE(r.Err.find("the server takes no more than 2 connections"), std::string::npos) << r.Err;
+}
+
+TEST_F(CliSegments, AStreamThatStaysOneAfterItsProbeIsKilledAndContinued) {
+  const std::string data = Data(3 * 1024 * 1024 + 11);
+  WriteFile(Dir / "large.flv", data);
+  TService s({"--flv", Dir / "large.flv"});
+  ASSERT_TRUE(s.Running());
+  const std::string url = "http://127.0.0.1:" + std::to_string(s.CachePort) + "/get_video.flv";
+  const std::string part = Out("get_video.flv.part");
+  const std::string control = Out("get_video.flv.part.ctl");
+  {
+    // Held back by its own limit: more connections would not be faster.
+    TChild cli({Cli(), "--output", Out_.Path, "--limit-rate", "200K", url}, Env(s));
+    ASSERT_TRUE(cli.ReadUntil([&](const std::string&, const std::string&) {
+      return Exists(part) && ReadFile(part).size() > 400 * 1024;
+    }, 20000));
+    cli.Signal(SIGKILL);
+    cli.Finish(10000);
+  }
+  const std::string kept = ReadFile(control);
+  ASSERT_FALSE(kept.empty()) << "the stream's identity is kept beside its bytes";
+  EXPECT_EQ(kept.find("segmented"), std::string::npos) << kept;
+  const long long had = static_cast<long long>(ReadFile(part).size());
+  ASSERT_LT(had, static_cast<long long>(data.size())) << "killed too late";
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const long long before = Sent(s);
+  TRunResult r = RunCli(s, {"--output", Out_.Path, "--continue", url});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_TRUE(ReadFile(Out("get_video.flv")) == data);
+  EXPECT_FALSE(Exists(control));
+  EXPECT_LE(Sent(s) - before, static_cast<long long>(data.size()) - had + 64 * 1024);
 }

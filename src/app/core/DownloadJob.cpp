@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 #include "app/core/AppMessages.h"
@@ -17,6 +18,7 @@
 #include "app/core/ResumableGet.h"
 #include "app/core/SegmentedGet.h"
 #include "app/core/Service.h"
+#include "app/core/SplitProbe.h"
 #include "app/core/WebBrowser.h"
 #include "net/http/HttpProt.h"
 #include "net/socket/WSocket.h"
@@ -465,7 +467,7 @@ void TDownloadJob::FetchVideo() {
   TResumableGet get(*FHttpCli, *FFileStream,
                     {[this](const std::string& line) { TransferNotice(line); }, [this] { return Stopped(); },
                      [this] { return FHeaderError.empty() ? FFileStream->WriteError() : FHeaderError; },
-                     flushGathered, {}, {}});
+                     flushGathered, {}, {}, {}});
   get.Policy = TRetryPolicy(FNet.Retries);
   get.ConnectTimeoutMs = FNet.ConnectTimeoutMs;
   get.IdleTimeoutMs = FNet.IdleTimeoutMs;
@@ -481,24 +483,30 @@ void TDownloadJob::FetchVideo() {
   // over several connections; the done ranges go beside the part.
   const std::int64_t segment = FNet.SegmentSize > 0 ? FNet.SegmentSize : TSegmentedGet::kMinSplit;
   bool segmentsAllowed = FNet.Connections > 1;
+  // Every answer writes into the part first (the probe below), so its
+  // identity is kept before its first byte.
   get.Hooks().Identified = [&](const TPartIdentity& id) {
-    // An answer the segments take over is kept with its done ranges before
-    // any of its bytes; its connections need not wait for a disk flush.
-    if (segmentsAllowed && Segmentable(FHttpCli->StatusCode(), FHttpCli->ReceivedHeader(), id.Total, segment))
-      return std::string();
     std::string error;
     controlFailed = !SavePartControl(controlPath, id, error);
     return error;
   };
   std::string segmentUrl = FDisplay.DownloadUrl;
-  get.Hooks().TakeOver = [&](const THttpCli& cli, std::int64_t) {
+  // Split only a first stream that its probe shows to be paced: on an open
+  // pipe one stream is the fastest.
+  std::optional<TSplitProbe> probe;
+  get.Hooks().TakeOver = [&](const THttpCli& cli, std::int64_t have) {
     if (!segmentsAllowed || !Segmentable(cli.StatusCode(), cli.ReceivedHeader(), get.Identity.Total, segment))
       return false;
     // The connections go straight to where the relocations led.
     const std::string& moved = cli.Location();
     const bool absolute = ascii::StartsNoCase(moved, "http://") || ascii::StartsNoCase(moved, "https://");
     segmentUrl = cli.LocationChangeCurCount() > 0 && absolute ? moved : FDisplay.DownloadUrl;
+    probe.emplace(get.Identity.Total - have, plat::GetTickCount());
+    probe->RateLimit = FNet.RateLimit;
     return true;
+  };
+  get.Hooks().Probe = [&](std::int64_t received) {
+    return probe && probe->Sample(received, plat::GetTickCount()) == pvSplit;
   };
   std::vector<TByteRange> done;
   bool segmented = false;

@@ -44,11 +44,13 @@ class TBorrowedEvents {
         FBegin(cli.OnHeaderBegin),
         FEnd(cli.OnHeaderEnd),
         FBeforeSend(cli.OnBeforeHeaderSend),
+        FData(cli.OnDocData),
         FStream(cli.ReceiveStream) {}
   ~TBorrowedEvents() {
     FCli.OnHeaderBegin = FBegin;
     FCli.OnHeaderEnd = FEnd;
     FCli.OnBeforeHeaderSend = FBeforeSend;
+    FCli.OnDocData = FData;
     FCli.ReceiveStream = FStream;
   }
   TBorrowedEvents(const TBorrowedEvents&) = delete;
@@ -62,11 +64,15 @@ class TBorrowedEvents {
   void BeforeSend(THttpCli* s, const std::string& method, std::vector<std::string>& headers) const {
     if (FBeforeSend) FBeforeSend(s, method, headers);
   }
+  void Data(THttpCli* s, const void* data, int len) const {
+    if (FData) FData(s, data, len);
+  }
 
  private:
   THttpCli& FCli;
   THttpNotifyEvent FBegin, FEnd;
   TBeforeHeaderSendEvent FBeforeSend;
+  TDocDataEvent FData;
   plat::TStream* FStream;
 };
 
@@ -114,9 +120,24 @@ TResumableGet::TVerdict TResumableGet::Attempt(const std::string& url, bool resu
     }
     events.BeforeSend(s, method, headers);
   };
+  // The body of an answer offered to the caller, counted for its probe.
+  bool probing = false;
+  std::int64_t received = 0;
   FCli.OnHeaderBegin = [&](THttpCli* s) {
     FCli.ReceiveStream = &FFile;  // every answer starts attached; its header decides
+    probing = false;
     events.Begin(s);
+  };
+  FCli.OnDocData = [&](THttpCli* s, const void* data, int len) {
+    events.Data(s, data, len);
+    if (!probing || len <= 0 || FCli.ReceiveStream != &FFile) return;
+    received += len;
+    if (!FHooks.Probe(received)) return;
+    // What arrived is in the file; the rest goes to the caller.
+    probing = false;
+    FCli.ReceiveStream = nullptr;
+    verdict = vdHandedOver;
+    FCli.Abort();
   };
   FCli.OnHeaderEnd = [&](THttpCli* s) {
     const TResumeDecision d = DecideResume(have, FCli.StatusCode(), FCli.ReceivedHeader(), Relocating(FCli));
@@ -157,11 +178,16 @@ TResumableGet::TVerdict TResumableGet::Attempt(const std::string& url, bool resu
       }
     }
     if ((d.Action == raContinue || d.Action == raRestart) && FHooks.TakeOver && FHooks.TakeOver(FCli, have)) {
-      FCli.ReceiveStream = nullptr;
-      verdict = vdHandedOver;
-      FCli.Abort();
-      events.End(s);
-      return;
+      if (FHooks.Probe) {
+        probing = true;  // the body goes on into the file meanwhile
+        received = 0;
+      } else {
+        FCli.ReceiveStream = nullptr;
+        verdict = vdHandedOver;
+        FCli.Abort();
+        events.End(s);
+        return;
+      }
     }
     switch (d.Action) {
       case raContinue:

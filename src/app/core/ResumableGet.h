@@ -36,8 +36,12 @@ struct TResumableGetHooks {
   // written (kept beside the file); returns why it could not be kept.
   std::function<std::string(const TPartIdentity&)> Identified;
   // At an accepted answer's header, with the bytes the file holds before
-  // its body: true ends the request there and hands the rest to the caller.
+  // its body: true offers the rest to the caller, who takes it at once or,
+  // with Probe set, when Probe says so.
   std::function<bool(const THttpCli& cli, std::int64_t have)> TakeOver;
+  // While an offered answer's body arrives, with the body bytes it brought:
+  // true ends the request there, its bytes kept, and hands the rest over.
+  std::function<bool(std::int64_t received)> Probe;
 };
 
 struct TGetOutcome {
