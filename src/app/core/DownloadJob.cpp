@@ -629,6 +629,7 @@ TSegmentedOutcome TDownloadJob::FetchSegments(const std::string& url, const TPar
   seg.ConnectTimeoutMs = FNet.ConnectTimeoutMs;
   seg.IdleTimeoutMs = FNet.IdleTimeoutMs;
   seg.RateLimit = FNet.RateLimit;
+  seg.Budget = FHttpCli->RateBudget;  // the first stream's: one limit before and after the split
   seg.MinSpeed = FNet.MinSpeed;
   seg.MinSpeedTimeMs = FNet.MinSpeedTimeMs;
   seg.Done = done;

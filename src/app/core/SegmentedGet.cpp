@@ -10,6 +10,7 @@
 #include "app/core/ResumeDecision.h"
 #include "app/core/TransferResult.h"
 #include "net/http/HttpProt.h"
+#include "net/http/HttpRateBudget.h"
 #include "net/http/HttpTimeLimits.h"
 #include "platform/MessageLoop.h"
 
@@ -83,16 +84,12 @@ void TSegmentedGet::AbortAll() {
   }
 }
 
-// One limit for the whole download: each connection gets the share of the
-// most that may be open, fixed when its request starts, so that together
-// they never pass the limit.
-void TSegmentedGet::ShareRate(THttpCli& cli) const {
+// One limit for the whole download: every connection draws on one budget,
+// so those reading get what the idle and waiting ones leave.
+void TSegmentedGet::ShareRate(THttpCli& cli) {
   if (RateLimit <= 0) return;
-  cli.BandwidthLimit = std::max<std::int32_t>(1, RateLimit / std::max(1, FHostLimit));
-  cli.BandwidthSampling = 250;
-  THttpCliOptions o = cli.GetOptions();
-  o.Include(httpoBandwidthControl);
-  cli.SetOptions(o);
+  if (!Budget) Budget = std::make_shared<THttpRateBudget>(RateLimit, plat::GetTickCount());
+  cli.RateBudget = Budget;
 }
 
 void TSegmentedGet::Start(TSlot& s) {

@@ -22,6 +22,7 @@
 #include "app/core/SegmentPlan.h"
 
 class THttpCli;
+class THttpRateBudget;
 
 struct TSegmentedHooks {
   std::function<void(const std::string& line)> Say;
@@ -66,6 +67,8 @@ class TSegmentedGet {
   std::uint32_t IdleTimeoutMs = 0;
   std::uint32_t MsPerSecond = 1000;  // shortened by tests
   std::int32_t RateLimit = 0;        // bytes per second for all connections; 0: none
+  // The budget of RateLimit, shared with the first stream; made when empty.
+  std::shared_ptr<THttpRateBudget> Budget;
   std::int64_t MinSpeed = 0;         // bytes per second below which a connection is reopened
   std::uint32_t MinSpeedTimeMs = 10000;
   std::vector<TByteRange> Done;      // already in the file
@@ -84,7 +87,7 @@ class TSegmentedGet {
   // After the request's done event; false when the whole run ends.
   bool Finish(TSlot& s, TSegmentedOutcome& out);
   void Watch(TSlot& s, std::uint32_t now);
-  void ShareRate(THttpCli& cli) const;
+  void ShareRate(THttpCli& cli);
   int Open() const;
   int Running() const;
   void AbortAll();
