@@ -121,6 +121,33 @@ TEST_F(CliIntegrityTest, FullDiskSaysWhyAndKeepsThePart) {
   EXPECT_TRUE(ReadFile(Out(kPart)) == s.Flv().substr(0, 20000));
 }
 
+TEST_F(CliIntegrityTest, FullDiskOnSeveralConnectionsSaysWhyKeepsWhatIsDoneAndContinues) {
+  // Paced per connection, so the file goes on over four, each writing at
+  // its own offset: those beyond a 2 MiB file-size limit fail as on a full disk.
+  std::string data(6 * 1024 * 1024 + 3, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 131 + i / 4093) & 0xFF);
+  WriteFile(Dir / "large.flv", data);
+  TService s({"--flv", Dir / "large.flv", "--pace", "524288"});
+  ASSERT_TRUE(s.Running());
+  const std::string limited =
+      "import os, resource, signal, sys\n"
+      "signal.signal(signal.SIGXFSZ, signal.SIG_IGN)\n"
+      "resource.setrlimit(resource.RLIMIT_FSIZE, (2097152, 2097152))\n"
+      "os.execv(sys.argv[1], sys.argv[1:])\n";
+  TRunResult r = RunProcess({Bin + "/python3", "-c", limited, Cli(), "--output", Out_.Path, "--connections", "4",
+                             s.WatchUrl()},
+                            Env(s));
+  ExpectFailure(r, "cannot write the file: File too large", 4);
+  const std::string control = ReadFile(Out(kPart + ".ctl"));
+  EXPECT_NE(control.find("segmented"), std::string::npos) << control;
+  // With room again the rest comes and the file is whole.
+  r = RunCli(s, {"--output", Out_.Path, "--connections", "4", "--continue", s.WatchUrl()});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_TRUE(ReadFile(Out(kFinal)) == data);
+  EXPECT_FALSE(Exists(Out(kPart)));
+  EXPECT_FALSE(Exists(Out(kPart + ".ctl")));
+}
+
 TEST_F(CliIntegrityTest, StopKeepsThePartAndConvertsNothing) {
   TService s({"--rate", "30000"});
   ASSERT_TRUE(s.Running());

@@ -561,7 +561,8 @@ void TDownloadJob::FetchVideo() {
 
   std::optional<std::string> failure;
   if (!outcome.Complete) failure = FailureText(outcome.Failure);
-  FLocalFailure = !writeError.empty() || controlFailed;
+  // A write the segments refused (a full disk) is this side's, as the stream's is.
+  FLocalFailure = !writeError.empty() || controlFailed || (!outcome.Complete && outcome.Failure.Kind == fkLocal);
   if (!failure && FLocalFailure) failure = writeError;
   finalLock.reset();
   if (!failure && FDirect) NameDirectDownload(replaceAgreed);
