@@ -106,8 +106,8 @@ class TSegmentedGet {
   std::unique_ptr<TSegmentPlan> FPlan;
   std::vector<std::unique_ptr<TSlot>> FSlots;
   int FHostLimit = 1;
-  int FEnds = 0;        // requests ended
-  int FEndsAtPass = 0;  // FEnds as the loop's pass began
+  int FEnds = 0;                    // requests ended
+  int FEndsAtPass = 0;              // FEnds as the loop's pass began
   std::int64_t FSplit = kMinSplit;  // the least share and the least half taken over
   std::string FLocalError;   // a write or the control file failed
   std::string FOneStream;    // why the server cannot serve ranges
