@@ -518,6 +518,7 @@ void TDownloadJob::FetchVideo() {
   }
   std::exception_ptr error;
   TGetOutcome outcome;
+  bool segmentsLocal = false;
   try {
     for (;;) {
       if (!segmented) {
@@ -535,6 +536,8 @@ void TDownloadJob::FetchVideo() {
       if (seg.End == seFailed) {
         outcome.Complete = false;
         outcome.Failure = seg.Failure;
+        // A write the segments could not make (a full disk) is this side's, as the stream's is.
+        segmentsLocal = seg.Failure.Kind == fkLocal;
         break;
       }
       // The server cannot serve this file in ranges: it starts again as
@@ -561,8 +564,7 @@ void TDownloadJob::FetchVideo() {
 
   std::optional<std::string> failure;
   if (!outcome.Complete) failure = FailureText(outcome.Failure);
-  // A write the segments refused (a full disk) is this side's, as the stream's is.
-  FLocalFailure = !writeError.empty() || controlFailed || (!outcome.Complete && outcome.Failure.Kind == fkLocal);
+  FLocalFailure = !writeError.empty() || controlFailed || segmentsLocal;
   if (!failure && FLocalFailure) failure = writeError;
   finalLock.reset();
   if (!failure && FDirect) NameDirectDownload(replaceAgreed);
