@@ -8,6 +8,7 @@
 
 #include "app/core/NetOptions.h"
 #include "http/HttpPeer.h"
+#include "support/RateWindow.h"
 
 namespace {
 
@@ -65,6 +66,8 @@ TEST(NetOptions, RateLimitSlowsTheTransfer) {
   cli.URL = server.Url("/limited");
   EXPECT_EQ(PrepareRequest(cli, o, cli.URL), "");
   EXPECT_TRUE(cli.GetOptions().Contains(httpoBandwidthControl));
+  TRateWindow reads;
+  cli.OnDocData = [&reads](THttpCli*, const void*, int len) { reads.Read(len); };
   const auto start = std::chrono::steady_clock::now();
   cli.Get();
   const double seconds =
@@ -73,4 +76,6 @@ TEST(NetOptions, RateLimitSlowsTheTransfer) {
   // 60000 bytes at 30 KiB/s: close to two seconds, never much less.
   EXPECT_GT(seconds, 1.4);
   EXPECT_LT(seconds, 6.0);
+  // Smooth: no second gets more than a tenth above the limit.
+  EXPECT_LE(reads.Most(1000), 30 * 1024 * 110 / 100);
 }

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <optional>
 
@@ -24,6 +25,7 @@
 #include "net/http/HttpProt.h"
 #include "platform/MessageLoop.h"
 #include "platform/Stream.h"
+#include "support/RateWindow.h"
 
 namespace {
 
@@ -318,6 +320,37 @@ TEST(SegmentedGet, OneRateLimitHoldsForAllConnections) {
   // whole rate would take a quarter of that. Only a lower bound: a slow
   // machine only makes it longer.
   EXPECT_GE(ms, 1500);
+}
+
+TEST(SegmentedGet, TheOneConnectionServedGetsTheWholeLimitWhileTheOthersAreTurnedAway) {
+  // A server that serves one connection at a time: the others are refused
+  // and wait, and the one served reads at the whole limit, never above it.
+  const std::int64_t limit = 160 * 1024;
+  const std::string doc = Document(640 * 1024);
+  TRangeServer server(doc);
+  server.Cap = 1;
+  server.Start();
+  TSegRun r;
+  TRateWindow seen;
+  TSegmentedHooks hooks = r.Hooks();
+  hooks.Progress = [&seen](std::int64_t done, int) { seen.Seen(done); };
+  TSegmentedGet get(r.fd, IdentityOf(server, doc), hooks);
+  Small(get, 0);
+  get.MinSplit = 64 * 1024;
+  get.MsPerSecond = 200;
+  get.RateLimit = static_cast<std::int32_t>(limit);
+  const auto start = std::chrono::steady_clock::now();
+  const TSegmentedOutcome out = get.Run(server.Url());
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  server.Stop();
+  ASSERT_EQ(out.End, seComplete) << out.Failure.Reason;
+  EXPECT_EQ(r.Saved(), doc);
+  EXPECT_EQ(get.HostLimit(), 1);
+  EXPECT_LE(seen.Most(1000), limit * 110 / 100);
+  // Loose, for a busy machine: most seconds get most of the limit, and the
+  // whole takes not much more than its 4 s.
+  EXPECT_GE(seen.Median(1000), limit * 60 / 100);
+  EXPECT_LT(seconds, 10.0);
 }
 
 TEST(SegmentedGet, AConnectionSlowerThanTheLeastSpeedIsReopenedKeepingItsBytes) {

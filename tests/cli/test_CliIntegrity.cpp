@@ -2,7 +2,8 @@
 // exits non-zero, converts nothing and leaves nothing under the final name
 // but keeps the ".part" when bytes arrived (and none when nothing did); each
 // success leaves the whole file under its final name and no ".part"; a
-// symbolic link at the ".part" is never written through. Also the names
+// symbolic link at the ".part" is never written through, and a full disk
+// on one connection or several keeps what --continue needs. Also the names
 // made from hostile titles and the age gate after a refused login.
 #include <gtest/gtest.h>
 
@@ -35,6 +36,18 @@ class CliIntegrityTest : public CliTest {
     EXPECT_FALSE(Exists(Out(kFinal)));
     EXPECT_FALSE(Exists(Out("Sample Clip.mp3")));
     EXPECT_EQ(Exists(Out(kPart)), bytesArrived);
+  }
+
+  // The program under a file-size limit: writes beyond it fail as on a full disk.
+  TRunResult RunWithFileSizeLimit(const TService& s, long bytes, const std::vector<std::string>& args) {
+    const std::string limit = std::to_string(bytes);
+    const std::string limited = "import os, resource, signal, sys\n"
+                                "signal.signal(signal.SIGXFSZ, signal.SIG_IGN)\n"
+                                "resource.setrlimit(resource.RLIMIT_FSIZE, (" + limit + ", " + limit + "))\n"
+                                "os.execv(sys.argv[1], sys.argv[1:])\n";
+    std::vector<std::string> argv{Bin + "/python3", "-c", limited, Cli()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProcess(argv, Env(s));
   }
 };
 
@@ -108,17 +121,29 @@ TEST_F(CliIntegrityTest, NothingReceivedLeavesNoPartAndALinkThereIsNeverWrittenT
 TEST_F(CliIntegrityTest, FullDiskSaysWhyAndKeepsThePart) {
   TService s({});
   ASSERT_TRUE(s.Running());
-  // A file-size limit makes writes beyond 20000 bytes fail as on a full disk.
-  const std::string limited =
-      "import os, resource, signal, sys\n"
-      "signal.signal(signal.SIGXFSZ, signal.SIG_IGN)\n"
-      "resource.setrlimit(resource.RLIMIT_FSIZE, (20000, 20000))\n"
-      "os.execv(sys.argv[1], sys.argv[1:])\n";
-  TRunResult r = RunProcess({Bin + "/python3", "-c", limited, Cli(), "--output", Out_.Path, "--format", "7",
-                             s.WatchUrl()},
-                            Env(s));
+  TRunResult r = RunWithFileSizeLimit(s, 20000, {"--output", Out_.Path, "--format", "7", s.WatchUrl()});
   ExpectFailure(r, "File too large", 4);
   EXPECT_TRUE(ReadFile(Out(kPart)) == s.Flv().substr(0, 20000));
+}
+
+TEST_F(CliIntegrityTest, FullDiskOnSeveralConnectionsSaysWhyKeepsWhatIsDoneAndContinues) {
+  // Paced per connection, so the file goes on over four, each writing at
+  // its own offset: those beyond a 2 MiB file-size limit fail as on a full disk.
+  std::string data(6 * 1024 * 1024 + 3, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 131 + i / 4093) & 0xFF);
+  WriteFile(Dir / "large.flv", data);
+  TService s({"--flv", Dir / "large.flv", "--pace", "524288"});
+  ASSERT_TRUE(s.Running());
+  TRunResult r = RunWithFileSizeLimit(s, 2 * 1024 * 1024, {"--output", Out_.Path, "--connections", "4", s.WatchUrl()});
+  ExpectFailure(r, "cannot write the file: File too large", 4);
+  const std::string control = ReadFile(Out(kPart + ".ctl"));
+  EXPECT_NE(control.find("segmented"), std::string::npos) << control;
+  // With room again the rest comes and the file is whole.
+  r = RunCli(s, {"--output", Out_.Path, "--connections", "4", "--continue", s.WatchUrl()});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_TRUE(ReadFile(Out(kFinal)) == data);
+  EXPECT_FALSE(Exists(Out(kPart)));
+  EXPECT_FALSE(Exists(Out(kPart + ".ctl")));
 }
 
 TEST_F(CliIntegrityTest, StopKeepsThePartAndConvertsNothing) {

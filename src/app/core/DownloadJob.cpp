@@ -518,6 +518,7 @@ void TDownloadJob::FetchVideo() {
   }
   std::exception_ptr error;
   TGetOutcome outcome;
+  bool segmentsLocal = false;
   try {
     for (;;) {
       if (!segmented) {
@@ -535,6 +536,8 @@ void TDownloadJob::FetchVideo() {
       if (seg.End == seFailed) {
         outcome.Complete = false;
         outcome.Failure = seg.Failure;
+        // A write the segments could not make (a full disk) is this side's, as the stream's is.
+        segmentsLocal = seg.Failure.Kind == fkLocal;
         break;
       }
       // The server cannot serve this file in ranges: it starts again as
@@ -561,7 +564,7 @@ void TDownloadJob::FetchVideo() {
 
   std::optional<std::string> failure;
   if (!outcome.Complete) failure = FailureText(outcome.Failure);
-  FLocalFailure = !writeError.empty() || controlFailed;
+  FLocalFailure = !writeError.empty() || controlFailed || segmentsLocal;
   if (!failure && FLocalFailure) failure = writeError;
   finalLock.reset();
   if (!failure && FDirect) NameDirectDownload(replaceAgreed);
@@ -629,6 +632,7 @@ TSegmentedOutcome TDownloadJob::FetchSegments(const std::string& url, const TPar
   seg.ConnectTimeoutMs = FNet.ConnectTimeoutMs;
   seg.IdleTimeoutMs = FNet.IdleTimeoutMs;
   seg.RateLimit = FNet.RateLimit;
+  seg.Budget = FHttpCli->RateBudget;  // the first stream's: one limit before and after the split
   seg.MinSpeed = FNet.MinSpeed;
   seg.MinSpeedTimeMs = FNet.MinSpeedTimeMs;
   seg.Done = done;

@@ -1,6 +1,8 @@
 #include "app/core/NetOptions.h"
 
 #include "net/http/HttpProt.h"
+#include "net/http/HttpRateBudget.h"
+#include "platform/MessageLoop.h"
 
 namespace {
 
@@ -26,6 +28,8 @@ std::string PrepareRequest(THttpCli& cli, const TNetOptions& options, const std:
     THttpCliOptions o = cli.GetOptions();
     o.Include(httpoBandwidthControl);
     cli.SetOptions(o);
+    // Smooth over any second; a download's other connections share it.
+    cli.RateBudget = std::make_shared<THttpRateBudget>(options.RateLimit, plat::GetTickCount());
   }
   if (!choice.Error.empty()) return choice.Source + ": " + choice.Error;
   return std::string();

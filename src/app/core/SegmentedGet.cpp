@@ -10,6 +10,7 @@
 #include "app/core/ResumeDecision.h"
 #include "app/core/TransferResult.h"
 #include "net/http/HttpProt.h"
+#include "net/http/HttpRateBudget.h"
 #include "net/http/HttpTimeLimits.h"
 #include "platform/MessageLoop.h"
 
@@ -56,6 +57,8 @@ struct TSegmentedGet::TSlot {
   std::int64_t WatchBytes = 0;
   bool Slow = false;       // reopened by the watchdog
   bool Refused = false;    // the server turned its last request away
+  int AskedAt = 0;         // requests ended when this one started, as the loop's pass began
+  int ServedUntil = -1;    // requests ended when its last served answer ended
 };
 
 TSegmentedGet::TSegmentedGet(int fd, const TPartIdentity& identity, TSegmentedHooks hooks)
@@ -83,16 +86,12 @@ void TSegmentedGet::AbortAll() {
   }
 }
 
-// One limit for the whole download: each connection gets the share of the
-// most that may be open, fixed when its request starts, so that together
-// they never pass the limit.
-void TSegmentedGet::ShareRate(THttpCli& cli) const {
+// One limit for the whole download: every connection draws on one budget,
+// so those reading get what the idle and waiting ones leave.
+void TSegmentedGet::ShareRate(THttpCli& cli) {
   if (RateLimit <= 0) return;
-  cli.BandwidthLimit = std::max<std::int32_t>(1, RateLimit / std::max(1, FHostLimit));
-  cli.BandwidthSampling = 250;
-  THttpCliOptions o = cli.GetOptions();
-  o.Include(httpoBandwidthControl);
-  cli.SetOptions(o);
+  if (!Budget) Budget = std::make_shared<THttpRateBudget>(RateLimit, plat::GetTickCount());
+  cli.RateBudget = Budget;
 }
 
 void TSegmentedGet::Start(TSlot& s) {
@@ -130,6 +129,7 @@ void TSegmentedGet::Start(TSlot& s) {
   ShareRate(cli);
   s.Limits = std::make_unique<THttpTimeLimits>(cli, ConnectTimeoutMs, IdleTimeoutMs);
   s.State = TSlot::ssRunning;
+  s.AskedAt = FEndsAtPass;
   try {
     cli.GetASync();
   } catch (const EHttpException&) {
@@ -201,6 +201,8 @@ bool TSegmentedGet::Finish(TSlot& s, TSegmentedOutcome& out) {
                                        cli.ReceivedHeader(), Stopped(), s.Limits->Reason(),
                                        s.Limits->ConnectExpired());
   s.Finished = false;
+  ++FEnds;
+  if (s.Accepted) s.ServedUntil = FEnds;
   s.State = TSlot::ssIdle;
   const std::optional<TByteRange> claim = FPlan->ClaimOf(s.Id);
   if (!claim || claim->Size() == 0) {
@@ -233,24 +235,7 @@ bool TSegmentedGet::Finish(TSlot& s, TSegmentedOutcome& out) {
     const bool refusal = (f.Kind == fkStatus && (f.Status == 503 || f.Status == 429)) || f.Kind == fkReset ||
                          f.Kind == fkClosedEarly || (f.Kind == fkOther && cli.StatusCode() == 0);
     if (refusal && Open() > 0) {
-      if (!s.Refused) {
-        // Once more after the server's wait: a connection this side just
-        // closed may still count against the cap for a moment.
-        s.Refused = true;
-        s.WaitUntil = plat::GetTickCount() + static_cast<std::uint32_t>(TRetryPolicy::DelaySeconds(f, 1)) * MsPerSecond;
-        s.State = TSlot::ssWaiting;  // keeps its range
-        return true;
-      }
-      // The others open: served, or asking now (some of those may be
-      // turned away too and lower it further).
-      s.Refused = false;
-      const int serving = std::max(1, Open());
-      if (serving < FHostLimit) {
-        FHostLimit = serving;
-        Say("the server takes no more than " + std::to_string(serving) + " connection" + (serving == 1 ? "" : "s") +
-            " (" + f.Reason + ")");
-      }
-      FPlan->Release(s.Id);
+      TurnedAway(s, f);
       return true;
     }
   }
@@ -265,6 +250,39 @@ bool TSegmentedGet::Finish(TSlot& s, TSegmentedOutcome& out) {
   s.WaitUntil = plat::GetTickCount() + static_cast<std::uint32_t>(delay) * MsPerSecond;
   s.State = TSlot::ssWaiting;  // keeps its range
   return true;
+}
+
+// The server turned a connection away before its first byte: once more
+// after the server's wait, since a connection this side just closed may
+// still count against its cap. The second time the host gets no more than
+// the connections the server may have counted meanwhile; one asking now
+// that is turned away too lowers it further.
+void TSegmentedGet::TurnedAway(TSlot& s, const TTransferFailure& f) {
+  if (!s.Refused) {
+    s.Refused = true;
+    s.WaitUntil = plat::GetTickCount() + static_cast<std::uint32_t>(TRetryPolicy::DelaySeconds(f, 1)) * MsPerSecond;
+    s.State = TSlot::ssWaiting;  // keeps its range
+    return;
+  }
+  s.Refused = false;
+  const int serving = std::max(1, MayCount(s));
+  if (serving < FHostLimit) {
+    FHostLimit = serving;
+    Say("the server takes no more than " + std::to_string(serving) + " connection" + (serving == 1 ? "" : "s") +
+        " (" + f.Reason + ")");
+  }
+  FPlan->Release(s.Id);
+}
+
+// The others served while the refused request asked (an answer that ended
+// here meanwhile may not have ended there yet) or asking still: not those
+// waiting, nor those turned away.
+int TSegmentedGet::MayCount(const TSlot& refused) const {
+  return static_cast<int>(std::count_if(FSlots.begin(), FSlots.end(), [&refused](const auto& s) {
+    if (s.get() == &refused) return false;
+    const bool asking = s->State == TSlot::ssRunning && (s->Accepted || !s->Finished);
+    return asking || s->ServedUntil > refused.AskedAt;
+  }));
 }
 
 void TSegmentedGet::Watch(TSlot& s, std::uint32_t now) {
@@ -335,6 +353,7 @@ TSegmentedOutcome TSegmentedGet::Run(const std::string& url) {
       out.Failure = ClassifyRequest(0, "", 0, {}, true);
       return out;
     }
+    FEndsAtPass = FEnds;
     for (auto& s : FSlots) {
       if (s->State != TSlot::ssRunning || !s->Finished) continue;
       if (!FOneStream.empty() || !FLocalError.empty()) break;

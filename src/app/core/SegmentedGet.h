@@ -4,7 +4,7 @@
 // gets at its offset into the one file. A connection the server refuses
 // before its first byte (refused, reset, 503, 429) twice while others run
 // lowers the number of connections for the rest of the job to the others
-// open, instead of failing it;
+// the server may have counted then (served or asking), instead of failing it;
 // any other failure is retried for that connection's own range with the
 // usual back-off. A server that answers a range with the whole file, or
 // with another version of it, ends the run with seOneStream: the caller
@@ -22,6 +22,7 @@
 #include "app/core/SegmentPlan.h"
 
 class THttpCli;
+class THttpRateBudget;
 
 struct TSegmentedHooks {
   std::function<void(const std::string& line)> Say;
@@ -66,6 +67,8 @@ class TSegmentedGet {
   std::uint32_t IdleTimeoutMs = 0;
   std::uint32_t MsPerSecond = 1000;  // shortened by tests
   std::int32_t RateLimit = 0;        // bytes per second for all connections; 0: none
+  // The budget of RateLimit, shared with the first stream; made when empty.
+  std::shared_ptr<THttpRateBudget> Budget;
   std::int64_t MinSpeed = 0;         // bytes per second below which a connection is reopened
   std::uint32_t MinSpeedTimeMs = 10000;
   std::vector<TByteRange> Done;      // already in the file
@@ -84,7 +87,9 @@ class TSegmentedGet {
   // After the request's done event; false when the whole run ends.
   bool Finish(TSlot& s, TSegmentedOutcome& out);
   void Watch(TSlot& s, std::uint32_t now);
-  void ShareRate(THttpCli& cli) const;
+  void ShareRate(THttpCli& cli);
+  void TurnedAway(TSlot& s, const TTransferFailure& f);
+  int MayCount(const TSlot& refused) const;
   int Open() const;
   int Running() const;
   void AbortAll();
@@ -101,6 +106,8 @@ class TSegmentedGet {
   std::unique_ptr<TSegmentPlan> FPlan;
   std::vector<std::unique_ptr<TSlot>> FSlots;
   int FHostLimit = 1;
+  int FEnds = 0;                    // requests ended
+  int FEndsAtPass = 0;              // FEnds as the loop's pass began
   std::int64_t FSplit = kMinSplit;  // the least share and the least half taken over
   std::string FLocalError;   // a write or the control file failed
   std::string FOneStream;    // why the server cannot serve ranges

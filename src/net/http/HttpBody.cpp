@@ -113,7 +113,7 @@ void THttpCli::GetBodyLineNext() {
 bool THttpCli::BodyReadsDirect() const {
   return FState == httpWaitingBody && FReceiveBufferLen == 0 && FRequestType != httpHEAD &&
          FRequestType != httpABORT && !FAnswer.Chunked &&
-         !FOptions.Contains(httpoBandwidthControl) &&
+         (RateBudget || !FOptions.Contains(httpoBandwidthControl)) &&
          (FAnswer.ContentLength < 0 || FAnswer.ReceivedCount < FAnswer.ContentLength);
 }
 
@@ -123,13 +123,14 @@ void THttpCli::ReceiveBodyDirect() {
   // Never beyond the document: what follows belongs to the next answer.
   if (FAnswer.ContentLength >= 0)
     want = static_cast<int>(std::min<std::int64_t>(want, FAnswer.ContentLength - FAnswer.ReceivedCount));
-  const int Len = SockReceive(FBodyBuffer.data(), want);
+  const int Len = SockReceive(FBodyBuffer.data(), BudgetRoom(want));
   if (TraceEnabled(loProtSpecDump)) TraceLog(loProtSpecDump, "Data available. Len=" + std::to_string(Len));
   if (Len <= 0) {
     if (TraceEnabled(loProtSpecDump)) TraceLog(loProtSpecDump, "**data available. Len=" + std::to_string(Len));
     return;
   }
   FBandwidthCount += Len;
+  if (RateBudget) DrawBudget(Len);
   FBodyData = FBodyBuffer.data();
   FBodyDataLen = Len;
   FBodyDataTaken = Len;

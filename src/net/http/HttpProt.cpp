@@ -42,6 +42,7 @@ THttpCli::THttpCli(TComponent* AOwner) {
 
 THttpCli::~THttpCli() {
   if (FWindowHandle && FBandwidthTimerOn) plat::KillTimer(FWindowHandle, kBandwidthTimerId);
+  if (FWindowHandle && FBudgetTimerOn) plat::KillTimer(FWindowHandle, kRateBudgetTimerId);
   if (FCtrlSocket) {
     // No event may reach a half-destroyed client.
     FCtrlSocket->OnSessionClosed = nullptr;
@@ -191,6 +192,7 @@ plat::LRESULT THttpCli::HandleMessage(plat::UINT Msg, plat::WPARAM wParam, plat:
       return 0;
     case plat::WM_TIMER:
       if (wParam == kBandwidthTimerId) BandwidthTick();
+      if (wParam == kRateBudgetTimerId) BudgetTick();
       return 0;
     default:
       return 0;

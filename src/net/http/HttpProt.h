@@ -27,6 +27,7 @@
 #include "platform/Stream.h"
 
 class THttpContCodHandler;
+class THttpRateBudget;
 
 using plat::TStream;
 
@@ -138,6 +139,9 @@ class THttpCli : public TComponent {
   std::int32_t LocationChangeMaxCount = 5;
   std::int32_t BandwidthLimit = 10000;
   std::int32_t BandwidthSampling = 1000;
+  // A limit shared with other clients (the connections of one download):
+  // when set it replaces the per-client control above for every read.
+  std::shared_ptr<THttpRateBudget> RateBudget;
   std::string SocksServer, SocksLevel = "5", SocksPort, SocksUsercode, SocksPassword;
   TSocksAuthentication SocksAuthentication = socksNoAuthentication;
   // The server's name goes to the SOCKS proxy to resolve instead of being
@@ -363,6 +367,8 @@ class THttpCli : public TComponent {
   std::int64_t FBandwidthCount = 0;
   std::int64_t FBandwidthMaxCount = 0;
   bool FBandwidthPaused = false;
+  bool FBudgetPaused = false;
+  bool FBudgetTimerOn = false;
   enum TNext { nxNone, nxReadHeaderLine, nxGetBodyLineNext };
   TNext FNext = nxNone;
   std::int32_t FLocationChangeCurCount = 0;
@@ -422,6 +428,12 @@ class THttpCli : public TComponent {
   bool WriteBody(const char* Data, std::int32_t Len);
   void BandwidthTick();
   void SetBandwidthTimer(bool On);
+  // Reads under RateBudget: the most the next read may take, what it took,
+  // and the timer that resumes a socket paused for a spent budget.
+  int BudgetRoom(int want);
+  void DrawBudget(int len);
+  void BudgetTick();
+  void ArmBudgetTimer(std::uint32_t now);
   void ApplyAuthPresets(bool NewConnection);
   bool VersionNeedsKeepAlive() const;
   std::string ServerAuthLine();

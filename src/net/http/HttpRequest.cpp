@@ -302,7 +302,9 @@ void THttpCli::BandwidthTick() {
 
 void THttpCli::SendRequest(const std::string& Method, const std::string& Version) {
   FBandwidthCount = 0;
-  if (FOptions.Contains(httpoBandwidthControl)) {
+  if (RateBudget) {
+    SockAddReceiveLoopOption();  // one read per notification, each within the budget
+  } else if (FOptions.Contains(httpoBandwidthControl)) {
     SetBandwidthTimer(false);
     SetBandwidthTimer(true);
     FBandwidthMaxCount = static_cast<std::int64_t>(BandwidthLimit) * BandwidthSampling / 1000;

@@ -30,7 +30,7 @@ void THttpCli::SocketDataAvailable(TObject* Sender, std::uint16_t ErrCode) {
   int Len;
   const int room = kMaxRecvData - FReceiveBufferLen;
   if (room > 0) {
-    Len = SockReceive(FReceiveBuffer + FReceiveBufferLen, room);
+    Len = SockReceive(FReceiveBuffer + FReceiveBufferLen, BudgetRoom(room));
   } else {
     // A header line longer than the buffer: keep only what follows its end.
     char scratch[25];
@@ -62,7 +62,9 @@ void THttpCli::SocketDataAvailable(TObject* Sender, std::uint16_t ErrCode) {
     return;
   }
   FBandwidthCount += Len;
-  if (FOptions.Contains(httpoBandwidthControl) && FBandwidthCount > FBandwidthMaxCount && !FBandwidthPaused) {
+  if (RateBudget) {
+    DrawBudget(Len);
+  } else if (FOptions.Contains(httpoBandwidthControl) && FBandwidthCount > FBandwidthMaxCount && !FBandwidthPaused) {
     FBandwidthPaused = true;
     SockPause();
   }
