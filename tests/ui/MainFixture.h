@@ -25,6 +25,10 @@
 #include <string>
 #include <vector>
 
+// The watch-page address the program shows as its example, and another good one.
+inline const std::string kExample = "http://www.youtube.com/watch?v=piEWjpA_51Q";
+inline const std::string kGoodUrl = "http://www.youtube.com/watch?v=abcDEF123";
+
 // A caption as it is shown: its mnemonic marks taken out ("&&" shows "&").
 inline std::string Shown(const QString& caption) {
   std::string out;

@@ -22,7 +22,6 @@ using plat::IDYES;
 
 namespace {
 
-const std::string kExample = "http://www.youtube.com/watch?v=piEWjpA_51Q";
 const std::string kWatch = "http://www.youtube.com/watch?v=abcDEF123";
 
 // Drops `data` onto `target` as a drag from another program would.

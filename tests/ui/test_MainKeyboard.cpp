@@ -17,8 +17,6 @@
 
 namespace {
 
-const std::string kGoodUrl = "http://www.youtube.com/watch?v=abcDEF123";
-
 QWidget* Focus() { return QApplication::focusWidget(); }
 
 // A key as the user presses it: to whatever has the focus.

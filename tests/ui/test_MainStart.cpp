@@ -22,8 +22,6 @@ using plat::MB_OK;
 using plat::MB_YESNO;
 
 namespace {
-const std::string kExample = "http://www.youtube.com/watch?v=piEWjpA_51Q";
-const std::string kGoodUrl = "http://www.youtube.com/watch?v=abcDEF123";
 
 std::string MissingQuestion(const std::string& folder) {
   return folder + ", the output directory does not exist.\r\ncreates a new directory?";
