@@ -83,6 +83,19 @@ std::optional<TByteRange> TSegmentPlan::Claim(int id, std::int64_t most) {
   return r;
 }
 
+std::optional<TByteRange> TSegmentPlan::ClaimAt(int id, std::int64_t begin, std::int64_t most) {
+  if (FClaims.count(id)) return std::nullopt;
+  for (const TByteRange& m : Missing()) {
+    if (begin < m.Begin || begin >= m.End) continue;
+    TByteRange r{begin, m.End};
+    if (FPieceCap > 0 && r.Size() > FPieceCap) r.End = r.Begin + FPieceCap;
+    if (most > 0 && r.Size() > most) r.End = r.Begin + most;
+    FClaims[id] = r;
+    return r;
+  }
+  return std::nullopt;
+}
+
 std::optional<TByteRange> TSegmentPlan::ClaimOf(int id) const {
   const auto it = FClaims.find(id);
   if (it == FClaims.end()) return std::nullopt;

@@ -35,6 +35,10 @@ class TSegmentPlan {
   // claim taken from a gap (0: only the piece cap), so that connections
   // starting together take equal shares.
   std::optional<TByteRange> Claim(int id, std::int64_t most = 0);
+  // Work for `id` that starts at `begin`, a byte nobody has or owns: up to
+  // the next byte that is done or owned, `most` and the piece cap (0: no
+  // cap). Nothing when `id` holds a claim or `begin` is taken.
+  std::optional<TByteRange> ClaimAt(int id, std::int64_t begin, std::int64_t most = 0);
   // The claim of `id`; nothing when it holds none.
   std::optional<TByteRange> ClaimOf(int id) const;
   // `id` wrote `count` bytes at its Pos: they are done and Pos moves on.

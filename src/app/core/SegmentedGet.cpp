@@ -43,7 +43,12 @@ struct TSegmentedGet::TSlot {
   enum TState { ssIdle, ssRunning, ssWaiting };
   int Id = 0;
   TState State = ssIdle;
-  std::unique_ptr<THttpCli> Cli;
+  THttpCli* Cli = nullptr;         // Own, or the adopted first stream
+  std::unique_ptr<THttpCli> Own;
+  // The adopted client's events, put back when it is let go.
+  THttpNotifyEvent KeptHeaderEnd;
+  TDocDataEvent KeptData;
+  THttpRequestDone KeptDone;
   std::unique_ptr<THttpTimeLimits> Limits;
   bool Finished = false;   // the request's done event came
   bool Accepted = false;   // its answer serves the asked range
@@ -61,7 +66,52 @@ struct TSegmentedGet::TSlot {
 TSegmentedGet::TSegmentedGet(int fd, const TPartIdentity& identity, TSegmentedHooks hooks)
     : FFd(fd), FIdentity(identity), FHooks(std::move(hooks)) {}
 
-TSegmentedGet::~TSegmentedGet() { AbortAll(); }
+TSegmentedGet::~TSegmentedGet() {
+  AbortAll();
+  for (auto& s : FSlots) LetGo(*s);
+}
+
+void TSegmentedGet::Adopt(THttpCli& cli, std::int64_t at) {
+  FAdopted = &cli;
+  FAdoptedAt = at;
+}
+
+void TSegmentedGet::LetGo(TSlot& s) {
+  if (!s.Cli || s.Cli != FAdopted) return;
+  s.Cli->OnHeaderEnd = s.KeptHeaderEnd;
+  s.Cli->OnDocData = s.KeptData;
+  s.Cli->OnRequestDone = s.KeptDone;
+  s.Cli = nullptr;
+  s.Limits.reset();
+  FAdopted = nullptr;
+}
+
+bool TSegmentedGet::Continue(TSlot& s) {
+  THttpCli& cli = *FAdopted;
+  const std::int64_t unowned = FPlan->Unowned();
+  const int takers =
+      static_cast<int>(std::clamp<std::int64_t>(unowned / FSplit, 1, static_cast<std::int64_t>(FHostLimit)));
+  if (FAdoptedAt < 0 || !FPlan->ClaimAt(s.Id, FAdoptedAt, (unowned + takers - 1) / takers)) return false;
+  s.Cli = &cli;
+  s.KeptHeaderEnd = cli.OnHeaderEnd;
+  s.KeptData = cli.OnDocData;
+  s.KeptDone = cli.OnRequestDone;
+  cli.ReceiveStream = nullptr;
+  s.Finished = false;
+  s.Accepted = true;
+  s.Got = 0;
+  s.AskedEnd = FIdentity.Total;  // it asked for the rest of the file
+  s.ServedEnd = FIdentity.Total;
+  s.WatchStart = plat::GetTickCount();
+  s.WatchBytes = 0;
+  cli.OnHeaderEnd = nullptr;
+  cli.OnDocData = [this, &s](THttpCli*, const void* data, int len) { Write(s, data, len); };
+  cli.OnRequestDone = [&s](THttpCli*, THttpRequest, std::uint16_t) { s.Finished = true; };
+  ShareRate(cli);
+  s.Limits = std::make_unique<THttpTimeLimits>(cli, ConnectTimeoutMs, IdleTimeoutMs);
+  s.State = TSlot::ssRunning;
+  return true;
+}
 
 int TSegmentedGet::Open() const {
   return static_cast<int>(std::count_if(FSlots.begin(), FSlots.end(),
@@ -102,8 +152,10 @@ void TSegmentedGet::Start(TSlot& s) {
     s.State = TSlot::ssIdle;
     return;
   }
+  LetGo(s);
   s.Limits.reset();
-  s.Cli = std::make_unique<THttpCli>();
+  s.Own = std::make_unique<THttpCli>();
+  s.Cli = s.Own.get();
   THttpCli& cli = *s.Cli;
   if (FHooks.Prepare) FHooks.Prepare(cli);
   cli.URL = FUrl;
@@ -323,6 +375,10 @@ TSegmentedOutcome TSegmentedGet::Run(const std::string& url) {
   for (int i = 0; i < FHostLimit; ++i) {
     FSlots.push_back(std::make_unique<TSlot>());
     FSlots.back()->Id = i;
+  }
+  if (FAdopted && !Continue(*FSlots.front())) {
+    FAdopted->Abort();  // not where the plan needs it: its bytes are asked for again
+    FAdopted = nullptr;
   }
   if (const std::string e = SaveDone(); !e.empty()) FLocalError = e;
   std::uint32_t lastSave = plat::GetTickCount();

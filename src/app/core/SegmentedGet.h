@@ -70,6 +70,11 @@ class TSegmentedGet {
   std::uint32_t MinSpeedTimeMs = 10000;
   std::vector<TByteRange> Done;      // already in the file
 
+  // The first stream's request, still running, whose next body byte is
+  // byte `at` of the file (all before it done): Run keeps it as the first
+  // connection, with its share of the rest from `at` on, so that no byte is
+  // asked for twice. Its events are its own again when it is let go.
+  void Adopt(THttpCli& cli, std::int64_t at);
   TSegmentedOutcome Run(const std::string& url);
   // The number of connections the server has shown it takes.
   int HostLimit() const { return FHostLimit; }
@@ -77,6 +82,10 @@ class TSegmentedGet {
  private:
   struct TSlot;
   void Start(TSlot& s);
+  // Slot 0 goes on with the adopted request; false when it cannot.
+  bool Continue(TSlot& s);
+  // Gives the adopted client its events back, once its request is over.
+  void LetGo(TSlot& s);
   // Restarts the connections whose wait is over and gives free ones work.
   void StartDue(std::uint32_t now);
   void HeaderEnd(TSlot& s);
@@ -99,6 +108,8 @@ class TSegmentedGet {
   TSegmentedHooks FHooks;
   std::string FUrl;
   std::unique_ptr<TSegmentPlan> FPlan;
+  THttpCli* FAdopted = nullptr;
+  std::int64_t FAdoptedAt = -1;
   std::vector<std::unique_ptr<TSlot>> FSlots;
   int FHostLimit = 1;
   std::int64_t FSplit = kMinSplit;  // the least share and the least half taken over
