@@ -60,7 +60,7 @@ std::int64_t TSegmentPlan::Unowned() const {
   return n;
 }
 
-std::optional<TByteRange> TSegmentPlan::Claim(int id, std::int64_t most) {
+std::optional<TByteRange> TSegmentPlan::Claim(int id, std::int64_t most, std::int64_t leastHalf) {
   if (FClaims.count(id)) return std::nullopt;
   const std::vector<TByteRange> missing = Missing();
   if (!missing.empty()) {
@@ -74,7 +74,8 @@ std::optional<TByteRange> TSegmentPlan::Claim(int id, std::int64_t most) {
   auto largest = FClaims.end();
   for (auto it = FClaims.begin(); it != FClaims.end(); ++it)
     if (largest == FClaims.end() || it->second.Size() > largest->second.Size()) largest = it;
-  if (largest == FClaims.end() || largest->second.Size() < 2 * FMinSplit) return std::nullopt;
+  const std::int64_t half = leastHalf > 0 ? std::min(leastHalf, FMinSplit) : FMinSplit;
+  if (largest == FClaims.end() || largest->second.Size() < 2 * half) return std::nullopt;
   TByteRange& owner = largest->second;
   const std::int64_t mid = owner.Begin + owner.Size() / 2;
   const TByteRange r{mid, owner.End};

@@ -17,6 +17,13 @@ namespace {
 
 // A kill loses at most what arrived since: a quarter of a second.
 constexpr std::uint32_t kSaveEveryMs = 250;
+// A server that counts connections frees ours a moment after it closes: a
+// connection of a capped host asks again only after this.
+constexpr std::uint32_t kCappedPauseMs = 50;
+// A free connection takes over half of a range that would keep its owner
+// this long, even below the least split; not less than kLeastHalf.
+constexpr std::uint32_t kHalfWorthMs = 500;
+constexpr std::int64_t kLeastHalf = 64 * 1024;
 
 bool Relocation(const THttpCli& cli) {
   const int s = cli.StatusCode();
@@ -57,6 +64,7 @@ struct TSegmentedGet::TSlot {
   std::int64_t Got = 0;    // bytes this request wrote
   int Failures = 0;        // failed requests since the last that brought bytes
   std::uint32_t WaitUntil = 0;
+  std::uint32_t StartedAt = 0;  // of the request
   std::uint32_t WatchStart = 0;
   std::int64_t WatchBytes = 0;
   bool Slow = false;       // reopened by the watchdog
@@ -102,7 +110,8 @@ bool TSegmentedGet::Continue(TSlot& s) {
   s.Got = 0;
   s.AskedEnd = FIdentity.Total;  // it asked for the rest of the file
   s.ServedEnd = FIdentity.Total;
-  s.WatchStart = plat::GetTickCount();
+  s.StartedAt = plat::GetTickCount();
+  s.WatchStart = s.StartedAt;
   s.WatchBytes = 0;
   cli.OnHeaderEnd = nullptr;
   cli.OnDocData = [this, &s](THttpCli*, const void* data, int len) { Write(s, data, len); };
@@ -164,7 +173,8 @@ void TSegmentedGet::Start(TSlot& s) {
   s.Accepted = false;
   s.Got = 0;
   s.AskedEnd = claim->End;
-  s.WatchStart = plat::GetTickCount();
+  s.StartedAt = plat::GetTickCount();
+  s.WatchStart = s.StartedAt;
   s.WatchBytes = 0;
   const std::string range = "Range: bytes=" + std::to_string(claim->Begin) + "-" + std::to_string(claim->End - 1);
   const std::string validator = FIdentity.IfRange();
@@ -260,6 +270,10 @@ bool TSegmentedGet::Finish(TSlot& s, TSegmentedOutcome& out) {
     FPlan->Release(s.Id);
     s.Failures = 0;
     FDoneChanged = true;
+    if (FHostLimit < std::clamp(Connections, 1, 32)) {
+      s.WaitUntil = plat::GetTickCount() + kCappedPauseMs;
+      s.State = TSlot::ssWaiting;  // keeps its place, no range
+    }
     if (const std::string e = SaveDone(); !e.empty()) FLocalError = e;
     return true;
   }
@@ -334,10 +348,33 @@ void TSegmentedGet::Watch(TSlot& s, std::uint32_t now) {
   s.WatchBytes = 0;
 }
 
+std::int64_t TSegmentedGet::LeastHalf(std::uint32_t now) const {
+  // The owner of the largest claim, which a free connection would halve.
+  const TSlot* owner = nullptr;
+  std::int64_t largest = -1;
+  for (const auto& s : FSlots) {
+    const std::optional<TByteRange> c = FPlan->ClaimOf(s->Id);
+    if (c && s->State == TSlot::ssRunning && c->Size() > largest) {
+      largest = c->Size();
+      owner = s.get();
+    }
+  }
+  const std::uint32_t elapsed = owner ? Since(owner->StartedAt, now) : 0;
+  if (elapsed < kHalfWorthMs || owner->Got <= 0) return 0;  // its speed not known yet
+  const std::int64_t speed = owner->Got * 1000 / elapsed;
+  return std::max(kLeastHalf, speed * kHalfWorthMs / 1000);
+}
+
 void TSegmentedGet::StartDue(std::uint32_t now) {
   std::vector<TSlot*> starting;
-  for (auto& s : FSlots)
-    if (s->State == TSlot::ssWaiting && static_cast<std::int32_t>(now - s->WaitUntil) >= 0) starting.push_back(s.get());
+  for (auto& s : FSlots) {
+    if (s->State != TSlot::ssWaiting || static_cast<std::int32_t>(now - s->WaitUntil) < 0) continue;
+    if (FPlan->ClaimOf(s->Id)) {
+      starting.push_back(s.get());
+    } else {
+      s->State = TSlot::ssIdle;  // its pause is over: it takes work below
+    }
+  }
   // Free connections take their work before any of them asks, each an equal
   // share of what nobody owns: one that asked for all of it would be cut
   // short, and reopened, as soon as the others split its range.
@@ -349,9 +386,10 @@ void TSegmentedGet::StartDue(std::uint32_t now) {
   // No share below the least split: a small rest goes to fewer connections.
   if (const std::int64_t unowned = FPlan->Unowned(); unowned > 0)
     takers = static_cast<int>(std::min<std::int64_t>(takers, std::max<std::int64_t>(1, unowned / FSplit)));
+  const std::int64_t leastHalf = LeastHalf(now);
   for (int i = 0; i < takers && !FPlan->Complete(); ++i) {
     const std::int64_t share = (FPlan->Unowned() + (takers - i) - 1) / (takers - i);
-    if (!FPlan->Claim(free[i]->Id, share)) break;
+    if (!FPlan->Claim(free[i]->Id, share, leastHalf)) break;
     starting.push_back(free[i]);
   }
   for (TSlot* s : starting) Start(*s);

@@ -88,6 +88,9 @@ class TSegmentedGet {
   void LetGo(TSlot& s);
   // Restarts the connections whose wait is over and gives free ones work.
   void StartDue(std::uint32_t now);
+  // The least half a free connection takes over now: 0 for the least split,
+  // less for a largest claim whose owner is slow to finish it.
+  std::int64_t LeastHalf(std::uint32_t now) const;
   void HeaderEnd(TSlot& s);
   void Write(TSlot& s, const void* data, int len);
   // After the request's done event; false when the whole run ends.
