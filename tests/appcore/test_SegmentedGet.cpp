@@ -428,7 +428,9 @@ TEST(SegmentedGet, OnlyAFirstStreamSlowerThanAnyOpenPipeWithMuchLeftIsSplit) {
     own.RateLimit = MiB;
     server.RateLimit = 4 * MiB;
     EXPECT_EQ(own.Sample(MiB / 2, 500), pvStay);
-    EXPECT_EQ(own.Sample(MiB, 1000), pvStay);
+    EXPECT_EQ(own.Sample(MiB + MiB / 4, 1000), pvStay);
+    EXPECT_EQ(own.Sample(MiB + MiB / 4, 1500), pvStay);  // a pause of its limiter
+    EXPECT_EQ(own.Sample(MiB + MiB / 4 + 100, 2500), pvSplit);  // now far below it
     EXPECT_EQ(server.Sample(MiB / 2, 500), pvSplit);
   }
   {

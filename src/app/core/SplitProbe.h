@@ -25,7 +25,7 @@ class TSplitProbe {
   static constexpr std::uint32_t kWorthMs = 1000;
 
   // `rest`: the bytes the stream still has to bring at `start`.
-  TSplitProbe(std::int64_t rest, std::uint32_t start) : FRest(rest), FStart(start) {}
+  TSplitProbe(std::int64_t rest, std::uint32_t start) : FRest(rest), FBegin(start), FStart(start) {}
 
   std::uint32_t ProbeMs = kProbeMs;
   std::uint32_t WindowMs = kWindowMs;
@@ -39,10 +39,12 @@ class TSplitProbe {
   TProbeVerdict Sample(std::int64_t received, std::uint32_t now);
 
  private:
-  TProbeVerdict Judge(std::int64_t bytes, std::uint32_t elapsed, std::int64_t left) const;
+  // `average`: bytes per second since the stream began.
+  TProbeVerdict Judge(std::int64_t bytes, std::uint32_t elapsed, std::int64_t left, std::int64_t average) const;
 
   std::int64_t FRest;
-  std::uint32_t FStart;
+  std::uint32_t FBegin;           // of the stream
+  std::uint32_t FStart;           // of the current window
   std::int64_t FWindowBytes = 0;  // received when the current window began
   bool FFirst = true;             // the current window is the first
   bool FSplit = false;
