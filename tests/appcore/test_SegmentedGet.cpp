@@ -430,7 +430,8 @@ TEST(SegmentedGet, OnlyAFirstStreamSlowerThanAnyOpenPipeWithMuchLeftIsSplit) {
     EXPECT_EQ(own.Sample(MiB / 2, 500), pvStay);
     EXPECT_EQ(own.Sample(MiB + MiB / 4, 1000), pvStay);
     EXPECT_EQ(own.Sample(MiB + MiB / 4, 1500), pvStay);  // a pause of its limiter
-    EXPECT_EQ(own.Sample(MiB + MiB / 4 + 100, 2500), pvSplit);  // now far below it
+    EXPECT_EQ(own.Sample(MiB + MiB / 4 + 100, 2500), pvStay);  // now far below it
+    EXPECT_EQ(own.Sample(MiB + MiB / 4 + 200, 3000), pvSplit);  // and still
     EXPECT_EQ(server.Sample(MiB / 2, 500), pvSplit);
   }
   {
@@ -448,7 +449,10 @@ TEST(SegmentedGet, OnlyAFirstStreamSlowerThanAnyOpenPipeWithMuchLeftIsSplit) {
     TSplitProbe p = probe(1024 * MiB, 0);
     EXPECT_EQ(p.Sample(40 * MiB, 500), pvStay);
     EXPECT_EQ(p.Sample(60 * MiB, 1000), pvStay);  // 40 MiB/s
-    EXPECT_EQ(p.Sample(60 * MiB + MiB / 2, 1500), pvSplit);  // 1 MiB/s
+    EXPECT_EQ(p.Sample(60 * MiB + MiB / 2, 1500), pvStay);  // 1 MiB/s: a stall, or a pace?
+    EXPECT_EQ(p.Sample(80 * MiB, 2000), pvStay);  // a stall: fast again
+    EXPECT_EQ(p.Sample(80 * MiB + MiB / 2, 2500), pvStay);
+    EXPECT_EQ(p.Sample(81 * MiB, 3000), pvSplit);  // a pace
   }
   {
     // The default first window is shorter than the later ones.

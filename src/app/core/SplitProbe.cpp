@@ -8,7 +8,12 @@ TProbeVerdict TSplitProbe::Sample(std::int64_t received, std::uint32_t now) {
   const std::uint32_t elapsed = static_cast<std::uint32_t>(now - FStart);
   if (elapsed < (FFirst ? ProbeMs : WindowMs)) return pvWait;
   const std::uint32_t all = static_cast<std::uint32_t>(now - FBegin);
-  const TProbeVerdict v = Judge(received - FWindowBytes, elapsed, FRest - received, all == 0 ? 0 : received * 1000 / all);
+  TProbeVerdict v = Judge(received - FWindowBytes, elapsed, FRest - received, all == 0 ? 0 : received * 1000 / all);
+  // After the first window a pace must show twice in a row: one slow window
+  // among fast ones is this side stalling (a disk that holds up writes).
+  const bool slow = v == pvSplit;
+  if (slow && !FFirst && !FSlowBefore) v = pvStay;
+  FSlowBefore = slow;
   FSplit = v == pvSplit;
   // The next window starts here.
   FFirst = false;

@@ -3,7 +3,7 @@
 // connection), with enough left at that speed for more connections to pay,
 // is split. It is judged over a short first window of its body and again
 // over each later window, so that a server that sends a burst and then
-// paces is split when the pace begins. A fast stream, or one held back by
+// paces is split once the pace has shown in two windows. A fast stream, or one held back by
 // this side's own rate limit, stays one stream while it stays so.
 #pragma once
 
@@ -34,8 +34,9 @@ class TSplitProbe {
   std::int64_t RateLimit = 0;  // this side's own limit in bytes per second; 0: none
 
   // With the bytes the stream brought since `start`, at tick `now`: pvSplit
-  // once a window shows a pace (it stays so), pvStay when the window just
-  // judged did not or when nothing is left, pvWait within a window.
+  // once the first window or two later ones in a row show a pace (it stays
+  // so), pvStay when the window just judged did not or when nothing is
+  // left, pvWait within a window.
   TProbeVerdict Sample(std::int64_t received, std::uint32_t now);
 
  private:
@@ -47,5 +48,6 @@ class TSplitProbe {
   std::uint32_t FStart;           // of the current window
   std::int64_t FWindowBytes = 0;  // received when the current window began
   bool FFirst = true;             // the current window is the first
+  bool FSlowBefore = false;       // the window before showed a pace
   bool FSplit = false;
 };
