@@ -25,7 +25,7 @@ struct Request {
 };
 
 // Never destroyed: a lookup thread may still finish while the process exits.
-std::mutex& g_mutex = *new std::mutex;
+std::mutex& g_lookupMutex = *new std::mutex;
 std::map<TAsyncHandle, std::shared_ptr<Request>>& g_requests = *new std::map<TAsyncHandle, std::shared_ptr<Request>>;
 std::atomic<TAsyncHandle> g_next{1};
 std::atomic<bool> g_immediate{false};
@@ -43,7 +43,7 @@ void Resolve(Request& r) {
 // Marks the request done and tells its window, unless it was cancelled.
 void Complete(const std::shared_ptr<Request>& r, bool viaSend) {
   {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(g_lookupMutex);
     auto it = g_requests.find(r->handle);
     if (it == g_requests.end() || it->second != r) return;  // cancelled
     r->done = true;
@@ -62,7 +62,7 @@ TAsyncHandle Start(std::shared_ptr<Request> r) {
   }
   r->handle = g_next.fetch_add(1);
   {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(g_lookupMutex);
     g_requests[r->handle] = r;
   }
   if (g_immediate.load()) {
@@ -76,7 +76,7 @@ TAsyncHandle Start(std::shared_ptr<Request> r) {
       Complete(r, false);
     }).detach();
   } catch (...) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(g_lookupMutex);
     g_requests.erase(r->handle);
     WSASetLastError(WSAENOBUFS);
     return 0;
@@ -106,7 +106,7 @@ TAsyncHandle WSAAsyncGetHostByAddr(HWND wnd, UINT msg, const TSockAddr& addr) {
 }
 
 int WSACancelAsyncRequest(TAsyncHandle handle) {
-  std::lock_guard<std::mutex> lock(g_mutex);
+  std::lock_guard<std::mutex> lock(g_lookupMutex);
   auto it = g_requests.find(handle);
   if (it == g_requests.end()) {
     WSASetLastError(WSAEINVAL);
@@ -118,7 +118,7 @@ int WSACancelAsyncRequest(TAsyncHandle handle) {
 }
 
 bool WSAAsyncTakeResult(TAsyncHandle handle, THostEntry& out) {
-  std::lock_guard<std::mutex> lock(g_mutex);
+  std::lock_guard<std::mutex> lock(g_lookupMutex);
   auto it = g_requests.find(handle);
   if (it == g_requests.end() || !it->second->done) return false;
   out = std::move(it->second->result);

@@ -40,7 +40,7 @@ struct SockRec {
   QSocketNotifier* wr = nullptr;
 };
 
-std::recursive_mutex g_mutex;
+std::recursive_mutex g_sockMutex;
 std::map<TSocket, std::unique_ptr<SockRec>> g_socks;
 
 SockRec* Find(TSocket s) {
@@ -90,7 +90,7 @@ void Update(SockRec* r) {
 }
 
 void OnReadable(TSocket s) {
-  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  std::lock_guard<std::recursive_mutex> lock(g_sockMutex);
   SockRec* r = Find(s);
   if (!r || !r->rd) return;
   r->rd->setEnabled(false);
@@ -124,7 +124,7 @@ void OnReadable(TSocket s) {
 }
 
 void OnWritable(TSocket s) {
-  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  std::lock_guard<std::recursive_mutex> lock(g_sockMutex);
   SockRec* r = Find(s);
   if (!r || !r->wr) return;
   r->wr->setEnabled(false);
@@ -166,12 +166,12 @@ SockRec* AddRec(TSocket s) {
 }  // namespace
 
 void NoteOpened(TSocket s, bool dgram) {
-  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  std::lock_guard<std::recursive_mutex> lock(g_sockMutex);
   AddRec(s)->dgram = dgram;
 }
 
 void NoteAccept(TSocket listener, TSocket accepted) {
-  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  std::lock_guard<std::recursive_mutex> lock(g_sockMutex);
   if (SockRec* r = Find(listener)) {
     r->acceptArmed = true;
     Update(r);
@@ -183,7 +183,7 @@ void NoteAccept(TSocket listener, TSocket accepted) {
 }
 
 void NoteClosing(TSocket s) {
-  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  std::lock_guard<std::recursive_mutex> lock(g_sockMutex);
   auto it = g_socks.find(s);
   if (it == g_socks.end()) return;
   DropNotifiers(it->second.get());
@@ -191,7 +191,7 @@ void NoteClosing(TSocket s) {
 }
 
 void NoteConnecting(TSocket s) {
-  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  std::lock_guard<std::recursive_mutex> lock(g_sockMutex);
   SockRec* r = Find(s);
   if (!r) return;
   if (r->dgram) {
@@ -204,7 +204,7 @@ void NoteConnecting(TSocket s) {
 }
 
 void NoteListening(TSocket s) {
-  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  std::lock_guard<std::recursive_mutex> lock(g_sockMutex);
   if (SockRec* r = Find(s)) {
     r->listening = true;
     r->acceptArmed = true;
@@ -213,7 +213,7 @@ void NoteListening(TSocket s) {
 }
 
 void NoteWriteBlocked(TSocket s) {
-  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  std::lock_guard<std::recursive_mutex> lock(g_sockMutex);
   if (SockRec* r = Find(s)) {
     r->writeWanted = true;
     Update(r);
@@ -221,7 +221,7 @@ void NoteWriteBlocked(TSocket s) {
 }
 
 void NoteReceived(TSocket s) {
-  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  std::lock_guard<std::recursive_mutex> lock(g_sockMutex);
   if (SockRec* r = Find(s)) {
     r->readArmed = true;
     Update(r);
@@ -229,7 +229,7 @@ void NoteReceived(TSocket s) {
 }
 
 int WSAAsyncSelect(TSocket s, HWND wnd, UINT msg, long mask) {
-  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  std::lock_guard<std::recursive_mutex> lock(g_sockMutex);
   SockRec* r = Find(s);
   if (!r) {
     WSASetLastError(WSAENOTSOCK);
@@ -271,20 +271,20 @@ int WSAAsyncSelect(TSocket s, HWND wnd, UINT msg, long mask) {
 }
 
 std::uint32_t WsSocketSerial(TSocket s) {
-  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  std::lock_guard<std::recursive_mutex> lock(g_sockMutex);
   SockRec* r = Find(s);
   return r ? r->serial : 0;
 }
 
 LPARAM WSAMakeSelectReplyFor(TSocket s, unsigned event, unsigned error) {
-  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  std::lock_guard<std::recursive_mutex> lock(g_sockMutex);
   SockRec* r = Find(s);
   if (!r) return WSAMakeSelectReply(event, error);
   return Tagged(r, event, error);
 }
 
 int WsOpenSocketCount() {
-  std::lock_guard<std::recursive_mutex> lock(g_mutex);
+  std::lock_guard<std::recursive_mutex> lock(g_sockMutex);
   return static_cast<int>(g_socks.size());
 }
 

@@ -2,6 +2,7 @@
 // address and file-name checks, locked files and the folder choice.
 #include "app/core/Global.h"
 #include "app/core/Service.h"
+#include "appcore/test_ConvertSupport.h"
 #include "platform/AsciiText.h"
 #include "platform/ScriptedDesktop.h"
 #include "support/ScopedEnv.h"
@@ -19,11 +20,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
+using convtest::WriteFile;
 
-void WriteFile(const std::string& path, const std::string& data) {
-  std::ofstream(path, std::ios::binary) << data;
-}
+namespace {
 
 // A child process that takes a lock on `path` and holds it until told to go.
 class LockHolder {

@@ -12,8 +12,6 @@
 
 #include "cli/E2eSupport.h"
 
-inline std::string Cli() { return e2e::BinaryDir() + "/clipharbor-cli"; }
-
 // Runs the program in `dir` with the service's environment and `extra`.
 class CliTest : public ::testing::Test {
  protected:
@@ -27,7 +25,7 @@ class CliTest : public ::testing::Test {
   }
   e2e::TRunResult RunCli(const e2e::TService& s, std::vector<std::string> args, const std::string& input = "",
                          std::map<std::string, std::optional<std::string>> extra = {}) {
-    args.insert(args.begin(), Cli());
+    args.insert(args.begin(), e2e::Cli());
     return e2e::RunProcess(args, Env(s, std::move(extra)), input);
   }
   void Steps(const std::string& json) { e2e::WriteFile(Dir / "steps.json", json); }

@@ -31,6 +31,11 @@ namespace e2e {
 
 inline std::string SourceDir() { return CLIPHARBOR_SOURCE_DIR; }
 inline std::string BinaryDir() { return CLIPHARBOR_BINARY_DIR; }
+inline std::string Cli() { return BinaryDir() + "/clipharbor-cli"; }
+
+// The stand-in service's default title, and the file it is saved as.
+inline const std::string kClip = "Sample Clip";
+inline const std::string kClipFile = kClip + ".flv";
 
 inline std::string ReadFile(const std::string& path) {
   std::ifstream f(path, std::ios::binary);

@@ -11,7 +11,6 @@ using namespace e2e;
 
 namespace {
 
-const std::string kClip = "Sample Clip";
 
 // A conversion of ten seconds in four reports, then the output file.
 const char* kGoodConversion = R"([

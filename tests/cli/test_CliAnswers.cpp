@@ -15,8 +15,6 @@ using namespace e2e;
 
 namespace {
 
-std::string Cli() { return BinaryDir() + "/clipharbor-cli"; }
-const std::string kClip = "Sample Clip";
 
 TEST(CliAnswers, PasswordIsAskedOnTheTerminalWithoutEchoAndOnlyThere) {
   TService s({"--age-gate", "--password", "s3cret pw"});

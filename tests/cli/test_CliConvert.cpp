@@ -13,7 +13,6 @@ using namespace e2e;
 
 namespace {
 
-std::string Cli() { return BinaryDir() + "/clipharbor-cli"; }
 
 // One second of tone and pattern, made by the real ffmpeg.
 bool MakeFlv(const std::string& path) {

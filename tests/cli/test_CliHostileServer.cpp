@@ -15,7 +15,6 @@ using httptest::ScriptedServer;
 
 namespace {
 
-const std::string kFile = "Sample Clip.flv";
 
 // The document of the sound cases: bytes of every value, longer than the
 // client's receive buffer.
@@ -86,7 +85,7 @@ class CliHostile : public ::testing::Test {
   // Runs the program on the watch page of `id`, through `wrapper` when given.
   TRunResult Run(const TService& s, const std::string& id, std::vector<std::string> wrapper = {},
                  std::map<std::string, std::optional<std::string>> extraEnv = {}) {
-    std::filesystem::remove(Out / kFile);  // no overwrite question between the cases
+    std::filesystem::remove(Out / kClipFile);  // no overwrite question between the cases
     std::vector<std::string> argv = std::move(wrapper);
     for (const std::string& a : {BinaryDir() + "/clipharbor-cli", std::string("--output"), Out.Path, s.WatchUrl(id)})
       argv.push_back(a);
@@ -101,8 +100,8 @@ class CliHostile : public ::testing::Test {
   }
   void ExpectSaved(const TRunResult& r, const std::string& what, const std::string& document) {
     EXPECT_EQ(r.ExitCode, 0) << what << "\n" << r.Out << r.Err;
-    EXPECT_NE(r.Out.find("Saved " + Out / kFile), std::string::npos) << what << "\n" << r.Out;
-    EXPECT_EQ(ReadFile(Out / kFile), document) << what;
+    EXPECT_NE(r.Out.find("Saved " + Out / kClipFile), std::string::npos) << what << "\n" << r.Out;
+    EXPECT_EQ(ReadFile(Out / kClipFile), document) << what;
   }
   TTempDir Out;
 };

@@ -18,11 +18,11 @@ namespace {
 const std::string kFinal = "Sample Clip.flv";
 const std::string kPart = "Sample Clip.flv.part";
 
-const char* kConversion = R"([["err", "  Duration: 00:00:10.00, start: 0\n"], ["output", "converted"], ["exit", 0]])";
+const char* kQuickConversion = R"([["err", "  Duration: 00:00:10.00, start: 0\n"], ["output", "converted"], ["exit", 0]])";
 
 class CliIntegrityTest : public CliTest {
  protected:
-  void SetUp() override { Steps(kConversion); }
+  void SetUp() override { Steps(kQuickConversion); }
 
   // A failed download in mode 1: the reason on standard error, exit 1 (4
   // when this side failed), no conversion, no final file, the ".part" kept

@@ -20,9 +20,8 @@ namespace {
 
 constexpr int kOriginPort = 18080;
 
-std::string Cli() { return BinaryDir() + "/clipharbor-cli"; }
 
-std::string Payload() {
+std::string Ipv6Payload() {
   std::string d;
   for (int i = 0; i < 150000; ++i) d += static_cast<char>((i * 7 + i / 509) & 0xFF);
   return d;
@@ -51,7 +50,7 @@ TEST(CliIpv6, NamesFamiliesBlackHoleAndSocksPeers) {
                               "127.0.0.1 dual.test\n"))
     return;
   TTempDir www;
-  const std::string data = Payload();
+  const std::string data = Ipv6Payload();
   WriteFile(www / "clip.bin", data);
   // One server for both families ("::" takes IPv4 too).
   socktest::ChildProcess origin;

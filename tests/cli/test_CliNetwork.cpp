@@ -19,10 +19,8 @@ using namespace e2e;
 
 namespace {
 
-const std::string kClip = "Sample Clip.flv";
 using TEnvChanges = std::map<std::string, std::optional<std::string>>;
 
-std::string Cli() { return BinaryDir() + "/clipharbor-cli"; }
 
 int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
@@ -95,7 +93,7 @@ TEST_F(CliNet, HttpProxySquidOpenBasicAndNtlm) {
     const std::string proxy = "http://" + c.userInfo + "127.0.0.1:" + std::to_string(squid.port);
     TRunResult r = Run(&s, {"--proxy", proxy, "--output", out.Path, s.WatchUrl()});
     ASSERT_EQ(r.ExitCode, 0) << c.auth << r.Out << r.Err;
-    EXPECT_EQ(ReadFile(out / kClip), s.Flv()) << c.auth;
+    EXPECT_EQ(ReadFile(out / kClipFile), s.Flv()) << c.auth;
     // Every request of the job went through the proxy: the page, get_video
     // and its relocation to the cache host.
     const std::string log = WaitForLog(squid.AccessLog(), "get_video.flv");
@@ -121,7 +119,7 @@ TEST_F(CliNet, Socks5DantedWithPasswordAndMicrosocks) {
                                 "@127.0.0.1:" + std::to_string(d.port);
       TRunResult r = Run(&s, {"--proxy", proxy, "--output", out.Path, s.WatchUrl()});
       ASSERT_EQ(r.ExitCode, 0) << r.Err;
-      EXPECT_EQ(ReadFile(out / kClip), s.Flv());
+      EXPECT_EQ(ReadFile(out / kClipFile), s.Flv());
       const std::string log = WaitForLog(d.Log(), "127.0.0.1." + cachePort);
       EXPECT_NE(log.find(std::string("username%") + socktest::kSocksUser + "@127.0.0.1"), std::string::npos) << log;
       EXPECT_NE(log.find("127.0.0.1." + std::to_string(s.Port)), std::string::npos) << log;
@@ -136,7 +134,7 @@ TEST_F(CliNet, Socks5DantedWithPasswordAndMicrosocks) {
   TRunResult r = Run(&s, {"--proxy", "socks5://127.0.0.1:" + std::to_string(m.port), "--output", out.Path,
                           s.WatchUrl()});
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
-  EXPECT_EQ(ReadFile(out / kClip), s.Flv());
+  EXPECT_EQ(ReadFile(out / kClipFile), s.Flv());
   const std::string log = WaitForLog(m.dir / "stdout.log", "connected to 127.0.0.1:" + cachePort);
   EXPECT_NE(log.find("connected to 127.0.0.1:" + std::to_string(s.Port)), std::string::npos) << log;
   EXPECT_NE(log.find("connected to 127.0.0.1:" + cachePort), std::string::npos) << log;
@@ -154,7 +152,7 @@ TEST_F(CliNet, Socks4And4AThroughTheScriptedRelay) {
     TTempDir out;
     TRunResult r = Run(&s, {"--proxy", proxy, "--output", out.Path, s.WatchUrl()});
     ASSERT_EQ(r.ExitCode, 0) << proxy << r.Err;
-    EXPECT_EQ(ReadFile(out / kClip), s.Flv()) << proxy;
+    EXPECT_EQ(ReadFile(out / kClipFile), s.Flv()) << proxy;
   }
   const std::string text = WaitForLog(log, "SOCKS4A CONNECT 127.0.0.1:" + std::to_string(s.CachePort));
   EXPECT_NE(text.find("SOCKS4 CONNECT 127.0.0.1:" + std::to_string(s.Port) + " user=ident"), std::string::npos) << text;
@@ -175,7 +173,7 @@ TEST_F(CliNet, ProxyEnvironmentWithAndWithoutNoProxy) {
     extra.insert(extra.end(), {"--output", out.Path, s.WatchUrl()});
     TRunResult r = Run(&s, extra, env);
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
-    EXPECT_EQ(ReadFile(out / kClip), s.Flv());
+    EXPECT_EQ(ReadFile(out / kClipFile), s.Flv());
   };
 
   fetch({{"http_proxy", viaSquid}});
@@ -295,7 +293,7 @@ TEST_F(CliNet, FailingServersAreRetriedAndResumed) {
     TTempDir out;
     TRunResult r = Run(&s, {"--output", out.Path, s.WatchUrl()});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
-    EXPECT_EQ(ReadFile(out / kClip), s.Flv());
+    EXPECT_EQ(ReadFile(out / kClipFile), s.Flv());
     EXPECT_NE(r.Err.find("Connection reset by peer (Error #10054); retry 1 of 3 in 1 second"), std::string::npos)
         << r.Err;
     EXPECT_TRUE(rangeAsked(s.Requests())) << s.Requests();
@@ -306,7 +304,7 @@ TEST_F(CliNet, FailingServersAreRetriedAndResumed) {
     TTempDir out;
     TRunResult r = Run(&s, {"--output", out.Path, s.WatchUrl()});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
-    EXPECT_EQ(ReadFile(out / kClip), s.Flv());
+    EXPECT_EQ(ReadFile(out / kClipFile), s.Flv());
     EXPECT_NE(r.Err.find("503 Service Unavailable; retry 1 of 3 in 1 second"), std::string::npos) << r.Err;
     EXPECT_NE(r.Err.find("503 Service Unavailable; retry 2 of 3 in 1 second"), std::string::npos) << r.Err;
   }
@@ -316,7 +314,7 @@ TEST_F(CliNet, FailingServersAreRetriedAndResumed) {
     TTempDir out;
     TRunResult r = Run(&s, {"--timeout", "1", "--output", out.Path, s.WatchUrl()});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
-    EXPECT_EQ(ReadFile(out / kClip), s.Flv());
+    EXPECT_EQ(ReadFile(out / kClipFile), s.Flv());
     EXPECT_NE(r.Err.find("Timed out: nothing received for 1 second; retry 1 of 3 in 1 second"), std::string::npos)
         << r.Err;
     EXPECT_TRUE(rangeAsked(s.Requests())) << s.Requests();
@@ -327,7 +325,7 @@ TEST_F(CliNet, FailingServersAreRetriedAndResumed) {
     TTempDir out;
     TRunResult r = Run(&s, {"--output", out.Path, s.WatchUrl()});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
-    EXPECT_EQ(ReadFile(out / kClip), s.Flv());
+    EXPECT_EQ(ReadFile(out / kClipFile), s.Flv());
     EXPECT_NE(r.Err.find("the server sent the whole file; starting again from zero"), std::string::npos) << r.Err;
   }
   {  // Stalled for good: the time limit is the failure's reason.
@@ -339,7 +337,7 @@ TEST_F(CliNet, FailingServersAreRetriedAndResumed) {
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     EXPECT_NE(r.Err.find("Timed out: nothing received for 1 second"), std::string::npos) << r.Err;
-    EXPECT_FALSE(Exists(out / kClip));
+    EXPECT_FALSE(Exists(out / kClipFile));
   }
 }
 
@@ -352,7 +350,7 @@ TEST_F(CliNet, RelocationChainUpToTheLimit) {
     TTempDir out;
     TRunResult r = Run(&s, {"--output", out.Path, s.WatchUrl()});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
-    EXPECT_EQ(ReadFile(out / kClip), s.Flv());
+    EXPECT_EQ(ReadFile(out / kClipFile), s.Flv());
   }
   {
     TService s({"--redirects", "6", "--redirect-status", "302"});
@@ -362,7 +360,7 @@ TEST_F(CliNet, RelocationChainUpToTheLimit) {
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_NE(r.Err.find("Download failed: too many relocations (5)"), std::string::npos) << r.Err;
     EXPECT_EQ(r.Err.find("retry"), std::string::npos) << r.Err;
-    EXPECT_FALSE(Exists(out / kClip));
+    EXPECT_FALSE(Exists(out / kClipFile));
   }
 }
 
@@ -415,7 +413,7 @@ TEST_F(CliNet, BatchFileWithAFailingJob) {
                              : Run(&s, {"--batch-file", Dir / "list.txt", "--output", out.Path});
     EXPECT_EQ(r.ExitCode, 1) << r.Out << r.Err;
     EXPECT_NE(r.Out.find("2 succeeded, 1 failed"), std::string::npos) << r.Out;
-    EXPECT_EQ(ReadFile(out / kClip), s.Flv());
+    EXPECT_EQ(ReadFile(out / kClipFile), s.Flv());
     EXPECT_EQ(ReadFile(out / "clip.flv"), site.data);  // the job after the failure ran
   }
 }

@@ -31,7 +31,6 @@ class CliTlsTest : public CliTest {
   httptest::TlsNginx nginx;
 };
 
-const std::string kFile = "Sample Clip.flv";
 const char* kWarning = "clipharbor-cli: warning: --insecure: the certificates and names of https servers are not checked";
 
 }  // namespace
@@ -62,17 +61,17 @@ TEST_F(CliTlsTest, GetVideoRelocatedToHttps) {
                              "certificate chain"),
             std::string::npos)
       << refused.Err;
-  EXPECT_FALSE(Exists(Out(kFile)));
+  EXPECT_FALSE(Exists(Out(kClipFile)));
   EXPECT_EQ(refused.Err.find(kWarning), std::string::npos);
 
   const std::vector<std::vector<std::string>> accepted = {
       {"--cacert", certs.CaFile()}, {"--insecure"}, {"-k"}};
   for (std::vector<std::string> args : accepted) {
-    std::remove(Out(kFile).c_str());
+    std::remove(Out(kClipFile).c_str());
     args.insert(args.end(), {"--yes", "--output", Out_.Path, s.WatchUrl()});
     TRunResult r = RunCli(s, args);
     ASSERT_EQ(r.ExitCode, 0) << args[0] << r.Out << r.Err;
-    EXPECT_EQ(ReadFile(Out(kFile)), flv) << args[0];
+    EXPECT_EQ(ReadFile(Out(kClipFile)), flv) << args[0];
     EXPECT_EQ(r.Err.find(kWarning) != std::string::npos, args[0] != "--cacert") << args[0] << r.Err;
   }
   // Only the accepted runs reached the server.

@@ -259,6 +259,22 @@ struct RecordingClient {
   }
 };
 
+// The shortest whole answer: "ok" with its length.
+inline const std::string kOk = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok";
+
+// Answers one request per connection with `answer` and records the head.
+inline ScriptedServer::Script Answer(ScriptedServer*& self, std::string answer) {
+  return [&self, answer](PeerConn& c, int) {
+    std::string head;
+    if (!c.ReadRequest(head)) return;
+    self->Record(head);
+    c.Send(answer);
+    c.Close();
+  };
+}
+
+inline std::string FirstLine(const std::string& head) { return head.substr(0, head.find("\r\n")); }
+
 // Lines of a request head, without line ends.
 inline std::vector<std::string> HeadLines(const std::string& head) {
   std::vector<std::string> out;

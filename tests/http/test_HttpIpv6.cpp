@@ -10,20 +10,6 @@ using namespace httptest;
 
 namespace {
 
-const std::string kOk = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok";
-
-ScriptedServer::Script Answer(ScriptedServer*& self, std::string answer) {
-  return [&self, answer](PeerConn& c, int) {
-    std::string head;
-    if (!c.ReadRequest(head)) return;
-    self->Record(head);
-    c.Send(answer);
-    c.Close();
-  };
-}
-
-std::string FirstLine(const std::string& head) { return head.substr(0, head.find("\r\n")); }
-
 bool HasLine(const std::string& head, const std::string& line) {
   return head.find("\r\n" + line + "\r\n") != std::string::npos;
 }

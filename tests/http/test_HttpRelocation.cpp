@@ -26,7 +26,6 @@ struct Redirector {
         }) {}
 };
 
-std::string FirstLine(const std::string& head) { return head.substr(0, head.find("\r\n")); }
 std::string HostLine(const std::string& head) {
   std::size_t p = head.find("\r\nHost: ");
   return head.substr(p + 2, head.find("\r\n", p + 2) - p - 2);

@@ -8,19 +8,6 @@ using namespace httptest;
 
 namespace {
 
-const char* kOk = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok";
-
-// Answers one request per connection with `answer` and records the head.
-ScriptedServer::Script Answer(ScriptedServer*& self, std::string answer) {
-  return [&self, answer](PeerConn& c, int) {
-    std::string head;
-    if (!c.ReadRequest(head)) return;
-    self->Record(head);
-    c.Send(answer);
-    c.Close();
-  };
-}
-
 void ProgramSettings(THttpCli& c) {
   c.LocalAddr = "0.0.0.0";
   c.ProxyPort = "80";

@@ -154,6 +154,13 @@ class RawServer {
 };
 
 // A port on 127.0.0.1 with nothing listening.
+// Letters in a pattern that repeats only after many kilobytes.
+inline std::string Pattern(std::size_t n) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+  return s;
+}
+
 inline int ClosedPort() {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};

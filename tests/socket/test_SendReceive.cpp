@@ -21,12 +21,6 @@ void ConnectTo(TWSocket& s, const RawServer& srv, Recorder& r) {
   PumpFor(30);  // let the write notification after connect pass
 }
 
-std::string Pattern(std::size_t n) {
-  std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
-  return s;
-}
-
 }  // namespace
 
 TEST(SendQueue, BlocksOf1460AndDataSentThroughPostedNotification) {

@@ -11,12 +11,6 @@ using namespace socktest;
 
 namespace {
 
-std::string Pattern(std::size_t n) {
-  std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
-  return s;
-}
-
 class TlsSocketTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -20,7 +20,7 @@ using namespace e2e;
 
 namespace {
 
-const char* kGoodConversion = R"([
+const char* kQuickConversion = R"([
   ["err", "  Duration: 00:00:10.00, start: 0.000000, bitrate: 364 kb/s\n"],
   ["err", "size= 10kB time=00:00:05.00 bitrate= 32.0kbits/s\r"],
   ["output", "converted"],
@@ -116,7 +116,7 @@ TEST_F(DownloadQueueTest, AConvertedDownloadIsRemovedOnlyWhenTheSettingsSaySo) {
   TService s({});
   ASSERT_TRUE(s.Running());
   UseService(s);
-  UseStandInConverter(kGoodConversion);
+  UseStandInConverter(kQuickConversion);
   for (bool keep : {true, false}) {
     std::remove((FOut / "Sample Clip.flv").c_str());
     std::remove((FOut / "Sample Clip.mp3").c_str());

@@ -13,11 +13,10 @@
 #include "platform/FileUtil.h"
 
 using e2e::ReadFile;
+using e2e::kClipFile;
 using e2e::TService;
 
 namespace {
-
-const char* const kClip = "Sample Clip.flv";
 
 // True when the service saw a range request that starts past zero.
 bool ContinuedFromTheMiddle(const std::string& requests) {
@@ -66,12 +65,12 @@ TEST_F(DownloadRetryTest, AResetIsRetriedFromWhereItBrokeWithTheRetryOnScreen) {
   UseService(s);
   ShowMainWith(TJobSettings{});
   const std::vector<std::string> lines = StartAndWatch(s.WatchUrl());
-  EXPECT_EQ(ReadFile(FOut / kClip), s.Flv());
+  EXPECT_EQ(ReadFile(FOut / kClipFile), s.Flv());
   EXPECT_TRUE(ContinuedFromTheMiddle(s.Requests())) << s.Requests();
   // The wait for the retry is shown, and the file's line comes back after it.
   ASSERT_TRUE(Saw(lines, "Connection reset by peer (Error #10054); retry 1 of 3 in 1 second"))
       << ::testing::PrintToString(lines);
-  EXPECT_EQ(lines.back(), std::string("Downloading: ") + kClip + " ...");
+  EXPECT_EQ(lines.back(), std::string("Downloading: ") + kClipFile + " ...");
   ASSERT_EQ(FMain->JobResults->Outcomes().size(), 1u);
   EXPECT_TRUE(FMain->JobResults->Outcomes()[0].Succeeded()) << FMain->JobResults->Outcomes()[0].Failure;
   EXPECT_TRUE(FDesktop.Boxes.empty());
@@ -85,7 +84,7 @@ TEST_F(DownloadRetryTest, AStalledServerRunsIntoTheStoredTimeOutAndIsRetried) {
   settings.TimeoutS = 1;
   ShowMainWith(settings);
   const std::vector<std::string> lines = StartAndWatch(s.WatchUrl());
-  EXPECT_EQ(ReadFile(FOut / kClip), s.Flv());
+  EXPECT_EQ(ReadFile(FOut / kClipFile), s.Flv());
   EXPECT_TRUE(Saw(lines, "Timed out: nothing received for 1 second; retry 1 of 3 in 1 second"))
       << ::testing::PrintToString(lines);
   EXPECT_TRUE(ContinuedFromTheMiddle(s.Requests())) << s.Requests();
@@ -101,17 +100,17 @@ TEST_F(DownloadRetryTest, APartLeftByAFailureIsContinuedByTheNextStart) {
   ShowMainWith(settings);
   FDesktop.ExpectBox("Download failed: Connection reset by peer (Error #10054)", plat::IDOK);
   StartAndWatch(s.WatchUrl());
-  const std::string part = FOut / (std::string(kClip) + ".part");
+  const std::string part = FOut / (kClipFile + ".part");
   const std::string half = ReadFile(part);
   ASSERT_FALSE(half.empty());
   EXPECT_LT(half.size(), s.Flv().size());
-  EXPECT_FALSE(plat::FileExists(FOut / kClip));
+  EXPECT_FALSE(plat::FileExists(FOut / kClipFile));
   ASSERT_EQ(FMain->JobResults->Outcomes().size(), 1u);
   EXPECT_NE(FMain->JobResults->Outcomes()[0].Failure.find("Connection reset by peer"), std::string::npos);
 
   // The next Start asks only for the rest of the same file.
   StartAndWatch(s.WatchUrl());
-  EXPECT_EQ(ReadFile(FOut / kClip), s.Flv());
+  EXPECT_EQ(ReadFile(FOut / kClipFile), s.Flv());
   EXPECT_FALSE(plat::FileExists(part));
   EXPECT_TRUE(ContinuedFromTheMiddle(s.Requests())) << s.Requests();
   EXPECT_TRUE(FMain->JobResults->Outcomes()[0].Succeeded());

@@ -27,7 +27,7 @@ using plat::ToQ;
 
 namespace {
 
-int Box(const std::string& text, plat::UINT flags) { return plat::Desktop().MessageBox(text, "Clipharbor", flags); }
+int NoticeBox(const std::string& text, plat::UINT flags) { return plat::Desktop().MessageBox(text, "Clipharbor", flags); }
 
 // The addresses and files of a drop: links as they are, local files by path,
 // plain text split as a paste is.
@@ -79,11 +79,11 @@ void TfrmMain::StartSeveral(const std::vector<std::string>& inputs) {
   for (const std::string& input : inputs) {
     const TInputKind kind = KindOfInput(input);
     if (kind == ikWrongAddress) {
-      Box("Please enter the url like " + ExampleWatchUrl() + "\r\n" + input, plat::MB_ICONINFORMATION | plat::MB_OK);
+      NoticeBox("Please enter the url like " + ExampleWatchUrl() + "\r\n" + input, plat::MB_ICONINFORMATION | plat::MB_OK);
       return;
     }
     if (kind == ikLocalFile && !plat::FileExists(input)) {
-      Box("Please check whether the video file exist.\r\n" + input, plat::MB_ICONINFORMATION | plat::MB_OK);
+      NoticeBox("Please check whether the video file exist.\r\n" + input, plat::MB_ICONINFORMATION | plat::MB_OK);
       return;
     }
     kinds.push_back(kind);
@@ -162,6 +162,6 @@ void TfrmMain::miSettingsClick() {
   try {
     SaveJobSettings(FSettingsFile, FJobSettings);
   } catch (const plat::EIniFileException& e) {
-    Box(std::string("Cannot save the settings: ") + e.what(), plat::MB_ICONERROR | plat::MB_OK);
+    NoticeBox(std::string("Cannot save the settings: ") + e.what(), plat::MB_ICONERROR | plat::MB_OK);
   }
 }

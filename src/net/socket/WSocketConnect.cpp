@@ -5,10 +5,6 @@
 
 using namespace wsocket_internal;
 
-namespace {
-constexpr long kConnectMask = plat::FD_READ | plat::FD_WRITE | plat::FD_ACCEPT | plat::FD_CONNECT | plat::FD_CLOSE;  // 59
-}  // namespace
-
 bool TCustomWSocket::RefuseConnect() {
   if (FHSocket != INVALID_SOCKET && FState != wsClosed) {
     RaiseSocketException("Connect: Socket already in use");

@@ -33,6 +33,9 @@ struct LiveCountGuard {
   LiveCountGuard& operator=(const LiveCountGuard&) = delete;
 };
 
+// The events a connecting socket asks for (59).
+constexpr long kConnectMask = plat::FD_READ | plat::FD_WRITE | plat::FD_ACCEPT | plat::FD_CONNECT | plat::FD_CLOSE;
+
 std::string VFormat(const char* fmt, va_list ap);
 std::string Format(const char* fmt, ...);
 std::string Hex8(const void* p);

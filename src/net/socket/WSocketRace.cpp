@@ -12,7 +12,6 @@ using namespace wsocket_internal;
 
 namespace {
 constexpr std::uintptr_t kRaceTimerId = 0x52414345;  // "RACE"
-constexpr long kConnectMask = plat::FD_READ | plat::FD_WRITE | plat::FD_ACCEPT | plat::FD_CONNECT | plat::FD_CLOSE;
 }  // namespace
 
 void TCustomWSocket::StartRace() {
