@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/NetOptions.h"
 #include "app/core/ProxySettings.h"
 
 // Exit statuses, documented in the help text and README.md.
@@ -31,7 +32,7 @@ struct TCliOptions {
   std::uint32_t ConnectTimeoutMs = 30000;
   int Retries = 3;
   bool Continue = false;
-  int Connections = 4;
+  int Connections = kDefaultConnections;
   std::int64_t SegmentSize = 0;
   std::int64_t MinSpeed = 0;
   std::uint32_t MinSpeedTimeMs = 10000;

@@ -65,7 +65,11 @@ TFileStream::TFileStream(const std::string& fileName, unsigned mode) : FFileName
     FHandle = -1;
     throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(err));
   }
-  if (create && exclusive && ::ftruncate(FHandle, 0) != 0) {
+  // An empty file is not emptied again: ext4 writes out a file that a
+  // truncate emptied when it is closed, which holds up the close.
+  struct stat st {};
+  const bool empty = ::fstat(FHandle, &st) == 0 && st.st_size == 0;
+  if (create && exclusive && !empty && ::ftruncate(FHandle, 0) != 0) {
     int err = errno;
     ::close(FHandle);
     FHandle = -1;
@@ -118,7 +122,9 @@ std::int64_t TFileStream::GetSize() {
 }
 
 void TFileStream::SetSize(std::int64_t newSize) {
-  if (newSize < 0 || ::ftruncate(FHandle, static_cast<off_t>(newSize)) != 0)
+  if (newSize < 0) throw EWriteError("Stream write error");
+  // No truncate to the size it has (see the constructor).
+  if (TFileStream::GetSize() != newSize && ::ftruncate(FHandle, static_cast<off_t>(newSize)) != 0)
     throw EWriteError("Stream write error");
   if (GetPosition() > newSize) Seek(newSize, soBeginning);
 }

@@ -1,6 +1,7 @@
 // The bookkeeping of a download over several connections: done ranges
 // merge, work is handed out as gaps first (capped), then as the upper half
-// of the largest claim, and bytes past a shortened claim are not counted.
+// of the largest claim (or at a given byte, for a stream that goes on),
+// and bytes past a shortened claim are not counted.
 #include <gtest/gtest.h>
 
 #include "app/core/SegmentPlan.h"
@@ -34,12 +35,16 @@ TEST(SegmentPlan, GapsFirstThenHalfOfTheLargestClaim) {
   EXPECT_EQ(plan.Claim(5), (TByteRange{700, 800}));
   EXPECT_EQ(plan.Claim(6), (TByteRange{500, 600}));
   EXPECT_EQ(plan.Claim(7), (TByteRange{900, 1000}));
-  // Halves of 100 would be below the least split: no more work.
+  // Halves of 100 would be below the least split: no more work, unless a
+  // slow owner lets smaller halves pay (never larger ones than the split).
   EXPECT_FALSE(plan.Claim(8));
-  // Connection 0 may now write only up to 300; the rest is dropped.
-  EXPECT_EQ(plan.Received(0, 150), 100);
+  EXPECT_FALSE(plan.Claim(8, 0, 500));
+  EXPECT_EQ(plan.Claim(8, 0, 50), (TByteRange{250, 300}));
+  EXPECT_EQ(plan.ClaimOf(0), (TByteRange{200, 250}));
+  // Connection 0 may now write only up to 250; the rest is dropped.
+  EXPECT_EQ(plan.Received(0, 150), 50);
   EXPECT_EQ(plan.ClaimOf(0)->Size(), 0);
-  EXPECT_EQ(plan.DoneBytes(), 300);
+  EXPECT_EQ(plan.DoneBytes(), 250);
 }
 
 TEST(SegmentPlan, ACappedPieceAndAReleasedClaimAreHandedOutAgain) {
@@ -63,4 +68,15 @@ TEST(SegmentPlan, ClaimsTakenTogetherGetEqualSharesOfTheGap) {
   EXPECT_EQ(plan.Claim(2, 0), (TByteRange{650, 950}));
   EXPECT_EQ(plan.Claim(3, 500), (TByteRange{950, 1000}));
   EXPECT_EQ(plan.Claim(4, 10), (TByteRange{100 + 150, 400}));  // no gap: a half, whatever the share
+}
+
+TEST(SegmentPlan, AClaimAtAByteStartsThereAndEndsAtTheNextTakenOne) {
+  TSegmentPlan plan(1000, 0, 100);
+  plan.AddDone({0, 300});
+  EXPECT_EQ(plan.Claim(1, 200), (TByteRange{300, 500}));
+  EXPECT_FALSE(plan.ClaimAt(0, 200));  // done
+  EXPECT_FALSE(plan.ClaimAt(0, 400));  // owned
+  EXPECT_EQ(plan.ClaimAt(0, 600, 300), (TByteRange{600, 900}));
+  EXPECT_FALSE(plan.ClaimAt(0, 950));  // holds a claim already
+  EXPECT_EQ(plan.ClaimAt(2, 500), (TByteRange{500, 600}));  // up to the next claim
 }

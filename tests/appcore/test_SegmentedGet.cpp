@@ -4,7 +4,8 @@
 // version that changes half-way, a server that ignores ranges, ranges done
 // by an earlier run, one rate limit for all connections, and a connection
 // reopened for being too slow. A first stream runs alone for a probe and
-// is split only when it is paced: a fast one finishes as one stream.
+// is split only when it is paced (a fast one finishes as one stream); when
+// split, it goes on as one of the connections.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -299,6 +300,50 @@ TEST(SegmentedGet, RangesDoneEarlierAreNotFetchedAgain) {
   EXPECT_EQ(r.saves.front(), (std::vector<TByteRange>{{0, 10000}, {20000, 25000}}));  // kept before any request
 }
 
+TEST(SegmentedGet, AfterAStopTheNextRunAsksForNothingTheLastSaveListsAsDone) {
+  const std::string doc = Document(600 * 1024 + 17, 5);
+  TRangeServer server(doc);
+  server.PaceMs = 5;
+  server.Start();
+  TSegRun r;
+  std::vector<TByteRange> saved;
+  {
+    TSegmentedHooks h = r.Hooks();
+    std::int64_t done = 0;
+    h.Progress = [&done](std::int64_t count, int) { done = count; };
+    h.Stopped = [&done] { return done > 200 * 1024; };
+    TSegmentedGet get(r.fd, IdentityOf(server, doc), h);
+    Small(get, 0);
+    get.MinSplit = 32 * 1024;
+    get.Connections = 4;
+    const TSegmentedOutcome out = get.Run(server.Url());
+    EXPECT_EQ(out.Failure.Kind, fkStopped);
+    ASSERT_FALSE(r.saves.empty());
+    saved = r.saves.back();
+  }
+  std::int64_t had = 0;
+  for (const TByteRange& d : saved) had += d.Size();
+  ASSERT_GT(had, 200 * 1024);
+  ASSERT_LT(had, static_cast<std::int64_t>(doc.size()));
+  const std::size_t before = server.Requests().size();
+  TSegmentedGet get(r.fd, IdentityOf(server, doc), r.Hooks());
+  Small(get, 0);
+  get.MinSplit = 32 * 1024;
+  get.Connections = 4;
+  get.Done = saved;
+  const TSegmentedOutcome out = get.Run(server.Url());
+  server.Stop();
+  ASSERT_EQ(out.End, seComplete) << out.Failure.Reason;
+  EXPECT_TRUE(r.Saved() == doc);
+  const auto requests = server.Requests();
+  ASSERT_GT(requests.size(), before);
+  for (std::size_t i = before; i < requests.size(); ++i) {
+    for (const TByteRange& d : saved) {
+      EXPECT_TRUE(requests[i].Last < d.Begin || requests[i].First >= d.End) << requests[i].Head;
+    }
+  }
+}
+
 TEST(SegmentedGet, OneRateLimitHoldsForAllConnections) {
   const std::string doc = Document(1024 * 1024);
   TRangeServer server(doc);
@@ -380,44 +425,72 @@ TEST(SegmentedGet, AConnectionSlowerThanTheLeastSpeedIsReopenedKeepingItsBytes) 
 
 TEST(SegmentedGet, OnlyAFirstStreamSlowerThanAnyOpenPipeWithMuchLeftIsSplit) {
   constexpr std::int64_t MiB = 1024 * 1024;
+  // Windows of half a second here, to keep the numbers round.
+  const auto probe = [](std::int64_t rest, std::uint32_t start) {
+    TSplitProbe p(rest, start);
+    p.ProbeMs = 500;
+    p.WindowMs = 500;
+    return p;
+  };
   {
-    TSplitProbe p(64 * MiB, 1000);
+    TSplitProbe p = probe(64 * MiB, 1000);
     EXPECT_EQ(p.Sample(100, 1499), pvWait);  // still probing
     EXPECT_EQ(p.Sample(MiB / 2, 1500), pvSplit);  // 1 MiB/s, 63.5 MiB left
     EXPECT_EQ(p.Sample(40 * MiB, 1600), pvSplit);  // decided once
   }
   {
-    TSplitProbe p(1024 * MiB, 0);
+    TSplitProbe p = probe(1024 * MiB, 0);
     EXPECT_EQ(p.Sample(50 * MiB, 500), pvStay);  // an open pipe
-    EXPECT_EQ(p.Sample(50 * MiB + 1, 9000), pvStay);
+    EXPECT_EQ(p.Sample(90 * MiB, 999), pvWait);  // within the next window
+    EXPECT_EQ(p.Sample(100 * MiB, 1000), pvStay);  // still open
   }
   {
-    TSplitProbe at(1024 * MiB, 0), below(1024 * MiB, 0);
+    TSplitProbe at = probe(1024 * MiB, 0), below = probe(1024 * MiB, 0);
     EXPECT_EQ(at.Sample(16 * MiB, 500), pvStay);  // exactly the pace no paced server reaches
     EXPECT_EQ(below.Sample(16 * MiB - 1, 500), pvSplit);
   }
   {
     // At 1 MiB/s: what is left after the probe must take more than a second.
-    TSplitProbe little(MiB / 2 + 900 * 1024, 0), more(MiB / 2 + 3 * MiB / 2, 0);
+    TSplitProbe little = probe(MiB / 2 + 900 * 1024, 0), more = probe(MiB / 2 + 3 * MiB / 2, 0);
     EXPECT_EQ(little.Sample(MiB / 2, 500), pvStay);
     EXPECT_EQ(more.Sample(MiB / 2, 500), pvSplit);
   }
   {
     // Held back by this side's own limit, not by the server.
-    TSplitProbe own(64 * MiB, 0), server(64 * MiB, 0);
+    TSplitProbe own = probe(64 * MiB, 0), server = probe(64 * MiB, 0);
     own.RateLimit = MiB;
     server.RateLimit = 4 * MiB;
     EXPECT_EQ(own.Sample(MiB / 2, 500), pvStay);
+    EXPECT_EQ(own.Sample(MiB + MiB / 4, 1000), pvStay);
+    EXPECT_EQ(own.Sample(MiB + MiB / 4, 1500), pvStay);  // a pause of its limiter
+    EXPECT_EQ(own.Sample(MiB + MiB / 4 + 100, 2500), pvStay);  // now far below it
+    EXPECT_EQ(own.Sample(MiB + MiB / 4 + 200, 3000), pvSplit);  // and still
     EXPECT_EQ(server.Sample(MiB / 2, 500), pvSplit);
   }
   {
-    TSplitProbe whole(1000, 0);
+    TSplitProbe whole = probe(1000, 0);
     EXPECT_EQ(whole.Sample(1000, 10), pvStay);  // all arrived within the probe
   }
   {
-    TSplitProbe wrapped(64 * MiB, 0xFFFFFF00u);  // the tick counter wraps
+    TSplitProbe wrapped = probe(64 * MiB, 0xFFFFFF00u);  // the tick counter wraps
     EXPECT_EQ(wrapped.Sample(1000, 0xFFFFFFF0u), pvWait);
     EXPECT_EQ(wrapped.Sample(MiB / 2, 0xFFFFFF00u + 500), pvSplit);
+  }
+  {
+    // A burst at the pipe's speed, then a pace: split when the pace shows,
+    // judged on the window's own bytes, not the average since the start.
+    TSplitProbe p = probe(1024 * MiB, 0);
+    EXPECT_EQ(p.Sample(40 * MiB, 500), pvStay);
+    EXPECT_EQ(p.Sample(60 * MiB, 1000), pvStay);  // 40 MiB/s
+    EXPECT_EQ(p.Sample(60 * MiB + MiB / 2, 1500), pvStay);  // 1 MiB/s: a stall, or a pace?
+    EXPECT_EQ(p.Sample(80 * MiB, 2000), pvStay);  // a stall: fast again
+    EXPECT_EQ(p.Sample(80 * MiB + MiB / 2, 2500), pvStay);
+    EXPECT_EQ(p.Sample(81 * MiB, 3000), pvSplit);  // a pace
+  }
+  {
+    // The default first window is shorter than the later ones.
+    TSplitProbe p(64 * MiB, 0);
+    EXPECT_EQ(p.Sample(MiB / 8, p.ProbeMs), pvSplit);
   }
 }
 
@@ -483,22 +556,31 @@ TEST(SegmentedGet, AFastFirstStreamFinishesAloneAndAPacedOneIsHandedOverWithItsB
     const std::string have = r.file.DataString();
     ASSERT_GT(have.size(), 0u);
     ASSERT_LT(have.size(), doc.size());
+    EXPECT_EQ(out.HandedAt, static_cast<std::int64_t>(have.size()));
     EXPECT_TRUE(have == doc.substr(0, have.size()));
     EXPECT_EQ(r.get.Identity.Total, static_cast<std::int64_t>(doc.size()));
-    // The connections fetch only the rest.
+    // The first stream goes on as a connection; the others fetch the rest.
     TSegRun seg;
     ASSERT_EQ(::pwrite(seg.fd, have.data(), have.size(), 0), static_cast<ssize_t>(have.size()));
     TSegmentedGet get(seg.fd, r.get.Identity, seg.Hooks());
-    Small(get, 64 * 1024);
+    Small(get, 0);
+    get.MinSplit = 64 * 1024;
     get.Done = {{0, static_cast<std::int64_t>(have.size())}};
+    get.Adopt(r.cli, out.HandedAt);
     const TSegmentedOutcome rest = get.Run(server.Url());
     server.Stop();
     ASSERT_EQ(rest.End, seComplete) << rest.Failure.Reason;
     EXPECT_TRUE(seg.Saved() == doc);
+    // Byte `have` on came over the first stream: no later request asks for
+    // it (halves taken over for a free connection start further on).
+    std::size_t ranged = 0;
     for (const TRangeServer::TRequest& q : server.Requests()) {
-      if (q.Last >= 0) {
-        EXPECT_GE(q.First, static_cast<long long>(have.size())) << q.Head;
-      }
+      if (q.First < 0) continue;
+      ++ranged;
+      EXPECT_GT(q.First, static_cast<long long>(have.size())) << q.Head;
     }
+    EXPECT_EQ(server.Requests().size(), ranged + 1);
+    EXPECT_GE(ranged, 3u);
+    EXPECT_EQ(rest.MostOpen, 4);
   }
 }

@@ -2,7 +2,8 @@
 // killed with SIGKILL half-way, "--continue" fetches only the ranges its
 // control file does not list as done, and the file is byte-identical; a
 // service that allows two connections per client still gives the file; a
-// stream that stays one after its probe is continued from its bytes.
+// stream that stays one after its probe is continued from its bytes; a
+// number of connections the user chose splits a fast stream at once.
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -117,4 +118,28 @@ TEST_F(CliSegments, AStreamThatStaysOneAfterItsProbeIsKilledAndContinued) {
   EXPECT_TRUE(ReadFile(Out("get_video.flv")) == data);
   EXPECT_FALSE(Exists(control));
   EXPECT_LE(Sent(s) - before, static_cast<long long>(data.size()) - had + 64 * 1024);
+}
+
+TEST_F(CliSegments, AChosenNumberSplitsAStreamFasterThanAnyPacedOneAndItGoesOn) {
+  // 40 MiB/s: a stream the default keeps as one.
+  const std::string data = Data(16 * 1024 * 1024 + 3);
+  WriteFile(Dir / "large.flv", data);
+  TService s({"--flv", Dir / "large.flv", "--pace", "41943040"});
+  ASSERT_TRUE(s.Running());
+  const std::string url = "http://127.0.0.1:" + std::to_string(s.CachePort) + "/get_video.flv";
+  TRunResult r = RunCli(s, {"-N", "3", "--output", Out_.Path, url});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_TRUE(ReadFile(Out("get_video.flv")) == data);
+  const std::string seen = s.Requests();
+  const auto count = [&seen](const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = seen.find(what); at != std::string::npos; at = seen.find(what, at + 1)) ++n;
+    return n;
+  };
+  // The first stream asked for the whole and went on from where it was
+  // split; the others asked for closed ranges after it.
+  const std::size_t ranged = count("\"range\": \"bytes=");
+  EXPECT_GE(ranged, 1u) << seen;
+  EXPECT_EQ(count("\"path\": \"/get_video.flv\""), ranged + 1) << seen;
+  EXPECT_EQ(count("\"range\": \"bytes=0-"), 0u) << seen;
 }

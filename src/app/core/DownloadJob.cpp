@@ -491,8 +491,10 @@ void TDownloadJob::FetchVideo() {
     return error;
   };
   std::string segmentUrl = FDisplay.DownloadUrl;
-  // Split only a first stream that its probe shows to be paced: on an open
-  // pipe one stream is the fastest.
+  // With the default number, split only a first stream that its probe shows
+  // to be paced: on an open pipe one stream is the fastest. A number the
+  // user chose splits at once, as other download accelerators do.
+  const bool atOnce = FNet.Connections != kDefaultConnections;
   std::optional<TSplitProbe> probe;
   get.Hooks().TakeOver = [&](const THttpCli& cli, std::int64_t have) {
     if (!segmentsAllowed || !Segmentable(cli.StatusCode(), cli.ReceivedHeader(), get.Identity.Total, segment))
@@ -506,7 +508,7 @@ void TDownloadJob::FetchVideo() {
     return true;
   };
   get.Hooks().Probe = [&](std::int64_t received) {
-    return probe && probe->Sample(received, plat::GetTickCount()) == pvSplit;
+    return atOnce || (probe && probe->Sample(received, plat::GetTickCount()) == pvSplit);
   };
   std::vector<TByteRange> done;
   bool segmented = false;
@@ -521,14 +523,22 @@ void TDownloadJob::FetchVideo() {
   bool segmentsLocal = false;
   try {
     for (;;) {
+      THttpCli* running = nullptr;  // the first stream, going on as a segment
       if (!segmented) {
         outcome = get.Run(FDisplay.DownloadUrl);
         if (!outcome.HandedOver) break;
         flushGathered();
-        done = {{0, FFileStream->GetSize()}};
+        const std::int64_t have = FFileStream->GetSize();
+        if (outcome.HandedAt == have) {
+          running = FHttpCli.get();
+        } else if (outcome.HandedAt >= 0) {
+          FHttpCli->Abort();  // its next byte is not where the part ends
+        }
+        done = {{0, have}};
         segmented = true;
       }
-      const TSegmentedOutcome seg = FetchSegments(segmentUrl, get.Identity, done, controlPath, controlFailed);
+      const TSegmentedOutcome seg =
+          FetchSegments(segmentUrl, get.Identity, done, controlPath, controlFailed, running);
       if (seg.End == seComplete) {
         outcome.Complete = true;
         break;
@@ -590,7 +600,7 @@ void TDownloadJob::FetchVideo() {
 
 TSegmentedOutcome TDownloadJob::FetchSegments(const std::string& url, const TPartIdentity& identity,
                                                 const std::vector<TByteRange>& done, const std::string& controlPath,
-                                                bool& controlFailed) {
+                                                bool& controlFailed, THttpCli* running) {
   // The display counts every connection's bytes against the whole file;
   // what an earlier run or the first answer left is no part of the speed.
   std::int64_t had = 0;
@@ -636,6 +646,7 @@ TSegmentedOutcome TDownloadJob::FetchSegments(const std::string& url, const TPar
   seg.MinSpeed = FNet.MinSpeed;
   seg.MinSpeedTimeMs = FNet.MinSpeedTimeMs;
   seg.Done = done;
+  if (running && !done.empty()) seg.Adopt(*running, done.back().End);
   return seg.Run(url);
 }
 

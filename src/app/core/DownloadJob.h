@@ -152,9 +152,10 @@ class TDownloadJob {
   void FetchPage();
   void FetchVideo();
   void NameDirectDownload(bool& mayReplace);
-  // The rest of the file over several connections, from the ranges `done`.
+  // The rest of the file over several connections, from the ranges `done`;
+  // `running`: the first stream's request, going on from the end of `done`.
   TSegmentedOutcome FetchSegments(const std::string& url, const TPartIdentity& identity, const std::vector<TByteRange>& done,
-                                  const std::string& controlPath, bool& controlFailed);
+                                  const std::string& controlPath, bool& controlFailed, THttpCli* running = nullptr);
   void ConvertInfo(TProcessInfo* info);
   void StartConversion(const std::string& inputFile);
 

@@ -16,7 +16,7 @@ struct TJobSettings {
   std::string Proxy;    // the forms --proxy takes, without a password; "" the environment's
   std::string NoProxy;  // hosts reached directly; "" the environment's
   std::int32_t LimitRate = 0;          // bytes per second; 0: no limit
-  int Connections = 4;                 // per download
+  int Connections = kDefaultConnections;  // per download
   int Retries = 3;                     // as clipharbor-cli's defaults
   std::uint32_t ConnectTimeoutS = 30;  // 0: none
   std::uint32_t TimeoutS = 60;         // receiving nothing for so long fails; 0: none

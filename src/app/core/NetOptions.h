@@ -14,6 +14,11 @@
 
 class THttpCli;
 
+// The number of connections a download uses when nobody chose another: its
+// first stream is split only when a probe shows it paced. Any other number
+// was chosen, and the file is split at the first answer's header.
+constexpr int kDefaultConnections = 4;
+
 struct TNetOptions {
   TProxySettings Proxy;
   TEnvLookup Env = SystemEnv;
@@ -25,7 +30,7 @@ struct TNetOptions {
   bool Https = false;                  // off: an https address ends with 501
   TSslTrust Trust;                     // the certificates trusted over https
   int AddrFamily = 0;                  // plat::WS_AF_INET or WS_AF_INET6 only; 0: both
-  int Connections = 4;                 // the most a file is fetched over at once
+  int Connections = kDefaultConnections;  // the most a file is fetched over at once
   std::int64_t SegmentSize = 0;        // the most one range request asks for; 0: no cap
   std::int64_t MinSpeed = 0;           // bytes per second below which a connection is reopened
   std::uint32_t MinSpeedTimeMs = 10000;

@@ -122,7 +122,9 @@ TResumableGet::TVerdict TResumableGet::Attempt(const std::string& url, bool resu
   };
   // The body of an answer offered to the caller, counted for its probe.
   bool probing = false;
+  bool keep = false;  // the probe hands the running request over
   std::int64_t received = 0;
+  FHandedAt = -1;
   FCli.OnHeaderBegin = [&](THttpCli* s) {
     FCli.ReceiveStream = &FFile;  // every answer starts attached; its header decides
     probing = false;
@@ -132,12 +134,10 @@ TResumableGet::TVerdict TResumableGet::Attempt(const std::string& url, bool resu
     events.Data(s, data, len);
     if (!probing || len <= 0 || FCli.ReceiveStream != &FFile) return;
     received += len;
-    if (!FHooks.Probe(received)) return;
-    // What arrived is in the file; the rest goes to the caller.
-    probing = false;
-    FCli.ReceiveStream = nullptr;
-    verdict = vdHandedOver;
-    FCli.Abort();
+    if (keep || !FHooks.Probe(received)) return;
+    // The request goes on for the caller from where the file ends; what
+    // arrives before the wait below returns still goes into the file.
+    keep = true;
   };
   FCli.OnHeaderEnd = [&](THttpCli* s) {
     const TResumeDecision d = DecideResume(have, FCli.StatusCode(), FCli.ReceivedHeader(), Relocating(FCli));
@@ -207,10 +207,20 @@ TResumableGet::TVerdict TResumableGet::Attempt(const std::string& url, bool resu
     }
     events.End(s);
   };
+  bool running = false;
   try {
-    FCli.Get();
+    running = !FCli.GetUntil([&] { return keep; });
   } catch (const EHttpException&) {
     // Judged from the client's results below.
+  }
+  if (running) {
+    FCli.ReceiveStream = nullptr;
+    if (Stopped()) {
+      FCli.Abort();
+    } else {
+      FHandedAt = have + received;
+      verdict = vdHandedOver;
+    }
   }
   if (FHooks.Flush) FHooks.Flush();
   return verdict;
@@ -275,6 +285,7 @@ TGetOutcome TResumableGet::Run(const std::string& url) {
     resume = true;
     if (verdict == vdHandedOver && !Stopped()) {
       outcome.HandedOver = true;
+      outcome.HandedAt = FHandedAt;
       return outcome;
     }
     if (verdict == vdChanged && !Stopped()) {

@@ -40,7 +40,8 @@ struct TResumableGetHooks {
   // with Probe set, when Probe says so.
   std::function<bool(const THttpCli& cli, std::int64_t have)> TakeOver;
   // While an offered answer's body arrives, with the body bytes it brought:
-  // true ends the request there, its bytes kept, and hands the rest over.
+  // true hands the request over still running (Run returns at once; the
+  // caller takes its events before it lets a message through).
   std::function<bool(std::int64_t received)> Probe;
 };
 
@@ -49,6 +50,10 @@ struct TGetOutcome {
   TTransferFailure Failure;  // why not, when not complete
   int Attempts = 0;
   bool HandedOver = false;   // TakeOver took the rest; Identity names the file
+  // With HandedOver: the client's request still runs and its next body byte
+  // is this byte of the file (the file holds the ones before it); -1 when
+  // TakeOver took the answer at its header and the request was ended.
+  std::int64_t HandedAt = -1;
 };
 
 class TResumableGet {
@@ -94,4 +99,5 @@ class TResumableGet {
   plat::TStream& FFile;
   TResumableGetHooks FHooks;
   bool FLocalFailure = false;  // the identity could not be kept
+  std::int64_t FHandedAt = -1;
 };

@@ -60,7 +60,7 @@ std::int64_t TSegmentPlan::Unowned() const {
   return n;
 }
 
-std::optional<TByteRange> TSegmentPlan::Claim(int id, std::int64_t most) {
+std::optional<TByteRange> TSegmentPlan::Claim(int id, std::int64_t most, std::int64_t leastHalf) {
   if (FClaims.count(id)) return std::nullopt;
   const std::vector<TByteRange> missing = Missing();
   if (!missing.empty()) {
@@ -74,13 +74,27 @@ std::optional<TByteRange> TSegmentPlan::Claim(int id, std::int64_t most) {
   auto largest = FClaims.end();
   for (auto it = FClaims.begin(); it != FClaims.end(); ++it)
     if (largest == FClaims.end() || it->second.Size() > largest->second.Size()) largest = it;
-  if (largest == FClaims.end() || largest->second.Size() < 2 * FMinSplit) return std::nullopt;
+  const std::int64_t half = leastHalf > 0 ? std::min(leastHalf, FMinSplit) : FMinSplit;
+  if (largest == FClaims.end() || largest->second.Size() < 2 * half) return std::nullopt;
   TByteRange& owner = largest->second;
   const std::int64_t mid = owner.Begin + owner.Size() / 2;
   const TByteRange r{mid, owner.End};
   owner.End = mid;
   FClaims[id] = r;
   return r;
+}
+
+std::optional<TByteRange> TSegmentPlan::ClaimAt(int id, std::int64_t begin, std::int64_t most) {
+  if (FClaims.count(id)) return std::nullopt;
+  for (const TByteRange& m : Missing()) {
+    if (begin < m.Begin || begin >= m.End) continue;
+    TByteRange r{begin, m.End};
+    if (FPieceCap > 0 && r.Size() > FPieceCap) r.End = r.Begin + FPieceCap;
+    if (most > 0 && r.Size() > most) r.End = r.Begin + most;
+    FClaims[id] = r;
+    return r;
+  }
+  return std::nullopt;
 }
 
 std::optional<TByteRange> TSegmentPlan::ClaimOf(int id) const {

@@ -33,8 +33,13 @@ class TSegmentPlan {
   // Work for connection `id` (which must hold no claim): nothing when every
   // missing byte is owned by a claim too small to halve. `most` caps a
   // claim taken from a gap (0: only the piece cap), so that connections
-  // starting together take equal shares.
-  std::optional<TByteRange> Claim(int id, std::int64_t most = 0);
+  // starting together take equal shares. `leastHalf` (0: the least split)
+  // lowers the least half taken over, for a claim slow to finish.
+  std::optional<TByteRange> Claim(int id, std::int64_t most = 0, std::int64_t leastHalf = 0);
+  // Work for `id` that starts at `begin`, a byte nobody has or owns: up to
+  // the next byte that is done or owned, `most` and the piece cap (0: no
+  // cap). Nothing when `id` holds a claim or `begin` is taken.
+  std::optional<TByteRange> ClaimAt(int id, std::int64_t begin, std::int64_t most = 0);
   // The claim of `id`; nothing when it holds none.
   std::optional<TByteRange> ClaimOf(int id) const;
   // `id` wrote `count` bytes at its Pos: they are done and Pos moves on.

@@ -18,6 +18,13 @@ namespace {
 
 // A kill loses at most what arrived since: a quarter of a second.
 constexpr std::uint32_t kSaveEveryMs = 250;
+// A server that counts connections frees ours a moment after it closes: a
+// connection of a capped host asks again only after this.
+constexpr std::uint32_t kCappedPauseMs = 50;
+// A free connection takes over half of a range that would keep its owner
+// this long, even below the least split; not less than kLeastHalf.
+constexpr std::uint32_t kHalfWorthMs = 500;
+constexpr std::int64_t kLeastHalf = 64 * 1024;
 
 bool Relocation(const THttpCli& cli) {
   const int s = cli.StatusCode();
@@ -44,7 +51,12 @@ struct TSegmentedGet::TSlot {
   enum TState { ssIdle, ssRunning, ssWaiting };
   int Id = 0;
   TState State = ssIdle;
-  std::unique_ptr<THttpCli> Cli;
+  THttpCli* Cli = nullptr;         // Own, or the adopted first stream
+  std::unique_ptr<THttpCli> Own;
+  // The adopted client's events, put back when it is let go.
+  THttpNotifyEvent KeptHeaderEnd;
+  TDocDataEvent KeptData;
+  THttpRequestDone KeptDone;
   std::unique_ptr<THttpTimeLimits> Limits;
   bool Finished = false;   // the request's done event came
   bool Accepted = false;   // its answer serves the asked range
@@ -53,6 +65,7 @@ struct TSegmentedGet::TSlot {
   std::int64_t Got = 0;    // bytes this request wrote
   int Failures = 0;        // failed requests since the last that brought bytes
   std::uint32_t WaitUntil = 0;
+  std::uint32_t StartedAt = 0;  // of the request
   std::uint32_t WatchStart = 0;
   std::int64_t WatchBytes = 0;
   bool Slow = false;       // reopened by the watchdog
@@ -64,7 +77,53 @@ struct TSegmentedGet::TSlot {
 TSegmentedGet::TSegmentedGet(int fd, const TPartIdentity& identity, TSegmentedHooks hooks)
     : FFd(fd), FIdentity(identity), FHooks(std::move(hooks)) {}
 
-TSegmentedGet::~TSegmentedGet() { AbortAll(); }
+TSegmentedGet::~TSegmentedGet() {
+  AbortAll();
+  for (auto& s : FSlots) LetGo(*s);
+}
+
+void TSegmentedGet::Adopt(THttpCli& cli, std::int64_t at) {
+  FAdopted = &cli;
+  FAdoptedAt = at;
+}
+
+void TSegmentedGet::LetGo(TSlot& s) {
+  if (!s.Cli || s.Cli != FAdopted) return;
+  s.Cli->OnHeaderEnd = s.KeptHeaderEnd;
+  s.Cli->OnDocData = s.KeptData;
+  s.Cli->OnRequestDone = s.KeptDone;
+  s.Cli = nullptr;
+  s.Limits.reset();
+  FAdopted = nullptr;
+}
+
+bool TSegmentedGet::Continue(TSlot& s) {
+  THttpCli& cli = *FAdopted;
+  const std::int64_t unowned = FPlan->Unowned();
+  const int takers =
+      static_cast<int>(std::clamp<std::int64_t>(unowned / FSplit, 1, static_cast<std::int64_t>(FHostLimit)));
+  if (FAdoptedAt < 0 || !FPlan->ClaimAt(s.Id, FAdoptedAt, (unowned + takers - 1) / takers)) return false;
+  s.Cli = &cli;
+  s.KeptHeaderEnd = cli.OnHeaderEnd;
+  s.KeptData = cli.OnDocData;
+  s.KeptDone = cli.OnRequestDone;
+  cli.ReceiveStream = nullptr;
+  s.Finished = false;
+  s.Accepted = true;
+  s.Got = 0;
+  s.AskedEnd = FIdentity.Total;  // it asked for the rest of the file
+  s.ServedEnd = FIdentity.Total;
+  s.StartedAt = plat::GetTickCount();
+  s.WatchStart = s.StartedAt;
+  s.WatchBytes = 0;
+  cli.OnHeaderEnd = nullptr;
+  cli.OnDocData = [this, &s](THttpCli*, const void* data, int len) { Write(s, data, len); };
+  cli.OnRequestDone = [&s](THttpCli*, THttpRequest, std::uint16_t) { s.Finished = true; };
+  ShareRate(cli);
+  s.Limits = std::make_unique<THttpTimeLimits>(cli, ConnectTimeoutMs, IdleTimeoutMs);
+  s.State = TSlot::ssRunning;
+  return true;
+}
 
 int TSegmentedGet::Open() const {
   return static_cast<int>(std::count_if(FSlots.begin(), FSlots.end(),
@@ -101,8 +160,10 @@ void TSegmentedGet::Start(TSlot& s) {
     s.State = TSlot::ssIdle;
     return;
   }
+  LetGo(s);
   s.Limits.reset();
-  s.Cli = std::make_unique<THttpCli>();
+  s.Own = std::make_unique<THttpCli>();
+  s.Cli = s.Own.get();
   THttpCli& cli = *s.Cli;
   if (FHooks.Prepare) FHooks.Prepare(cli);
   cli.URL = FUrl;
@@ -111,7 +172,8 @@ void TSegmentedGet::Start(TSlot& s) {
   s.Accepted = false;
   s.Got = 0;
   s.AskedEnd = claim->End;
-  s.WatchStart = plat::GetTickCount();
+  s.StartedAt = plat::GetTickCount();
+  s.WatchStart = s.StartedAt;
   s.WatchBytes = 0;
   const std::string range = "Range: bytes=" + std::to_string(claim->Begin) + "-" + std::to_string(claim->End - 1);
   const std::string validator = FIdentity.IfRange();
@@ -210,6 +272,10 @@ bool TSegmentedGet::Finish(TSlot& s, TSegmentedOutcome& out) {
     FPlan->Release(s.Id);
     s.Failures = 0;
     FDoneChanged = true;
+    if (FHostLimit < std::clamp(Connections, 1, 32)) {
+      s.WaitUntil = plat::GetTickCount() + kCappedPauseMs;
+      s.State = TSlot::ssWaiting;  // keeps its place, no range
+    }
     if (const std::string e = SaveDone(); !e.empty()) FLocalError = e;
     return true;
   }
@@ -300,10 +366,33 @@ void TSegmentedGet::Watch(TSlot& s, std::uint32_t now) {
   s.WatchBytes = 0;
 }
 
+std::int64_t TSegmentedGet::LeastHalf(std::uint32_t now) const {
+  // The owner of the largest claim, which a free connection would halve.
+  const TSlot* owner = nullptr;
+  std::int64_t largest = -1;
+  for (const auto& s : FSlots) {
+    const std::optional<TByteRange> c = FPlan->ClaimOf(s->Id);
+    if (c && s->State == TSlot::ssRunning && c->Size() > largest) {
+      largest = c->Size();
+      owner = s.get();
+    }
+  }
+  const std::uint32_t elapsed = owner ? Since(owner->StartedAt, now) : 0;
+  if (elapsed < kHalfWorthMs || owner->Got <= 0) return 0;  // its speed not known yet
+  const std::int64_t speed = owner->Got * 1000 / elapsed;
+  return std::max(kLeastHalf, speed * kHalfWorthMs / 1000);
+}
+
 void TSegmentedGet::StartDue(std::uint32_t now) {
   std::vector<TSlot*> starting;
-  for (auto& s : FSlots)
-    if (s->State == TSlot::ssWaiting && static_cast<std::int32_t>(now - s->WaitUntil) >= 0) starting.push_back(s.get());
+  for (auto& s : FSlots) {
+    if (s->State != TSlot::ssWaiting || static_cast<std::int32_t>(now - s->WaitUntil) < 0) continue;
+    if (FPlan->ClaimOf(s->Id)) {
+      starting.push_back(s.get());
+    } else {
+      s->State = TSlot::ssIdle;  // its pause is over: it takes work below
+    }
+  }
   // Free connections take their work before any of them asks, each an equal
   // share of what nobody owns: one that asked for all of it would be cut
   // short, and reopened, as soon as the others split its range.
@@ -315,9 +404,10 @@ void TSegmentedGet::StartDue(std::uint32_t now) {
   // No share below the least split: a small rest goes to fewer connections.
   if (const std::int64_t unowned = FPlan->Unowned(); unowned > 0)
     takers = static_cast<int>(std::min<std::int64_t>(takers, std::max<std::int64_t>(1, unowned / FSplit)));
+  const std::int64_t leastHalf = LeastHalf(now);
   for (int i = 0; i < takers && !FPlan->Complete(); ++i) {
     const std::int64_t share = (FPlan->Unowned() + (takers - i) - 1) / (takers - i);
-    if (!FPlan->Claim(free[i]->Id, share)) break;
+    if (!FPlan->Claim(free[i]->Id, share, leastHalf)) break;
     starting.push_back(free[i]);
   }
   for (TSlot* s : starting) Start(*s);
@@ -341,6 +431,10 @@ TSegmentedOutcome TSegmentedGet::Run(const std::string& url) {
   for (int i = 0; i < FHostLimit; ++i) {
     FSlots.push_back(std::make_unique<TSlot>());
     FSlots.back()->Id = i;
+  }
+  if (FAdopted && !Continue(*FSlots.front())) {
+    FAdopted->Abort();  // not where the plan needs it: its bytes are asked for again
+    FAdopted = nullptr;
   }
   if (const std::string e = SaveDone(); !e.empty()) FLocalError = e;
   std::uint32_t lastSave = plat::GetTickCount();

@@ -73,6 +73,11 @@ class TSegmentedGet {
   std::uint32_t MinSpeedTimeMs = 10000;
   std::vector<TByteRange> Done;      // already in the file
 
+  // The first stream's request, still running, whose next body byte is
+  // byte `at` of the file (all before it done): Run keeps it as the first
+  // connection, with its share of the rest from `at` on, so that no byte is
+  // asked for twice. Its events are its own again when it is let go.
+  void Adopt(THttpCli& cli, std::int64_t at);
   TSegmentedOutcome Run(const std::string& url);
   // The number of connections the server has shown it takes.
   int HostLimit() const { return FHostLimit; }
@@ -80,8 +85,15 @@ class TSegmentedGet {
  private:
   struct TSlot;
   void Start(TSlot& s);
+  // Slot 0 goes on with the adopted request; false when it cannot.
+  bool Continue(TSlot& s);
+  // Gives the adopted client its events back, once its request is over.
+  void LetGo(TSlot& s);
   // Restarts the connections whose wait is over and gives free ones work.
   void StartDue(std::uint32_t now);
+  // The least half a free connection takes over now: 0 for the least split,
+  // less for a largest claim whose owner is slow to finish it.
+  std::int64_t LeastHalf(std::uint32_t now) const;
   void HeaderEnd(TSlot& s);
   void Write(TSlot& s, const void* data, int len);
   // After the request's done event; false when the whole run ends.
@@ -104,6 +116,8 @@ class TSegmentedGet {
   TSegmentedHooks FHooks;
   std::string FUrl;
   std::unique_ptr<TSegmentPlan> FPlan;
+  THttpCli* FAdopted = nullptr;
+  std::int64_t FAdoptedAt = -1;
   std::vector<std::unique_ptr<TSlot>> FSlots;
   int FHostLimit = 1;
   int FEnds = 0;                    // requests ended

@@ -265,7 +265,14 @@ void THttpCli::Get() {
   ExecuteRequest(httpGET);
 }
 
-void THttpCli::ExecuteRequest(THttpRequest Rq) {
+bool THttpCli::GetUntil(const std::function<bool()>& leave) {
+  FLocationChangeCurCount = 0;
+  return ExecuteRequestUntil(httpGET, leave);
+}
+
+void THttpCli::ExecuteRequest(THttpRequest Rq) { ExecuteRequestUntil(Rq, {}); }
+
+bool THttpCli::ExecuteRequestUntil(THttpRequest Rq, const std::function<bool()>& leave) {
   StartRequest(Rq);
   // Wait until the request has really ended: a pass of authentication or
   // relocation goes through the ready state before the next request is sent.
@@ -281,10 +288,12 @@ void THttpCli::ExecuteRequest(THttpRequest Rq) {
       Abort();
       break;
     }
+    if (leave && leave() && (FState != httpReady || !FRequestDoneFlag)) return false;
   }
   if (FAnswer.StatusCode > 399 && FAnswer.StatusCode != 401 && FAnswer.StatusCode != 407)
     throw EHttpException(FAnswer.ReasonPhrase, static_cast<std::uint16_t>(FAnswer.StatusCode));
   if (FRequestFailed) throw EHttpException(FAnswer.ReasonPhrase, FRequestDoneError);
+  return true;
 }
 
 void THttpCli::StartRequest(THttpRequest Rq) {

@@ -100,6 +100,9 @@ class THttpCli : public TComponent {
 
   // --- operations the program calls
   void Get();
+  // Get that returns as soon as `leave` is true after a message, the request
+  // left running for the caller; true when the request ended, raising as Get.
+  bool GetUntil(const std::function<bool()>& leave);
   void Abort();
   // Other request kinds, synchronous and asynchronous.
   void Post() { ExecuteRequest(httpPOST); }
@@ -235,6 +238,8 @@ class THttpCli : public TComponent {
   // invalid chunk size, lengths that differ, a write the receive stream
   // refused, an address with a line break.
   virtual void ExecuteRequest(THttpRequest Rq);
+  // ExecuteRequest that returns false, the request running, once `leave` is true.
+  bool ExecuteRequestUntil(THttpRequest Rq, const std::function<bool()>& leave);
 
   // "If-Modified-Since:" date text (without " GMT") of a day count.
   static std::string RFC1123Date(double DateTime);
