@@ -64,7 +64,9 @@ const TOptionRow kOptions[] = {
      "most 60), and continues from the bytes already in NAME.part"},
     {"4", "ipv4", "", "connect over IPv4 only (addresses and names of the other family fail)"},
     {"6", "ipv6", "", "connect over IPv6 only"},
-    {"N", "connections", "N", "fetch a file over up to N connections at once (1 to 32, default 4)"},
+    {"N", "connections", "N",
+     "fetch a file over up to N connections at once (1 to 32; the default, 4,\n"
+     "splits a stream only when the server paces it)"},
     {"", "segment-size", "SIZE", "ask for at most SIZE bytes per request (K, M, G as in --limit-rate)"},
     {"", "min-speed", "RATE", "reopen a connection that stays below RATE bytes per second for"},
     {"", "min-speed-time", "SECONDS", "so many seconds (default 10), keeping its bytes"},
