@@ -67,9 +67,11 @@ TFileStream::TFileStream(const std::string& fileName, unsigned mode) : FFileName
   }
   // An empty file is not emptied again: ext4 writes out a file that a
   // truncate emptied when it is closed, which holds up the close.
-  struct stat st {};
-  const bool empty = ::fstat(FHandle, &st) == 0 && st.st_size == 0;
-  if (create && exclusive && !empty && ::ftruncate(FHandle, 0) != 0) {
+  const auto empty = [this] {
+    struct stat st {};
+    return ::fstat(FHandle, &st) == 0 && st.st_size == 0;
+  };
+  if (create && exclusive && !empty() && ::ftruncate(FHandle, 0) != 0) {
     int err = errno;
     ::close(FHandle);
     FHandle = -1;

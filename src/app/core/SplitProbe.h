@@ -3,8 +3,9 @@
 // connection), with enough left at that speed for more connections to pay,
 // is split. It is judged over a short first window of its body and again
 // over each later window, so that a server that sends a burst and then
-// paces is split once the pace has shown in two windows. A fast stream, or one held back by
-// this side's own rate limit, stays one stream while it stays so.
+// paces is split once the pace has shown in two windows. A fast stream, or
+// one held back by this side's own rate limit, stays one stream while it
+// stays so.
 #pragma once
 
 #include <cstdint>

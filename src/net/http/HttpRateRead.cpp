@@ -40,13 +40,8 @@ void THttpCli::BudgetTick() {
   plat::KillTimer(FWindowHandle, kRateBudgetTimerId);
   FBudgetTimerOn = false;
   if (!FBudgetPaused) return;
-  if (!RateBudget) {
-    FBudgetPaused = false;
-    SockResume();
-    return;
-  }
   const std::uint32_t now = plat::GetTickCount();
-  if (RateBudget->Available(now) > 0) {
+  if (!RateBudget || RateBudget->Available(now) > 0) {
     FBudgetPaused = false;
     SockResume();
     return;
